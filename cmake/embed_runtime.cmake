@@ -1,0 +1,18 @@
+# Joins the runtime inputs into one C file and writes a C++ source that holds
+# its bytes unchanged, as `kestal::runtime_text()`.
+set(text "")
+foreach(input IN LISTS INPUTS)
+  file(READ ${input} part)
+  string(APPEND text "${part}")
+endforeach()
+file(WRITE ${OUT_C}.tmp "${text}")
+file(COPY_FILE ${OUT_C}.tmp ${OUT_C} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT_C}.tmp)
+file(READ ${OUT_C} hex HEX)
+string(LENGTH "${hex}" hexlen)
+math(EXPR size "${hexlen} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
+file(WRITE ${OUT_CPP}.tmp "// Generated from the runtime C file; do not edit.\n#include <string_view>\nnamespace kestal {\nstatic const char runtime_bytes[] = {\n${bytes}0};\nstd::string_view runtime_text() { return {runtime_bytes, ${size}}; }\n}\n")
+file(COPY_FILE ${OUT_CPP}.tmp ${OUT_CPP} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT_CPP}.tmp)

@@ -1,0 +1,1 @@
+/* Kestal runtime: header (being written). */
