@@ -1,5 +1,6 @@
 # Joins the runtime inputs into one C file and writes a C++ source that holds
 # its bytes unchanged, as `kestal::runtime_text()`.
+string(REPLACE "|" ";" INPUTS "${INPUTS}")
 set(text "")
 foreach(input IN LISTS INPUTS)
   file(READ ${input} part)

@@ -1,0 +1,761 @@
+// The lexer: one pass over the source bytes that produces the whole token
+// list, or throws the CompileError of the first fault.
+//
+// Layout becomes tokens here: each logical line ends with `Newline`, a deeper
+// indentation opens a block with one `Indent`, a shallower one closes blocks
+// with one `Dedent` each. Inside brackets, and after a backslash at the end
+// of a line, line feeds are plain blanks. Indentation widths are summed (a
+// space is 1, a tab a flat 4), so tabs and spaces may be mixed.
+//
+// Line ends: a CR LF pair is one line end everywhere, standing at the CR, so
+// a CR LF file gives the same tokens at the same positions as its LF twin. A
+// CR not followed by LF is a blank outside strings and an ordinary character
+// inside them.
+//
+// Positions count characters: every byte advances the column except the
+// continuation bytes of a UTF-8 sequence. Numbers are read with
+// std::from_chars, so nothing depends on the C locale.
+#include "lexer/lexer.h"
+
+#include "ast/compile_error.h"
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <fmt/format.h>
+#include <limits>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace kestal {
+
+namespace {
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool is_ident_start(char c) {
+    return c == '_' || is_letter(c);
+}
+bool is_ident_char(char c) {
+    return is_ident_start(c) || is_digit(c);
+}
+bool is_continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+bool is_hex_digit(char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The keyword spellings: kinds Def to Assert are their lower-cased names,
+// except the three capitalised constants.
+std::optional<TokenKind> keyword_kind(std::string_view word) {
+    static const auto table = [] {
+        std::array<std::pair<std::string_view, TokenKind>, 31> entries{};
+        size_t n = 0;
+        for (auto k = static_cast<int>(TokenKind::Def); k <= static_cast<int>(TokenKind::Assert);
+             ++k) {
+            auto kind = static_cast<TokenKind>(k);
+            std::string_view text = token_kind_words(kind);
+            if (kind == TokenKind::True) {
+                text = "True";
+            } else if (kind == TokenKind::False) {
+                text = "False";
+            } else if (kind == TokenKind::NoneKw) {
+                text = "None";
+            }
+            entries.at(n++) = {text, kind};
+        }
+        return entries;
+    }();
+    for (const auto &[text, kind] : table) {
+        if (text == word) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+struct Operator {
+    std::string_view text;
+    TokenKind kind;
+    BinOp op;
+};
+
+// Longest first, so the first match is the longest match. The `op` field
+// matters only for AugAssign.
+constexpr std::array<Operator, 44> kOperators = {{
+    {"**=", TokenKind::AugAssign, BinOp::Pow},  {"//=", TokenKind::AugAssign, BinOp::FloorDiv},
+    {"<<=", TokenKind::AugAssign, BinOp::Shl},  {">>=", TokenKind::AugAssign, BinOp::Shr},
+    {"+=", TokenKind::AugAssign, BinOp::Add},   {"-=", TokenKind::AugAssign, BinOp::Sub},
+    {"*=", TokenKind::AugAssign, BinOp::Mul},   {"/=", TokenKind::AugAssign, BinOp::Div},
+    {"%=", TokenKind::AugAssign, BinOp::Mod},   {"&=", TokenKind::AugAssign, BinOp::BitAnd},
+    {"|=", TokenKind::AugAssign, BinOp::BitOr}, {"^=", TokenKind::AugAssign, BinOp::BitXor},
+    {"**", TokenKind::StarStar, BinOp::Add},    {"//", TokenKind::SlashSlash, BinOp::Add},
+    {"<<", TokenKind::Shl, BinOp::Add},         {">>", TokenKind::Shr, BinOp::Add},
+    {"->", TokenKind::Arrow, BinOp::Add},       {"<=", TokenKind::Le, BinOp::Add},
+    {">=", TokenKind::Ge, BinOp::Add},          {"==", TokenKind::EqEq, BinOp::Add},
+    {"!=", TokenKind::NotEq, BinOp::Add},       {"+", TokenKind::Plus, BinOp::Add},
+    {"-", TokenKind::Minus, BinOp::Add},        {"*", TokenKind::Star, BinOp::Add},
+    {"/", TokenKind::Slash, BinOp::Add},        {"%", TokenKind::Percent, BinOp::Add},
+    {"&", TokenKind::Amp, BinOp::Add},          {"|", TokenKind::Pipe, BinOp::Add},
+    {"^", TokenKind::Caret, BinOp::Add},        {"~", TokenKind::Tilde, BinOp::Add},
+    {"<", TokenKind::Lt, BinOp::Add},           {">", TokenKind::Gt, BinOp::Add},
+    {"=", TokenKind::Assign, BinOp::Add},       {"(", TokenKind::LParen, BinOp::Add},
+    {")", TokenKind::RParen, BinOp::Add},       {"[", TokenKind::LBracket, BinOp::Add},
+    {"]", TokenKind::RBracket, BinOp::Add},     {"{", TokenKind::LBrace, BinOp::Add},
+    {"}", TokenKind::RBrace, BinOp::Add},       {",", TokenKind::Comma, BinOp::Add},
+    {":", TokenKind::Colon, BinOp::Add},        {";", TokenKind::Semicolon, BinOp::Add},
+    {".", TokenKind::Dot, BinOp::Add},          {"@", TokenKind::At, BinOp::Add},
+}};
+
+// A float literal's text whose conversion left the double range: the
+// nearest double is then an infinity (too large) or zero (too small).
+// `text` holds digits, at most one '.', and an optional exponent "e[+-]N".
+double out_of_range_float(std::string_view text) {
+    size_t e = text.find('e');
+    std::string_view mantissa = text.substr(0, e);
+    int64_t exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view exp_text = text.substr(e + 1);
+        if (!exp_text.empty() && exp_text.front() == '+') {
+            exp_text.remove_prefix(1);
+        }
+        auto res = std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
+        if (res.ec == std::errc::result_out_of_range) {
+            exponent = exp_text.front() == '-' ? std::numeric_limits<int32_t>::min()
+                                               : std::numeric_limits<int32_t>::max();
+        }
+    }
+    // Decimal magnitude of the mantissa: the power of ten just above its
+    // first significant digit.
+    size_t point = mantissa.find('.');
+    std::string_view whole = mantissa.substr(0, point);
+    size_t lead = whole.find_first_not_of('0');
+    int64_t magnitude = 0;
+    if (lead != std::string_view::npos) {
+        magnitude = static_cast<int64_t>(whole.size() - lead);
+    } else if (point != std::string_view::npos) {
+        std::string_view frac = mantissa.substr(point + 1);
+        size_t first = frac.find_first_not_of('0');
+        magnitude = -static_cast<int64_t>(first == std::string_view::npos ? frac.size() : first);
+    }
+    return magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+class Lexer {
+  public:
+    explicit Lexer(std::string_view text) : text_(text) {}
+
+    std::vector<Token> run() {
+        while (true) {
+            if (at_line_start_ && !measure_indentation()) {
+                break;
+            }
+            if (at_end()) {
+                break;
+            }
+            lex_one();
+        }
+        finish();
+        return std::move(tokens_);
+    }
+
+  private:
+    std::string_view text_;
+    size_t pos_ = 0;
+    uint64_t line_ = 1;
+    uint64_t column_ = 1;
+    std::vector<Token> tokens_;
+    std::vector<uint64_t> indent_stack_{0};
+    int32_t bracket_depth_ = 0;
+    bool at_line_start_ = true;
+
+    // ---- Reading characters ----
+
+    bool at_end() const { return pos_ >= text_.size(); }
+    char peek(size_t ahead = 0) const {
+        return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
+    }
+    bool has(size_t ahead) const { return pos_ + ahead < text_.size(); }
+
+    // Consumes one byte, keeping line and column.
+    void advance() {
+        char c = text_[pos_++];
+        if (c == '\n') {
+            ++line_;
+            column_ = 1;
+        } else if (!is_continuation(c)) {
+            ++column_;
+        }
+    }
+
+    // Consumes one whole UTF-8 character (a byte and its continuation bytes).
+    void advance_char() {
+        advance();
+        while (!at_end() && is_continuation(peek())) {
+            advance();
+        }
+    }
+
+    // A line feed, or a CR LF pair, starts at the cursor.
+    bool at_line_end() const {
+        return peek() == '\n' || (peek() == '\r' && has(1) && peek(1) == '\n');
+    }
+
+    // Consumes a line end found by `at_line_end`.
+    void consume_line_end() {
+        if (peek() == '\r') {
+            advance();
+        }
+        advance();
+    }
+
+    // Skips up to and including the next line end, or to the end of the text.
+    void skip_past_line_end() {
+        while (!at_end() && peek() != '\n') {
+            advance();
+        }
+        if (!at_end()) {
+            advance();
+        }
+    }
+
+    [[noreturn]] void fail(std::string message) const {
+        throw_error(std::move(message), line_, column_);
+    }
+
+    Token &add(TokenKind kind, uint64_t line, uint64_t column) {
+        Token &token = tokens_.emplace_back();
+        token.kind = kind;
+        token.line = line;
+        token.column = column;
+        return token;
+    }
+
+    template <class Payload>
+    void add(TokenKind kind, uint64_t line, uint64_t column, Payload &&payload) {
+        add(kind, line, column)
+            .payload.emplace<std::decay_t<Payload>>(std::forward<Payload>(payload));
+    }
+
+    // ---- Layout ----
+
+    // Measures the indentation of the next non-blank line and adds its
+    // Indent or Dedent tokens. Returns false when the text ends first.
+    bool measure_indentation() {
+        while (true) {
+            uint64_t width = 0;
+            while (!at_end()) {
+                char c = peek();
+                if (c == ' ') {
+                    width += 1;
+                } else if (c == '\t') {
+                    width += 4;
+                } else if (c == '\r' && !at_line_end()) {
+                    // A lone CR is a blank of no width.
+                } else {
+                    break;
+                }
+                advance();
+            }
+            if (at_end()) {
+                return false;
+            }
+            if (at_line_end() || peek() == '#') {
+                skip_past_line_end();
+                if (at_end()) {
+                    return false;
+                }
+                continue;
+            }
+            apply_indentation(width);
+            at_line_start_ = false;
+            return true;
+        }
+    }
+
+    void apply_indentation(uint64_t width) {
+        if (width > indent_stack_.back()) {
+            indent_stack_.push_back(width);
+            add(TokenKind::Indent, line_, 1);
+            return;
+        }
+        while (width < indent_stack_.back()) {
+            indent_stack_.pop_back();
+            add(TokenKind::Dedent, line_, 1);
+        }
+        if (width != indent_stack_.back()) {
+            fail("this line's indentation doesn't match any outer block");
+        }
+    }
+
+    // Reads one token or skips one piece of layout within a line.
+    void lex_one() {
+        char c = peek();
+        if (at_line_end()) {
+            if (bracket_depth_ == 0) {
+                add(TokenKind::Newline, line_, column_);
+                at_line_start_ = true;
+            }
+            consume_line_end();
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            advance();
+        } else if (c == '#') {
+            while (!at_end() && !at_line_end()) {
+                advance();
+            }
+        } else if (c == '\\') {
+            lex_backslash();
+        } else if (is_ident_start(c)) {
+            lex_word();
+        } else if (is_digit(c) || (c == '.' && is_digit(peek(1)))) {
+            lex_number();
+        } else if (c == '\'' || c == '"') {
+            lex_string();
+        } else {
+            lex_operator();
+        }
+    }
+
+    // A backslash right before a line end joins the next line to this one.
+    void lex_backslash() {
+        uint64_t line = line_;
+        uint64_t column = column_;
+        advance();
+        if (at_end() || !at_line_end()) {
+            throw_error("unexpected character '\\'", line, column);
+        }
+        consume_line_end();
+    }
+
+    void lex_operator() {
+        std::string_view rest = text_.substr(pos_);
+        for (const Operator &op : kOperators) {
+            if (rest.starts_with(op.text)) {
+                uint64_t line = line_;
+                uint64_t column = column_;
+                for (size_t i = 0; i < op.text.size(); ++i) {
+                    advance();
+                }
+                track_brackets(op.kind);
+                if (op.kind == TokenKind::AugAssign) {
+                    add(op.kind, line, column, op.op);
+                } else {
+                    add(op.kind, line, column);
+                }
+                return;
+            }
+        }
+        fail(fmt::format("unexpected character '{}'", current_character()));
+    }
+
+    void track_brackets(TokenKind kind) {
+        if (kind == TokenKind::LParen || kind == TokenKind::LBracket || kind == TokenKind::LBrace) {
+            ++bracket_depth_;
+        } else if (kind == TokenKind::RParen || kind == TokenKind::RBracket ||
+                   kind == TokenKind::RBrace) {
+            // A stray closer leaves the depth at 0; the parser reports it.
+            bracket_depth_ = bracket_depth_ > 0 ? bracket_depth_ - 1 : 0;
+        }
+    }
+
+    // The character at the cursor as a message shows it: a whole UTF-8
+    // character as it stands; a control character or a byte that starts no
+    // valid UTF-8 sequence as "\xNN", so a message never carries raw control
+    // bytes or broken UTF-8.
+    std::string current_character() const {
+        auto byte = static_cast<unsigned char>(peek());
+        size_t length = byte < 0x80             ? 1
+                        : (byte & 0xE0) == 0xC0 ? 2
+                        : (byte & 0xF0) == 0xE0 ? 3
+                        : (byte & 0xF8) == 0xF0 ? 4
+                                                : 0;
+        if (byte < 0x20 || byte == 0x7f || length == 0 || (length > 1 && byte < 0xC2) ||
+            byte > 0xF4) {
+            return fmt::format("\\x{:02x}", byte);
+        }
+        for (size_t i = 1; i < length; ++i) {
+            if (!has(i) || !is_continuation(peek(i))) {
+                return fmt::format("\\x{:02x}", byte);
+            }
+        }
+        return std::string(text_.substr(pos_, length));
+    }
+
+    // ---- Words ----
+
+    void lex_word() {
+        uint64_t line = line_;
+        uint64_t column = column_;
+        size_t start = pos_;
+        while (!at_end() && is_ident_char(peek())) {
+            advance();
+        }
+        std::string_view word = text_.substr(start, pos_ - start);
+        if ((word == "f" || word == "F") && (peek() == '\'' || peek() == '"')) {
+            lex_fstring(line, column);
+            return;
+        }
+        if (auto kind = keyword_kind(word)) {
+            add(*kind, line, column);
+        } else {
+            add(TokenKind::Ident, line, column, std::string(word));
+        }
+    }
+
+    // ---- Numbers ----
+
+    // Reads one number literal; every number error stands at its first
+    // character.
+    void lex_number() {
+        uint64_t line = line_;
+        uint64_t column = column_;
+        char prefix = peek(1);
+        if (peek() == '0' && (prefix == 'x' || prefix == 'X' || prefix == 'o' || prefix == 'O' ||
+                              prefix == 'b' || prefix == 'B')) {
+            lex_based_number(line, column);
+            return;
+        }
+        std::string literal;
+        bool is_float = false;
+        while (!at_end()) {
+            char c = peek();
+            if (is_digit(c)) {
+                literal += c;
+                advance();
+            } else if (c == '_') {
+                advance();
+            } else if (c == '.') {
+                // `1.real` is the integer 1 and an attribute; `1.2.3` is
+                // 1.2 followed by .3.
+                if (is_float || is_ident_start(peek(1))) {
+                    break;
+                }
+                literal += '.';
+                is_float = true;
+                advance();
+            } else if ((c == 'e' || c == 'E') &&
+                       (is_digit(peek(1)) || peek(1) == '+' || peek(1) == '-')) {
+                literal += 'e';
+                advance();
+                if (peek() == '+' || peek() == '-') {
+                    literal += peek();
+                    advance();
+                }
+                is_float = true;
+            } else {
+                break;
+            }
+        }
+        if (is_float) {
+            add(TokenKind::Float, line, column, parse_float(literal, line, column));
+        } else {
+            add(TokenKind::Int, line, column, parse_decimal(literal, line, column));
+        }
+    }
+
+    // 0x / 0o / 0b: every following letter, digit and underscore belongs to
+    // the literal. The value is read as unsigned 64-bit and kept with the
+    // same bits, so 0xFFFFFFFFFFFFFFFF is -1.
+    void lex_based_number(uint64_t line, uint64_t column) {
+        advance();
+        char prefix = peek();
+        advance();
+        int base = (prefix == 'x' || prefix == 'X') ? 16 : (prefix == 'o' || prefix == 'O') ? 8 : 2;
+        std::string digits;
+        while (!at_end() && (is_ident_char(peek()))) {
+            if (peek() != '_') {
+                digits += peek();
+            }
+            advance();
+        }
+        uint64_t value = 0;
+        const char *end = digits.data() + digits.size();
+        auto res = std::from_chars(digits.data(), end, value, base);
+        if (digits.empty() || res.ec != std::errc{} || res.ptr != end) {
+            throw_error("invalid number literal", line, column);
+        }
+        add(TokenKind::Int, line, column, std::bit_cast<int64_t>(value));
+    }
+
+    static int64_t parse_decimal(const std::string &digits, uint64_t line, uint64_t column) {
+        int64_t value = 0;
+        const char *end = digits.data() + digits.size();
+        auto res = std::from_chars(digits.data(), end, value);
+        if (res.ec == std::errc::result_out_of_range) {
+            throw_error("integer literal too large (Kestal ints are 64-bit)", line, column);
+        }
+        if (res.ec != std::errc{} || res.ptr != end) {
+            throw_error("invalid number literal", line, column);
+        }
+        return value;
+    }
+
+    // The nearest double, rounding as IEEE does: past the largest finite
+    // double it is infinity, below the smallest subnormal it is zero.
+    static double parse_float(const std::string &literal, uint64_t line, uint64_t column) {
+        double value = 0.0;
+        const char *end = literal.data() + literal.size();
+        auto res = std::from_chars(literal.data(), end, value, std::chars_format::general);
+        if (res.ptr != end || (res.ec != std::errc{} && res.ec != std::errc::result_out_of_range)) {
+            throw_error("invalid float literal", line, column);
+        }
+        if (res.ec == std::errc::result_out_of_range) {
+            return out_of_range_float(literal);
+        }
+        return value;
+    }
+
+    // ---- Strings ----
+
+    void lex_string() {
+        uint64_t line = line_;
+        uint64_t column = column_;
+        char quote = peek();
+        bool triple = peek(1) == quote && peek(2) == quote;
+        for (int i = 0; i < (triple ? 3 : 1); ++i) {
+            advance();
+        }
+        std::string value;
+        while (true) {
+            if (at_end()) {
+                fail("unterminated string");
+            }
+            char c = peek();
+            if (triple && c == quote && peek(1) == quote && peek(2) == quote) {
+                advance();
+                advance();
+                advance();
+                break;
+            }
+            if (!triple && c == quote) {
+                advance();
+                break;
+            }
+            if (at_line_end()) {
+                if (!triple) {
+                    fail("unterminated string (use triple quotes for multi-line strings)");
+                }
+                consume_line_end();
+                value += '\n';
+            } else if (c == '\\') {
+                advance();
+                unescape_string(value);
+            } else {
+                value += c;
+                advance();
+            }
+        }
+        add(TokenKind::Str, line, column, std::move(value));
+    }
+
+    // Reads what follows a backslash in a string or in f-string text and
+    // appends its value to `out`. Unknown escapes keep the backslash and the
+    // character.
+    void unescape_string(std::string &out) {
+        if (at_end()) {
+            fail("unterminated string");
+        }
+        char c = peek();
+        switch (c) {
+        case '\\':
+        case '\'':
+        case '"':
+            out += c;
+            advance();
+            return;
+        case 'n':
+            out += '\n';
+            advance();
+            return;
+        case 'r':
+            out += '\r';
+            advance();
+            return;
+        case 't':
+            out += '\t';
+            advance();
+            return;
+        case '0':
+            out += '\0';
+            advance();
+            return;
+        case 'x':
+            advance();
+            unescape_hex(out);
+            return;
+        default:
+            break;
+        }
+        if (at_line_end()) {
+            // The string continues on the next line.
+            consume_line_end();
+            return;
+        }
+        out += '\\';
+        size_t start = pos_;
+        advance_char();
+        out += text_.substr(start, pos_ - start);
+    }
+
+    // `\xHH`: the character U+00HH in UTF-8. The two characters are consumed
+    // before they are checked, so the error stands after them.
+    void unescape_hex(std::string &out) {
+        std::array<char, 2> digits{};
+        bool valid = true;
+        for (char &digit : digits) {
+            if (at_end()) {
+                valid = false;
+                break;
+            }
+            digit = peek();
+            valid = valid && is_hex_digit(digit);
+            advance_char();
+        }
+        if (!valid) {
+            fail("invalid \\x escape (expected two hex digits)");
+        }
+        unsigned value = 0;
+        std::from_chars(digits.data(), digits.data() + 2, value, 16);
+        if (value < 0x80) {
+            out += static_cast<char>(value);
+        } else {
+            out += static_cast<char>(0xC0 | (value >> 6));
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        }
+    }
+
+    // ---- F-strings ----
+
+    // The cursor is on the quote after the `f`; (line, column) is the `f`.
+    // F-strings have no triple-quoted form.
+    void lex_fstring(uint64_t line, uint64_t column) {
+        char quote = peek();
+        advance();
+        std::vector<FStringPart> parts;
+        std::string literal;
+        auto flush = [&] {
+            if (!literal.empty()) {
+                parts.push_back(FStringPart{FStringPart::Lit{std::move(literal)}});
+                literal.clear();
+            }
+        };
+        while (true) {
+            if (at_end() || at_line_end()) {
+                fail("unterminated f-string");
+            }
+            char c = peek();
+            if (c == quote) {
+                advance();
+                break;
+            }
+            if (c == '{' && peek(1) == '{') {
+                literal += '{';
+                advance();
+                advance();
+            } else if (c == '{') {
+                flush();
+                advance();
+                parts.push_back(FStringPart{lex_fstring_field(quote)});
+            } else if (c == '}') {
+                if (peek(1) != '}') {
+                    fail("single '}' is not allowed in an f-string (use '}}')");
+                }
+                literal += '}';
+                advance();
+                advance();
+            } else if (c == '\\') {
+                advance();
+                unescape_string(literal);
+            } else {
+                literal += c;
+                advance();
+            }
+        }
+        flush();
+        add(TokenKind::FStr, line, column, std::move(parts));
+    }
+
+    // One replacement field; the cursor is just after its `{`. Brackets
+    // nest inside the source text, so `:` and `!` inside them belong to it.
+    FStringPart::Code lex_fstring_field(char quote) {
+        FStringPart::Code code;
+        code.line = line_;
+        code.col = column_;
+        int64_t depth = 0;
+        while (true) {
+            if (at_end() || at_line_end() || peek() == quote) {
+                fail("unterminated '{' in f-string");
+            }
+            char c = peek();
+            if (depth == 0 && c == '}') {
+                advance();
+                return code;
+            }
+            if (depth == 0 && c == ':') {
+                advance();
+                code.spec = lex_fstring_spec(quote);
+                return code;
+            }
+            if (depth == 0 && c == '!' && (peek(1) == 'a' || peek(1) == 'r' || peek(1) == 's') &&
+                (peek(2) == '}' || peek(2) == ':')) {
+                code.conv = peek(1);
+                advance();
+                advance();
+                continue;
+            }
+            if (c == '(' || c == '[' || c == '{') {
+                ++depth;
+            } else if (c == ')' || c == ']' || c == '}') {
+                --depth;
+            }
+            code.src += c;
+            advance();
+        }
+    }
+
+    // The format spec runs to the first `}`; braces do not nest in it. The
+    // end of the text ends it silently: the f-string then reports itself
+    // unterminated.
+    std::string lex_fstring_spec(char quote) {
+        std::string spec;
+        while (!at_end()) {
+            if (at_line_end() || peek() == quote) {
+                fail("unterminated '{' in f-string");
+            }
+            if (peek() == '}') {
+                advance();
+                break;
+            }
+            spec += peek();
+            advance();
+        }
+        return spec;
+    }
+
+    // ---- End of input ----
+
+    void finish() {
+        if (!tokens_.empty() && tokens_.back().kind != TokenKind::Newline) {
+            add(TokenKind::Newline, line_, column_);
+        }
+        for (size_t i = 1; i < indent_stack_.size(); ++i) {
+            add(TokenKind::Dedent, line_, 1);
+        }
+        add(TokenKind::Eof, line_, column_);
+    }
+};
+
+} // namespace
+
+std::vector<Token> tokenize(std::string_view text) {
+    return Lexer(text).run();
+}
+
+} // namespace kestal

@@ -1,0 +1,30 @@
+// The lexer: the text of one source file (or of one expression) in, a flat
+// list of tokens out, produced whole before parsing starts. Layout is made
+// explicit: `Newline` ends each logical line, `Indent`/`Dedent` open and close
+// blocks, and one `Eof` ends the list. An f-string token carries its literal
+// text and the unparsed source text of its replacement fields.
+#pragma once
+
+#include "ast/compile_error.h"
+#include "lexer/token.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestal {
+
+// Lexes the whole text. On success the list is never empty and ends with
+// `Eof`. The first fault throws a CompileError with its message and position;
+// there is no recovery and no partial list. Pure: keeps nothing between calls.
+std::vector<Token> tokenize(std::string_view text);
+
+// The words by which parse errors name a token: "number 42", "a string",
+// "'x'", "'('", "end of line", "def", "augassign(add)".
+std::string describe_token(const Token &token);
+
+// A compact one-line dump "Kind@line:col Kind(payload)@line:col ..." for
+// tests and debugging.
+std::string dump_tokens(const std::vector<Token> &tokens);
+
+} // namespace kestal
