@@ -1,0 +1,70 @@
+// Shared pieces of the platform tests: a scratch folder removed afterwards,
+// and environment changes undone at the end of a test.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestal::platform::test_support {
+
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestal-platform-XXXXXX");
+        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Sets or unsets variables; restores every touched variable when destroyed.
+class ScopedEnv {
+  public:
+    ~ScopedEnv() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second)
+                setenv(it->first.c_str(), it->second->c_str(), 1);
+            else
+                unsetenv(it->first.c_str());
+        }
+    }
+    void set(const std::string &name, const std::string &value) {
+        save(name);
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    void unset(const std::string &name) {
+        save(name);
+        unsetenv(name.c_str());
+    }
+    // Sets the variable when a value is given, unsets it otherwise.
+    void put(const std::string &name, const std::optional<std::string> &value) {
+        if (value)
+            set(name, *value);
+        else
+            unset(name);
+    }
+
+  private:
+    void save(const std::string &name) {
+        const char *old = std::getenv(name.c_str());
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+} // namespace kestal::platform::test_support
