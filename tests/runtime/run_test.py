@@ -10,11 +10,15 @@ and prints the expected output:
     oracle, computed now) must equal the program's standard output;
   - when `test_x.stderr` stands beside it, the program's standard error must
     equal that file;
-  - lines `// env: NAME=VALUE` set environment variables for the run.
+  - lines `// env: NAME=VALUE` set environment variables for the run;
+  - a line `// run-under: COMMAND` runs the program through COMMAND (split
+    like a shell would), the program's path added as its last argument;
+    for instance `sh -c 'ulimit -v 400000 && exec "$0"'`.
 """
 import argparse
 import os
 import re
+import shlex
 import subprocess
 import sys
 
@@ -32,6 +36,10 @@ def main():
     src = args.test
     text = open(src, encoding="utf-8").read()
     name = os.path.splitext(os.path.basename(src))[0]
+    for flag in re.findall(r"^// requires-cpu: (\w+)$", text, re.M):
+        if not cpu_has(flag):
+            print(f"skipped: this processor lacks {flag}")
+            return 77
     os.makedirs(args.work, exist_ok=True)
     exe = os.path.join(args.work, f"{name}-{args.cc}")
     extra = re.findall(r"^// cflags: (.*)$", text, re.M)
@@ -50,7 +58,11 @@ def main():
     m = re.search(r"^// stdin: (.*)$", text, re.M)
     if m:
         stdin_text = m.group(1).encode().decode("unicode_escape").encode()
-    run = subprocess.run([exe], capture_output=True, env=env, input=stdin_text, timeout=120,
+    argv = [exe]
+    m = re.search(r"^// run-under: (.*)$", text, re.M)
+    if m:
+        argv = shlex.split(m.group(1)) + [exe]
+    run = subprocess.run(argv, capture_output=True, env=env, input=stdin_text, timeout=120,
                          cwd=args.work)
     m = re.search(r"^// expect-status: (\d+)$", text, re.M)
     want_status = int(m.group(1)) if m else 0
@@ -73,6 +85,14 @@ def main():
     if not ok:
         sys.stderr.write(run.stderr.decode(errors="replace")[-4000:])
     return 0 if ok else 1
+
+
+def cpu_has(flag):
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            return any(line.startswith("flags") and flag in line.split() for line in f)
+    except OSError:
+        return False
 
 
 def report(what, got, want):

@@ -1,1 +1,0 @@
-/* Kestal runtime: header (being written). */

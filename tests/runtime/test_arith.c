@@ -1,0 +1,105 @@
+/* Integer and float arithmetic against Python: floor division and modulo
+ * signs over int and float pairs (zero divisors, INT64_MIN by -1, signed
+ * zeros, infinities, NaN), powers that wrap, min/max with NaN, abs.
+ * test_arith.py prints what Python prints, wrapped to 64 bits. */
+#include "kestal_runtime.c"
+#include "test_support.h"
+
+static void kt_exc_line(void *o) {
+    ktl_exc *e = (ktl_exc *)o;
+    const char *n = ktl_class_name(e->cls);
+    ktl_write(n, strlen(n));
+    ktl_write(": ", 2);
+    ktl_print_s(e->str);
+    ktl_newline();
+}
+
+#define KT_TRY(stmt)                                                                               \
+    do {                                                                                           \
+        ktl_handler h_;                                                                            \
+        ktl_try_enter(&h_);                                                                        \
+        if (ktl_setjmp(h_.jb) == 0) {                                                              \
+            stmt;                                                                                  \
+            ktl_htop = h_.prev;                                                                    \
+        } else {                                                                                   \
+            kt_exc_line(ktl_try_land(&h_));                                                        \
+        }                                                                                          \
+    } while (0)
+
+static void pi(int64_t v) {
+    ktl_print_i(v);
+    ktl_write(" ", 1);
+}
+
+static void pf(double v) {
+    ktl_print_f(v);
+    ktl_write(" ", 1);
+}
+
+static const int64_t ints[] = {0,
+                               1,
+                               -1,
+                               2,
+                               -2,
+                               3,
+                               -3,
+                               7,
+                               -7,
+                               10,
+                               -10,
+                               100,
+                               -100,
+                               12345,
+                               INT64_MAX,
+                               INT64_MIN,
+                               INT64_MAX - 1,
+                               INT64_MIN + 1,
+                               (int64_t)1 << 32,
+                               -((int64_t)1 << 32) - 5};
+
+static double fval(int i);
+static const int NFLOATS = 22;
+
+static void ktl_main(void) {
+    int n = (int)(sizeof ints / sizeof *ints);
+    for (int i = 0; i < n; i++) {
+        for (int j = 0; j < n; j++) {
+            int64_t a = ints[i], b = ints[j];
+            pi(a), pi(b);
+            KT_TRY((pi(ktl_floordiv(a, b)), pi(ktl_mod(a, b)), ktl_newline()));
+        }
+    }
+    for (int i = 0; i < NFLOATS; i++) {
+        for (int j = 0; j < NFLOATS; j++) {
+            double a = fval(i), b = fval(j);
+            pf(a), pf(b);
+            KT_TRY(
+                (pf(ktl_ffloordiv(a, b)), pf(ktl_fmod(a, b)), pf(ktl_fdiv(a, b)), ktl_newline()));
+        }
+    }
+    /* Powers wrap to 64 bits. */
+    static const int64_t bases[] = {0, 1, -1, 2, -2, 3, 10, -7, 12345, INT64_MIN};
+    static const int64_t exps[] = {0, 1, 2, 3, 10, 31, 62, 63, 64, 65, 100, 1000};
+    for (size_t i = 0; i < sizeof bases / sizeof *bases; i++) {
+        for (size_t j = 0; j < sizeof exps / sizeof *exps; j++)
+            pi(ktl_ipow(bases[i], exps[j]));
+        ktl_newline();
+    }
+    /* min and max of two floats fold as Python's do: NaN and signed zeros. */
+    double nan = fval(NFLOATS - 1);
+    pf(ktl_fmin(1.0, nan)), pf(ktl_fmin(nan, 1.0)), pf(ktl_fmax(1.0, nan)), pf(ktl_fmax(nan, 1.0));
+    pf(ktl_fmin(0.0, -0.0)), pf(ktl_fmax(-0.0, 0.0)), pf(ktl_fmin(-0.0, 0.0)),
+        pf(ktl_fmax(0.0, -0.0));
+    pi(ktl_imin(INT64_MIN, 0)), pi(ktl_imax(INT64_MAX, -1)), pi(ktl_iabs(-5)),
+        pi(ktl_iabs(INT64_MIN));
+    ktl_newline();
+}
+
+/* The float operands; the last is NaN. */
+static double fval(int i) {
+    static const char *const t[] = {"0.0", "-0.0",  "1.0",     "-1.0",   "2.0",  "-2.0",
+                                    "4.0", "-4.0",  "7.5",     "-7.5",   "0.1",  "-0.1",
+                                    "3.0", "1e308", "-1e308",  "5e-324", "1e16", "0.3",
+                                    "inf", "-inf",  "123.456", "nan"};
+    return strtod(t[i], NULL);
+}

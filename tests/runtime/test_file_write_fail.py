@@ -1,0 +1,2 @@
+print("OSError: write failed")
+print("done")

@@ -1,0 +1,142 @@
+/* The string builder, f-string number formats (never cut, however wide),
+ * digit grouping, padding, reprs through a capture, nested captures and
+ * captures around a half-full output buffer. test_strbuilder.py prints what
+ * Python prints. */
+#define KTL_GROUPING 1
+#include "kestal_runtime.c"
+#include "test_support.h"
+
+static ktl_str S(const char *c) {
+    return ktl_mkstr(c, (int64_t)strlen(c));
+}
+
+static void line(ktl_str s) {
+    ktl_print_s(s);
+    ktl_write("|", 1);
+    ktl_newline();
+}
+
+static const int64_t ints[] = {0,       7,      -7,      255,       1234,     -1234,
+                               1234567, 999999, 1000000, INT64_MAX, INT64_MIN};
+static const char *const ifmts[] = {"%lld",   "%5lld",   "%-5lld",  "%+lld",
+                                    "%05lld", "%500lld", "%-300lld"};
+static const char *const xfmts[] = {"%llx", "%llX", "%llo", "%40llx"};
+
+static double fv(int i) {
+    static const char *const t[] = {"0.0",    "-0.0",        "1.5",        "2.5", "1234.5678",
+                                    "-0.001", "1e300",       "1e-300",     "inf", "-inf",
+                                    "nan",    "1234567.891", "-9876543.21"};
+    return strtod(t[i], NULL);
+}
+static const int NF = 13;
+static const char *const ffmts[] = {"%.2f",  "%10.3f", "%-10.1f", "%e",     "%.3E", "%g",
+                                    "%+.1f", "%.0f",   "%400.2f", "%.300f", "%f",   "%G"};
+
+typedef struct {
+    const char *fmt;
+    char sep;
+    int64_t width;
+    bool left;
+} group_case;
+
+static const group_case igroups[] = {{"%lld", ',', 0, false},
+                                     {"%lld", '_', 0, false},
+                                     {"%+lld", ',', 12, false},
+                                     {"%lld", ',', 12, true},
+                                     {"%lld", '_', 500, false}};
+static const group_case fgroups[] = {{"%.2f", ',', 0, false},
+                                     {"%+.3e", '_', 20, true},
+                                     {"%f", ',', 0, false},
+                                     {"%.1f", '_', 30, false},
+                                     {"%.2E", ',', 0, false}};
+
+static void ktl_main(void) {
+    ktl_sb b;
+    /* Growth across the inline buffer. */
+    ktl_sb_init(&b);
+    for (int i = 0; i < 1000; i++) {
+        ktl_sb_int(&b, i);
+        ktl_sb_add(&b, KTL_LIT(","));
+    }
+    ktl_sb_float(&b, 0.1);
+    line(ktl_sb_done(&b));
+    for (size_t i = 0; i < sizeof ints / sizeof *ints; i++) {
+        for (size_t f = 0; f < sizeof ifmts / sizeof *ifmts; f++) {
+            ktl_sb_init(&b);
+            ktl_sb_fmt_i(&b, ifmts[f], ints[i]);
+            line(ktl_sb_done(&b));
+        }
+        if (ints[i] >= 0)
+            for (size_t f = 0; f < sizeof xfmts / sizeof *xfmts; f++) {
+                ktl_sb_init(&b);
+                ktl_sb_fmt_i(&b, xfmts[f], ints[i]);
+                line(ktl_sb_done(&b));
+            }
+        for (size_t g = 0; g < sizeof igroups / sizeof *igroups; g++) {
+            ktl_sb_init(&b);
+            ktl_sb_group_i(&b, igroups[g].fmt, ints[i], igroups[g].sep, igroups[g].width,
+                           igroups[g].left);
+            line(ktl_sb_done(&b));
+        }
+    }
+    double inf = strtod("inf", NULL);
+    for (int i = 0; i <= NF; i++) {
+        /* The last value is the NaN of inf - inf, whose sign bit is set. */
+        double v = i < NF ? fv(i) : inf - inf;
+        for (size_t f = 0; f < sizeof ffmts / sizeof *ffmts; f++) {
+            ktl_sb_init(&b);
+            ktl_sb_fmt_f(&b, ffmts[f], v);
+            line(ktl_sb_done(&b));
+        }
+        for (size_t g = 0; g < sizeof fgroups / sizeof *fgroups; g++) {
+            ktl_sb_init(&b);
+            ktl_sb_group_f(&b, fgroups[g].fmt, v, fgroups[g].sep, fgroups[g].width,
+                           fgroups[g].left);
+            line(ktl_sb_done(&b));
+        }
+    }
+    static const char *const pads[] = {"", "abc", "hello world"};
+    static const int64_t widths[] = {-1, 0, 3, 5, 12, 300, INT64_MIN};
+    for (int i = 0; i < 3; i++)
+        for (int w = 0; w < 7; w++)
+            for (int left = 0; left < 2; left++) {
+                ktl_sb_init(&b);
+                ktl_sb_pad(&b, S(pads[i]), widths[w], left);
+                line(ktl_sb_done(&b));
+            }
+    static const char *const reprs[] = {"",           "it's",     "say \"hi\"",  "both ' and \"",
+                                        "tab\there",  "nl\ncr\r", "back\\slash", "\x01\x1f\x7f",
+                                        "caf\xc3\xa9"};
+    for (size_t i = 0; i < sizeof reprs / sizeof *reprs; i++)
+        line(ktl_repr_str(S(reprs[i])));
+    line(ktl_repr_str(ktl_mkstr("a\0b", 3)));
+
+    /* Captures: ordinary output before, during and after; nested. */
+    ktl_str fill = ktl_str_rep(KTL_LIT("o"), 40000);
+    ktl_print_s(fill);
+    ktl_newline();
+    ktl_sb c1, c2;
+    ktl_sb_init(&c1);
+    ktl_capstate s1 = ktl_cap_begin(&c1);
+    ktl_write("x", 1);
+    ktl_sb_init(&c2);
+    ktl_capstate s2 = ktl_cap_begin(&c2);
+    ktl_print_repr_s(KTL_LIT("y"));
+    ktl_cap_end(s2);
+    ktl_print_i(42);
+    /* A captured text larger than the output buffer. */
+    ktl_print_s(ktl_str_rep(KTL_LIT("c"), 100000));
+    ktl_cap_end(s1);
+    ktl_str t1 = ktl_sb_done(&c1), t2 = ktl_sb_done(&c2);
+    KT_CHECK(t1.len == 100003);
+    line(ktl_str_slice(t1, 0, 10));
+    line(t2);
+    ktl_print_s(fill);
+    ktl_newline();
+    /* The default object text: the class name and 16 upper-case digits. */
+    ktl_sb_init(&b);
+    ktl_capstate s3 = ktl_cap_begin(&b);
+    ktl_print_obj_default("Point", (const void *)(uintptr_t)0xABCDEF12ull);
+    ktl_cap_end(s3);
+    line(ktl_sb_done(&b));
+}

@@ -1,0 +1,47 @@
+# Oracle of test_strbuilder.c: the same texts through Python's format().
+import sys
+
+out = []
+def line(s):
+    out.append(s + "|\n")
+
+I64MAX = (1 << 63) - 1
+ints = [0, 7, -7, 255, 1234, -1234, 1234567, 999999, 1000000, I64MAX, -I64MAX - 1]
+ifmts = ["d", "5d", "<5d", "+d", "05d", "500d", "<300d"]
+xfmts = ["x", "X", "o", "40x"]
+floats = [float(t) for t in ["0.0", "-0.0", "1.5", "2.5", "1234.5678", "-0.001", "1e300",
+                             "1e-300", "inf", "-inf", "nan", "1234567.891", "-9876543.21"]]
+inf = float("inf")
+floats.append(inf - inf)
+ffmts = [".2f", "10.3f", "<10.1f", "e", ".3E", "g", "+.1f", ".0f", "400.2f", ".300f", "f", "G"]
+igroups = [",", "_", "+12,", "<12,", "500_"]
+fgroups = [",.2f", "<+20_.3e", ",f", "30_.1f", ",.2E"]
+
+line("".join(f"{i}," for i in range(1000)) + "0.1")
+for v in ints:
+    for f in ifmts:
+        line(format(v, f))
+    if v >= 0:
+        for f in xfmts:
+            line(format(v, f))
+    for g in igroups:
+        line(format(v, g))
+for v in floats:
+    for f in ffmts:
+        line(format(v, f))
+    for g in fgroups:
+        line(format(v, g))
+for s in ["", "abc", "hello world"]:
+    for w in [-1, 0, 3, 5, 12, 300, -(1 << 63)]:
+        for left in [False, True]:
+            line(s.ljust(w) if left else s.rjust(w))
+for s in ["", "it's", "say \"hi\"", "both ' and \"", "tab\there", "nl\ncr\r", "back\\slash",
+          "\x01\x1f\x7f", "café", "a\0b"]:
+    line(repr(s))
+fill = "o" * 40000
+out.append(fill + "\n")
+line(("x" + "42" + "c" * 100000)[:10])
+line("'y'")
+out.append(fill + "\n")
+line("<__main__.Point object at 0x00000000ABCDEF12>")
+sys.stdout.write("".join(out))

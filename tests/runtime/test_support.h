@@ -1,0 +1,103 @@
+/* Stand-in for the program section of a generated file, for runtime tests.
+ *
+ * A runtime test is `#include "kestal_runtime.c"`, then this file, then its
+ * own `static void ktl_main(void) {...}`. This file defines the five other
+ * names a program section must define, the way the compiler would for a
+ * program whose classes are the 27 built-in exception classes (plus the
+ * test's own, see below), and a few checking helpers.
+ *
+ * Before including it a test may define:
+ *   KTL_TEST_SRC_NAME    the source path shown in tracebacks ("test.ktl");
+ *   KTL_TEST_CLASSES(X)  extra classes X(Name, base id), ids from 27 on,
+ *                        named KT_C_Name in the enumeration below.
+ * Program globals that must survive collections go in `ktl_G.slot`, which is
+ * registered as a root like the generated globals struct. `ktl_src_name` may
+ * be reassigned at run time, and `kt_exc_text_hook` stands in for a user
+ * __str__. Checks: KT_CHECK(cond), KT_CHECK_STR(ktl_str, "text"); a failed
+ * check names its line on standard error and exits with status 99.
+ */
+#ifndef KESTAL_TEST_SUPPORT_H
+#define KESTAL_TEST_SUPPORT_H
+
+#ifndef KTL_TEST_SRC_NAME
+#define KTL_TEST_SRC_NAME "test.ktl"
+#endif
+#ifndef KTL_TEST_CLASSES
+#define KTL_TEST_CLASSES(X)
+#endif
+
+enum {
+    KT_C_FIRST_USER = KTL_E_COUNT - 1,
+#define KT_CLASS_ENUM(name, base) KT_C_##name,
+    KTL_TEST_CLASSES(KT_CLASS_ENUM)
+#undef KT_CLASS_ENUM
+    KT_C_COUNT
+};
+
+static const char *const kt_class_names[] = {
+#define KT_CLASS_NAME(name, base) #name,
+    KTL_BUILTIN_EXCEPTIONS(KT_CLASS_NAME) KTL_TEST_CLASSES(KT_CLASS_NAME)
+#undef KT_CLASS_NAME
+};
+
+static const int32_t kt_class_bases[] = {
+#define KT_CLASS_BASE(name, base) base,
+    KTL_BUILTIN_EXCEPTIONS(KT_CLASS_BASE) KTL_TEST_CLASSES(KT_CLASS_BASE)
+#undef KT_CLASS_BASE
+};
+
+static const char *ktl_src_name = KTL_TEST_SRC_NAME;
+
+static struct {
+    void *slot[16];
+} ktl_G;
+
+static void ktl_register_globals(void) {
+    ktl_gc_add_root(&ktl_G, sizeof ktl_G);
+}
+
+static const char *ktl_class_name(int32_t id) {
+    return id >= 0 && id < KT_C_COUNT ? kt_class_names[id] : "?";
+}
+
+static bool ktl_isa(int32_t cls, int32_t base) {
+    for (; cls >= 0 && cls < KT_C_COUNT; cls = kt_class_bases[cls]) {
+        if (cls == base) return true;
+    }
+    return false;
+}
+
+/* str() of an exception: the stored text, or what the test's hook returns
+   (a stand-in for a user __str__). */
+static ktl_str (*kt_exc_text_hook)(void *e);
+
+static ktl_str ktl_exc_text(void *e) {
+    if (kt_exc_text_hook) return kt_exc_text_hook(e);
+    return ((ktl_exc *)e)->str;
+}
+
+/* Checks: a failure names the test line on standard error and exits with
+   status 99 (program output still buffered is dropped). */
+static void kt_fail(int line, const char *what) {
+    fprintf(stderr, "check failed at line %d: %s\n", line, what);
+    fflush(stderr);
+    _exit(99);
+}
+
+#define KT_CHECK(cond) ((cond) ? (void)0 : kt_fail(__LINE__, #cond))
+
+static bool kt_str_is(ktl_str s, const char *want) {
+    size_t n = strlen(want);
+    return (size_t)s.len == n && memcmp(s.p, want, n) == 0;
+}
+
+#define KT_CHECK_STR(s, want) (kt_str_is((s), (want)) ? (void)0 : kt_fail_str(__LINE__, (s), (want)))
+
+static void kt_fail_str(int line, ktl_str got, const char *want) {
+    fprintf(stderr, "check failed at line %d: got \"%.*s\", want \"%s\"\n", line, (int)got.len,
+            got.p, want);
+    fflush(stderr);
+    _exit(99);
+}
+
+#endif

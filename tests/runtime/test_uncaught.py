@@ -1,0 +1,2 @@
+print("argv[0] = test_uncaught.ktl")
+print("computing")
