@@ -1,0 +1,116 @@
+// The parser: source text in, a `Program` (or one expression) out, or the
+// first CompileError. It is a recursive-descent parser over the token list
+// of `tokenize`, one function per grammar rule, with no error recovery: the
+// first fault is thrown as a CompileError and ends the whole parse. The
+// recursion has no depth limit; the compile road runs it on a big-stack
+// thread.
+//
+// The first two functions are the public entry points. The `Parser` record
+// and the rule functions below them are shared by the parser's own files
+// (expressions, statements, annotations, imports, the module level).
+#pragma once
+
+#include "ast/compile_error.h"
+#include "ast/expr.h"
+#include "ast/program.h"
+#include "lexer/token.h"
+#include "types/type.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestal {
+
+// Parses one whole source file (UTF-8). The class list starts with the 27
+// built-in exception classes; `libraries` is left empty. Throws the first
+// CompileError (a lexer error unchanged). Pure: reads no files.
+Program parse_module(std::string_view text);
+
+// Parses a text holding exactly one expression (one trailing line break
+// allowed), as library manifests write parameter defaults. Throws the lexer's
+// or parser's CompileError, or "expected one expression, found {}" when
+// anything follows the expression. Lambdas in the text are discarded.
+Expr parse_expression_text(std::string_view text);
+
+// The 27 built-in exception classes in class-id order (the C runtime numbers
+// its exception classes the same way): no methods, line 0, built in.
+std::vector<ClassDef> seed_builtin_classes();
+
+// ---- Shared by the parser's own files ----
+
+// The state of one parse. The cursor never moves past the last token, which
+// is always `Eof`, so reading past the end keeps seeing `Eof`.
+struct Parser {
+    std::vector<Token> tokens;
+    uint64_t cursor = 0;
+    // Lifted lambdas; an entry's index is its `Expr::Lambda` index.
+    std::vector<FuncDef> lambdas;
+    // Built-in classes first, then each user class once its body is read.
+    std::vector<ClassDef> classes;
+    std::vector<ModuleImport> imports;
+    std::map<std::string, std::string> aliases;
+    // Each dataclass's merged field list, for dataclasses deriving from it.
+    std::map<std::string, std::vector<Param>> dataclass_fields;
+};
+
+// Token operations.
+const Token &current(const Parser &p);
+// The token after the current one (clamped to the last token).
+const Token &peek_next(const Parser &p);
+bool at(const Parser &p, TokenKind kind);
+// Returns the current token and moves on, unless it is the last one.
+Token advance(Parser &p);
+// Consumes the current token when it has this kind.
+bool accept(Parser &p, TokenKind kind);
+// Consumes a token of this kind, else throws "expected {description}, found
+// {current token}" at the current token.
+void expect(Parser &p, TokenKind kind, std::string_view description);
+// Consumes an identifier and returns its name; fails as `expect` does.
+std::string expect_ident(Parser &p, std::string_view description);
+// An error at the current token's position.
+CompileError error_at_current(const Parser &p, std::string message);
+
+// Expressions.
+Expr parse_expr(Parser &p);
+// An expression without lambda and without an unparenthesised conditional.
+Expr parse_or(Parser &p);
+// The arguments of a call, cursor after the `(`; consumes the `)`.
+struct CallArgs {
+    std::vector<Expr> args;
+    std::vector<Keyword> kwargs;
+};
+CallArgs parse_call_args(Parser &p);
+std::vector<ComprehensionClause> parse_comprehension_clauses(Parser &p);
+Expr parse_lambda(Parser &p);
+Expr parse_primary(Parser &p);
+// A Name or a Tuple of targets; refuses a name bound twice.
+Expr parse_loop_targets(Parser &p);
+// One target: a name, or a bracketed list of targets (a Tuple).
+Expr parse_target_element(Parser &p);
+
+// Statements.
+void parse_statement(Parser &p, std::vector<Stmt> &statements);
+void parse_simple_statements(Parser &p, std::vector<Stmt> &statements);
+// The block after a `:`, cursor on the token after the colon.
+std::vector<Stmt> parse_block(Parser &p);
+std::optional<std::vector<Stmt>> parse_else_block(Parser &p);
+Expr parse_expression_list(Parser &p);
+void check_assign_target(const Expr &target);
+
+// Annotations.
+Type parse_type(Parser &p);
+// One annotation with at most one `|`; the entry every caller uses.
+Type parse_type_union(Parser &p);
+
+// Imports: cursor on `import` / `from`; they append no statement.
+std::string parse_import_name(Parser &p);
+void parse_import_statement(Parser &p);
+void parse_from_statement(Parser &p);
+
+// Definitions.
+FuncDef parse_function_def(Parser &p);
+
+} // namespace kestal

@@ -1,0 +1,155 @@
+// The statement parser: every statement form to its printed tree, blocks,
+// positions, and every refusal with its message and position.
+#include "parse_helpers.h"
+
+#include <gtest/gtest.h>
+
+namespace kestal {
+namespace {
+
+using testing::Case;
+using testing::first_error;
+using testing::parse_result;
+
+TEST(ParserStatements, FormsPrintAsTheirTrees) {
+    const Case cases[] = {
+        {"f(x)", "(expr (call f x))\n"},
+        {"'''doc'''", "(expr \"doc\")\n"},
+        {"x = 1", "(= x 1)\n"},
+        {"x = 1,", "(= x (tuple 1))\n"},
+        {"x = 1, 2", "(= x (tuple 1 2))\n"},
+        {"obj.a = b[i] = 1", "1:14: chained assignment (a = b = c) is not supported"},
+        {"a[1:2] = v", "(= (slice a 1 2 _) v)\n"},
+        {"xs: list[int] = []", "(= xs : list[int] (list))\n"},
+        {"self.n: int | None = None", "(= (. self n) : int | None None)\n"},
+        {"t: tuple[int, str] = 1, 'a'", "(= t : tuple[int, str] (tuple 1 \"a\"))\n"},
+        {"a, b = b, a", "(unpack (a b) (tuple b a))\n"},
+        {"(a, b) = t", "(unpack (a b) t)\n"},
+        {"a, b = f()", "(unpack (a b) (call f))\n"},
+        {"a, (b, c) = t", "(unpack (a (tuple b c)) t)\n"},
+        {"a, = t", "1:4: expected an expression, found '='"},
+        {"x += 1", "(+= x 1)\n"},
+        {"x <<= y", "(<<= x y)\n"},
+        {"x **= 2", "(**= x 2)\n"},
+        {"a[i] //= 2", "(//= (index a i) 2)\n"},
+        {"(a, b) += 1", "(+= (tuple a b) 1)\n"},
+        {"if a:\n    x = 1\nelif b:\n    pass\nelse:\n    y = 2\n",
+         "(if a {(= x 1)} elif b {pass} else {(= y 2)})\n"},
+        {"if a: x = 1; y = 2\n", "(if a {(= x 1); (= y 2)})\n"},
+        {"if a: pass\nelse: pass\n", "(if a {pass} else {pass})\n"},
+        {"while x:\n    break\nelse:\n    continue\n", "(while x {break} else {continue})\n"},
+        {"while True: pass", "(while True {pass})\n"},
+        {"for x in xs:\n    pass\n", "(for x in xs {pass})\n"},
+        {"for i, (a, b) in t: pass\nelse: pass",
+         "(for (tuple i (tuple a b)) in t {pass} else {pass})\n"},
+        {"for x, in xs: pass", "(for (tuple x) in xs {pass})\n"},
+        {"for [a, b] in xs: pass", "(for (tuple a b) in xs {pass})\n"},
+        {"return", "(return)\n"},
+        {"return 1, 2", "(return (tuple 1 2))\n"},
+        {"return 1,", "(return (tuple 1))\n"},
+        {"return; pass", "(return)\npass\n"},
+        {"global a, b", "(global a b)\n"},
+        {"del a, b[i]", "(del a (index b i))\n"},
+        {"del f()", "(del (call f))\n"},
+        {"with open(p) as f, lock: pass", "(with ((call open p) as f) (lock) {pass})\n"},
+        {"with a as (b, c): pass", "(with (a as (tuple b c)) {pass})\n"},
+        {"with a as [b, b]: pass", "(with (a as (tuple b b)) {pass})\n"},
+        {"try:\n    pass\nexcept (KeyError, IndexError) as e:\n    pass\nexcept ValueError:\n    "
+         "pass\n"
+         "except:\n    pass\nelse:\n    pass\nfinally:\n    pass\n",
+         "(try {pass} (except (KeyError IndexError) as e {pass}) (except (ValueError) {pass}) "
+         "(except {pass}) "
+         "else {pass} finally {pass})\n"},
+        {"try: pass\nfinally: pass", "(try {pass} finally {pass})\n"},
+        {"raise", "(raise)\n"},
+        {"raise ValueError('x')", "(raise (call ValueError \"x\"))\n"},
+        {"raise E from e", "(raise E from e)\n"},
+        {"assert x", "(assert x)\n"},
+        {"assert x, 'msg'", "(assert x \"msg\")\n"},
+        {"pass; pass;", "pass\npass\n"},
+        {"x = 1; y = 2;\n", "(= x 1)\n(= y 2)\n"},
+        {"", ""},
+        {"\n\n# only a comment\n", ""},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(parse_result(c.source), c.expected) << c.source;
+}
+
+TEST(ParserStatements, StatementsStandAtTheirFirstToken) {
+    const PrintOptions positions{true};
+    EXPECT_EQ(parse_result("\n\na = 1; b = 2\n", positions),
+              "(=@3:1 a@3:1 1@3:5)\n(=@3:8 b@3:8 2@3:12)\n");
+    EXPECT_EQ(parse_result("if a:\n  return\n", positions), "(if@1:1 a@1:4 {(return@2:3)})\n");
+    EXPECT_EQ(parse_result("x, y = 1, 2", positions),
+              "(unpack@1:1 (x@1:1 y@1:4) (tuple@1:8 1@1:8 2@1:11))\n");
+}
+
+TEST(ParserStatements, ImportsInsideBlocksAddNoStatement) {
+    EXPECT_EQ(parse_result("if a:\n    import math\n"), "alias math = math\n(if a {})\n");
+    EXPECT_EQ(parse_result("def f():\n    from os import path\n    return path\n"),
+              "alias path = os.path\n(def f () {(return path)})\n");
+}
+
+TEST(ParserStatements, RefusalsGiveTheirMessageAtTheirPosition) {
+    const Case cases[] = {
+        {"if a:\npass\n", "2:1: expected an indented block"},
+        {"while x:", "1:9: expected an indented block"},
+        {"def f():\n    def g(): pass\n", "2:5: functions must be defined at the top level"},
+        {"if a:\n    class C: pass\n", "2:5: classes must be defined at the top level"},
+        {"def f():\n    @dataclass\n    class C: pass\n",
+         "2:5: classes must be defined at the top level"},
+        {"x = 1 2", "1:7: expected end of line, found number 2"},
+        {"import m; x = 1", "1:9: expected end of line, found semicolon"},
+        {"f(x): int = 1", "1:1: only names and attributes can have a type annotation"},
+        {"a = b = 1", "1:7: chained assignment (a = b = c) is not supported"},
+        {"f() = 1", "1:1: can't assign to this expression"},
+        {"[a, b] = t", "1:1: can't assign to this expression"},
+        {"a, f() = t", "1:4: can't assign to this expression"},
+        {"(a, 1) = t", "1:5: can't assign to this expression"},
+        {"x + 1 += 2", "1:1: can't assign to this expression"},
+        {"a, b = 1, 2, 3", "1:1: can't unpack 3 values into 2 targets"},
+        {"x = 1\n  a, b = (1,)", "2:1: unexpected indentation"},
+        {"pass; a, b, c = 1, 2", "1:7: can't unpack 2 values into 3 targets"},
+        {"a, b += 1", "1:6: expected '=' (as in `a, b = b, a`), found augassign(add)"},
+        {"x: int", "1:7: expected '=' (declarations need a value, e.g. `xs: list[int] = []`), "
+                   "found end of line"},
+        {"try:\n    pass\nexcept:\n    pass\nexcept ValueError:\n    pass\n",
+         "5:1: a bare `except:` must be the last except clause"},
+        {"try:\n    pass\nelse:\n    pass\n",
+         "3:1: expected 'except' or 'finally' after the try block"},
+        {"try: pass\n", "2:1: expected 'except' or 'finally' after the try block"},
+        {"try:\n    pass\nexcept E as 1:\n    pass\n",
+         "3:13: expected a name after 'as', found number 1"},
+        {"try:\n    pass\nexcept E, F:\n    pass\n", "3:9: expected ':', found ','"},
+        {"if a pass", "1:6: expected ':', found pass"},
+        {"if a: pass\nelif b pass", "2:8: expected ':', found pass"},
+        {"if a: pass\nelse pass", "2:6: expected ':', found pass"},
+        {"while a pass", "1:9: expected ':', found pass"},
+        {"for x in a, b: pass", "1:11: expected ':', found ','"},
+        {"for x of a: pass", "1:7: expected 'in', found 'of'"},
+        {"for 1 in a: pass", "1:5: expected a loop variable, found number 1"},
+        {"for a, a in pairs: pass", "1:5: loop variable 'a' appears twice"},
+        {"for (a, (b, a)) in t: pass", "1:5: loop variable 'a' appears twice"},
+        {"for [a, b in xs: pass", "1:11: expected ']', found in"},
+        {"for (a, b in xs: pass", "1:11: expected ')', found in"},
+        {"with a as f() : pass", "1:12: expected ':', found '('"},
+        {"with a pass", "1:8: expected ':', found pass"},
+        {"try pass", "1:5: expected ':', found pass"},
+        {"try:\n    pass\nfinally pass", "3:9: expected ':', found pass"},
+        {"global", "1:7: expected a name, found end of line"},
+        {"global a,", "1:10: expected a name, found end of line"},
+        {"del a,", "1:7: expected an expression, found end of line"},
+        {"if a:\n    pass\n  else: pass",
+         "3:3: this line's indentation doesn't match any outer block"},
+        {"if a: if b: pass", "1:7: expected an expression, found if"},
+        {"if a:\n    pass\n        x = 1\n",
+         "3:1: expected an expression, found an indented block"},
+        {"else: pass", "1:1: expected an expression, found else"},
+        {"elif x: pass", "1:1: expected an expression, found elif"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(first_error(c.source), c.expected) << c.source;
+}
+
+} // namespace
+} // namespace kestal
