@@ -1,0 +1,263 @@
+// Calls of built-in functions: the dispatch on the name and the argument
+// shape, in the order that decides which error a wrong call reports, and
+// `print` whole. Every value `print` shows is first evaluated into a
+// temporary, left to right, so a failure while evaluating prints nothing.
+// The other built-ins, the methods of built-in values and the built-in
+// modules are refused with a clear message until their lowerings exist.
+#include "codegen/builtins/builtins.h"
+
+#include "codegen/expr/expr.h"
+#include "codegen/expr/strings.h"
+#include "codegen/mod/ctypes.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kestal {
+
+namespace {
+
+constexpr std::array<std::string_view, 15> kMathOne = {"sin",  "cos",  "tan",  "exp",  "log",
+                                                       "sqrt", "asin", "acos", "atan", "log2",
+                                                       "fabs", "sinh", "cosh", "tanh", "log10"};
+constexpr std::array<std::string_view, 4> kMathTwo = {"pow", "fmod", "atan2", "hypot"};
+constexpr std::array<std::string_view, 5> kIterationOnly = {"zip", "map", "filter", "reversed",
+                                                            "enumerate"};
+constexpr std::array<std::string_view, 17> kValueBuiltins = {
+    "len",  "str",   "int",   "abs",   "min",   "max",   "ord",   "chr",  "repr",
+    "bool", "ceil",  "exit",  "float", "range", "floor", "round", "input"};
+
+template <size_t N> bool in_table(const std::array<std::string_view, N> &t, std::string_view n) {
+    return std::find(t.begin(), t.end(), n) != t.end();
+}
+
+[[noreturn]] void unexpected_keyword(const std::string &name, const Keyword &k) {
+    throw_error(fmt::format("{}() got an unexpected keyword argument '{}'", name, k.name), k.value.line,
+                k.value.column);
+}
+
+[[noreturn]] void not_yet(const std::string &name, const Expr &call) {
+    throw_error(fmt::format("{}() isn't supported yet", name), call.line, call.column);
+}
+
+void refuse_keywords(const std::string &name, const std::vector<Keyword> &kwargs) {
+    if (!kwargs.empty()) unexpected_keyword(name, kwargs.front());
+}
+
+// The pieces that print one f-string argument part by part.
+std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &pre,
+                                              const Expr::FString &fs) {
+    std::vector<std::string> pieces;
+    for (const FStringSegment &seg : fs.segments) {
+        if (const auto *lit = std::get_if<FStringSegment::Literal>(&seg.kind)) {
+            pieces.push_back(fmt::format("ktl_print_s({})", c_str_literal(lit->text)));
+            continue;
+        }
+        const auto &field = std::get<FStringSegment::Field>(seg.kind);
+        bool plain = !field.spec && (!field.conversion || *field.conversion == 'r' ||
+                                     *field.conversion == 's');
+        if (!plain) {
+            std::string sb = fresh_temp(ctx, "sb");
+            std::string code = compile_format_field(ctx, sb, seg);
+            CompiledExpr str{fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); {1}ktl_sb_done(&{0}); }})",
+                                         sb, code),
+                             Type::str()};
+            pieces.push_back(compile_print_value(ctx, pre, str, false));
+            continue;
+        }
+        bool repr = field.conversion && *field.conversion == 'r';
+        CompiledExpr value = compile_expr(ctx, field.expr);
+        if (value.type.is<Type::NoValue>())
+            throw_error("this expression has no value", field.expr.line, field.expr.column);
+        if (type_contains_class(value.type)) {
+            CompiledExpr str{compile_to_str(ctx, value, repr), Type::str()};
+            pieces.push_back(compile_print_value(ctx, pre, str, false));
+        } else {
+            pieces.push_back(compile_print_value(ctx, pre, value, repr));
+        }
+    }
+    return pieces;
+}
+
+std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string &pre, const Expr &arg) {
+    if (const auto *fs = arg.as<Expr::FString>()) return print_fstring_pieces(ctx, pre, *fs);
+    if (const auto *mc = arg.as<Expr::MethodCall>()) {
+        if (mc->args.empty() && dict_view_kind(mc->method)) {
+            CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
+            if (receiver.type.is<Type::Dict>())
+                throw_error(fmt::format("Python prints d.{0}() as dict_{0}([...]), but in Kestal .{0}() "
+                                        "returns a plain list; print list(d.{0}()) instead",
+                                        mc->method),
+                            arg.line, arg.column);
+        }
+    }
+    CompiledExpr value = compile_expr(ctx, arg);
+    if (value.type.is<Type::NoValue>())
+        throw_error("this expression has no value to print", arg.line, arg.column);
+    if (value.type.is<Type::File>())
+        throw_error("printing a file object isn't supported", arg.line, arg.column);
+    if (value.type.is<Type::Function>())
+        throw_error("printing a function isn't supported", arg.line, arg.column);
+    return {compile_print_value(ctx, pre, value, false)};
+}
+
+// One piece: the positional and keyword passes share the pre-text, whose
+// order is the order of evaluation.
+CompiledExpr compile_print(CodegenContext &ctx, const std::vector<Expr> &args,
+                           const std::vector<Keyword> &kwargs) {
+    std::string pre;
+    std::vector<std::vector<std::string>> pieces;
+    for (const Expr &arg : args) pieces.push_back(print_argument_pieces(ctx, pre, arg));
+    std::string sep = "ktl_putc(' ')", end = "ktl_newline()";
+    std::optional<std::string> file;
+    for (const Keyword &k : kwargs) {
+        if (k.name == "flush") continue;
+        CompiledExpr value = compile_expr(ctx, k.value);
+        if (k.name == "file") {
+            if (!value.type.is<Type::File>())
+                throw_error(fmt::format("print(file=...) must be a file, not {}", value.type),
+                            k.value.line, k.value.column);
+            std::string name = fresh_temp(ctx, "file");
+            pre += fmt::format("ktl_file *{} = {}; ", name, value.text);
+            file = name;
+            continue;
+        }
+        if (!value.type.is<Type::Str>())
+            throw_error(fmt::format("print({}=...) must be a str", k.name), k.value.line,
+                        k.value.column);
+        std::string name = fresh_temp(ctx, k.name);
+        pre += fmt::format("ktl_str {} = {}; ", name, value.text);
+        if (k.name == "sep") {
+            sep = fmt::format("ktl_print_s({})", name);
+        } else if (k.name == "end") {
+            end = fmt::format("ktl_print_s({})", name);
+        } else {
+            throw_error(fmt::format("print() got an unexpected keyword argument '{}'", k.name),
+                        k.value.line, k.value.column);
+        }
+    }
+    std::vector<std::string> statements;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) statements.push_back(sep);
+        statements.insert(statements.end(), pieces[i].begin(), pieces[i].end());
+    }
+    statements.push_back(end);
+    std::string joined = fmt::format("{}", fmt::join(statements, "; "));
+    if (!file) return {fmt::format("({{ {}{}; }})", pre, joined), Type::no_value()};
+    std::string sb = fresh_temp(ctx, "sb");
+    std::string cs = fresh_temp(ctx, "cs");
+    return {fmt::format("({{ {0}ktl_sb {1}; ktl_sb_init(&{1}); ktl_capstate {2} = ktl_cap_begin(&{1}); "
+                        "{3}; ktl_cap_end({2}); ktl_file_print({4}, &{1}); }})",
+                        pre, sb, cs, joined, *file),
+            Type::no_value()};
+}
+
+} // namespace
+
+void check_builtin_arity(const std::string &name, size_t count, size_t min, size_t max, uint64_t line,
+                         uint64_t column) {
+    if (count >= min && count <= max) return;
+    std::string takes = min == max ? fmt::format("{}", min) : fmt::format("{} to {}", min, max);
+    throw_error(fmt::format("{}() takes {} argument(s), got {}", name, takes, count), line, column);
+}
+
+std::string compile_print_value(CodegenContext &ctx, std::string &pre, const CompiledExpr &value,
+                                bool repr) {
+    ensure_type_defined(ctx, value.type);
+    std::string name = fresh_temp(ctx, "pv");
+    pre += fmt::format("{} {} = {}; ", c_type_name(value.type), name, value.text);
+    return fmt::format("{}({})", repr ? repr_fn_name(value.type) : print_fn_name(value.type), name);
+}
+
+std::vector<std::string> compile_str_args(CodegenContext &ctx, const std::string &name,
+                                          const std::vector<Expr> &args) {
+    std::vector<std::string> out;
+    for (const Expr &a : args) {
+        CompiledExpr c = compile_expr(ctx, a);
+        if (!c.type.is<Type::Str>())
+            throw_error(fmt::format("{}() needs a str, not {}", name, c.type), a.line, a.column);
+        out.push_back(c.text);
+    }
+    return out;
+}
+
+bool type_contains_class(const Type &t) {
+    switch (t.tag()) {
+    case TypeKind::Class: return true;
+    case TypeKind::List: return type_contains_class(*t.as<Type::List>()->element);
+    case TypeKind::Set: return type_contains_class(*t.as<Type::Set>()->element);
+    case TypeKind::Optional: return type_contains_class(*t.as<Type::Optional>()->inner);
+    case TypeKind::Dict:
+        return type_contains_class(*t.as<Type::Dict>()->key) ||
+               type_contains_class(*t.as<Type::Dict>()->value);
+    case TypeKind::Tuple:
+        for (const Type &e : t.as<Type::Tuple>()->elements)
+            if (type_contains_class(e)) return true;
+        return false;
+    default: return false;
+    }
+}
+
+// One piece: the rules are ordered, and their order decides which error a
+// wrong call reports.
+CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
+                                  const std::vector<Expr> &args, const std::vector<Keyword> &kwargs,
+                                  const Expr &call, const Type *expected) {
+    size_t n = args.size();
+    if (name == "print") return compile_print(ctx, args, kwargs);
+    if ((name == "any" || name == "all") && n == 1) {
+        refuse_keywords(name, kwargs);
+        not_yet(name, call);
+    }
+    if (name == "sum" && (n == 1 || n == 2)) {
+        refuse_keywords(name, kwargs);
+        not_yet(name, call);
+    }
+    if ((name == "min" || name == "max") && (n == 1 || !kwargs.empty())) {
+        for (const Keyword &k : kwargs)
+            if (!(k.name == "key" || (k.name == "default" && n == 1))) unexpected_keyword(name, k);
+        not_yet(name, call);
+    }
+    if (name == "sorted" && n == 1) {
+        for (const Keyword &k : kwargs)
+            if (k.name != "key" && k.name != "reverse") unexpected_keyword(name, k);
+        not_yet(name, call);
+    }
+    if ((name == "list" && n == 1) || (name == "dict" && n <= 1)) {
+        refuse_keywords(name, kwargs);
+        not_yet(name, call);
+    }
+    if (name == "open" || name == "set") not_yet(name, call);
+    refuse_keywords(name, kwargs);
+    if ((in_table(kMathOne, name) && n == 1) || (in_table(kMathTwo, name) && n == 2))
+        not_yet(name, call);
+    if (in_table(kIterationOnly, name))
+        throw_error(fmt::format("{}() can only be used where it's iterated: in a for loop, a "
+                                "comprehension, or passed to list(), sum(), ...",
+                                name),
+                    call.line, call.column);
+    for (const Expr &a : args) compile_expr(ctx, a);
+    if (in_table(kValueBuiltins, name)) not_yet(name, call);
+    (void)expected;
+    throw_error(fmt::format("unknown function '{}'", name), call.line, call.column);
+}
+
+CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiver,
+                                 const std::string &method, const std::vector<Expr> &args,
+                                 const std::vector<Keyword> &kwargs, const Expr &call) {
+    throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
+                call.line, call.column);
+}
+
+CompiledExpr compile_module_call(CodegenContext &ctx, const std::string &module,
+                                 const std::string &name, const std::vector<Expr> &args,
+                                 const std::vector<Keyword> &kwargs, const Expr &call) {
+    throw_error(fmt::format("{}.{}() isn't supported yet", module, name), call.line, call.column);
+}
+
+CompiledExpr compile_module_attribute(CodegenContext &ctx, const std::string &module,
+                                      const std::string &member, uint64_t line, uint64_t column) {
+    throw_error(fmt::format("{}.{} isn't supported yet", module, member), line, column);
+}
+
+} // namespace kestal

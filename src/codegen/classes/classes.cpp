@@ -1,0 +1,268 @@
+// Class ids, ancestry, declarations and the class section of the C file.
+//
+// Print and repr switch on an object's run-time class id over the subtree of
+// its static class; eq, lt and truth resolve the special method on the
+// static class's own chain at compile time. The tables cover every class,
+// the 27 built-in exception classes first, declared or not; structs and
+// dispatch functions exist only for declared classes.
+#include "codegen/classes/classes.h"
+
+#include "codegen/mod/ctypes.h"
+#include "codegen/mod/instances.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace kestal {
+
+namespace {
+
+thread_local std::map<std::string, std::optional<std::string>> class_base_table;
+
+std::string exception_default(bool exception, bool print) {
+    if (exception)
+        return print ? "ktl_print_s(((ktl_exc *)o)->str)" : "ktl_print_exc_repr(o)";
+    return "ktl_print_obj_default(ktl_class_names[o->cls], o)";
+}
+
+// The truth test of a special method's result; `absent` when it returns
+// nothing.
+std::string result_truth(const CompiledExpr &call, const char *absent) {
+    if (call.type.is<Type::NoValue>()) return absent;
+    auto test = truth_test_expr(call.text, call.type);
+    return test ? *test : call.text;
+}
+
+std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const std::string &code,
+                             const char *prefix, const std::vector<std::string> &methods) {
+    std::string cases;
+    for (const std::string &s : subclasses_of(ctx, x)) {
+        std::optional<std::string> method;
+        std::vector<std::string> chain = class_ancestors(s);
+        for (const std::string &m : methods) {
+            if (first_class_defining_method(ctx, chain, m)) {
+                method = m;
+                break;
+            }
+        }
+        if (!method) continue;
+        std::string receiver = s == x ? "o" : fmt::format("((C_{} *)({}))", s, "o");
+        auto call = call_dunder_if_defined(ctx, receiver, s, *method, {}, 0, 0);
+        if (!call) internal_fault("a special method the chain defines does not compile");
+        if (!call->type.is<Type::Str>())
+            throw_error(fmt::format("{}.{}() must return a str, not {}", s, *method, call->type), 0, 0);
+        cases += fmt::format("case {}: ktl_print_s({}); return; ", class_id(ctx, s), call->text);
+    }
+    bool print = std::string_view(prefix) == "ktl_print";
+    std::string fallback = exception_default(is_exception_class(x), print);
+    return fmt::format("static void {}_{}(C_{} *o) {{ switch (o->cls) {{ {}default: {}; }} }}\n", prefix,
+                       code, x, cases, fallback);
+}
+
+// One piece: the six functions of one class follow the same receiver and
+// position conventions and read best side by side.
+void emit_class_functions(CodegenContext &ctx, const std::string &x) {
+    std::string code = type_code(Type::class_(x));
+    Type self = Type::class_(x);
+    std::string text;
+    text += print_dispatcher(ctx, x, code, "ktl_print", {"__str__", "__repr__"});
+    text += print_dispatcher(ctx, x, code, "ktl_repr", {"__repr__"});
+    if (is_exception_class(x)) {
+        auto str = call_dunder_if_defined(ctx, fmt::format("((C_{} *)e)", x), x, "__str__", {}, 0, 0);
+        if (str)
+            ctx.exc_text_cases += fmt::format("case {}: return {}; ", class_id(ctx, x), str->text);
+    }
+    std::vector<CompiledExpr> b_arg = {CompiledExpr{"b", self}};
+    std::vector<CompiledExpr> a_arg = {CompiledExpr{"a", self}};
+    auto eq = call_dunder_if_defined(ctx, "a", x, "__eq__", b_arg, 0, 0);
+    text += fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x,
+                        eq ? result_truth(*eq, "false") : "a == b");
+    std::string lt;
+    if (auto m = call_dunder_if_defined(ctx, "a", x, "__lt__", b_arg, 0, 0)) {
+        lt = result_truth(*m, "false");
+    } else if (auto g = call_dunder_if_defined(ctx, "b", x, "__gt__", a_arg, 0, 0)) {
+        lt = result_truth(*g, "false");
+    } else {
+        lt = fmt::format("(ktl_panic(\"TypeError: '<' not supported between instances of '{0}' and "
+                         "'{0}'\"), false)",
+                         x);
+    }
+    text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
+    text += fmt::format("static int {0}_cmp(C_{1} *a, C_{1} *b) {{ return {0}_eq(a, b) ? 0 : "
+                        "{0}_lt(a, b) ? -1 : 1; }}\n",
+                        code, x);
+    std::string truth = "true";
+    if (auto m = call_dunder_if_defined(ctx, "o", x, "__bool__", {}, 0, 0)) {
+        truth = result_truth(*m, "true");
+    } else if (auto l = call_dunder_if_defined(ctx, "o", x, "__len__", {}, 0, 0)) {
+        truth = fmt::format("({} != 0)", l->text);
+    }
+    text += fmt::format("static bool ktl_truthy_{}(C_{} *o) {{ (void)o; return {}; }}\n", code, x, truth);
+    ctx.definitions_text += text;
+}
+
+} // namespace
+
+void set_class_bases(const Program &program) {
+    std::map<std::string, std::optional<std::string>> table;
+    for (const ClassDef &c : program.classes) table[c.name] = c.base;
+    class_base_table = std::move(table);
+}
+
+std::vector<std::string> class_ancestors(const std::string &name) {
+    std::vector<std::string> chain = {name};
+    for (;;) {
+        auto it = class_base_table.find(chain.back());
+        if (it == class_base_table.end() || !it->second) break;
+        // A cycle cannot come from the parser (a base is defined earlier);
+        // stop anyway rather than loop.
+        if (std::find(chain.begin(), chain.end(), *it->second) != chain.end()) break;
+        chain.push_back(*it->second);
+    }
+    return chain;
+}
+
+bool is_subclass_of(const std::string &name, const std::string &ancestor) {
+    auto chain = class_ancestors(name);
+    return std::find(chain.begin(), chain.end(), ancestor) != chain.end();
+}
+
+std::optional<std::string> common_base_class(const std::string &a, const std::string &b) {
+    auto other = class_ancestors(b);
+    for (const std::string &c : class_ancestors(a))
+        if (std::find(other.begin(), other.end(), c) != other.end()) return c;
+    return std::nullopt;
+}
+
+std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name) {
+    std::vector<std::string> out;
+    for (const std::string &c : ctx.class_names)
+        if (is_subclass_of(c, name)) out.push_back(c);
+    return out;
+}
+
+size_t class_id(const CodegenContext &ctx, const std::string &name) {
+    auto it = std::find(ctx.class_names.begin(), ctx.class_names.end(), name);
+    if (it == ctx.class_names.end()) internal_fault("a class id asked for a name that is no class");
+    return static_cast<size_t>(it - ctx.class_names.begin());
+}
+
+std::optional<std::string> first_class_defining_method(const CodegenContext &ctx,
+                                                       const std::vector<std::string> &chain,
+                                                       const std::string &method) {
+    for (const std::string &c : chain) {
+        auto it = ctx.classes.find(c);
+        if (it == ctx.classes.end()) internal_fault("no entry found for key");
+        for (const FuncDef &m : it->second->methods)
+            if (m.name == method) return c;
+    }
+    return std::nullopt;
+}
+
+bool is_exception_class(const std::string &name) { return is_subclass_of(name, "BaseException"); }
+
+void declare_class(CodegenContext &ctx, const std::string &name) {
+    if (ctx.declared_classes.count(name)) return;
+    auto it = ctx.classes.find(name);
+    if (it == ctx.classes.end()) internal_fault("declaring a class the program does not have");
+    ctx.declared_classes.insert(name);
+    ctx.types_text += fmt::format("typedef struct C_{0} C_{0};\n", name);
+    ctx.types_text += fmt::format(
+        "static void ktl_print_O{0}{1}(C_{1} *o); static void ktl_repr_O{0}{1}(C_{1} *o); static bool "
+        "O{0}{1}_eq(C_{1} *a, C_{1} *b); static int O{0}{1}_cmp(C_{1} *a, C_{1} *b); static bool "
+        "O{0}{1}_lt(C_{1} *a, C_{1} *b); static bool ktl_truthy_O{0}{1}(C_{1} *o);\n",
+        name.size(), name);
+    if (it->second->base) declare_class(ctx, *it->second->base);
+}
+
+std::optional<Type> lookup_class_field_type(const CodegenContext &ctx, const std::string &cls,
+                                            const std::string &field) {
+    for (const std::string &c : class_ancestors(cls)) {
+        auto it = ctx.class_attributes.find(c);
+        if (it == ctx.class_attributes.end()) continue;
+        for (const auto &[name, type] : it->second)
+            if (name == field) return type;
+    }
+    return std::nullopt;
+}
+
+std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
+                                                   const std::string &cls,
+                                                   const std::string &method,
+                                                   const std::vector<CompiledExpr> &args,
+                                                   uint64_t line, uint64_t column) {
+    auto owner = first_class_defining_method(ctx, class_ancestors(cls), method);
+    if (!owner) return std::nullopt;
+    std::vector<Type> types = {Type::class_(*owner)};
+    for (const CompiledExpr &a : args) types.push_back(a.type);
+    InstanceResult inst = instantiate_function(ctx, *owner + "." + method, types, {}, line, column);
+    std::vector<std::string> texts;
+    auto self = coerce_expr(receiver, Type::class_(cls), inst.key_types[0]);
+    if (!self) internal_fault("a receiver does not convert to its method's class");
+    texts.push_back(*self);
+    for (size_t i = 0; i < args.size(); ++i) {
+        auto converted = coerce_expr(args[i].text, args[i].type, inst.key_types[i + 1]);
+        if (!converted) internal_fault("a dunder argument does not convert to its key Type");
+        texts.push_back(*converted);
+    }
+    return CompiledExpr{fmt::format("{}({})", inst.c_name, fmt::join(texts, ", ")), inst.return_type};
+}
+
+void emit_class_dispatchers(CodegenContext &ctx) {
+    std::set<std::string> done;
+    for (;;) {
+        std::vector<std::string> pending;
+        for (const std::string &c : ctx.class_names)
+            if (ctx.declared_classes.count(c) && !done.count(c)) pending.push_back(c);
+        if (pending.empty()) break;
+        for (const std::string &x : pending) {
+            done.insert(x);
+            emit_class_functions(ctx, x);
+        }
+    }
+    ctx.definitions_text += fmt::format("static ktl_str ktl_exc_text(void *e) {{ switch (((ktl_exc *)e)->cls) "
+                                        "{{ {}default: return ((ktl_exc *)e)->str; }} }}\n",
+                                        ctx.exc_text_cases);
+}
+
+void emit_class_structs(CodegenContext &ctx) {
+    std::string text;
+    for (const std::string &c : ctx.class_names) {
+        if (!ctx.declared_classes.count(c)) continue;
+        std::vector<std::string> chain = class_ancestors(c);
+        std::vector<std::pair<std::string, Type>> fields;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            auto attrs = ctx.class_attributes.find(*it);
+            if (attrs == ctx.class_attributes.end()) continue;
+            for (const auto &f : attrs->second) {
+                bool seen = std::any_of(fields.begin(), fields.end(),
+                                        [&](const auto &g) { return g.first == f.first; });
+                if (!seen) fields.push_back(f);
+            }
+        }
+        std::string decls;
+        for (const auto &[name, type] : fields) decls += fmt::format(" {} f_{};", c_type_name(type), name);
+        text += fmt::format("struct C_{} {{ int32_t cls;{}{} }};\n", c,
+                            is_exception_class(c) ? " ktl_str exc_str; ktl_str exc_args;" : "", decls);
+    }
+    ctx.class_structs_text = text;
+}
+
+std::string class_tables_text(const CodegenContext &ctx) {
+    std::vector<std::string> names, bases;
+    for (const std::string &c : ctx.class_names) {
+        names.push_back(fmt::format("\"{}\"", c));
+        const ClassDef &def = *ctx.classes.at(c);
+        bases.push_back(def.base ? fmt::format("{}", class_id(ctx, *def.base)) : "-1");
+    }
+    std::string text;
+    text += fmt::format("static const char *ktl_class_names[] = {{ {} }};\n", fmt::join(names, ", "));
+    text += fmt::format("static const int16_t ktl_class_bases[] = {{ {} }};\n", fmt::join(bases, ", "));
+    text += "static const char *ktl_class_name(int32_t id) { return ktl_class_names[id]; }\n";
+    text += "static bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return true; c = "
+            "ktl_class_bases[c]; } return false; }\n";
+    return text;
+}
+
+} // namespace kestal

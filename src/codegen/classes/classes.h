@@ -1,0 +1,58 @@
+// Classes as the code-generation core needs them: the class-id rule, the
+// per-thread table of bases with its ancestry queries, class declaration
+// (typedef and the prototypes of the six per-class functions), fields, and
+// the class section of the C file: the dispatch functions of every declared
+// class, the exception-text switch, the class structs and the tables of class
+// names and base ids that the runtime reads (`ktl_class_name`, `ktl_isa`,
+// `ktl_exc_text`).
+//
+// The base table is thread-local: each compile (and each checking thread of
+// the language server) refills it at the start of code generation.
+#pragma once
+
+#include "codegen/mod/context.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestal {
+
+// Refills the calling thread's class base table from the Program's classes.
+void set_class_bases(const Program &program);
+// [the class, its base, the base's base, ...]; a name that is no class gives
+// itself alone.
+std::vector<std::string> class_ancestors(const std::string &name);
+bool is_subclass_of(const std::string &name, const std::string &ancestor);
+std::optional<std::string> common_base_class(const std::string &a, const std::string &b);
+// Every class whose ancestor chain holds `name`, in class-id order.
+std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name);
+// The class's index in the context's class names; a missing name is an
+// internal fault.
+size_t class_id(const CodegenContext &ctx, const std::string &name);
+// The first class of the chain whose ClassDef defines the method.
+std::optional<std::string> first_class_defining_method(const CodegenContext &ctx,
+                                                       const std::vector<std::string> &chain,
+                                                       const std::string &method);
+bool is_exception_class(const std::string &name);
+
+// Writes the class's typedef and prototypes once, then declares its base.
+void declare_class(CodegenContext &ctx, const std::string &name);
+// The field's Type along the class's chain, or none.
+std::optional<Type> lookup_class_field_type(const CodegenContext &ctx, const std::string &cls,
+                                            const std::string &field);
+
+// Calls `method` on the receiver when the class's chain defines it: none
+// when it does not, else the call. Throws the CompileError of compiling it.
+std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
+                                                   const std::string &cls,
+                                                   const std::string &method,
+                                                   const std::vector<CompiledExpr> &args,
+                                                   uint64_t line, uint64_t column);
+
+// The class section steps of whole-program emission.
+void emit_class_dispatchers(CodegenContext &ctx);
+void emit_class_structs(CodegenContext &ctx);
+std::string class_tables_text(const CodegenContext &ctx);
+
+} // namespace kestal

@@ -1,0 +1,281 @@
+// Calls: the resolution order of a called name, calls of function values,
+// and calls of user functions with Python's argument binding and messages.
+// Keyword arguments may reorder the arguments; they are then evaluated into
+// temporaries in the order they are written, and the instance is called
+// with the temporaries in parameter order.
+#include "codegen/expr/expr.h"
+
+#include "codegen/builtins/builtins.h"
+#include "codegen/mod/ctypes.h"
+#include "codegen/mod/instances.h"
+
+#include <algorithm>
+
+namespace kestal {
+
+namespace {
+
+std::string shown_name(const std::string &name) {
+    return name.rfind("<lambda", 0) == 0 ? "<lambda>" : name;
+}
+
+bool is_c_identifier(const std::string &text) {
+    if (text.empty()) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    });
+}
+
+std::vector<CompiledExpr> convert_args(const std::vector<CompiledExpr> &args,
+                                       const std::vector<Type> &keys) {
+    std::vector<CompiledExpr> out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        auto converted = coerce_expr(args[i].text, args[i].type, keys[i]);
+        if (!converted) internal_fault("an argument does not convert to its key Type");
+        out.push_back({*converted, keys[i]});
+    }
+    return out;
+}
+
+std::string join_texts(const std::vector<CompiledExpr> &list) {
+    std::string out;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i) out += ", ";
+        out += list[i].text;
+    }
+    return out;
+}
+
+CompiledExpr compile_lambda_value_call(CodegenContext &ctx, const std::string &callee_text,
+                                       const FunctionValue::Lambda &lambda,
+                                       const std::vector<Expr> &args,
+                                       const std::vector<Keyword> &kwargs, const Expr &callee) {
+    const FuncDef &def = (*ctx.lambdas)[lambda.index];
+    std::vector<const Expr *> bound = bind_call_arguments(def, args, kwargs, callee.line, callee.column);
+    std::vector<CompiledExpr> compiled;
+    std::vector<Type> types;
+    for (const Expr *b : bound) {
+        compiled.push_back(compile_expr(ctx, *b));
+        types.push_back(compiled.back().type);
+    }
+    InstanceResult inst = instantiate_function(ctx, def.name, types, lambda.captures, callee.line,
+                                               callee.column);
+    std::vector<CompiledExpr> converted = convert_args(compiled, inst.key_types);
+    if (lambda.captures.empty())
+        return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
+    std::string args_text = join_texts(converted);
+    std::string sep = args_text.empty() ? "" : ", ";
+    if (is_c_identifier(callee_text))
+        return {fmt::format("{}({}{}{})", inst.c_name, callee_text, sep, args_text), inst.return_type};
+    Type fn_type = Type::function(FunctionValue{lambda});
+    std::string fv = fresh_temp(ctx, "fv");
+    std::string call = fmt::format("{}({}{}{})", inst.c_name, fv, sep, args_text);
+    return {fmt::format("({{ {} {} = {}; {}; }})", c_type_name(fn_type), fv, callee_text, call),
+            inst.return_type};
+}
+
+CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::Call &c,
+                                const Type *expected) {
+    CallDepthGuard depth(ctx);
+    if (auto var = lookup_var(ctx, c.name)) {
+        if (var->type.is<Type::Function>())
+            return compile_function_value_call(ctx, var->text, var->type.as<Type::Function>()->value,
+                                               c.args, c.kwargs, e);
+        throw_error(fmt::format("'{}' is {:#}, which can't be called", c.name, var->type), e.line,
+                    e.column);
+    }
+    if (ctx.classes.count(c.name) && !ctx.functions.count(c.name))
+        throw_error(fmt::format("creating objects of class '{}' isn't supported yet", c.name), e.line,
+                    e.column);
+    if (c.name == "isinstance" && c.kwargs.empty() && !ctx.functions.count(c.name))
+        throw_error("isinstance() isn't supported yet", e.line, e.column);
+    if (ctx.functions.count(c.name))
+        return compile_user_function_call(ctx, c.name, c.args, c.kwargs, e.line, e.column);
+    auto alias = ctx.aliases->find(c.name);
+    if (alias != ctx.aliases->end()) {
+        if (auto split = split_module_member(ctx, alias->second))
+            return compile_module_call(ctx, split->first, split->second, c.args, c.kwargs, e);
+    }
+    return compile_builtin_call(ctx, c.name, c.args, c.kwargs, e, expected);
+}
+
+CompiledExpr compile_expr_call(CodegenContext &ctx, const Expr &e, const Expr::CallExpr &c) {
+    CallDepthGuard depth(ctx);
+    CompiledExpr f = compile_expr(ctx, *c.callee);
+    if (!f.type.is<Type::Function>())
+        throw_error(fmt::format("{:#} can't be called", f.type), c.callee->line, c.callee->column);
+    return compile_function_value_call(ctx, f.text, f.type.as<Type::Function>()->value, c.args, c.kwargs,
+                                       *c.callee);
+}
+
+CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e, const Expr::MethodCall &m) {
+    CallDepthGuard depth(ctx);
+    if (auto module = resolve_module_ref(ctx, *m.receiver))
+        return compile_module_call(ctx, *module, m.method, m.args, m.kwargs, e);
+    const auto *recv_call = m.receiver->as<Expr::Call>();
+    if (recv_call && recv_call->name == "super" && recv_call->args.empty() &&
+        recv_call->kwargs.empty() && is_builtin_name(ctx, "super"))
+        throw_error("super() isn't supported yet", e.line, e.column);
+    CompiledExpr o = compile_expr(ctx, *m.receiver);
+    if (o.type.is<Type::File>() && recv_call && recv_call->name == "open" &&
+        is_builtin_name(ctx, "open") && m.method != "close") {
+        std::string f = fresh_temp(ctx, "f");
+        CompiledExpr call = compile_method_call(ctx, CompiledExpr{f, Type::file()}, m.method, m.args,
+                                                m.kwargs, e);
+        std::string t = fresh_temp(ctx, "r");
+        if (call.type.is<Type::NoValue>())
+            return {fmt::format("({{ ktl_file *{0} = {1}; {2}; ktl_file_close({0}); }})", f, o.text,
+                                call.text),
+                    call.type};
+        return {fmt::format("({{ ktl_file *{0} = {1}; {2} {3} = {4}; ktl_file_close({0}); {3}; }})", f,
+                            o.text, c_type_name(call.type), t, call.text),
+                call.type};
+    }
+    return compile_method_call(ctx, o, m.method, m.args, m.kwargs, e);
+}
+
+} // namespace
+
+CompiledExpr compile_call_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
+    if (const auto *c = e.as<Expr::Call>()) return compile_plain_call(ctx, e, *c, expected);
+    if (const auto *c = e.as<Expr::CallExpr>()) return compile_expr_call(ctx, e, *c);
+    return compile_method_call_expr(ctx, e, *e.as<Expr::MethodCall>());
+}
+
+std::vector<const Expr *> bind_call_arguments(const FuncDef &def, const std::vector<Expr> &args,
+                                              const std::vector<Keyword> &kwargs, uint64_t line,
+                                              uint64_t column) {
+    std::string shown = shown_name(def.name);
+    size_t n = def.params.size();
+    if (args.size() > n)
+        throw_error(fmt::format("{}() takes {} argument{} but {} were given", shown, n,
+                                n == 1 ? "" : "s", args.size()),
+                    line, column);
+    std::vector<const Expr *> bound(n, nullptr);
+    for (size_t i = 0; i < args.size(); ++i) bound[i] = &args[i];
+    for (const Keyword &k : kwargs) {
+        auto it = std::find_if(def.params.begin(), def.params.end(),
+                               [&](const Param &p) { return p.name == k.name; });
+        if (it == def.params.end())
+            throw_error(fmt::format("{}() got an unexpected keyword argument '{}'", shown, k.name),
+                        k.value.line, k.value.column);
+        size_t index = static_cast<size_t>(it - def.params.begin());
+        if (bound[index])
+            throw_error(fmt::format("{}() got multiple values for argument '{}'", shown, k.name),
+                        k.value.line, k.value.column);
+        bound[index] = &k.value;
+    }
+    std::vector<std::string> missing;
+    for (size_t i = 0; i < n; ++i) {
+        if (bound[i]) continue;
+        if (def.params[i].default_value) {
+            bound[i] = &*def.params[i].default_value;
+        } else {
+            missing.push_back(fmt::format("'{}'", def.params[i].name));
+        }
+    }
+    if (!missing.empty())
+        throw_error(fmt::format("{}() missing {} required argument{}: {}", shown, missing.size(),
+                                missing.size() == 1 ? "" : "s", fmt::join(missing, " and ")),
+                    line, column);
+    return bound;
+}
+
+CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &name,
+                                        const std::vector<Expr> &args,
+                                        const std::vector<Keyword> &kwargs, uint64_t line,
+                                        uint64_t column) {
+    const FuncDef &def = *ctx.functions.at(name);
+    std::vector<const Expr *> bound = bind_call_arguments(def, args, kwargs, line, column);
+    std::vector<CompiledExpr> compiled;
+    std::vector<Type> types;
+    for (size_t i = 0; i < bound.size(); ++i) {
+        const auto &annotation = def.params[i].annotation;
+        compiled.push_back(compile_expr(ctx, *bound[i], annotation ? &*annotation : nullptr));
+        types.push_back(compiled.back().type);
+    }
+    InstanceResult inst = instantiate_function(ctx, name, types, {}, line, column);
+    std::vector<CompiledExpr> converted = convert_args(compiled, inst.key_types);
+    if (kwargs.empty() || bound.size() < 2)
+        return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
+    std::vector<std::string> temps;
+    for (size_t i = 0; i < bound.size(); ++i) temps.push_back(fresh_temp(ctx, "a"));
+    std::vector<size_t> order(bound.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const Expr *x = bound[a], *y = bound[b];
+        return x->line != y->line ? x->line < y->line : x->column < y->column;
+    });
+    std::string decls;
+    for (size_t i : order) {
+        ensure_type_defined(ctx, inst.key_types[i]);
+        decls += fmt::format("{} {} = {}; ", c_type_name(inst.key_types[i]), temps[i], converted[i].text);
+    }
+    return {fmt::format("({{ {}{}({}); }})", decls, inst.c_name, fmt::join(temps, ", ")),
+            inst.return_type};
+}
+
+CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string &callee_text,
+                                         const FunctionValue &value, const std::vector<Expr> &args,
+                                         const std::vector<Keyword> &kwargs, const Expr &callee) {
+    if (const auto *u = std::get_if<FunctionValue::UserFunction>(&value.kind))
+        return compile_user_function_call(ctx, u->name, args, kwargs, callee.line, callee.column);
+    if (const auto *l = std::get_if<FunctionValue::Lambda>(&value.kind))
+        return compile_lambda_value_call(ctx, callee_text, *l, args, kwargs, callee);
+    if (const auto *b = std::get_if<FunctionValue::Builtin>(&value.kind))
+        return compile_builtin_call(ctx, b->name, args, kwargs, callee, nullptr);
+    if (const auto *s = std::get_if<FunctionValue::StrMethod>(&value.kind)) {
+        if (args.empty())
+            throw_error(fmt::format("str.{}() needs a string as its first argument", s->name),
+                        callee.line, callee.column);
+        CompiledExpr recv = compile_expr(ctx, args[0]);
+        if (!recv.type.is<Type::Str>())
+            throw_error(fmt::format("str.{}() needs a str, not {}", s->name, recv.type), args[0].line,
+                        args[0].column);
+        std::vector<Expr> rest(args.begin() + 1, args.end());
+        return compile_method_call(ctx, recv, s->name, rest, kwargs, callee);
+    }
+    const auto &m = std::get<FunctionValue::ClassMethod>(value.kind);
+    if (args.empty())
+        throw_error(fmt::format("{}.{}() needs an object as its first argument", m.class_name,
+                                m.method_name),
+                    callee.line, callee.column);
+    throw_error(fmt::format("calling {}.{} as a function value isn't supported yet", m.class_name,
+                            m.method_name),
+                callee.line, callee.column);
+}
+
+CompiledExpr compile_call_with_arg_texts(CodegenContext &ctx, const std::string &callee_text,
+                                         const FunctionValue &value,
+                                         const std::vector<CompiledExpr> &args,
+                                         const Expr &position) {
+    std::vector<std::unique_ptr<ScopedBinding>> bindings;
+    std::vector<Expr> names;
+    for (const CompiledExpr &a : args) {
+        std::string name = fmt::format("%{}", fresh_temp(ctx, "arg"));
+        bindings.push_back(std::make_unique<ScopedBinding>(ctx, name, Variable{a.type, a.text}));
+        names.push_back(Expr{Expr::Name{name}, position.line, position.column});
+    }
+    CallDepthGuard depth(ctx);
+    return compile_function_value_call(ctx, callee_text, value, names, {}, position);
+}
+
+bool is_builtin_name(CodegenContext &ctx, const std::string &name) {
+    return !ctx.functions.count(name) && !lookup_var(ctx, name);
+}
+
+std::optional<std::pair<std::string, std::string>> split_module_member(CodegenContext &ctx,
+                                                                       const std::string &dotted) {
+    auto is_module = [&](const std::string &n) {
+        return n == "os" || n == "sys" || n == "math" || n == "time" || n == "random" ||
+               n == "os.path" || n == "parallel" || ctx.libraries->count(n) > 0;
+    };
+    if (is_module(dotted)) return std::nullopt;
+    size_t dot = dotted.rfind('.');
+    if (dot == std::string::npos) return std::nullopt;
+    std::string module = dotted.substr(0, dot);
+    if (!is_module(module)) return std::nullopt;
+    return std::make_pair(module, dotted.substr(dot + 1));
+}
+
+} // namespace kestal

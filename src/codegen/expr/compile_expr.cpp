@@ -1,0 +1,174 @@
+// The per-kind expression compiler: literals, names, None and the dispatch
+// of every other kind to the lowering that owns it. Kinds whose lowering is
+// not part of this compiler yet are refused with a clear message at their
+// position, never compiled wrongly.
+#include "codegen/expr/expr.h"
+
+#include "codegen/builtins/builtins.h"
+#include "codegen/expr/strings.h"
+#include "codegen/mod/analyses.h"
+#include "codegen/mod/ctypes.h"
+#include "codegen/optional/narrowing.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace kestal {
+
+namespace {
+
+template <class... Fs> struct Overload : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
+
+// The sixteen built-in functions that may be used as values.
+constexpr std::array<std::string_view, 16> kBuiltinValues = {
+    "len", "str", "int", "abs", "ord", "chr", "sum", "min",
+    "max", "repr", "bool", "list", "float", "round", "print", "sorted"};
+
+[[noreturn]] void not_supported(const Expr &e, std::string_view what) {
+    throw_error(fmt::format("{} isn't supported yet", what), e.line, e.column);
+}
+
+CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string &n) {
+    if (auto var = lookup_var(ctx, n)) {
+        if (var->type.is<Type::Optional>() && is_known_non_none(ctx, n)) {
+            const Type &inner = *var->type.as<Type::Optional>()->inner;
+            return {unwrap_optional_text(var->text, inner), inner};
+        }
+        return {var->text, var->type};
+    }
+    if (ctx.functions.count(n))
+        return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::UserFunction{n}})};
+    auto alias = ctx.aliases->find(n);
+    if (alias != ctx.aliases->end()) {
+        auto split = split_module_member(ctx, alias->second);
+        if (!split)
+            throw_error(fmt::format("module '{}' can't be used as a value", alias->second), e.line,
+                        e.column);
+        return compile_module_attribute(ctx, split->first, split->second, e.line, e.column);
+    }
+    for (std::string_view b : kBuiltinValues)
+        if (n == b)
+            return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::Builtin{n}})};
+    throw_error(fmt::format("name '{}' is not defined", n), e.line, e.column);
+}
+
+CompiledExpr compile_fstring_value(CodegenContext &ctx, const Expr::FString &fs) {
+    std::string sb = fresh_temp(ctx, "sb");
+    std::string text = fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); ", sb);
+    for (const auto &segment : fs.segments) text += compile_format_field(ctx, sb, segment);
+    text += fmt::format("ktl_sb_done(&{}); }})", sb);
+    return {text, Type::str()};
+}
+
+} // namespace
+
+std::string float_literal_text(double v) {
+    if (std::isinf(v)) return v > 0 ? "INFINITY" : "(-INFINITY)";
+    if (std::isnan(v)) return "NAN";
+    std::array<char, 64> buf{};
+    double mag = std::fabs(v);
+    if (v == 0.0 || (mag >= 1e-4 && mag < 1e16)) {
+        auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::fixed);
+        std::string text(buf.data(), res.ptr);
+        if (text.find('.') == std::string::npos) text += ".0";
+        return text;
+    }
+    auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::scientific);
+    std::string text(buf.data(), res.ptr);
+    size_t e = text.find('e');
+    std::string mantissa = text.substr(0, e);
+    std::string exp = text.substr(e + 1);
+    bool negative = !exp.empty() && exp[0] == '-';
+    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) exp.erase(0, 1);
+    while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
+    return mantissa + "e" + (negative ? "-" : "") + exp;
+}
+
+std::string unwrap_optional_text(const std::string &text, const Type &inner) {
+    if (is_pointer_kind(inner)) return text;
+    return fmt::format("({}).v", text);
+}
+
+std::string is_none_test_text(const std::string &text, const Type &type) {
+    if (type.is<Type::None>()) return fmt::format("((void)({}), true)", text);
+    if (type.is<Type::Optional>()) {
+        if (is_pointer_kind(*type.as<Type::Optional>()->inner)) return fmt::format("(({}) == NULL)", text);
+        return fmt::format("(!({}).has)", text);
+    }
+    return fmt::format("((void)({}), false)", text);
+}
+
+bool is_constant_expr(const Expr &e) {
+    if (e.is<Expr::Int>() || e.is<Expr::Float>() || e.is<Expr::Str>() || e.is<Expr::Bool>() ||
+        e.is<Expr::None>())
+        return true;
+    if (const auto *u = e.as<Expr::Unary>()) {
+        const Expr &o = *u->operand;
+        return u->op == UnaryOp::Neg && (o.is<Expr::Int>() || o.is<Expr::Float>());
+    }
+    if (const auto *t = e.as<Expr::Tuple>()) {
+        for (const auto &el : t->elements)
+            if (!is_constant_expr(el)) return false;
+        return true;
+    }
+    return false;
+}
+
+CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &e, const Type *expected) {
+    return std::visit(
+        Overload{
+            [&](const Expr::Int &k) -> CompiledExpr {
+                if (k.value == std::numeric_limits<int64_t>::min()) return {"INT64_MIN", Type::int_()};
+                return {fmt::format("INT64_C({})", k.value), Type::int_()};
+            },
+            [&](const Expr::Float &k) -> CompiledExpr {
+                return {float_literal_text(k.value), Type::float_()};
+            },
+            [&](const Expr::Str &k) -> CompiledExpr { return {c_str_literal(k.value), Type::str()}; },
+            [&](const Expr::Bool &k) -> CompiledExpr {
+                return {k.value ? "true" : "false", Type::bool_()};
+            },
+            [&](const Expr::FString &k) { return compile_fstring_value(ctx, k); },
+            [&](const Expr::Name &k) { return compile_name(ctx, e, k.name); },
+            [&](const Expr::BinaryOp &) { return compile_binary_expr(ctx, e, expected); },
+            [&](const Expr::Unary &) { return compile_unary_expr(ctx, e); },
+            [&](const Expr::IfExp &) { return compile_if_expr(ctx, e, expected); },
+            [&](const Expr::Call &) { return compile_call_expr(ctx, e, expected); },
+            [&](const Expr::CallExpr &) { return compile_call_expr(ctx, e, expected); },
+            [&](const Expr::MethodCall &) { return compile_call_expr(ctx, e, expected); },
+            [&](const Expr::Attribute &k) -> CompiledExpr {
+                if (auto module = resolve_module_ref(ctx, *k.object))
+                    return compile_module_attribute(ctx, *module, k.name, e.line, e.column);
+                not_supported(e, "reading an attribute");
+            },
+            [&](const Expr::Index &) -> CompiledExpr { not_supported(e, "indexing"); },
+            [&](const Expr::Slice &) -> CompiledExpr { not_supported(e, "slicing"); },
+            [&](const Expr::List &) -> CompiledExpr { not_supported(e, "a list display"); },
+            [&](const Expr::Tuple &) -> CompiledExpr { not_supported(e, "a tuple display"); },
+            [&](const Expr::Dict &) -> CompiledExpr { not_supported(e, "a dict display"); },
+            [&](const Expr::Set &) -> CompiledExpr { not_supported(e, "a set display"); },
+            [&](const Expr::SetComp &) -> CompiledExpr { not_supported(e, "a set comprehension"); },
+            [&](const Expr::ListComp &) -> CompiledExpr {
+                not_supported(e, "a list comprehension");
+            },
+            [&](const Expr::DictComp &) -> CompiledExpr {
+                not_supported(e, "a dict comprehension");
+            },
+            [&](const Expr::GeneratorExp &) -> CompiledExpr {
+                throw_error("a generator expression can only be used where it's consumed (a for "
+                            "loop, list(), sum(), any(), \"\".join(), ...); for a list, write [...]",
+                            e.line, e.column);
+            },
+            [&](const Expr::Lambda &) -> CompiledExpr { not_supported(e, "a lambda"); },
+            [&](const Expr::None &) -> CompiledExpr { return {"((uint8_t)0)", Type::none()}; },
+        },
+        e.kind);
+}
+
+} // namespace kestal

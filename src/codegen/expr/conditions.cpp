@@ -1,0 +1,202 @@
+// Conditions and the boolean operators. `and`/`or` compile their right
+// operand under the None-narrowing the left one establishes, both as C
+// truth values and as values with Python's semantics.
+//
+// A comparison chain `a < b < c` arrives as `(a < b) and (b < c)` with the
+// middle operand copied into both links and the `and` marked as a chain.
+// When the middle operand may have side effects it is evaluated once: the
+// left link stores it into a variable at its natural place (after the left
+// operand) and the right link reads that variable.
+#include "codegen/expr/expr.h"
+
+#include "codegen/mod/ctypes.h"
+#include "codegen/optional/narrowing.h"
+
+#include <array>
+
+namespace kestal {
+
+namespace {
+
+bool is_chain(const Expr &e) {
+    const auto *b = e.as<Expr::BinaryOp>();
+    return b && b->op == BinOp::And && b->chain;
+}
+
+// The comparison links of a chain, in evaluation order.
+void collect_links(Expr &e, std::vector<Expr *> &links) {
+    if (is_chain(e)) {
+        auto *b = e.as<Expr::BinaryOp>();
+        collect_links(*b->left, links);
+        collect_links(*b->right, links);
+        b->chain = false;
+    } else {
+        links.push_back(&e);
+    }
+}
+
+// A chain rewritten so that every middle operand with side effects is
+// evaluated once; the precompiled links are bound to internal names for the
+// lifetime of the rewrite.
+struct ChainRewrite {
+    Expr tree;
+    std::vector<std::unique_ptr<ScopedBinding>> bindings;
+};
+
+// One piece: the links are rewritten in evaluation order, each using the
+// variable the previous one stored.
+std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &chain) {
+    auto rw = std::make_unique<ChainRewrite>();
+    rw->tree = chain;
+    std::vector<Expr *> links;
+    collect_links(rw->tree, links);
+    std::unordered_set<std::string> names = all_method_names(ctx);
+    for (size_t i = 0; i + 1 < links.size(); ++i) {
+        auto *link = links[i]->as<Expr::BinaryOp>();
+        auto *next = links[i + 1]->as<Expr::BinaryOp>();
+        if (!link || !next || !is_comparison(link->op)) continue;
+        if (!may_have_side_effects(*link->right, &names)) continue;
+        CompiledExpr left = compile_expr(ctx, *link->left);
+        CompiledExpr middle = compile_expr(ctx, *link->right);
+        if (middle.type.is<Type::NoValue>() || left.type.is<Type::NoValue>()) continue;
+        ++ctx.temp_counter;
+        std::string hoisted = fmt::format("__ktl_o{}", ctx.temp_counter);
+        Variable held = declare_var(ctx, hoisted, middle.type);
+        ensure_type_defined(ctx, left.type);
+        std::string cx = fresh_temp(ctx, "cx");
+        std::string left_name = "%" + cx;
+        std::string middle_name = "%" + cx + "m";
+        CompiledExpr compared;
+        {
+            ScopedBinding lb(ctx, left_name, Variable{left.type, cx});
+            ScopedBinding mb(ctx, middle_name, Variable{middle.type, held.text});
+            Expr::BinaryOp bare;
+            bare.left = Expr{Expr::Name{left_name}, link->left->line, link->left->column};
+            bare.op = link->op;
+            bare.right = Expr{Expr::Name{middle_name}, link->right->line, link->right->column};
+            Expr cmp{std::move(bare), links[i]->line, links[i]->column};
+            compared = compile_expr_node(ctx, cmp, nullptr);
+        }
+        std::string text = fmt::format("({{ {} {} = {}; {} = {}; {}; }})", c_type_name(left.type), cx,
+                                       left.text, held.text, middle.text, compared.text);
+        std::string link_name = "%" + cx + "l";
+        rw->bindings.push_back(
+            std::make_unique<ScopedBinding>(ctx, link_name, Variable{compared.type, text}));
+        uint64_t line = links[i]->line, column = links[i]->column;
+        *links[i] = Expr{Expr::Name{link_name}, line, column};
+        next->left = Expr{Expr::Name{hoisted}, next->left->line, next->left->column};
+    }
+    return rw;
+}
+
+} // namespace
+
+std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &e) {
+    static constexpr std::array<std::string_view, 5> kPlain = {"os", "sys", "math", "time", "random"};
+    if (const auto *n = e.as<Expr::Name>()) {
+        if (lookup_var(ctx, n->name) || ctx.functions.count(n->name)) return std::nullopt;
+        auto alias = ctx.aliases->find(n->name);
+        if (alias != ctx.aliases->end()) {
+            const std::string &target = alias->second;
+            bool known = target == "os.path" || target == "parallel" || ctx.libraries->count(target);
+            for (auto m : kPlain) known = known || target == m;
+            if (known) return target;
+            return std::nullopt;
+        }
+        for (auto m : kPlain)
+            if (n->name == m) return n->name;
+        return std::nullopt;
+    }
+    if (const auto *a = e.as<Expr::Attribute>()) {
+        auto m = resolve_module_ref(ctx, *a->object);
+        if (m && *m + "." + a->name == "os.path") return "os.path";
+    }
+    return std::nullopt;
+}
+
+std::string compile_condition(CodegenContext &ctx, const Expr &e) {
+    if (const auto *b = e.as<Expr::BinaryOp>()) {
+        if (b->op == BinOp::And || b->op == BinOp::Or) {
+            if (b->chain) {
+                auto rw = rewrite_chain(ctx, e);
+                const auto &top = *rw->tree.as<Expr::BinaryOp>();
+                return compile_bool_condition(ctx, top.op, *top.left, *top.right);
+            }
+            return compile_bool_condition(ctx, b->op, *b->left, *b->right);
+        }
+    }
+    CompiledExpr c = compile_expr(ctx, e);
+    auto test = truth_test_expr(c.text, c.type);
+    if (!test)
+        throw_error("this expression has no value, so it can't be used as a condition", e.line,
+                    e.column);
+    return *test;
+}
+
+std::string compile_bool_condition(CodegenContext &ctx, BinOp op, const Expr &left,
+                                   const Expr &right) {
+    bool is_and = op == BinOp::And;
+    NarrowingFacts facts = non_none_paths_if_true(left);
+    const auto &paths = is_and ? facts.when_true : facts.when_false;
+    StaticTruth truth = none_test_fact(ctx, left);
+    if (truth == StaticTruth::Undecided) {
+        std::string l = compile_condition(ctx, left);
+        std::string r;
+        {
+            NarrowingScope scope(ctx, paths);
+            r = compile_condition(ctx, right);
+        }
+        return fmt::format("({} {} {})", l, is_and ? "&&" : "||", r);
+    }
+    if (is_and && truth == StaticTruth::False) return "false";
+    if (!is_and && truth == StaticTruth::True) return "true";
+    NarrowingScope scope(ctx, paths);
+    return compile_condition(ctx, right);
+}
+
+// One piece: the value form must keep its operand order, narrowing and
+// temporary together.
+CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, const Expr &right,
+                            const Type *expected, uint64_t line, uint64_t column) {
+    StaticTruth truth = none_test_fact(ctx, left);
+    if (truth != StaticTruth::Undecided)
+        return {compile_bool_condition(ctx, op, left, right), Type::bool_()};
+    bool is_and = op == BinOp::And;
+    NarrowingFacts facts = non_none_paths_if_true(left);
+    CompiledExpr l = compile_expr(ctx, left, expected);
+    CompiledExpr r;
+    {
+        NarrowingScope scope(ctx, is_and ? facts.when_true : facts.when_false);
+        r = compile_expr(ctx, right, expected);
+    }
+    const Type &t = l.type;
+    auto test = truth_test_expr("_ao", t);
+    if (!test) throw_error("this expression has no value", left.line, left.column);
+    if (t.is<Type::Bool>() && r.type.is<Type::Bool>())
+        return {fmt::format("({} {} {})", l.text, is_and ? "&&" : "||", r.text), Type::bool_()};
+    std::string left_value = "_ao";
+    Type left_type = t;
+    if (!is_and && t.is<Type::Optional>()) {
+        left_type = *t.as<Type::Optional>()->inner;
+        left_value = unwrap_optional_text("_ao", left_type);
+    }
+    auto joined = join_types(left_type, r.type);
+    if (!joined)
+        throw_error(fmt::format("`{}` here gives either {:#} or {:#}, and a Kestal value has one type",
+                                is_and ? "and" : "or", left_type, r.type),
+                    line, column);
+    ensure_type_defined(ctx, *joined);
+    std::string lv = *coerce_expr(left_value, left_type, *joined);
+    std::string rv = *coerce_expr(r.text, r.type, *joined);
+    std::string text = fmt::format("({{ {} _ao = {}; {} ? {} : {}; }})", c_type_name(t), l.text, *test,
+                                   is_and ? rv : lv, is_and ? lv : rv);
+    return {text, *joined};
+}
+
+CompiledExpr compile_chain_value(CodegenContext &ctx, const Expr &e, const Type *expected) {
+    auto rw = rewrite_chain(ctx, e);
+    const auto &top = *rw->tree.as<Expr::BinaryOp>();
+    return compile_and_or(ctx, top.op, *top.left, *top.right, expected, e.line, e.column);
+}
+
+} // namespace kestal

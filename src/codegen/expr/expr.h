@@ -1,0 +1,96 @@
+// The expression compiler: one Expr in, its C text and static Type out
+// (a CompiledExpr), keeping the language's left-to-right evaluation order.
+// `compile_expr` is the one entry for every other lowering; it hoists
+// side-effecting operands into variables where C would leave the order
+// open, then hands the node to the per-kind compiler.
+//
+// Every function here throws the first CompileError it meets; nothing
+// partial is returned. `expected` is an optional hint (may be null) of the
+// Type the caller wants; it never causes an error by itself.
+#pragma once
+
+#include "codegen/mod/context.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestal {
+
+CompiledExpr compile_expr(CodegenContext &ctx, const Expr &expr, const Type *expected = nullptr);
+CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &expr, const Type *expected);
+
+// ---- Literals and shared texts ----
+
+std::string float_literal_text(double value);
+std::string unwrap_optional_text(const std::string &text, const Type &inner);
+std::string is_none_test_text(const std::string &text, const Type &type);
+// Literals, negated literals, None and tuples of those.
+bool is_constant_expr(const Expr &expr);
+
+// ---- Evaluation-order hoisting ----
+
+// The direct operands that hoisting may evaluate first, in evaluation order.
+std::vector<const Expr *> expr_children(const Expr &expr);
+// Conservative: true when evaluating the expression may have a side effect.
+// Without a method-name set every method call counts as one.
+bool may_have_side_effects(const Expr &expr, const std::unordered_set<std::string> *method_names);
+std::unordered_set<std::string> all_method_names(const CodegenContext &ctx);
+
+// ---- Operators, conditions and conditional expressions ----
+
+CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &expr, const Type *expected);
+CompiledExpr compile_unary_expr(CodegenContext &ctx, const Expr &expr);
+CompiledExpr compile_if_expr(CodegenContext &ctx, const Expr &expr, const Type *expected);
+// Combines two compiled operands of a binary operator (not `and`/`or`).
+CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr &left,
+                               const CompiledExpr &right, const Expr &expr);
+// The operand's text when it is an int; otherwise "{} must be int, not {}".
+std::string check_int_operand(CodegenContext &ctx, const Expr &expr, const std::string &label);
+std::string binop_symbol(BinOp op);
+
+std::string compile_condition(CodegenContext &ctx, const Expr &expr);
+std::string compile_bool_condition(CodegenContext &ctx, BinOp op, const Expr &left,
+                                   const Expr &right);
+CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, const Expr &right,
+                            const Type *expected, uint64_t line, uint64_t column);
+// The module an expression names ("os", "os.path", a loaded library...).
+std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &expr);
+
+// ---- Calls ----
+
+CompiledExpr compile_call_expr(CodegenContext &ctx, const Expr &expr, const Type *expected);
+
+// One bound expression per parameter: the argument, the keyword's value or
+// the parameter's default.
+std::vector<const Expr *> bind_call_arguments(const FuncDef &def, const std::vector<Expr> &args,
+                                              const std::vector<Keyword> &kwargs, uint64_t line,
+                                              uint64_t column);
+CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &name,
+                                        const std::vector<Expr> &args,
+                                        const std::vector<Keyword> &kwargs, uint64_t line,
+                                        uint64_t column);
+CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string &callee_text,
+                                         const FunctionValue &value, const std::vector<Expr> &args,
+                                         const std::vector<Keyword> &kwargs, const Expr &callee);
+CompiledExpr compile_call_with_arg_texts(CodegenContext &ctx, const std::string &callee_text,
+                                         const FunctionValue &value,
+                                         const std::vector<CompiledExpr> &args,
+                                         const Expr &position);
+bool is_builtin_name(CodegenContext &ctx, const std::string &name);
+std::optional<std::pair<std::string, std::string>> split_module_member(CodegenContext &ctx,
+                                                                       const std::string &dotted);
+
+// Raises and lowers the context's call depth around one call.
+class CallDepthGuard {
+  public:
+    explicit CallDepthGuard(CodegenContext &ctx) : ctx_(ctx) { ++ctx_.call_depth; }
+    ~CallDepthGuard() { --ctx_.call_depth; }
+    CallDepthGuard(const CallDepthGuard &) = delete;
+    CallDepthGuard &operator=(const CallDepthGuard &) = delete;
+
+  private:
+    CodegenContext &ctx_;
+};
+
+} // namespace kestal

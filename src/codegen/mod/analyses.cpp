@@ -1,0 +1,304 @@
+// Statement analyses. Each is a walk over the statement tree that writes no
+// C; only check_annotation_classes reports an error.
+#include "codegen/mod/analyses.h"
+
+#include "parser/walkers.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace kestal {
+
+namespace {
+
+template <class... Fs> struct Overload : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
+
+bool is_exit_call(const Expr &e) {
+    if (const auto *call = e.as<Expr::Call>()) return call->name == "exit" || call->name == "quit";
+    if (const auto *mc = e.as<Expr::MethodCall>()) {
+        const auto *recv = mc->receiver->as<Expr::Name>();
+        return mc->method == "exit" && recv && recv->name == "sys";
+    }
+    return false;
+}
+
+bool is_bool_literal(const Expr &e, bool value) {
+    const auto *b = e.as<Expr::Bool>();
+    return b && b->value == value;
+}
+
+bool any_never_completes(const std::optional<std::vector<Stmt>> &body) {
+    return body && block_never_completes(*body);
+}
+
+bool block_contains_break(const std::vector<Stmt> &body) {
+    return std::any_of(body.begin(), body.end(), [](const Stmt &s) { return contains_loop_break(s); });
+}
+
+void each_nested_list(const Stmt &stmt, const std::function<void(const std::vector<Stmt> &)> &fn) {
+    std::visit(Overload{
+                   [&](const Stmt::If &s) {
+                       for (const auto &b : s.branches) fn(b.body);
+                       if (s.else_body) fn(*s.else_body);
+                   },
+                   [&](const Stmt::While &s) {
+                       fn(s.body);
+                       if (s.else_body) fn(*s.else_body);
+                   },
+                   [&](const Stmt::For &s) {
+                       fn(s.body);
+                       if (s.else_body) fn(*s.else_body);
+                   },
+                   [&](const Stmt::With &s) { fn(s.body); },
+                   [&](const Stmt::Try &s) {
+                       fn(s.body);
+                       for (const auto &h : s.handlers) fn(h.body);
+                       if (s.else_body) fn(*s.else_body);
+                       if (s.finally_body) fn(*s.finally_body);
+                   },
+                   [](const auto &) {},
+               },
+               stmt.kind);
+}
+
+void count_bindings(const std::vector<Stmt> &body, std::unordered_map<std::string, unsigned> &counts);
+
+void count_target(const Expr &target, unsigned weight,
+                  std::unordered_map<std::string, unsigned> &counts) {
+    std::vector<std::string> names;
+    collect_target_names(target, names);
+    for (const auto &n : names) counts[n] += weight;
+}
+
+void count_bindings(const std::vector<Stmt> &body, std::unordered_map<std::string, unsigned> &counts) {
+    for (const Stmt &stmt : body) {
+        std::visit(Overload{
+                       [&](const Stmt::Assign &s) { count_target(s.target, 1, counts); },
+                       [&](const Stmt::AugAssign &s) { count_target(s.target, 1, counts); },
+                       [&](const Stmt::Unpack &s) {
+                           for (const auto &t : s.targets) count_target(t, 1, counts);
+                       },
+                       [&](const Stmt::For &s) {
+                           count_target(s.target, 2, counts);
+                           count_bindings(s.body, counts);
+                           count_bindings(s.body, counts);
+                           if (s.else_body) count_bindings(*s.else_body, counts);
+                       },
+                       [&](const Stmt::While &s) {
+                           count_bindings(s.body, counts);
+                           count_bindings(s.body, counts);
+                           if (s.else_body) count_bindings(*s.else_body, counts);
+                       },
+                       [&](const Stmt::If &s) {
+                           for (const auto &b : s.branches) count_bindings(b.body, counts);
+                           if (s.else_body) count_bindings(*s.else_body, counts);
+                       },
+                       [&](const Stmt::With &s) {
+                           for (const auto &item : s.items)
+                               if (item.target) count_target(*item.target, 1, counts);
+                           count_bindings(s.body, counts);
+                       },
+                       [](const auto &) {},
+                   },
+                   stmt.kind);
+    }
+}
+
+bool class_exists(const std::vector<ClassDef> &classes, const std::string &name) {
+    return std::any_of(classes.begin(), classes.end(),
+                       [&](const ClassDef &c) { return c.name == name; });
+}
+
+} // namespace
+
+bool block_never_completes(const std::vector<Stmt> &body) {
+    return std::any_of(body.begin(), body.end(), [](const Stmt &s) { return stmt_never_completes(s); });
+}
+
+bool stmt_never_completes(const Stmt &stmt) {
+    return std::visit(
+        Overload{
+            [](const Stmt::Return &) { return true; },
+            [](const Stmt::Raise &) { return true; },
+            [](const Stmt::ExprStmt &s) { return is_exit_call(s.expr); },
+            [](const Stmt::If &s) {
+                if (!s.else_body) return false;
+                for (const auto &b : s.branches)
+                    if (!block_never_completes(b.body)) return false;
+                return block_never_completes(*s.else_body);
+            },
+            [](const Stmt::While &s) {
+                return is_bool_literal(s.condition, true) && !block_contains_break(s.body);
+            },
+            [](const Stmt::With &s) { return block_never_completes(s.body); },
+            [](const Stmt::Try &s) {
+                if (any_never_completes(s.finally_body)) return true;
+                bool body_ends = block_never_completes(s.body) ||
+                                 (!block_never_completes(s.body) && any_never_completes(s.else_body));
+                if (!body_ends) return false;
+                for (const auto &h : s.handlers)
+                    if (!block_never_completes(h.body)) return false;
+                return true;
+            },
+            [](const Stmt::Assert &s) { return is_bool_literal(s.condition, false); },
+            [](const auto &) { return false; },
+        },
+        stmt.kind);
+}
+
+bool contains_loop_break(const Stmt &stmt) {
+    if (stmt.is<Stmt::Break>()) return true;
+    if (stmt.is<Stmt::While>() || stmt.is<Stmt::For>()) return false;
+    bool found = false;
+    each_nested_list(stmt, [&](const std::vector<Stmt> &body) {
+        if (!found) found = block_contains_break(body);
+    });
+    return found;
+}
+
+bool any_stmt_matches(const std::function<bool(const Stmt &)> &pred, const Stmt &stmt) {
+    if (pred(stmt)) return true;
+    bool found = false;
+    each_nested_list(stmt, [&](const std::vector<Stmt> &body) {
+        for (const Stmt &s : body) {
+            if (found) return;
+            found = any_stmt_matches(pred, s);
+        }
+    });
+    return found;
+}
+
+bool is_try_stmt(const Stmt &stmt) { return stmt.is<Stmt::Try>(); }
+
+std::optional<std::string> access_path_of(const Expr &expr) {
+    if (const auto *n = expr.as<Expr::Name>()) return n->name;
+    if (const auto *a = expr.as<Expr::Attribute>()) {
+        auto base = access_path_of(*a->object);
+        if (!base) return std::nullopt;
+        return *base + "." + a->name;
+    }
+    return std::nullopt;
+}
+
+void add_target_paths(PathSet &out, const Expr &target) {
+    if (const auto *t = target.as<Expr::Tuple>()) {
+        for (const auto &e : t->elements) add_target_paths(out, e);
+    } else if (const auto *l = target.as<Expr::List>()) {
+        for (const auto &e : l->elements) add_target_paths(out, e);
+    } else if (auto path = access_path_of(target)) {
+        out.insert(*path);
+    }
+}
+
+void collect_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
+    for (const Stmt &stmt : body) {
+        std::visit(Overload{
+                       [&](const Stmt::Assign &s) { add_target_paths(out, s.target); },
+                       [&](const Stmt::Unpack &s) {
+                           for (const auto &t : s.targets) add_target_paths(out, t);
+                       },
+                       [&](const Stmt::AugAssign &s) { add_target_paths(out, s.target); },
+                       [&](const Stmt::For &s) {
+                           add_target_paths(out, s.target);
+                           collect_assigned_names(s.body, out);
+                           if (s.else_body) collect_assigned_names(*s.else_body, out);
+                       },
+                       [&](const Stmt::If &s) {
+                           for (const auto &b : s.branches) collect_assigned_names(b.body, out);
+                           if (s.else_body) collect_assigned_names(*s.else_body, out);
+                       },
+                       [&](const Stmt::While &s) {
+                           collect_assigned_names(s.body, out);
+                           if (s.else_body) collect_assigned_names(*s.else_body, out);
+                       },
+                       [&](const Stmt::With &s) {
+                           for (const auto &item : s.items)
+                               if (item.target) add_target_paths(out, *item.target);
+                           collect_assigned_names(s.body, out);
+                       },
+                       [&](const Stmt::Try &s) {
+                           for (const auto &h : s.handlers)
+                               if (h.name) out.insert(*h.name);
+                           collect_assigned_names(s.body, out);
+                           for (const auto &h : s.handlers) collect_assigned_names(h.body, out);
+                           if (s.else_body) collect_assigned_names(*s.else_body, out);
+                           if (s.finally_body) collect_assigned_names(*s.finally_body, out);
+                       },
+                       [](const auto &) {},
+                   },
+                   stmt.kind);
+    }
+}
+
+void collect_try_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
+    for (const Stmt &stmt : body) {
+        if (const auto *t = stmt.as<Stmt::Try>()) {
+            collect_assigned_names(t->body, out);
+            if (t->finally_body) {
+                for (const auto &h : t->handlers) collect_assigned_names(h.body, out);
+                if (t->else_body) collect_assigned_names(*t->else_body, out);
+                collect_assigned_names(*t->finally_body, out);
+            }
+        }
+        each_nested_list(stmt, [&](const std::vector<Stmt> &b) { collect_try_assigned_names(b, out); });
+    }
+}
+
+PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vector<Param> &params) {
+    std::unordered_map<std::string, unsigned> counts;
+    count_bindings(body, counts);
+    PathSet result;
+    for (const auto &[name, count] : counts)
+        if (count == 1) result.insert(name);
+    for (const Param &p : params)
+        if (!counts.count(p.name)) result.insert(p.name);
+    return result;
+}
+
+NameTypeList sorted_frame_locals(const FunctionFrame &frame) {
+    NameTypeList out;
+    for (const auto &[name, var] : frame.locals)
+        if (name.empty() || name[0] != '%') out.emplace_back(name, var.type);
+    // The locals map is unordered: sort its entries before the inner lists
+    // join, so the result never depends on hashing.
+    std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &entry : frame.inner_locals)
+        if (!frame.locals.count(entry.first)) out.push_back(entry);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    NameTypeList unique;
+    for (auto &entry : out)
+        if (unique.empty() || unique.back().first != entry.first) unique.push_back(std::move(entry));
+    return unique;
+}
+
+void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &t, uint64_t line,
+                              uint64_t column) {
+    switch (t.tag()) {
+    case TypeKind::List: check_annotation_classes(classes, *t.as<Type::List>()->element, line, column); break;
+    case TypeKind::Set: check_annotation_classes(classes, *t.as<Type::Set>()->element, line, column); break;
+    case TypeKind::Dict:
+        check_annotation_classes(classes, *t.as<Type::Dict>()->key, line, column);
+        check_annotation_classes(classes, *t.as<Type::Dict>()->value, line, column);
+        break;
+    case TypeKind::Tuple:
+        for (const Type &e : t.as<Type::Tuple>()->elements)
+            check_annotation_classes(classes, e, line, column);
+        break;
+    case TypeKind::Optional:
+        check_annotation_classes(classes, *t.as<Type::Optional>()->inner, line, column);
+        break;
+    case TypeKind::Class:
+        if (!class_exists(classes, t.as<Type::Class>()->name))
+            throw_error(fmt::format("unknown type '{}' (no class with that name)",
+                                    t.as<Type::Class>()->name),
+                        line, column);
+        break;
+    default: break;
+    }
+}
+
+} // namespace kestal

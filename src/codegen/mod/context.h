@@ -1,0 +1,252 @@
+// The state of one code-generation attempt: the CodegenContext with the
+// Program's tables, the class and C-type state that grows while C is written,
+// the stack of FunctionFrames (the top one is the function being compiled),
+// the function-instance table, the module globals, the output buffers from
+// which the C file is assembled, and the widening requests that make an
+// attempt fail and be retried.
+//
+// Every lowering writes through the small frame operations declared here
+// (`emit_line`, `fresh_temp`, `lookup_var`, `declare_var`, ...), so the naming
+// of generated C entities lives in one place: locals `v_<name>`, forced
+// parameters `p_<name>`, module globals `ktl_G.g_<name>`, temporaries
+// "_" + prefix + number.
+#pragma once
+
+#include "ast/compile_error.h"
+#include "ast/program.h"
+#include "types/type.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+namespace kestal {
+
+// The C text of one expression and its static Type. The text is always one
+// C expression (statements travel inside GNU statement expressions).
+struct CompiledExpr {
+    std::string text;
+    Type type;
+};
+
+// A variable as the frame or the globals table knows it.
+struct Variable {
+    Type type;
+    std::string text;
+};
+
+// One function instance: the function's name ("Class.method" for a method,
+// "<lambdaN>" for a lambda) and its key Types (per parameter, then the
+// captured variables of a lambda).
+struct InstanceKey {
+    std::string name;
+    std::vector<Type> key_types;
+    friend bool operator==(const InstanceKey &a, const InstanceKey &b) {
+        return a.name == b.name && a.key_types == b.key_types;
+    }
+};
+
+struct InstanceKeyHash {
+    size_t operator()(const InstanceKey &k) const;
+};
+
+struct InstanceInfo {
+    // None while the instance is compiling and has not fixed its return Type.
+    std::optional<Type> return_type;
+    std::string c_name;
+};
+
+// One open loop.
+struct LoopEntry {
+    // The label `break` jumps to with goto; none when a plain `break;` leaves
+    // the loop.
+    std::optional<std::string> break_label;
+    // The length of the frame's cleanup lines when the loop was entered.
+    size_t cleanup_height = 0;
+};
+
+// The receiver of a method instance: what super() needs.
+struct ClassContext {
+    std::string class_name;
+    Type self_type;
+    std::string self_text;
+};
+
+using NameTypeList = std::vector<std::pair<std::string, Type>>;
+
+// The state of one function being compiled.
+struct FunctionFrame {
+    // What is being compiled.
+    bool is_module_level = false;
+    std::optional<InstanceKey> instance_key;
+    std::string traceback_name = "<module>";
+    std::optional<Type> return_type;
+    bool return_annotated = false;
+    std::optional<ClassContext> class_context;
+
+    // Output. Every line of `body` is already indented and ends with '\n'.
+    std::string body;
+    unsigned indent = 1;
+    std::string hoisted_text;
+    // (Type, C name) per local declaration, in declaration order.
+    std::vector<std::pair<Type, std::string>> declared_locals;
+
+    // Variables. Names beginning with "%" are internal bindings that never
+    // widen and never appear in variable lists.
+    std::unordered_map<std::string, Variable> locals;
+    std::unordered_set<std::string> declared_globals;
+    std::unordered_map<std::string, Type> forced_types;
+    std::unordered_set<std::string> copied_parameters;
+    std::unordered_set<std::string> volatile_names;
+    std::unordered_set<std::string> single_assignment_names;
+    NameTypeList inner_locals;
+
+    // Control flow.
+    std::vector<LoopEntry> loop_stack;
+    std::vector<std::string> cleanup_lines;
+    std::vector<std::string> handled_exceptions;
+
+    // Access paths known not to be None at the current point.
+    std::unordered_set<std::string> narrowed_paths;
+};
+
+using FieldKey = std::pair<std::string, std::string>;
+
+struct CodegenContext {
+    const Program *program = nullptr;
+
+    // Program tables, read only after set-up.
+    std::unordered_map<std::string, const FuncDef *> functions;
+    std::unordered_map<std::string, const ClassDef *> classes;
+    std::vector<std::string> class_names;
+    const std::vector<FuncDef> *lambdas = nullptr;
+    const std::map<std::string, std::string> *aliases = nullptr;
+    const std::map<std::string, Library> *libraries = nullptr;
+    std::unordered_set<std::string> global_names;
+
+    // Class and C-type state.
+    std::unordered_map<std::string, NameTypeList> class_attributes;
+    std::unordered_set<std::string> declared_classes;
+    std::unordered_set<Type, TypeHash> defined_c_types;
+    std::unordered_set<Type, TypeHash> list_algos_defined;
+    std::unordered_set<Type, TypeHash> sort_keys_defined;
+
+    // Function state. Frames are boxed so a reference to a frame stays valid
+    // while deeper frames are pushed.
+    std::vector<std::unique_ptr<FunctionFrame>> frames;
+    std::unordered_map<InstanceKey, InstanceInfo, InstanceKeyHash> instances;
+    std::unordered_map<InstanceKey, NameTypeList, InstanceKeyHash> instance_locals;
+    std::optional<InstanceKey> recursion_marker;
+    unsigned call_depth = 0;
+    uint64_t temp_counter = 0;
+
+    // Module globals: name to (Type, storage text "ktl_G.g_<name>").
+    std::unordered_map<std::string, Variable> globals;
+
+    // Output text.
+    std::string types_text;
+    std::string class_structs_text;
+    std::string prototypes_text;
+    std::string definitions_text;
+    std::string exc_text_cases;
+
+    // Widening requests.
+    std::optional<Type> pending_return_widening;
+    std::optional<std::pair<std::string, Type>> pending_var_widening;
+    std::optional<FieldKey> pending_field_widening;
+    std::map<FieldKey, Type> applied_field_widenings;
+
+    // Program-wide switches.
+    bool uses_try = false;
+    bool uses_prange = false;
+    bool uses_grouping = false;
+
+    FunctionFrame &frame() { return *frames.back(); }
+};
+
+// A context in its initial state for one attempt, borrowing the Program.
+std::unique_ptr<CodegenContext> new_codegen_context(const Program &program,
+                                                    const std::map<FieldKey, Type> &applied);
+
+// ---- Frames, variables and temporaries ----
+
+FunctionFrame new_frame(bool is_module_level, std::optional<InstanceKey> instance_key,
+                        std::unordered_map<std::string, Type> forced_types);
+
+// Appends one line at the current frame's indentation.
+void emit_line(CodegenContext &ctx, std::string_view text);
+
+template <class... Args>
+void emit_line(CodegenContext &ctx, fmt::format_string<Args...> f, Args &&...args) {
+    emit_line(ctx, std::string_view(fmt::format(f, std::forward<Args>(args)...)));
+}
+
+// "_" + prefix + the next value of the run-wide counter.
+std::string fresh_temp(CodegenContext &ctx, std::string_view prefix);
+
+// The variable a read of `name` refers to, if any.
+std::optional<Variable> lookup_var(CodegenContext &ctx, const std::string &name);
+// The existing variable an assignment to `name` stores into, if any.
+std::optional<Variable> lookup_local(CodegenContext &ctx, const std::string &name);
+// Declares (or redeclares) a variable of the current frame: a module global
+// or a local. Defines the Type's C support first.
+Variable declare_var(CodegenContext &ctx, const std::string &name, const Type &type);
+// Records the current frame's return Type (and its instance's).
+void set_return_type(CodegenContext &ctx, const Type &type);
+// The wider Type a variable must take to hold `assigned`, or none.
+std::optional<Type> assign_local_type(CodegenContext &ctx, const std::string &name,
+                                      const Type &declared, const Type &assigned);
+
+// One declaration line per local, each starting from the zero initialiser.
+std::string emit_local_decls(const std::vector<std::pair<Type, std::string>> &declared_locals,
+                             const std::unordered_set<std::string> &volatile_names);
+// One C parameter declaration.
+std::string param_decl_list_item(const std::string &name, const Type &type,
+                                 const std::unordered_set<std::string> &volatile_names,
+                                 const std::unordered_set<std::string> &copied_parameters);
+
+// Binds an internal "%" name in the current frame and restores the earlier
+// binding when it goes out of scope, whatever happens in between.
+class ScopedBinding {
+  public:
+    ScopedBinding(CodegenContext &ctx, std::string name, Variable var);
+    ~ScopedBinding();
+    ScopedBinding(const ScopedBinding &) = delete;
+    ScopedBinding &operator=(const ScopedBinding &) = delete;
+
+  private:
+    CodegenContext &ctx_;
+    FunctionFrame *frame_;
+    std::string name_;
+    std::optional<Variable> previous_;
+};
+
+// Pushes a frame for the lifetime of the guard; `pop` hands it back.
+class FrameGuard {
+  public:
+    FrameGuard(CodegenContext &ctx, FunctionFrame frame);
+    ~FrameGuard();
+    FrameGuard(const FrameGuard &) = delete;
+    FrameGuard &operator=(const FrameGuard &) = delete;
+    FunctionFrame pop();
+
+  private:
+    CodegenContext &ctx_;
+    bool popped_ = false;
+};
+
+// Stops on a fault of the compiler itself (a broken invariant): throws a
+// std::logic_error naming the invariant, which no CompileError handler
+// catches.
+[[noreturn]] void internal_fault(std::string_view what);
+
+} // namespace kestal

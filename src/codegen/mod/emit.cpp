@@ -1,0 +1,204 @@
+// Whole-program emission: one generation attempt. The top-level statements
+// become the body of `ktl_main` (compiled again with a wider Type forced
+// where a main-body variable proved too narrow), every fully annotated
+// top-level function is compiled whether or not it is called, the class
+// section is written, and the C file is assembled in its fixed order after
+// the switches and the runtime text.
+#include "codegen/mod/emit.h"
+
+#include "codegen/classes/classes.h"
+#include "codegen/mod/analyses.h"
+#include "codegen/mod/ctypes.h"
+#include "codegen/mod/instances.h"
+#include "codegen/stmt/stmt.h"
+#include "main/runtime_text.h"
+
+#include <algorithm>
+
+namespace kestal {
+
+namespace {
+
+constexpr size_t kMaxForcedVariables = 64;
+
+// The main body, repeated while a variable must widen. Each repetition
+// starts from the globals table as it was before the first attempt, so no
+// global declared by a discarded attempt is visible to the next.
+FunctionFrame compile_main_body(CodegenContext &ctx, const Program &program) {
+    std::unordered_map<std::string, Type> forced;
+    const std::unordered_map<std::string, Variable> globals_before = ctx.globals;
+    for (;;) {
+        FunctionFrame frame = new_frame(true, std::nullopt, forced);
+        PathSet single = analyse_body_assignments(program.statements, {});
+        frame.single_assignment_names.insert(single.begin(), single.end());
+        PathSet volatile_paths;
+        collect_try_assigned_names(program.statements, volatile_paths);
+        frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
+        try {
+            FrameGuard guard(ctx, std::move(frame));
+            for (const Stmt &s : program.statements) compile_stmt(ctx, s);
+            return guard.pop();
+        } catch (CompileError &) {
+            auto request = std::move(ctx.pending_var_widening);
+            ctx.pending_var_widening.reset();
+            if (!request) throw;
+            auto it = forced.find(request->first);
+            if (forced.size() >= kMaxForcedVariables ||
+                (it != forced.end() && it->second == request->second))
+                throw;
+            forced[request->first] = request->second;
+            ctx.globals = globals_before;
+        }
+    }
+}
+
+void compile_annotated_functions(CodegenContext &ctx, const Program &program) {
+    for (const FuncDef &f : program.functions) {
+        bool annotated = std::all_of(f.params.begin(), f.params.end(),
+                                     [](const Param &p) { return p.annotation.has_value(); });
+        if (!annotated) continue;
+        std::vector<Type> types;
+        for (const Param &p : f.params) types.push_back(*p.annotation);
+        instantiate_function(ctx, f.name, types, {}, f.line, f.column);
+    }
+}
+
+void define_library_types(CodegenContext &ctx, const Program &program) {
+    for (const auto &[name, lib] : program.libraries) {
+        for (const auto &[fname, fn] : lib.functions) {
+            for (const LibraryParam &p : fn.params) ensure_type_defined(ctx, p.type);
+            ensure_type_defined(ctx, fn.returns);
+        }
+    }
+    for (const auto &[name, lib] : program.libraries)
+        for (const auto &[cname, constant] : lib.constants) ensure_type_defined(ctx, constant.type);
+}
+
+} // namespace
+
+bool instance_order_less(const InstanceSummary &a, const InstanceSummary &b) {
+    if (a.name != b.name) return a.name < b.name;
+    size_t n = std::min(a.argument_types.size(), b.argument_types.size());
+    for (size_t i = 0; i < n; ++i) {
+        std::string da = type_display(a.argument_types[i]), db = type_display(b.argument_types[i]);
+        if (da != db) return da < db;
+    }
+    if (a.argument_types.size() != b.argument_types.size())
+        return a.argument_types.size() < b.argument_types.size();
+    for (size_t i = 0; i < n; ++i) {
+        std::string ca = type_code(a.argument_types[i]), cb = type_code(b.argument_types[i]);
+        if (ca != cb) return ca < cb;
+    }
+    return false;
+}
+
+namespace {
+
+void fill_output_lists(CodegenContext &ctx, const FunctionFrame &main, CodegenOutput &out) {
+    for (const auto &[key, info] : ctx.instances) {
+        if (key.name.rfind("<lambda", 0) == 0) continue;
+        InstanceSummary s;
+        s.return_type = info.return_type ? *info.return_type : Type::no_value();
+        s.name = key.name;
+        s.argument_types = key.key_types;
+        auto locals = ctx.instance_locals.find(key);
+        if (locals != ctx.instance_locals.end()) s.locals = locals->second;
+        out.instances.push_back(std::move(s));
+    }
+    std::stable_sort(out.instances.begin(), out.instances.end(), instance_order_less);
+    NameTypeList vars = sorted_frame_locals(main);
+    NameTypeList globals;
+    for (const auto &[name, var] : ctx.globals) globals.emplace_back(name, var.type);
+    std::sort(globals.begin(), globals.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    vars.insert(vars.end(), globals.begin(), globals.end());
+    std::stable_sort(vars.begin(), vars.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (auto &v : vars)
+        if (out.variables.empty() || out.variables.back().first != v.first) out.variables.push_back(std::move(v));
+    for (const std::string &c : ctx.class_names) {
+        auto it = ctx.class_attributes.find(c);
+        if (it != ctx.class_attributes.end()) out.classes.push_back({c, it->second});
+    }
+}
+
+std::string globals_struct(const CodegenContext &ctx) {
+    std::vector<Variable> entries;
+    for (const auto &entry : ctx.globals) entries.push_back(entry.second);
+    std::sort(entries.begin(), entries.end(),
+              [](const Variable &a, const Variable &b) { return a.text < b.text; });
+    return fmt::format("static struct {{ char unused;{} }} ktl_G;\n", global_field_decls(entries));
+}
+
+} // namespace
+
+std::string global_field_decls(const std::vector<Variable> &globals) {
+    std::string out;
+    for (const Variable &g : globals) {
+        size_t at = g.text.find("ktl_G.");
+        std::string field = at == std::string::npos ? g.text : g.text.substr(at + 6);
+        out += fmt::format(" {} {};", c_type_name(g.type), field);
+    }
+    return out;
+}
+
+std::string escape_src_path(std::string_view path) {
+    std::string out;
+    for (unsigned char c : path) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '?') {
+            out += "\\?";
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += fmt::format("\\{:03o}", c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const CodegenOptions &options) {
+    FunctionFrame main = compile_main_body(ctx, program);
+    compile_annotated_functions(ctx, program);
+    {
+        FrameGuard aux(ctx, new_frame(false, std::nullopt, {}));
+        emit_class_dispatchers(ctx);
+    }
+    emit_class_structs(ctx);
+    define_library_types(ctx, program);
+    std::string tables = class_tables_text(ctx) +
+                         fmt::format("static const char *ktl_src_name = \"{}\";\n",
+                                     escape_src_path(options.source_path));
+
+    CodegenOutput out;
+    std::string_view runtime = runtime_text();
+    std::string &c = out.c_text;
+    c.reserve(runtime.size() + 4096 + ctx.definitions_text.size() + main.body.size());
+    if (options.unchecked) c += "#define KTL_UNCHECKED 1\n";
+    if (ctx.uses_prange) c += "#define KTL_PARALLEL 1\n";
+    if (ctx.uses_grouping) c += "#define KTL_GROUPING 1\n";
+    c += runtime;
+    c += "\n/* ======== program ======== */\n";
+    c += tables;
+    c += ctx.types_text;
+    c += ctx.class_structs_text;
+    for (const auto &[name, lib] : program.libraries) {
+        c += fmt::format("\n/* ======== library {} {} ======== */\n", lib.name, lib.version);
+        c += lib.header;
+        c += "\n";
+    }
+    c += globals_struct(ctx);
+    c += "static void ktl_register_globals(void) { ktl_gc_add_root(&ktl_G, sizeof ktl_G); }\n";
+    c += ctx.prototypes_text;
+    c += "\n";
+    c += ctx.definitions_text;
+    c += main.hoisted_text;
+    c += "static void ktl_main(void) {\n";
+    c += emit_local_decls(main.declared_locals, main.volatile_names);
+    c += main.body;
+    c += "}\n";
+    fill_output_lists(ctx, main, out);
+    return out;
+}
+
+} // namespace kestal

@@ -1,0 +1,363 @@
+// Function instantiation and instance widening.
+//
+// One call of instantiate_function walks a list of return-Type candidates:
+// the annotation (or a dunder's fixed Type, or none to infer it), then, for
+// an unannotated function, five guesses. Each candidate is attempted; an
+// attempt that asks for a wider variable is repeated with that variable
+// forced, and one that asks for a wider return Type inserts that Type as the
+// next candidate. Before any repetition or next candidate, everything the
+// failed attempt instantiated is dropped again (instances and their text),
+// so no callee keeps a return Type inferred from a discarded assumption.
+#include "codegen/mod/instances.h"
+
+#include "codegen/mod/analyses.h"
+#include "codegen/mod/ctypes.h"
+#include "codegen/stmt/stmt.h"
+#include "parser/walkers.h"
+
+#include <set>
+#include <unordered_set>
+
+namespace kestal {
+
+namespace {
+
+constexpr size_t kMaxInsertedCandidates = 8;
+constexpr size_t kMaxForcedVariables = 64;
+
+struct ReturnCandidate {
+    std::optional<Type> return_type;
+    bool is_guess = false;
+};
+
+struct Snapshot {
+    std::unordered_set<InstanceKey, InstanceKeyHash> keys;
+    size_t prototypes_len = 0;
+    size_t definitions_len = 0;
+};
+
+Snapshot snapshot_instances(const CodegenContext &ctx) {
+    Snapshot s;
+    for (const auto &entry : ctx.instances) s.keys.insert(entry.first);
+    s.prototypes_len = ctx.prototypes_text.size();
+    s.definitions_len = ctx.definitions_text.size();
+    return s;
+}
+
+// Drops every instance registered since the snapshot (except `own`) and the
+// text written since.
+void restore_snapshot(CodegenContext &ctx, const Snapshot &s, const InstanceKey &own) {
+    for (auto it = ctx.instances.begin(); it != ctx.instances.end();) {
+        if (!s.keys.count(it->first) && !(it->first == own)) {
+            ctx.instance_locals.erase(it->first);
+            it = ctx.instances.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    ctx.prototypes_text.resize(s.prototypes_len);
+    ctx.definitions_text.resize(s.definitions_len);
+}
+
+bool is_lambda_name(const std::string &name) {
+    return name.size() >= 8 && name.rfind("<lambda", 0) == 0 && name.back() == '>';
+}
+
+std::string after_last_dot(const std::string &name) {
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
+std::optional<Type> dunder_return_type(const std::string &name) {
+    if (name.find('.') == std::string::npos) return std::nullopt;
+    std::string method = after_last_dot(name);
+    if (method == "__repr__" || method == "__str__") return Type::str();
+    if (method == "__hash__" || method == "__len__") return Type::int_();
+    if (method == "__bool__") return Type::bool_();
+    return std::nullopt;
+}
+
+bool is_plain_return_kind(const Type &t) {
+    return !(t.is<Type::None>() || t.is<Type::Optional>() || t.is<Type::NoValue>());
+}
+
+// Restores the context's call depth when the instantiation ends.
+class CallDepthReset {
+  public:
+    explicit CallDepthReset(CodegenContext &ctx) : ctx_(ctx), saved_(ctx.call_depth) {
+        ctx_.call_depth = 0;
+    }
+    ~CallDepthReset() { ctx_.call_depth = saved_; }
+    CallDepthReset(const CallDepthReset &) = delete;
+    CallDepthReset &operator=(const CallDepthReset &) = delete;
+
+  private:
+    CodegenContext &ctx_;
+    unsigned saved_;
+};
+
+struct InstanceSetup {
+    const FuncDef *def = nullptr;
+    std::string name;
+    std::string display;
+    InstanceKey key;
+    std::string c_name;
+    // (name, key Type): the parameters, then the captured variables.
+    NameTypeList variables;
+    std::unordered_set<std::string> capture_names;
+};
+
+FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
+                                  const std::optional<Type> &candidate,
+                                  const std::unordered_map<std::string, Type> &forced) {
+    const FuncDef &def = *s.def;
+    FunctionFrame frame = new_frame(false, s.key, forced);
+    frame.return_type = candidate;
+    frame.return_annotated = def.return_type.has_value();
+    frame.traceback_name = s.name.rfind("<lambda", 0) == 0 ? "<lambda>" : after_last_dot(s.name);
+    PathSet volatile_paths;
+    collect_try_assigned_names(def.body, volatile_paths);
+    frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
+    std::set<std::string> globals;
+    collect_global_declarations(def.body, globals);
+    frame.declared_globals.insert(globals.begin(), globals.end());
+    for (const auto &[var, key_type] : s.variables) {
+        std::string text = "v_" + var;
+        auto forced_it = frame.forced_types.find(var);
+        if (forced_it != frame.forced_types.end() && !(forced_it->second == key_type)) {
+            const Type &wide = forced_it->second;
+            ensure_type_defined(ctx, wide);
+            auto converted = coerce_expr("p_" + var, key_type, wide);
+            if (!converted) internal_fault("a forced parameter Type does not convert");
+            frame.body += fmt::format("    v_{} = {};\n", var, *converted);
+            frame.declared_locals.emplace_back(wide, text);
+            frame.locals[var] = Variable{wide, text};
+            frame.copied_parameters.insert(var);
+        } else {
+            frame.locals[var] = Variable{key_type, text};
+        }
+    }
+    PathSet single = analyse_body_assignments(def.body, def.params);
+    frame.single_assignment_names.insert(single.begin(), single.end());
+    frame.single_assignment_names.insert(s.capture_names.begin(), s.capture_names.end());
+    if (s.name.find('.') != std::string::npos && !s.variables.empty()) {
+        frame.class_context = ClassContext{s.name.substr(0, s.name.find('.')),
+                                           s.variables.front().second,
+                                           "v_" + s.variables.front().first};
+    }
+    return frame;
+}
+
+// One attempt with a candidate, repeated while it asks for wider variables.
+FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
+                                const std::optional<Type> &candidate, const Snapshot &snapshot) {
+    std::unordered_map<std::string, Type> forced;
+    for (;;) {
+        ctx.instances[s.key].return_type = candidate;
+        try {
+            FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
+            for (const Stmt &stmt : s.def->body) compile_stmt(ctx, stmt);
+            return guard.pop();
+        } catch (CompileError &) {
+            auto request = std::move(ctx.pending_var_widening);
+            ctx.pending_var_widening.reset();
+            if (!request) throw;
+            auto it = forced.find(request->first);
+            if ((it != forced.end() && it->second == request->second) ||
+                forced.size() >= kMaxForcedVariables)
+                throw;
+            forced[request->first] = request->second;
+            restore_snapshot(ctx, snapshot, s.key);
+        }
+    }
+}
+
+void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
+                     const FunctionFrame &frame) {
+    ctx.instances[s.key].return_type = r;
+    ctx.instance_locals[s.key] = sorted_frame_locals(frame);
+    std::vector<std::string> params;
+    for (const auto &[var, key_type] : s.variables)
+        params.push_back(
+            param_decl_list_item(var, key_type, frame.volatile_names, frame.copied_parameters));
+    std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
+    std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
+    ctx.prototypes_text += head + ";\n";
+    std::string def = frame.hoisted_text + head + " {\n" +
+                      emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
+    if (!r.is<Type::NoValue>()) def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
+    def += "}\n\n";
+    ctx.definitions_text += def;
+}
+
+InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
+                               const std::vector<Type> &arg_types, const NameTypeList &captures,
+                               uint64_t line, uint64_t column, std::vector<Type> &param_keys) {
+    InstanceSetup s;
+    s.name = name;
+    s.display = function_display_name(name);
+    if (is_lambda_name(name)) {
+        size_t index = std::stoull(name.substr(7, name.size() - 8));
+        if (index >= ctx.lambdas->size()) internal_fault("a lambda index out of range");
+        s.def = &(*ctx.lambdas)[index];
+    } else {
+        auto it = ctx.functions.find(name);
+        if (it == ctx.functions.end()) internal_fault("instantiating an unknown function");
+        s.def = it->second;
+    }
+    const FuncDef &def = *s.def;
+    if (arg_types.size() != def.params.size()) {
+        throw_error(fmt::format("{}() takes {} argument{} but {} were given", s.display,
+                                def.params.size(), def.params.size() == 1 ? "" : "s",
+                                arg_types.size()),
+                    line, column);
+    }
+    for (size_t i = 0; i < def.params.size(); ++i) {
+        const Param &p = def.params[i];
+        Type key = arg_types[i];
+        if (p.annotation) {
+            if (!coerce_expr("", arg_types[i], *p.annotation))
+                throw_error(fmt::format("argument '{}' of {}() must be {}, not {}", p.name, s.display,
+                                        *p.annotation, arg_types[i]),
+                            line, column);
+            key = *p.annotation;
+        }
+        if (key.is<Type::NoValue>())
+            throw_error(fmt::format("argument '{}' of {}() has no value", p.name, s.display), line,
+                        column);
+        param_keys.push_back(key);
+        s.variables.emplace_back(p.name, key);
+    }
+    s.key.name = name;
+    s.key.key_types = param_keys;
+    for (const auto &[cap, type] : captures) {
+        s.key.key_types.push_back(type);
+        s.variables.emplace_back(cap, type);
+        s.capture_names.insert(cap);
+    }
+    std::string codes;
+    for (const Type &t : s.key.key_types) codes += type_code(t);
+    if (is_lambda_name(name)) {
+        s.c_name = fmt::format("lam{}__{}", name.substr(7, name.size() - 8), codes);
+    } else {
+        std::string mangled;
+        for (char c : name) {
+            if (c == '.') {
+                mangled += "_M_";
+            } else {
+                mangled += c;
+            }
+        }
+        s.c_name = fmt::format("f_{}__{}", mangled, codes);
+    }
+    return s;
+}
+
+InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
+                              const std::vector<Type> &param_keys);
+
+} // namespace
+
+std::string function_display_name(const std::string &name) {
+    if (name.rfind("<lambda", 0) == 0) return "<lambda>";
+    return after_last_dot(name);
+}
+
+CompileError request_var_widening(CodegenContext &ctx, const std::string &name, const Type &type,
+                                  uint64_t line, uint64_t column) {
+    ctx.pending_var_widening = std::make_pair(name, type);
+    return error_at(fmt::format("internal: widen '{}'", name), line, column);
+}
+
+InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
+                                    const std::vector<Type> &arg_types, const NameTypeList &captures,
+                                    uint64_t line, uint64_t column) {
+    std::vector<Type> param_keys;
+    InstanceSetup s = prepare_instance(ctx, name, arg_types, captures, line, column, param_keys);
+    const FuncDef &def = *s.def;
+
+    auto existing = ctx.instances.find(s.key);
+    if (existing != ctx.instances.end()) {
+        if (!existing->second.return_type) {
+            ctx.recursion_marker = s.key;
+            throw_error(fmt::format("can't infer what recursive function '{}' returns at this point; "
+                                    "annotate it, e.g. `def {}(...) -> int:`",
+                                    s.display, s.display),
+                        line, column);
+        }
+        return {*existing->second.return_type, existing->second.c_name, param_keys};
+    }
+
+    ctx.instances[s.key] = InstanceInfo{def.return_type, s.c_name};
+    if (def.return_type) ensure_type_defined(ctx, *def.return_type);
+    for (const auto &var : s.variables) ensure_type_defined(ctx, var.second);
+
+    CallDepthReset depth(ctx);
+    try {
+        return run_candidates(ctx, s, param_keys);
+    } catch (CompileError &) {
+        // Leave no half-registered instance behind for the caller's retries.
+        ctx.instances.erase(s.key);
+        throw;
+    }
+}
+
+namespace {
+
+// The candidate loop: one piece, because its undo rules and limits are one
+// protocol, easier to check when read together.
+InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
+                              const std::vector<Type> &param_keys) {
+    const FuncDef &def = *s.def;
+    const std::string &name = s.name;
+    std::vector<ReturnCandidate> candidates;
+    candidates.push_back({def.return_type ? def.return_type : dunder_return_type(name), false});
+    if (!def.return_type) {
+        for (const Type *t : {&Type::no_value(), &Type::int_(), &Type::float_(), &Type::str(),
+                              &Type::bool_()})
+            candidates.push_back({*t, true});
+    }
+    size_t inserted = 0;
+    std::optional<CompileError> final_error;
+
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        ReturnCandidate candidate = candidates[i];
+        Snapshot snapshot = snapshot_instances(ctx);
+        ctx.recursion_marker.reset();
+        ctx.pending_return_widening.reset();
+        try {
+            FunctionFrame frame = attempt_candidate(ctx, s, candidate.return_type, snapshot);
+            Type r = frame.return_type ? *frame.return_type : Type::no_value();
+            if (is_plain_return_kind(r) && !block_never_completes(def.body)) {
+                if (def.return_type)
+                    throw_error(fmt::format("{}() can reach its end without a return (then Python "
+                                            "returns None); add a return, or annotate it `-> {} | None`",
+                                            s.display, r),
+                                def.line, def.column);
+                ctx.pending_return_widening = make_optional(r);
+                throw_error("internal: widen return type", def.line, def.column);
+            }
+            finish_instance(ctx, s, r, frame);
+            return {r, s.c_name, param_keys};
+        } catch (CompileError &e) {
+            std::optional<Type> p = std::move(ctx.pending_return_widening);
+            ctx.pending_return_widening.reset();
+            bool own_recursion = ctx.recursion_marker && *ctx.recursion_marker == s.key;
+            if (ctx.pending_field_widening) throw;
+            if (!p && !own_recursion && !candidate.is_guess) throw;
+            restore_snapshot(ctx, snapshot, s.key);
+            if (p && inserted < kMaxInsertedCandidates) {
+                candidates.insert(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                  ReturnCandidate{std::move(p), false});
+                ++inserted;
+            } else if (!final_error) {
+                final_error = e;
+            }
+        }
+    }
+    throw *final_error;
+}
+
+} // namespace
+
+} // namespace kestal

@@ -1,0 +1,151 @@
+// Statement dispatch, blocks, expression statements, pass, global and
+// return with its return-Type rules. Statement kinds whose lowering is not
+// part of this compiler yet are refused with a clear message at the
+// statement, never compiled wrongly.
+#include "codegen/stmt/stmt.h"
+
+#include "codegen/expr/expr.h"
+#include "codegen/mod/ctypes.h"
+#include "codegen/stmt/lowerings.h"
+
+namespace kestal {
+
+namespace {
+
+template <class... Fs> struct Overload : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
+
+[[noreturn]] void not_supported(const Stmt &s, std::string_view what) {
+    throw_error(fmt::format("{} isn't supported yet", what), s.line, s.column);
+}
+
+bool is_valueless(const Type &t) { return t.is<Type::None>() || t.is<Type::NoValue>(); }
+
+void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &ret) {
+    FunctionFrame &frame = ctx.frame();
+    if (frame.is_module_level) throw_error("'return' outside of a function", stmt.line, stmt.column);
+    std::optional<Type> r = frame.return_type;
+    CompiledExpr v{"((uint8_t)0)", Type::none()};
+    uint64_t pl = stmt.line, pc = stmt.column;
+    if (ret.value) {
+        v = compile_expr(ctx, *ret.value, r ? &*r : nullptr);
+        pl = ret.value->line;
+        pc = ret.value->column;
+    }
+    bool valueless = is_valueless(v.type);
+    if (!r) {
+        if (valueless) {
+            set_return_type(ctx, Type::no_value());
+            emit_line(ctx, "{};", v.text);
+            emit_return(ctx, std::nullopt);
+        } else {
+            set_return_type(ctx, v.type);
+            emit_return(ctx, v);
+        }
+        return;
+    }
+    if (r->is<Type::NoValue>()) {
+        if (valueless) {
+            emit_line(ctx, "{};", v.text);
+            emit_return(ctx, std::nullopt);
+            return;
+        }
+        if (frame.return_annotated)
+            throw_error(fmt::format("this function returns nothing (`-> None`), but this returns {:#}",
+                                    v.type),
+                        stmt.line, stmt.column);
+        throw request_return_widening(ctx, make_optional(v.type), pl, pc);
+    }
+    if (auto converted = coerce_expr(v.text, v.type, *r)) {
+        emit_return(ctx, CompiledExpr{*converted, *r});
+        return;
+    }
+    if (v.type.is<Type::NoValue>() && r->is<Type::Optional>()) {
+        emit_line(ctx, "{};", v.text);
+        emit_return(ctx, CompiledExpr{fmt::format("(({}){{0}})", c_type_name(*r)), *r});
+        return;
+    }
+    auto joined = join_types(*r, v.type);
+    if (frame.return_annotated || !joined) {
+        if (valueless)
+            throw_error(fmt::format("this function returns {}, so it can't return None (annotate it "
+                                    "`-> {} | None`)",
+                                    *r, *r),
+                        stmt.line, stmt.column);
+        throw_error(fmt::format("returning {:#} from a function that returns {} (add `-> {}` to the "
+                                "def if intended)",
+                                v.type, *r, v.type),
+                    pl, pc);
+    }
+    throw request_return_widening(ctx, *joined, pl, pc);
+}
+
+} // namespace
+
+void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
+    ctx.frame().indent++;
+    for (const Stmt &s : body) compile_stmt(ctx, s);
+    ctx.frame().indent--;
+}
+
+void emit_cleanup_lines(CodegenContext &ctx, size_t height) {
+    std::vector<std::string> lines = ctx.frame().cleanup_lines;
+    for (size_t i = lines.size(); i > height; --i) emit_line(ctx, lines[i - 1]);
+}
+
+void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) {
+    if (ctx.frame().cleanup_lines.empty()) {
+        if (value) {
+            emit_line(ctx, "return {};", value->text);
+        } else {
+            emit_line(ctx, "return;");
+        }
+        return;
+    }
+    if (!value) {
+        emit_line(ctx, "{");
+        emit_cleanup_lines(ctx, 0);
+        emit_line(ctx, "return; }");
+        return;
+    }
+    std::string r = fresh_temp(ctx, "r");
+    emit_line(ctx, "{{ {} {} = {};", c_type_name(value->type), r, value->text);
+    emit_cleanup_lines(ctx, 0);
+    emit_line(ctx, "return {}; }}", r);
+}
+
+CompileError request_return_widening(CodegenContext &ctx, const Type &type, uint64_t line,
+                                     uint64_t column) {
+    ctx.pending_return_widening = type;
+    return error_at("internal: widen return type", line, column);
+}
+
+void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
+    std::visit(Overload{
+                   [&](const Stmt::ExprStmt &s) {
+                       CompiledExpr e = compile_expr(ctx, s.expr);
+                       emit_line(ctx, "{};", e.text);
+                   },
+                   [&](const Stmt::Assign &s) { compile_assign_stmt(ctx, stmt, s); },
+                   [&](const Stmt::Unpack &) { not_supported(stmt, "unpacking assignment"); },
+                   [&](const Stmt::AugAssign &) { not_supported(stmt, "augmented assignment"); },
+                   [&](const Stmt::If &s) { compile_if_stmt(ctx, s); },
+                   [&](const Stmt::While &s) { compile_while_stmt(ctx, s); },
+                   [&](const Stmt::For &) { not_supported(stmt, "a for loop"); },
+                   [&](const Stmt::Break &) { compile_loop_exit(ctx, stmt, true); },
+                   [&](const Stmt::Continue &) { compile_loop_exit(ctx, stmt, false); },
+                   [&](const Stmt::Pass &) {},
+                   [&](const Stmt::Return &s) { compile_return(ctx, stmt, s); },
+                   [&](const Stmt::Global &) {},
+                   [&](const Stmt::Del &) { not_supported(stmt, "del"); },
+                   [&](const Stmt::With &) { not_supported(stmt, "a with statement"); },
+                   [&](const Stmt::Try &) { not_supported(stmt, "a try statement"); },
+                   [&](const Stmt::Raise &) { not_supported(stmt, "a raise statement"); },
+                   [&](const Stmt::Assert &) { not_supported(stmt, "an assert statement"); },
+               },
+               stmt.kind);
+}
+
+} // namespace kestal

@@ -1,0 +1,41 @@
+// The statement compiler: statements in, lines of C out, written into the
+// current frame at its indentation. Return-Type inference is a protocol with
+// function instantiation: the first `return` fixes the Type, a later one
+// that does not fit asks for a wider Type, and the instance is compiled again.
+//
+// Every function throws the first CompileError it meets.
+#pragma once
+
+#include "codegen/mod/context.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestal {
+
+void compile_stmt(CodegenContext &ctx, const Stmt &stmt);
+// One level deeper; an empty list emits nothing.
+void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body);
+// The C `return` of a value already in final form, after the cleanup lines.
+void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value);
+void emit_cleanup_lines(CodegenContext &ctx, size_t height);
+CompileError request_return_widening(CodegenContext &ctx, const Type &type, uint64_t line,
+                                     uint64_t column);
+
+// ---- Assignments ----
+
+void store_to_target(CodegenContext &ctx, const Expr &target, const std::optional<Type> &annotation,
+                     const CompiledExpr &value);
+// The Type an existing target already holds, or none.
+std::optional<Type> infer_declared_type(CodegenContext &ctx, const Expr &target);
+
+// ---- Loops ----
+
+void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
+                       const std::optional<std::string> &label);
+void compile_loop_else(CodegenContext &ctx, const std::optional<std::vector<Stmt>> &else_body,
+                       const std::optional<std::string> &label);
+std::string fresh_break_label(CodegenContext &ctx);
+
+} // namespace kestal

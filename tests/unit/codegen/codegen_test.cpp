@@ -1,0 +1,501 @@
+// Code generation tested by running what it produces: each program is
+// generated, built with gcc and run; its output is compared with what Python
+// prints, except where a comment says how Kestal deliberately differs.
+#include "codegen_fixture.h"
+
+#include "codegen/mod/emit.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace kestal::testing {
+namespace {
+
+void expect_runs(const std::string &source, const std::string &name, const std::string &expected) {
+    RunResult r = run_source(source, name);
+    ASSERT_EQ(r.cc_errors, "") << "the C compiler refused the generated file";
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(CodegenPrint, LiteralsPrintLikePython) {
+    std::string source = R"(print(0, 7, -42, 9223372036854775807, -9223372036854775807 - 1)
+print(1.0, 0.5, -2.25, 0.1, 1e16, 1e15, 1.5e-05, 0.0001, 1e-5, -0.0, 1e300, 2.5e-300)
+print(True, False, None)
+print("plain", "tab\there", "quote\"s", 'it\'s', "é ü", "back\\slash", "nul\0byte", "?" "?=")
+print()
+print("a", "b", sep="-")
+print("x", end="!\n")
+print("a", "b", "c", sep=", ", end=".\n")
+print(sep="-")
+print(f"{1} + {2.5} = {True} {None} {'s'!r} {'t'}")
+print(f"")
+print(f"", 1)
+)";
+    std::string expected = "0 7 -42 9223372036854775807 -9223372036854775808\n"
+                           "1.0 0.5 -2.25 0.1 1e+16 1000000000000000.0 1.5e-05 0.0001 1e-05 -0.0 "
+                           "1e+300 2.5e-300\n"
+                           "True False None\n"
+                           "plain tab\there quote\"s it's é ü back\\slash nul\0byte ?" "?=\n"
+                           "\n"
+                           "a-b\n"
+                           "x!\n"
+                           "a, b, c.\n"
+                           "\n"
+                           "1 + 2.5 = True None 's' t\n"
+                           "\n"
+                           " 1\n"s;
+    expect_runs(source, "print_literals", expected);
+}
+
+TEST(CodegenCalls, OneInstancePerArgumentTypes) {
+    std::string source = R"(def ident(x):
+    return x
+print(ident(1), ident(2.5), ident("s"), ident(True))
+print(ident(3))
+def typed(x: float) -> float:
+    return x
+print(typed(2))
+def unused(a: int, b: str):
+    print(a, b)
+def never(a):
+    print(a)
+h = ident
+p = print
+p("via", h(4), sep=" value ")
+def bump(x):
+    x = x + 0.5
+    return x
+print(bump(1))
+)";
+    // typed(2) converts the int to the annotated float (Python would keep 2).
+    expect_runs(source, "instances", "1 2.5 s True\n3\n2.0\nvia value 4\n1.5\n");
+    CodegenOutput out = generate(source);
+    std::vector<std::string> listed;
+    for (const InstanceSummary &s : out.instances) {
+        std::string args;
+        for (const Type &t : s.argument_types) args += (args.empty() ? "" : ",") + type_display(t);
+        listed.push_back(s.name + "(" + args + ") -> " + type_display(s.return_type));
+    }
+    EXPECT_EQ(listed, (std::vector<std::string>{"bump(int) -> float", "ident(bool) -> bool",
+                                                "ident(float) -> float",
+                                                "ident(int) -> int", "ident(str) -> str",
+                                                "typed(float) -> float", "unused(int,str) -> None"}));
+    EXPECT_NE(out.c_text.find("static int64_t f_ident__i(int64_t v_x);"), std::string::npos);
+    EXPECT_NE(out.c_text.find("static void f_unused__is(int64_t v_a, ktl_str v_b);"), std::string::npos);
+    EXPECT_EQ(out.c_text.find("f_never__"), std::string::npos);
+    // A parameter widened by the body is copied into a local of the wider Type.
+    EXPECT_NE(out.c_text.find("static double f_bump__i(int64_t p_x) {\n    double v_x = {0};\n    v_x = "
+                              "((double)p_x);\n"),
+              std::string::npos);
+}
+
+TEST(CodegenCalls, RecursionAndMutualRecursion) {
+    std::string source = R"(def fact(n):
+    if n <= 1:
+        return 1
+    return n * fact(n - 1)
+def fact2(n):
+    if n > 1:
+        return n * fact2(n - 1)
+    return 1
+def fib(n: int) -> int:
+    if n < 2:
+        return n
+    return fib(n - 1) + fib(n - 2)
+def is_even(n):
+    if n == 0:
+        return True
+    return is_odd(n - 1)
+def is_odd(n):
+    if n == 0:
+        return False
+    return is_even(n - 1)
+print(fact(10), fact2(20), fib(20), is_even(10), is_odd(7), is_even(7))
+)";
+    expect_runs(source, "recursion", "3628800 2432902008176640000 6765 True True False\n");
+}
+
+TEST(CodegenCalls, DefaultsAndKeywordArguments) {
+    std::string source = R"(def greet(name, greeting="Hello", punct="!"):
+    print(greeting, name, end=punct + "\n")
+greet("Ann")
+greet("Bob", "Hi")
+greet("Cy", punct="?")
+greet(punct=".", name="Di", greeting="Yo")
+def scale(x, factor=2):
+    return x * factor
+print(scale(3), scale(1.5), scale(2, factor=10))
+)";
+    expect_runs(source, "defaults", "Hello Ann!\nHi Bob!\nHello Cy?\nYo Di.\n6 3.0 20\n");
+}
+
+TEST(CodegenCalls, ArgumentsEvaluateLeftToRight) {
+    std::string source = R"(def t(n):
+    print("eval", n)
+    return n
+def add3(a, b, c):
+    return a + b + c
+print(add3(t(1), t(2), t(3)))
+def pair(a, b):
+    print("a =", a, "b =", b)
+pair(b=t(10), a=t(20))
+print(t(4) + t(5))
+x = t(6) * t(7)
+print(x, t(8), t(9))
+)";
+    expect_runs(source, "eval_order",
+                "eval 1\neval 2\neval 3\n6\neval 10\neval 20\na = 20 b = 10\neval 4\neval 5\n9\n"
+                "eval 6\neval 7\neval 8\neval 9\n42 8 9\n");
+}
+
+TEST(CodegenCalls, ReturnTypeInference) {
+    std::string source = R"(def maybe(x):
+    if x > 0:
+        return x
+print(maybe(5), maybe(-1))
+def widen(flag):
+    if flag:
+        return 1
+    return 2.5
+print(widen(True), widen(False))
+def nothing():
+    pass
+nothing()
+def bare(x):
+    if x:
+        return
+    print("not returned")
+bare(False)
+bare(True)
+def count():
+    total = 0
+    total = 1.5
+    return total
+print(count())
+)";
+    // widen() returns a float in both cases: a value keeps one type.
+    expect_runs(source, "return_types", "5 None\n1.0 2.5\nnot returned\n1.5\n");
+    CodegenOutput out = generate(source);
+    std::vector<std::string> returns;
+    for (const InstanceSummary &s : out.instances)
+        returns.push_back(s.name + " -> " + type_display(s.return_type));
+    EXPECT_EQ(returns, (std::vector<std::string>{"bare -> None", "count -> float", "maybe -> int | None",
+                                                 "nothing -> None", "widen -> float"}));
+}
+
+TEST(CodegenExpressions, ConditionsNarrowingAndChains) {
+    std::string source = R"(def t(n):
+    print("eval", n)
+    return n
+print(1 < t(2) < 3)
+print(t(5) < t(2) < t(9))
+print(0 < t(1) < t(2) < 3)
+def get(x):
+    if x > 0:
+        return x
+v = get(3)
+if v is not None:
+    print(v + 1)
+w = get(-3)
+print(w is None, v is None, w is not None)
+print("yes" if get(2) is not None else "no")
+print(-t(3), not True, ~5)
+i = 0
+while i < 3:
+    i = i + 1
+    if i == 2:
+        continue
+    print("loop", i)
+else:
+    print("done")
+if i > 5:
+    print("big")
+elif i == 3:
+    print("three")
+else:
+    print("small")
+print(0 or 5, 3 and 4, "" or "d", 7 // 2, -7 // 2, 7 % -3, 2 ** 10, 1 / 4)
+k = 5
+if k is None:
+    print("never")
+elif k is not None:
+    print("k set", "a" if k is not None else 1)
+else:
+    print(undefined_name)
+while k is None:
+    print("no")
+else:
+    print("while else")
+)";
+    expect_runs(source, "conditions",
+                "eval 2\nTrue\neval 5\neval 2\nFalse\neval 1\neval 2\nTrue\n4\nTrue False False\nyes\n"
+                "eval 3\n-3 False -6\nloop 1\nloop 3\ndone\nthree\n5 4 d 3 -4 -2 1024 0.25\n"
+                "k set a\nwhile else\n");
+}
+
+// The shapes of left-to-right evaluation: side-effecting operands go into
+// `__ktl_o` variables first; keyword arguments that reorder the parameters go
+// into `_a` temporaries declared in source order.
+TEST(CodegenExpressions, HoistedOperandsAndReorderedKeywords) {
+    std::string source = R"(def t(n):
+    return n
+def add(a, b):
+    return a + b
+x = add(t(1), t(2))
+y = add(b=t(3), a=t(4))
+z = add(1, t(5))
+)";
+    const std::string c = generate(source).c_text;
+    EXPECT_NE(c.find("    v_x = ({ v___ktl_o1 = f_t__i(INT64_C(1)); v___ktl_o2 = f_t__i(INT64_C(2)); "
+                     "f_add__ii(v___ktl_o1, v___ktl_o2); });\n"),
+              std::string::npos);
+    EXPECT_NE(c.find("    v_y = ({ v___ktl_o3 = f_t__i(INT64_C(3)); v___ktl_o4 = f_t__i(INT64_C(4)); ({ "
+                     "int64_t _a6 = v___ktl_o3; int64_t _a5 = v___ktl_o4; f_add__ii(_a5, _a6); }); });\n"),
+              std::string::npos);
+    EXPECT_NE(c.find("    v_z = f_add__ii(INT64_C(1), f_t__i(INT64_C(5)));\n"), std::string::npos);
+}
+
+TEST(CodegenRuntime, UncaughtErrorPrintsTracebackAndExitsWithOne) {
+    std::string source = R"(def div(a, b):
+    return a // b
+print("before")
+print(div(7, 2))
+print(div(1, 0))
+print("after")
+)";
+    RunResult r = run_source(source, "traceback");
+    ASSERT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "before\n3\n");
+    EXPECT_EQ(r.err.rfind("Traceback (most recent call last):\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("ZeroDivisionError"), std::string::npos) << r.err;
+}
+
+// A retry of an instance with a wider variable drops what the failed attempt
+// instantiated: g, compiled while f still returned an int, is compiled again
+// once f returns a float. (Python prints 0 here: its x is still the int 0.)
+TEST(CodegenWidening, InstanceRetryDropsStaleCallees) {
+    std::string source = R"(def f(n):
+    x = 0
+    if n <= 0:
+        return x
+    g(n)
+    x = 0.5
+    return x
+def g(n):
+    print(f(n - 1))
+print(f(1))
+)";
+    expect_runs(source, "instance_retry", "0.0\n0.5\n");
+}
+
+// A main-body retry starts from the globals as they were: g is declared
+// again with the widened Type of y instead of keeping the int of the first
+// attempt. (Python prints 1: its y is still the int 1 then.)
+TEST(CodegenWidening, MainBodyRetryRestoresGlobals) {
+    std::string source = R"(def show():
+    print(g)
+y = 1
+g = y
+y = 2.5
+show()
+print(y)
+x = 1
+x = None
+print(x)
+)";
+    expect_runs(source, "main_retry", "1.0\n2.5\nNone\n");
+}
+
+TEST(CodegenOutputLists, EmptyProgramHasTablesAndEmptyMain) {
+    CodegenOutput out = generate("");
+    const std::string &c = out.c_text;
+    EXPECT_NE(c.find("\n/* ======== program ======== */\nstatic const char *ktl_class_names[] = { "
+                     "\"BaseException\", \"SystemExit\""),
+              std::string::npos);
+    EXPECT_NE(c.find("static const int16_t ktl_class_bases[] = { -1, 0, 0, 0, 3, 4, 4, 3, 3, 3, 3, 10, "
+                     "10, 3, 3, 14, 14, 14, 14, 14, 14, 3, 21, 21, 3, 3, 3 };\n"),
+              std::string::npos);
+    EXPECT_NE(c.find("static struct { char unused; } ktl_G;\n"), std::string::npos);
+    EXPECT_NE(c.find("static ktl_str ktl_exc_text(void *e) {"), std::string::npos);
+    EXPECT_EQ(c.substr(c.size() - 31), "static void ktl_main(void) {\n}\n");
+    RunResult r = build_and_run(c, "empty");
+    EXPECT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(out.instances.empty());
+}
+
+TEST(CodegenOutputLists, VariablesAreSortedAndGlobalsAreFields) {
+    std::string source = R"(def f():
+    return b
+b = 2
+a = "x"
+ab = 1.5
+print(f(), a, ab)
+def inc():
+    global b
+    b = b + 1
+inc()
+inc()
+print(b)
+)";
+    CodegenOutput out = generate(source);
+    std::vector<std::string> vars;
+    for (const auto &[name, type] : out.variables) vars.push_back(name + ":" + type_display(type));
+    EXPECT_EQ(vars, (std::vector<std::string>{"a:str", "ab:float", "b:int"}));
+    EXPECT_NE(out.c_text.find("static struct { char unused; int64_t g_b; } ktl_G;"), std::string::npos);
+    RunResult r = build_and_run(out.c_text, "variables");
+    EXPECT_EQ(r.out, "2 x 1.5\n4\n");
+}
+
+// Declared classes get their struct, their print, repr, eq, lt, cmp and
+// truth functions and, for exceptions, their exception-text case; the file
+// must compile even when no object is ever created.
+TEST(CodegenOutputLists, DeclaredClassesGetTheirFunctions) {
+    std::string source = R"k(class Shape:
+    def __str__(self):
+        return "shape"
+    def __len__(self):
+        return 3
+class Square(Shape):
+    def __repr__(self):
+        return "Square()"
+class Oops(ValueError):
+    def __str__(self):
+        return "oops"
+def show(s: Shape, e: Oops) -> None:
+    print(s, e)
+print("compiled")
+)k";
+    CodegenOutput out = generate(source);
+    const std::string &c = out.c_text;
+    EXPECT_NE(c.find("struct C_Oops { int32_t cls; ktl_str exc_str; ktl_str exc_args; };"), std::string::npos);
+    EXPECT_NE(c.find("struct C_Shape { int32_t cls; };"), std::string::npos);
+    EXPECT_NE(c.find("static bool ktl_truthy_O5Shape(C_Shape *o) { (void)o; return "
+                     "(f_Shape_M___len____O5Shape(o) != 0); }"),
+              std::string::npos);
+    EXPECT_NE(c.find("case 29: return f_Oops_M___str____O4Oops(((C_Oops *)e)); "), std::string::npos);
+    EXPECT_NE(c.find("case 28: ktl_print_s(f_Square_M___repr____O6Square(((C_Square *)(o)))); return; "),
+              std::string::npos);
+    RunResult r = build_and_run(c, "classes");
+    EXPECT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.out, "compiled\n");
+}
+
+// Any file name yields valid C: quotes, backslashes, control and non-ASCII
+// bytes are escaped in the source name the traceback prints.
+TEST(CodegenOutputLists, SourcePathIsEscaped) {
+    EXPECT_EQ(escape_src_path("a\"b\\c"), "a\\\"b\\\\c");
+    EXPECT_EQ(escape_src_path("x\ny\tz"), "x\\012y\\011z");
+    EXPECT_EQ(escape_src_path("é.ktl"), "\\303\\251.ktl");
+    EXPECT_EQ(escape_src_path("a?" "?=b"), "a\\?\\?=b");
+    CodegenOutput out = generate("print(1)\n", "dir \"q\"\\\n\x7f/é.ktl");
+    RunResult r = build_and_run(out.c_text, "odd_path");
+    EXPECT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.out, "1\n");
+}
+
+TEST(CodegenRejections, MessagesAndPositions) {
+    struct Case {
+        std::string source;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"print(x)\n", "1:7: name 'x' is not defined"},
+        {"print(hex)\n", "1:7: name 'hex' is not defined"},
+        {"foo(1)\n", "1:1: unknown function 'foo'"},
+        {"foo(bar)\n", "1:5: name 'bar' is not defined"},
+        {"def f(a, b):\n    return a\nf(1, 2, 3)\n", "3:1: f() takes 2 arguments but 3 were given"},
+        {"def f(a):\n    return a\nf(1, 2)\n", "3:1: f() takes 1 argument but 2 were given"},
+        {"def f(a, b, c):\n    return a\nf()\n",
+         "3:1: f() missing 3 required arguments: 'a' and 'b' and 'c'"},
+        {"def f(a, b=1):\n    return a\nf(b=2)\n", "3:1: f() missing 1 required argument: 'a'"},
+        {"def f(a, b):\n    return a\nf(1, z=2)\n", "3:8: f() got an unexpected keyword argument 'z'"},
+        {"def f(a, b):\n    return a\nf(1, a=2)\n", "3:8: f() got multiple values for argument 'a'"},
+        {"def f(x: float):\n    return x\nf(\"s\")\n", "3:1: argument 'x' of f() must be float, not str"},
+        {"def f(x: float):\n    return x\nf(True)\n", "3:1: argument 'x' of f() must be float, not bool"},
+        {"def f(x):\n    return x\ny = f\ny(1, 2)\n", "4:1: f() takes 1 argument but 2 were given"},
+        {"def f():\n    pass\ng = f()\n", "3:1: can't assign: the right-hand side has no value"},
+        {"return 1\n", "1:1: 'return' outside of a function"},
+        {"break\n", "1:1: 'break' outside of a loop"},
+        {"def f() -> int:\n    return \"a\"\nf()\n",
+         "2:12: returning a str from a function that returns int (add `-> str` to the def if intended)"},
+        {"def f(x):\n    if x:\n        return 1\n    return \"a\"\nf(1)\n",
+         "4:12: returning a str from a function that returns int (add `-> str` to the def if intended)"},
+        {"def f() -> None:\n    return 1\nf()\n",
+         "2:5: this function returns nothing (`-> None`), but this returns an int"},
+        {"def f() -> int:\n    return None\nf()\n",
+         "2:5: this function returns int, so it can't return None (annotate it `-> int | None`)"},
+        {"def f(x) -> int:\n    if x:\n        return 1\nf(1)\n",
+         "1:1: f() can reach its end without a return (then Python returns None); add a return, or "
+         "annotate it `-> int | None`"},
+        {"def f(n):\n    return f(n)(1)\nf(1)\n",
+         "2:12: can't infer what recursive function 'f' returns at this point; annotate it, e.g. `def "
+         "f(...) -> int:`"},
+        {"def f(a=[]):\n    return a\n",
+         "1:9: default values must be constants (numbers, strings, bools or tuples of those)"},
+        {"def f(x: Foo):\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
+        {"def f(x: Foo | None):\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
+        {"def f(x: Optional[Foo]):\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
+        {"def f() -> list[Foo]:\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
+        {"x: Foo | None = None\n", "1:1: unknown type 'Foo' (no class with that name)"},
+        {"x = 1\nx = \"a\"\n", "2:1: can't assign a str to 'x', which holds an int (a variable keeps one type)"},
+        {"x: int = 1\nx: float = 2.0\n", "2:1: 'x' is already an int; it can't be redeclared as float"},
+        {"x: int = \"a\"\n", "1:1: can't assign a str to 'x', declared as int"},
+        {"n = 5\nn()\n", "2:1: 'n' is an int, which can't be called"},
+        {"print(-True)\n", "1:7: bad operand type for unary -: bool"},
+        {"def g(x):\n    return x\nprint(1 if g(1) else \"a\")\n",
+         "3:7: both branches of a conditional expression must have the same type (int vs str)"},
+        {"print(1, sep=5)\n", "1:14: print(sep=...) must be a str"},
+        {"print(1, color=\"x\")\n", "1:16: print() got an unexpected keyword argument 'color'"},
+        {"print(1, color=5)\n", "1:16: print(color=...) must be a str"},
+        {"def f():\n    pass\nprint(f())\n", "3:7: this expression has no value to print"},
+        {"x = len\nprint(x)\n", "2:7: printing a function isn't supported"},
+        {"zip(a, b)\n",
+         "1:1: zip() can only be used where it's iterated: in a for loop, a comprehension, or passed to "
+         "list(), sum(), ..."},
+        {"print(1 + \"a\")\n", "1:7: unsupported operand types for +: int and str"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(rejection(c.source), c.expected) << c.source;
+}
+
+TEST(CodegenRejections, DataclassFieldOfUnknownClass) {
+    std::string message = rejection("@dataclass\nclass P:\n    x: Foo\n");
+    EXPECT_NE(message.find("unknown type 'Foo' (no class with that name)"), std::string::npos) << message;
+}
+
+// A super() receiver is never hoisted out of its method call, even when the
+// call's arguments are.
+TEST(CodegenRejections, SuperReceiverStaysInPlace) {
+    std::string message = rejection("def t(n):\n    return n\nsuper().m(t(1), t(2))\n");
+    EXPECT_EQ(message.find("unknown function 'super'"), std::string::npos) << message;
+    EXPECT_NE(message.find("super()"), std::string::npos) << message;
+}
+
+TEST(CodegenRejections, PrintFlushIsNeverCompiled) {
+    EXPECT_EQ(rejection("print(1, flush=undefined_name)\n"), "(none)");
+}
+
+// Instances that share a name and argument displays (two lambdas display
+// alike) are ordered by their type codes, so the list never depends on
+// hashing.
+TEST(CodegenOutputLists, InstanceOrderFallsBackToTypeCodes) {
+    auto lambda = [](uint64_t index) {
+        return Type::function(FunctionValue{FunctionValue::Lambda{index, {}}});
+    };
+    InstanceSummary a{Type::int_(), "f", {lambda(3)}, {}};
+    InstanceSummary b{Type::int_(), "f", {lambda(12)}, {}};
+    InstanceSummary c{Type::int_(), "f", {Type::float_()}, {}};
+    EXPECT_TRUE(instance_order_less(c, a));
+    EXPECT_TRUE(instance_order_less(b, a)); // "Y12_0" < "Y3_0"
+    EXPECT_FALSE(instance_order_less(a, b));
+    EXPECT_FALSE(instance_order_less(a, a));
+}
+
+} // namespace
+} // namespace kestal::testing
