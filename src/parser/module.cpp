@@ -153,6 +153,13 @@ void parse_class_member(Parser &p, bool dataclass, ClassBody &body) {
                 "annotated class fields need @dataclass; assign `self.x` in __init__ instead",
                 name.line, name.column);
         }
+        // The synthesized __init__ takes `self` first; a field of that name
+        // would make its parameter list repeat a name.
+        if (field.name == "self") {
+            throw error_at("a dataclass field can't be named 'self' (the __init__ method takes "
+                           "`self` first)",
+                           name.line, name.column);
+        }
         body.fields.push_back(std::move(field));
     } else if (accept(p, TokenKind::Assign)) {
         body.constants.push_back(ClassConstant{name.text(), parse_expr(p)});

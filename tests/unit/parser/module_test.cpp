@@ -185,6 +185,8 @@ TEST(ParserModule, RefusalsGiveTheirMessageAtTheirPosition) {
         {"class A:\npass\n", "2:1: expected an indented class body"},
         {"class A:\n    x: int\n",
          "2:5: annotated class fields need @dataclass; assign `self.x` in __init__ instead"},
+        {"@dataclass\nclass A:\n    self: int\n",
+         "3:5: a dataclass field can't be named 'self' (the __init__ method takes `self` first)"},
         {"class A:\n    x\n",
          "2:6: expected a method, a field (`x: int`) or a constant (`X = 1`) in the class body"},
         {"class A:\n    X = 1; Y = 2\n",
