@@ -1,0 +1,249 @@
+// The C-compiler driver: compiler choice, work folder, temporary file names,
+// the compiler's argument list and the run that turns a C file into an
+// executable. Only `build_executable` ends the process; everything else
+// returns a value so the choices can be tested one by one.
+#include "main/c_compiler.h"
+
+#include "main/driver.h"
+#include "platform/env.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/utf8.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestal {
+namespace {
+
+// The version of an "llvm-<major>[.<minor>...]" folder name as numbers;
+// nothing when the name has another shape.
+std::optional<std::vector<unsigned long>> llvm_version(std::string_view name) {
+    constexpr std::string_view prefix = "llvm-";
+    if (name.substr(0, prefix.size()) != prefix || name.size() == prefix.size())
+        return std::nullopt;
+    std::vector<unsigned long> parts;
+    unsigned long current = 0;
+    bool digits = false;
+    for (char c : name.substr(prefix.size())) {
+        if (c >= '0' && c <= '9') {
+            // Absurdly long numbers saturate instead of wrapping.
+            current =
+                current > 100000000ul ? current : current * 10 + static_cast<unsigned>(c - '0');
+            digits = true;
+        } else if (c == '.' && digits) {
+            parts.push_back(current);
+            current = 0;
+            digits = false;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits)
+        return std::nullopt;
+    parts.push_back(current);
+    return parts;
+}
+
+bool is_executable_file(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// The clang of the newest llvm-* installation under the folder.
+std::optional<std::string> newest_llvm_clang(const std::string &llvm_parent) {
+    platform::Result<std::vector<std::string>> names = platform::list_dir(llvm_parent);
+    if (!names)
+        return std::nullopt;
+    std::optional<std::string> best;
+    std::vector<unsigned long> best_version;
+    for (const std::string &name : *names) {
+        std::optional<std::vector<unsigned long>> version = llvm_version(name);
+        if (!version || (best && *version <= best_version))
+            continue;
+        std::string clang = fmt::format("{}/{}/bin/clang", llvm_parent, name);
+        if (!is_executable_file(clang))
+            continue;
+        best = clang;
+        best_version = *version;
+    }
+    return best;
+}
+
+// A path joined so that no argument we hand to the compiler can be taken
+// for an option: a relative folder starting with '-' gets a "./" in front.
+std::string join_path(std::string_view folder, std::string_view name) {
+    std::string joined = folder.empty() ? "." : std::string(folder);
+    if (joined[0] == '-')
+        joined.insert(0, "./");
+    if (joined.back() != '/')
+        joined += '/';
+    joined += name;
+    return joined;
+}
+
+// Checks what already stands at the work folder's path.
+platform::Result<void> check_existing_work_dir(const std::string &path) {
+    platform::Result<platform::PathInfo> info = platform::path_info(path, false);
+    if (!info)
+        return platform::OsError{
+            fmt::format("can't use the work folder {}: {}", path, info.error().text)};
+    if (info->kind == platform::PathKind::Symlink)
+        return platform::OsError{
+            fmt::format("refusing the work folder {}: it is a symbolic link", path)};
+    if (info->kind != platform::PathKind::Dir)
+        return platform::OsError{
+            fmt::format("refusing the work folder {}: it is not a folder", path)};
+    std::uint32_t uid = platform::user_id();
+    if (info->owner != uid)
+        return platform::OsError{
+            fmt::format("refusing the work folder {}: it belongs to user {}, not to you (user {})",
+                        path, info->owner, uid)};
+    // A folder of ours that others can read or enter is narrowed, so the
+    // executables we build there cannot be swapped before they run.
+    if ((info->mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0)
+        return platform::OsError{fmt::format("can't make the work folder {} private: {}", path,
+                                             platform::last_os_error().text)};
+    return {};
+}
+
+} // namespace
+
+std::string choose_c_compiler() {
+    return choose_c_compiler_in("/usr/lib");
+}
+
+std::string choose_c_compiler_in(const std::string &llvm_parent) {
+    if (std::optional<std::string> chosen = platform::env_var("KESTAL_CC"))
+        return *chosen;
+    if (find_on_path("clang"))
+        return "clang";
+    if (std::optional<std::string> clang = newest_llvm_clang(llvm_parent))
+        return *clang;
+    if (find_on_path("gcc"))
+        return "gcc";
+    return "cc";
+}
+
+std::optional<std::string> find_on_path(const std::string &name) {
+    return platform::find_program_on_path(name);
+}
+
+bool is_gcc_family(std::string_view compiler) {
+    return compiler.find("gcc") != std::string_view::npos;
+}
+
+platform::Result<std::string> work_dir() {
+    return work_dir_in(platform::temp_dir());
+}
+
+platform::Result<std::string> work_dir_in(const std::string &temp_root) {
+    std::string path = join_path(temp_root, fmt::format("kestal-{}", platform::user_id()));
+    // A missing temporary folder is created; when that fails the creation
+    // below reports the reason.
+    (void)platform::create_dirs(temp_root.empty() ? "." : temp_root);
+    platform::Result<void> created = platform::create_dir(path, 0700);
+    if (created) {
+        // The umask may have narrowed the mode further than 0700.
+        if (::chmod(path.c_str(), 0700) != 0)
+            return platform::OsError{fmt::format("can't make the work folder {} private: {}", path,
+                                                 platform::last_os_error().text)};
+        return path;
+    }
+    if (created.error().code != EEXIST)
+        return platform::OsError{
+            fmt::format("can't create the work folder {}: {}", path, created.error().text)};
+    platform::Result<void> usable = check_existing_work_dir(path);
+    if (!usable)
+        return usable.error();
+    return path;
+}
+
+std::string path_stem(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    std::size_t slash = path.rfind('/');
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == ".." || name == "/" ||
+        !platform::is_valid_utf8(name))
+        return "prog";
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return std::string(name);
+    return std::string(name.substr(0, dot));
+}
+
+std::string temp_exe_path(const std::string &work_folder, std::string_view source_path) {
+    return join_path(work_folder,
+                     fmt::format("{}-{}", path_stem(source_path), platform::process_id()));
+}
+
+std::string c_file_path(const std::string &work_folder, std::string_view output_path) {
+    return join_path(work_folder,
+                     fmt::format("{}-{}.c", path_stem(output_path), platform::process_id()));
+}
+
+std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,
+                                            const std::string &output_path,
+                                            const BuildOptions &options) {
+    std::vector<std::string> argv = {compiler};
+    argv.insert(argv.end(), kFixedFlags.begin(), kFixedFlags.end());
+    if (!options.portable)
+        argv.emplace_back("-march=native");
+    argv.push_back(c_file);
+    argv.emplace_back("-o");
+    argv.push_back(output_path);
+    for (const std::string &name : options.link_names)
+        argv.push_back("-l" + name);
+    argv.insert(argv.end(), kSystemLinkFlags.begin(), kSystemLinkFlags.end());
+    // gcc and clang take the same flag here; `windowed` has no meaning on
+    // this platform and adds nothing.
+    if (options.static_link)
+        argv.emplace_back("-static");
+    return argv;
+}
+
+void build_executable(const std::string &c_text, const std::string &output_path,
+                      const BuildOptions &options) {
+    platform::Result<std::string> work = work_dir();
+    if (!work) {
+        std::fprintf(stderr, "kestal: %s\n", work.error().text.c_str());
+        exit_with_pause(1);
+    }
+    std::string c_file = c_file_path(*work, output_path);
+    if (platform::Result<void> written = platform::write_file(c_file, c_text, 0600); !written) {
+        fmt::print(stderr, "kestal: can't write {}: {}\n", c_file, written.error().text);
+        exit_with_pause(1);
+    }
+    std::string compiler = choose_c_compiler();
+    platform::Result<platform::CapturedRun> run =
+        platform::run_captured(compiler_arguments(compiler, c_file, output_path, options));
+    if (!run) {
+        fmt::print(stderr,
+                   "kestal: can't run '{}' ({}). Install clang or set KESTAL_CC. `kestal doctor` "
+                   "checks the setup.\n",
+                   compiler, run.error().text);
+        exit_with_pause(1);
+    }
+    if (!run->status.success()) {
+        std::string output =
+            platform::decode_utf8_lossy(run->err) + platform::decode_utf8_lossy(run->out);
+        while (!output.empty() &&
+               std::string_view(" \t\n\r\f\v").find(output.back()) != std::string_view::npos)
+            output.pop_back();
+        fmt::print(stderr, "{}\n", output);
+        fmt::print(stderr, "kestal: the C compiler failed; {}. Generated C kept at {}\n",
+                   options.imports_library
+                       ? "a bug in Kestal or in a library this program imports (its .h file)"
+                       : "this is a Kestal bug",
+                   c_file);
+        exit_with_pause(1);
+    }
+    (void)platform::remove_file(c_file);
+}
+
+} // namespace kestal

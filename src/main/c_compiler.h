@@ -1,0 +1,95 @@
+// The C-compiler driver: generated C text in, an executable out. It chooses
+// the compiler command, owns the per-user work folder under the temporary
+// folder, names the temporary files in it, writes the C file and runs the
+// compiler with the fixed flags plus those the options call for.
+//
+// The work folder is shared by every compile of one user, so it is created
+// with mode 0700 and refused when it is a symbolic link or belongs to
+// someone else: another user must never be able to swap the C file or the
+// executable between our write and our run. File names in it carry the
+// process id, so concurrent compiles never meet.
+#pragma once
+
+#include "platform/result.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestal {
+
+// The flags every compile uses, in order; the build cache and `doctor` use
+// the same list.
+inline constexpr std::array<std::string_view, 6> kFixedFlags = {
+    "-O3", "-std=gnu11", "-fwrapv", "-fno-math-errno", "-ffp-contract=off", "-w"};
+
+// What the runtime needs from the system libraries on Linux, after the
+// program's own link names.
+inline constexpr std::array<std::string_view, 2> kSystemLinkFlags = {"-lm", "-lpthread"};
+
+struct BuildOptions {
+    // Sorted by bytes, without duplicates.
+    std::vector<std::string> link_names;
+    bool portable = false;
+    bool static_link = false;
+    // Accepted for compatibility with other platforms; adds nothing here.
+    bool windowed = false;
+    // The program imports at least one library: only changes the wording of
+    // the failure message.
+    bool imports_library = false;
+};
+
+// The compiler command, first rule that applies: KESTAL_CC when set and
+// valid UTF-8 (an empty value counts), "clang" when found on PATH, the
+// newest /usr/lib/llvm-*/bin/clang, "gcc" when found on PATH, else "cc".
+std::string choose_c_compiler();
+
+// The same choice with the folder holding the llvm-* installations given
+// (tests point it at a scratch folder).
+std::string choose_c_compiler_in(const std::string &llvm_parent);
+
+// The path at which a program name would be found: a name with a '/' when
+// something exists there, a bare name by the PATH search; nothing otherwise.
+std::optional<std::string> find_on_path(const std::string &name);
+
+// True when the command is run with gcc's flags: "gcc" occurs in it.
+bool is_gcc_family(std::string_view compiler);
+
+// The work folder `kestal-<uid>` under the temporary folder, created with
+// mode 0700 when missing (a folder of ours with a wider mode is narrowed).
+// Fails, with a sentence ready for the user, when it cannot be created or
+// when what is there is a symbolic link, not a folder, or not ours.
+platform::Result<std::string> work_dir();
+
+// The same under a given temporary folder.
+platform::Result<std::string> work_dir_in(const std::string &temp_root);
+
+// The file name without its last extension (".bashrc" keeps its name);
+// "prog" when the path has no usable file name (empty, ".", ".." or a
+// trailing slash).
+std::string path_stem(std::string_view path);
+
+// The executable `run` builds when not caching: "<stem>-<pid>" in the work
+// folder, from the source path's stem.
+std::string temp_exe_path(const std::string &work_folder, std::string_view source_path);
+
+// The C file a build writes: "<stem>-<pid>.c" in the work folder, from the
+// output path's stem.
+std::string c_file_path(const std::string &work_folder, std::string_view output_path);
+
+// The compiler's whole argument list, the command first.
+std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,
+                                            const std::string &output_path,
+                                            const BuildOptions &options);
+
+// Writes the C text into the work folder, compiles it to output_path and
+// deletes the C file. On any failure (work folder refused, C file not
+// written, compiler missing or failing) it writes the messages to standard
+// error and ends the process with status 1 (through the pause); a failed
+// compile keeps the C file and names it.
+void build_executable(const std::string &c_text, const std::string &output_path,
+                      const BuildOptions &options);
+
+} // namespace kestal

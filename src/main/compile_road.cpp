@@ -1,0 +1,255 @@
+// The compile road: read the source, parse it and generate C on a big-stack
+// thread, then finish by command (emit, check, build, run). Every failure
+// ends the process through the pausing exit with status 1; `run` ends with
+// the status of the program it ran.
+//
+// `run` builds into the work folder, runs the executable and deletes it
+// again: nothing of a run stays behind.
+#include "main/compile_road.h"
+
+#include "codegen/codegen.h"
+#include "main/c_compiler.h"
+#include "parser/parser.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "platform/utf8.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <fmt/format.h>
+#include <set>
+#include <sys/stat.h>
+
+namespace kestal {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the front end and the code generator hand back: the C text and what
+// the C compiler needs to know about the imported libraries, or the first
+// compile error.
+struct GeneratedC {
+    std::string c_text;
+    std::vector<std::string> link_names;
+    bool imports_library = false;
+    std::optional<CompileError> error;
+};
+
+[[noreturn]] void fail(const std::string &message) {
+    std::fputs(message.c_str(), stderr);
+    std::fputc('\n', stderr);
+    exit_with_pause(1);
+}
+
+std::string read_source(const std::string &path) {
+    platform::Result<std::string> bytes = platform::read_file(path);
+    if (!bytes)
+        fail(fmt::format("kestal: can't read {}: {}", path, bytes.error().text));
+    if (!platform::is_valid_utf8(*bytes))
+        fail(fmt::format("kestal: can't read {}: stream did not contain valid UTF-8", path));
+    return std::move(*bytes);
+}
+
+// The link names of every imported library, sorted and without duplicates.
+std::vector<std::string> gather_link_names(const Program &program) {
+    std::set<std::string> names;
+    for (const auto &[name, library] : program.libraries)
+        names.insert(library.links.begin(), library.links.end());
+    return {names.begin(), names.end()};
+}
+
+// Parses and generates; runs on the big-stack thread. The Program lives
+// only inside this call.
+GeneratedC generate(const std::string &source_text, const CodegenOptions &codegen_options) {
+    GeneratedC result;
+    try {
+        Program program = parse_module(source_text);
+        result.c_text = compile_to_c(program, codegen_options);
+        result.link_names = gather_link_names(program);
+        result.imports_library = !program.libraries.empty();
+    } catch (const CompileError &error) {
+        result.error = error;
+    }
+    return result;
+}
+
+GeneratedC generate_on_big_stack(const DriverOptions &options, const std::string &source_text) {
+    CodegenOptions codegen_options{*options.source_path, !options.checked};
+    try {
+        platform::Result<GeneratedC> generated = platform::run_on_thread(
+            platform::kBigStackBytes, [&] { return generate(source_text, codegen_options); });
+        if (!generated)
+            fail(
+                fmt::format("kestal: can't start the compiler thread: {}", generated.error().text));
+        return std::move(*generated);
+    } catch (const std::bad_alloc &) {
+        fail("kestal: out of memory while compiling");
+    } catch (const std::exception &fault) {
+        // A fault of the compiler itself: reported as such, never as a
+        // successful compile and never as a crash without a word.
+        fail(fmt::format("kestal: internal compiler error: {}", fault.what()));
+    }
+}
+
+// The line-th line of the text (1-based): lines end at line feeds, a
+// carriage return before the line feed is not part of the line, and nothing
+// follows the final line feed.
+std::optional<std::string_view> source_line(std::string_view text, std::uint64_t line) {
+    if (line == 0)
+        return std::nullopt;
+    std::size_t start = 0;
+    for (std::uint64_t n = 1; n < line; ++n) {
+        std::size_t newline = text.find('\n', start);
+        if (newline == std::string_view::npos)
+            return std::nullopt;
+        start = newline + 1;
+    }
+    if (start >= text.size())
+        return std::nullopt;
+    std::size_t end = text.find('\n', start);
+    std::string_view found = text.substr(start, end == std::string_view::npos ? end : end - start);
+    if (end != std::string_view::npos && !found.empty() && found.back() == '\r')
+        found.remove_suffix(1);
+    return found;
+}
+
+// The program's run: the executable inherits our standard streams. While it
+// runs, an interrupt from the terminal reaches it (it shares our process
+// group) and ends it; we only note the signal, so the executable is still
+// deleted and the status reported. The program itself starts with the
+// default actions, since caught signals are reset by exec.
+platform::Result<platform::ExitStatus> run_program(const std::string &exe,
+                                                   const DriverOptions &options) {
+    struct sigaction note = {};
+    struct sigaction old_int = {}, old_quit = {};
+    note.sa_handler = [](int) {};
+    sigemptyset(&note.sa_mask);
+    sigaction(SIGINT, &note, &old_int);
+    sigaction(SIGQUIT, &note, &old_quit);
+    std::vector<std::string> argv = {exe};
+    argv.insert(argv.end(), options.program_arguments.begin(), options.program_arguments.end());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    platform::Result<platform::ExitStatus> status =
+        platform::run_inherited(argv, {{"KESTAL_ARGV0", *options.source_path}});
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+    return status;
+}
+
+double milliseconds_between(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+[[noreturn]] void run_command(const DriverOptions &options, const GeneratedC &generated,
+                              Clock::time_point compile_start) {
+    platform::Result<std::string> work = work_dir();
+    if (!work)
+        fail(fmt::format("kestal: {}", work.error().text));
+    std::string exe = temp_exe_path(*work, *options.source_path);
+    BuildOptions build{generated.link_names, options.portable, false, false,
+                       generated.imports_library};
+    build_executable(generated.c_text, exe, build);
+    Clock::time_point run_start = Clock::now();
+    platform::Result<platform::ExitStatus> status = run_program(exe, options);
+    (void)platform::remove_file(exe);
+    if (!status)
+        fail_run_program(exe, status.error());
+    Clock::time_point run_end = Clock::now();
+    if (options.time)
+        fmt::print(stderr, "kestal: compile {:.0f} ms, run {:.0f} ms\n",
+                   milliseconds_between(compile_start, run_start),
+                   milliseconds_between(run_start, run_end));
+    exit_with_pause(status->code);
+}
+
+void emit_command(const std::string &c_text) {
+    std::fwrite(c_text.data(), 1, c_text.size(), stdout);
+    // A C text cut short by a full disk or a closed pipe is a failure, not
+    // a successful emit.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        fail(fmt::format("kestal: can't write the C text: {}", platform::last_os_error().text));
+}
+
+// Refuses an output path that names the source file itself: the compiler
+// would replace the program with its executable.
+void check_output_is_not_source(const std::string &output, const std::string &source) {
+    struct stat a, b;
+    if (::stat(output.c_str(), &a) == 0 && ::stat(source.c_str(), &b) == 0 &&
+        a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+        fail(fmt::format("kestal: the output path {} is the source file itself; choose another "
+                         "with -o",
+                         output));
+}
+
+void build_command(const DriverOptions &options, const GeneratedC &generated) {
+    std::string output;
+    if (options.output_path) {
+        output = *options.output_path;
+    } else {
+        platform::Result<std::string> default_output = default_build_output(*options.source_path);
+        if (!default_output)
+            fail(fmt::format("kestal: {}", default_output.error().text));
+        output = *default_output;
+    }
+    check_output_is_not_source(output, *options.source_path);
+    BuildOptions build{generated.link_names, options.portable, options.static_link,
+                       options.windowed, generated.imports_library};
+    build_executable(generated.c_text, output, build);
+}
+
+} // namespace
+
+std::string render_diagnostic(const CompileError &error, std::string_view source_path,
+                              std::string_view source_text) {
+    std::string text =
+        fmt::format("{}:{}:{}: error: {}\n", source_path, error.line, error.column, error.message);
+    if (std::optional<std::string_view> line = source_line(source_text, error.line)) {
+        std::string indent(error.column > 0 ? error.column - 1 : 0, ' ');
+        text += fmt::format("{:>5} | {}\n      | {}^\n", error.line, *line, indent);
+    }
+    return text;
+}
+
+platform::Result<std::string> default_build_output(std::string_view source_path) {
+    std::size_t slash = source_path.rfind('/');
+    std::size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
+    std::size_t dot = source_path.rfind('.');
+    // A dot that starts the file name (".ktl") marks a hidden file, not an
+    // extension; "." and ".." are no file names at all.
+    std::string_view name = source_path.substr(name_start);
+    if (dot == std::string_view::npos || dot <= name_start || name == "..")
+        return platform::OsError{fmt::format(
+            "{} has no extension, so the executable would overwrite it; give the output path "
+            "with -o",
+            source_path)};
+    return std::string(source_path.substr(0, dot));
+}
+
+void fail_run_program(const std::string &exe_path, const platform::OsError &error) {
+    fail(fmt::format("kestal: can't run {}: {}", exe_path, error.text));
+}
+
+int run_compile_command(const DriverOptions &options) {
+    Clock::time_point compile_start = Clock::now();
+    const std::string &source_path = *options.source_path;
+    std::string source_text = read_source(source_path);
+    GeneratedC generated = generate_on_big_stack(options, source_text);
+    if (generated.error) {
+        std::string shown = render_diagnostic(*generated.error, source_path, source_text);
+        std::fputs(shown.c_str(), stderr);
+        exit_with_pause(1);
+    }
+    if (options.command == "emit")
+        emit_command(generated.c_text);
+    else if (options.command == "build")
+        build_command(options, generated);
+    else if (options.command == "run")
+        run_command(options, generated, compile_start);
+    return 0;
+}
+
+} // namespace kestal

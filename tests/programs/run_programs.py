@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Program tests: compile and run every .ktl file of an area folder.
+
+Each program NAME.ktl is run with `kestal run NAME.ktl` from inside its own
+folder (so diagnostics name it as NAME.ktl) with a real C compiler, and what
+it does is compared with the files beside it:
+
+  NAME.out     the exact standard output (absent: nothing)
+  NAME.status  the exit status (absent: 1 when NAME.err exists, else 0)
+  NAME.err     the first lines of standard error, exactly (absent: not
+               checked); a compile error's first line reads
+               "NAME.ktl:LINE:COL: error: MESSAGE"
+  NAME.in      standard input (absent: empty)
+  NAME.args    program arguments, one a line (absent: none)
+
+Every program is also run with python3, which must print the same standard
+output and end with the same status, so an expectation is never only what
+our compiler printed. Two kinds of program are not given to Python: one the
+compiler rejects (NAME.err starts with "NAME.ktl:"), and one whose first
+line is a "# not-python: <why>" comment, for programs that show where the
+language deliberately differs from Python (64-bit ints, its own rules).
+
+Prints one line per program and closes with "N passed, N failed"; the exit
+status is 1 when anything failed.
+"""
+
+import argparse
+import concurrent.futures
+import difflib
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+NOT_PYTHON_MARKER = "# not-python:"
+TIMEOUT_SECONDS = 120
+
+
+def read_optional(path: Path, default=None):
+    return path.read_bytes() if path.exists() else default
+
+
+def show_diff(label: str, expected: bytes, actual: bytes) -> str:
+    lines = difflib.unified_diff(
+        expected.decode("utf-8", "replace").splitlines(keepends=True),
+        actual.decode("utf-8", "replace").splitlines(keepends=True),
+        f"expected {label}", f"actual {label}")
+    return "".join(lines) or f"  ({label}: same text, different bytes)\n"
+
+
+class Program:
+    def __init__(self, source: Path):
+        self.source = source
+        self.name = source.stem
+        folder = source.parent
+        self.expected_out = read_optional(folder / f"{self.name}.out", b"")
+        self.expected_err = read_optional(folder / f"{self.name}.err")
+        status = read_optional(folder / f"{self.name}.status")
+        if status is not None:
+            self.expected_status = int(status.decode().strip())
+        else:
+            self.expected_status = 1 if self.expected_err is not None else 0
+        self.stdin = read_optional(folder / f"{self.name}.in", b"")
+        args = read_optional(folder / f"{self.name}.args")
+        self.args = args.decode("utf-8").splitlines() if args is not None else []
+        first_line = source.read_text(encoding="utf-8").split("\n", 1)[0]
+        self.not_python = first_line.startswith(NOT_PYTHON_MARKER)
+        self.rejected = (self.expected_err is not None and
+                         self.expected_err.startswith(f"{source.name}:".encode()))
+
+    def run(self, argv, env) -> subprocess.CompletedProcess:
+        return subprocess.run(argv, cwd=self.source.parent, env=env, input=self.stdin,
+                              capture_output=True, timeout=TIMEOUT_SECONDS)
+
+    def check_kestal(self, kestal: str, env) -> list:
+        argv = [kestal, "run", self.source.name]
+        if self.args:
+            argv += ["--"] + self.args
+        done = self.run(argv, env)
+        faults = []
+        if done.stdout != self.expected_out:
+            faults.append(show_diff("stdout", self.expected_out, done.stdout))
+        if done.returncode != self.expected_status:
+            faults.append(f"  exit status {done.returncode}, expected {self.expected_status}\n")
+        if self.expected_err is not None:
+            want = self.expected_err.splitlines(keepends=True)
+            got = done.stderr.splitlines(keepends=True)[:len(want)]
+            if [line.rstrip(b"\n") for line in got] != [line.rstrip(b"\n") for line in want]:
+                faults.append(show_diff("stderr (first lines)", b"".join(want), b"".join(got)))
+        if faults and done.stderr and self.expected_err is None:
+            faults.append("  stderr:\n" + done.stderr.decode("utf-8", "replace"))
+        return faults
+
+    def check_python(self, env) -> list:
+        done = self.run([sys.executable, self.source.name] + self.args, env)
+        faults = []
+        if done.stdout != self.expected_out:
+            faults.append(show_diff("python3 stdout", self.expected_out, done.stdout))
+        if done.returncode != self.expected_status:
+            faults.append(f"  python3 exit status {done.returncode}, "
+                          f"expected {self.expected_status}\n")
+        if faults and done.stderr:
+            faults.append("  python3 stderr:\n" + done.stderr.decode("utf-8", "replace"))
+        return faults
+
+    def check(self, kestal: str, kestal_env, python_env) -> list:
+        faults = self.check_kestal(kestal, kestal_env)
+        if not (self.not_python or self.rejected):
+            faults += self.check_python(python_env)
+        return faults
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n", 1)[0])
+    parser.add_argument("--kestal", required=True, help="the built kestal tool")
+    parser.add_argument("--cc", required=True, help="the C compiler (KESTAL_CC)")
+    parser.add_argument("--work", required=True, help="a folder for temporary files")
+    parser.add_argument("--jobs", type=int, default=min(4, os.cpu_count() or 1))
+    parser.add_argument("folders", nargs="+", type=Path)
+    options = parser.parse_args()
+
+    work = Path(options.work)
+    work.mkdir(parents=True, exist_ok=True)
+    kestal_env = dict(os.environ, KESTAL_CC=options.cc, TMPDIR=str(work))
+    python_env = dict(os.environ, PYTHONHASHSEED="0", PYTHONIOENCODING="utf-8",
+                      PYTHONDONTWRITEBYTECODE="1")
+    programs = [Program(path) for folder in options.folders
+                for path in sorted(folder.glob("*.ktl"))]
+    if not programs:
+        print("no programs found in " + " ".join(map(str, options.folders)))
+        return 1
+
+    def check(program):
+        try:
+            return program.check(os.path.abspath(options.kestal), kestal_env, python_env)
+        except subprocess.TimeoutExpired as timeout:
+            return [f"  timed out after {TIMEOUT_SECONDS} s: {' '.join(timeout.cmd)}\n"]
+
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
+        for program, faults in zip(programs, pool.map(check, programs)):
+            label = f"{program.source.parent.resolve().name}/{program.source.name} [{options.cc}]"
+            if faults:
+                failed += 1
+                print(f"FAIL {label}\n" + "".join(faults), end="")
+            else:
+                print(f"ok   {label}")
+    print(f"{len(programs) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

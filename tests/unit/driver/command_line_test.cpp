@@ -1,0 +1,357 @@
+// The built `kestal` tool from the outside: statuses and streams of the
+// dispatch and the option errors, the compile road's failures, and `run`
+// and `build` end to end. Most builds use a stand-in C compiler (a shell
+// script that writes a shell-script "executable"), so the driver's own
+// behaviour is tested without depending on what the code generator can do
+// yet; a few tests use the real compilers.
+#include "driver_support.h"
+#include "main/driver.h"
+#include "platform/env.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestal {
+namespace {
+
+using driver_test::run_kestal;
+using driver_test::ScratchDir;
+using platform::CapturedRun;
+
+// A stand-in C compiler. It logs its arguments (FAKE_ARGS), copies the C
+// file (FAKE_COPY), fails with output on both streams (FAKE_FAIL), and
+// otherwise writes an executable that prints its arguments and
+// KESTAL_ARGV0 and then runs FAKE_END.
+constexpr std::string_view kFakeCompiler = R"(#!/bin/sh
+out=; c=; prev=
+for a in "$@"; do
+  [ "$prev" = "-o" ] && out=$a
+  case $a in *.c) c=$a;; esac
+  prev=$a
+done
+[ -n "$FAKE_ARGS" ] && printf '%s\n' "$@" > "$FAKE_ARGS"
+[ -n "$FAKE_COPY" ] && cp "$c" "$FAKE_COPY"
+if [ -n "$FAKE_FAIL" ]; then
+  echo "$FAKE_FAIL on stderr" >&2
+  printf 'and stdout\n\n  \n'
+  exit 1
+fi
+cat > "$out" <<'PROG'
+#!/bin/sh
+for a in "$@"; do echo "arg: $a"; done
+echo "argv0: $KESTAL_ARGV0"
+eval "$FAKE_END"
+PROG
+chmod +x "$out"
+)";
+
+// A scratch folder holding the stand-in compiler, a valid program, and the
+// temporary folder the tool is pointed at.
+class DriverCommandLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake_cc = dir.write("fake-cc", std::string(kFakeCompiler), 0755);
+        program = dir.write("prog.ktl", "print(1)\n");
+        ASSERT_EQ(::mkdir(temp().c_str(), 0755), 0);
+    }
+
+    std::string temp() const { return dir / "tmp"; }
+    std::string work() const { return temp() + fmt::format("/kestal-{}", platform::user_id()); }
+
+    CapturedRun kestal(const std::vector<std::string> &args, platform::EnvVars env = {},
+                       std::string_view input = {}) {
+        bool has_cc = false;
+        for (const auto &[name, value] : env)
+            has_cc = has_cc || name == "KESTAL_CC";
+        if (!has_cc)
+            env.emplace_back("KESTAL_CC", fake_cc);
+        return run_kestal(args, temp(), env, input);
+    }
+
+    // What is left in the work folder.
+    std::vector<std::string> work_files() const {
+        platform::Result<std::vector<std::string>> names = platform::list_dir(work());
+        return names ? *names : std::vector<std::string>{};
+    }
+
+    ScratchDir dir;
+    std::string fake_cc;
+    std::string program;
+};
+
+struct StreamCase {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(DriverCommandLine, DispatchStatusesAndStreams) {
+    const std::string usage = usage_text() + "\n";
+    auto unknown = [&](const std::string &word) {
+        return fmt::format("kestal: unknown command '{}'\n\n{}", word, usage);
+    };
+    const std::vector<StreamCase> cases = {
+        {{}, 2, "", usage},
+        {{"help"}, 0, usage, ""},
+        {{"-h", "extra"}, 0, usage, ""},
+        {{"--help"}, 0, usage, ""},
+        {{"version", "extra"}, 0, "kestal 1.3.1\n", ""},
+        {{"-V"}, 0, "kestal 1.3.1\n", ""},
+        {{"--version"}, 0, "kestal 1.3.1\n", ""},
+        {{"-v"}, 2, "", unknown("-v")},
+        {{"--pause"}, 2, "", unknown("--pause")},
+        {{"Run", "a.ktl"}, 2, "", unknown("Run")},
+        // Commands whose subsystems are not part of this tool yet.
+        {{"lsp"}, 2, "", unknown("lsp")},
+        {{"doctor"}, 2, "", unknown("doctor")},
+        {{"libraries", "--offline"}, 2, "", unknown("libraries")},
+        {{"install", "x"}, 2, "", unknown("install")},
+        {{"update"}, 2, "", unknown("update")},
+    };
+    for (const StreamCase &c : cases) {
+        CapturedRun run = kestal(c.args);
+        std::string shown = fmt::format("{}", fmt::join(c.args, " "));
+        EXPECT_EQ(run.status.code, c.status) << shown;
+        EXPECT_EQ(run.out, c.out) << shown;
+        EXPECT_EQ(run.err, c.err) << shown;
+    }
+}
+
+TEST_F(DriverCommandLine, OptionErrorsExitWithTwoWithoutPausing) {
+    const std::string usage = usage_text() + "\n";
+    const std::vector<StreamCase> cases = {
+        {{"run"}, 2, "", usage},
+        {{"run", "--", "a.ktl"}, 2, "", usage},
+        {{"run", "a.ktl", "b.ktl"}, 2, "", "kestal: unexpected argument 'b.ktl'\n"},
+        {{"run", "a.ktl", "-x", "--pause"}, 2, "", "kestal: unexpected argument '-x'\n"},
+        {{"check", "-", "a.ktl"}, 2, "", "kestal: unexpected argument '-'\n"},
+        // The option checks come before the file is read, and never wait.
+        {{"build", "missing.ktl", "--pause"},
+         2,
+         "",
+         "kestal: --pause only works with 'kestal run'\n"},
+        {{"run", "missing.ktl", "--static", "--pause"},
+         2,
+         "",
+         "kestal: --static only works with 'kestal build'\n"},
+        {{"emit", "missing.ktl", "--windowed"},
+         2,
+         "",
+         "kestal: --windowed only works with 'kestal build'\n"},
+    };
+    for (const StreamCase &c : cases) {
+        CapturedRun run = kestal(c.args, {}, "\n");
+        std::string shown = fmt::format("{}", fmt::join(c.args, " "));
+        EXPECT_EQ(run.status.code, c.status) << shown;
+        EXPECT_EQ(run.out, c.out) << shown;
+        EXPECT_EQ(run.err, c.err) << shown;
+    }
+}
+
+TEST_F(DriverCommandLine, RunPassesArgumentsAndStatusAndCleansUp) {
+    CapturedRun run =
+        kestal({"run", program, "--time", "--", "x", "y z", "--time"}, {{"FAKE_END", "exit 3"}});
+    EXPECT_EQ(run.status.code, 3);
+    EXPECT_EQ(run.out, fmt::format("arg: x\narg: y z\narg: --time\nargv0: {}\n", program));
+    EXPECT_TRUE(std::regex_match(run.err, std::regex("kestal: compile [0-9]+ ms, run [0-9]+ ms\n")))
+        << run.err;
+    // The C file and the executable are both gone.
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+    platform::Result<platform::PathInfo> info = platform::path_info(work(), false);
+    ASSERT_TRUE(info.ok());
+    EXPECT_EQ(info->mode, 0700u);
+}
+
+TEST_F(DriverCommandLine, RunReportsASignalAs128PlusItsNumber) {
+    CapturedRun run = kestal({"run", program, "--no-cache"}, {{"FAKE_END", "kill -KILL $$"}});
+    EXPECT_EQ(run.status.code, 128 + 9);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+TEST_F(DriverCommandLine, InterruptDuringRunLeavesTheToolToCleanUp) {
+    // The terminal's Ctrl-C reaches both the tool and the program; the tool
+    // outlives it, so the executable is deleted and the program's status
+    // reported. Here the program interrupts the tool and carries on.
+    CapturedRun run = kestal({"run", program},
+                             {{"FAKE_END", "kill -INT $PPID; sleep 0.2; echo survived; exit 5"}});
+    EXPECT_EQ(run.status.signal, 0);
+    EXPECT_EQ(run.status.code, 5);
+    EXPECT_TRUE(run.out.ends_with("survived\n")) << run.out;
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+TEST_F(DriverCommandLine, PauseWaitsAfterEveryEndOfRun) {
+    CapturedRun ended = kestal({"run", "--pause", program}, {{"FAKE_END", "exit 4"}}, "\n");
+    EXPECT_EQ(ended.status.code, 4);
+    EXPECT_EQ(ended.err, "\nPress Enter to close");
+    std::string bad = dir.write("bad.ktl", "print(1 +)\n");
+    CapturedRun failed = kestal({"run", bad, "--pause"}, {}, "");
+    EXPECT_EQ(failed.status.code, 1);
+    EXPECT_TRUE(failed.err.starts_with(bad + ":")) << failed.err;
+    EXPECT_TRUE(
+        failed.err.ends_with("\n    1 | print(1 +)\n      |          ^\n\nPress Enter to close"))
+        << failed.err;
+}
+
+TEST_F(DriverCommandLine, CompilerGetsTheFlagsAndTheEmittedText) {
+    std::string args_log = dir / "args.txt";
+    std::string copy = dir / "copy.c";
+    std::string out = dir / "out bin";
+    CapturedRun build = kestal({"build", program, "-o", out, "--static", "--windowed"},
+                               {{"FAKE_ARGS", args_log}, {"FAKE_COPY", copy}});
+    ASSERT_EQ(build.status.code, 0) << build.err;
+    EXPECT_EQ(build.out, "");
+    EXPECT_EQ(build.err, "");
+    platform::Result<std::string> logged = platform::read_file(args_log);
+    ASSERT_TRUE(logged.ok());
+    std::regex expected(
+        "-O3\n-std=gnu11\n-fwrapv\n-fno-math-errno\n-ffp-contract=off\n-w\n-march=native\n" +
+        work() + "/out bin-[0-9]+\\.c\n-o\n" + out + "\n-lm\n-lpthread\n-static\n");
+    EXPECT_TRUE(std::regex_match(*logged, expected)) << *logged;
+    // The C file the compiler got is exactly what `emit` prints, with no
+    // newline added; it is deleted after a successful compile.
+    CapturedRun emit = kestal({"emit", program});
+    EXPECT_EQ(emit.status.code, 0);
+    platform::Result<std::string> copied = platform::read_file(copy);
+    ASSERT_TRUE(copied.ok());
+    EXPECT_EQ(*copied, emit.out);
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+    EXPECT_TRUE(platform::path_exists(out));
+    // --portable drops -march=native.
+    kestal({"build", program, "-o", out, "--portable"}, {{"FAKE_ARGS", args_log}});
+    EXPECT_EQ(platform::read_file(args_log)->find("-march=native"), std::string::npos);
+}
+
+TEST_F(DriverCommandLine, BuildWritesBesideTheSourceOrRefuses) {
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    std::string source = dir.write("sub/game.ktl", "print(2)\n");
+    CapturedRun build = kestal({"build", source});
+    EXPECT_EQ(build.status.code, 0) << build.err;
+    EXPECT_TRUE(platform::path_exists(dir / "sub/game"));
+    // A source without an extension would be overwritten by its executable.
+    std::string bare = dir.write("sub/tool", "print(3)\n");
+    CapturedRun refused = kestal({"build", bare});
+    EXPECT_EQ(refused.status.code, 1);
+    EXPECT_EQ(refused.err, fmt::format("kestal: {} has no extension, so the executable would "
+                                       "overwrite it; give the output path with -o\n",
+                                       bare));
+    EXPECT_EQ(*platform::read_file(bare), "print(3)\n");
+    // Nor may -o name the source itself.
+    CapturedRun same = kestal({"build", source, "-o", dir / "sub/../sub/game.ktl"});
+    EXPECT_EQ(same.status.code, 1);
+    EXPECT_EQ(same.err, fmt::format("kestal: the output path {} is the source file itself; "
+                                    "choose another with -o\n",
+                                    dir / "sub/../sub/game.ktl"));
+    EXPECT_EQ(*platform::read_file(source), "print(2)\n");
+}
+
+TEST_F(DriverCommandLine, CompilerFailureShowsItsOutputAndKeepsTheCFile) {
+    CapturedRun run = kestal({"run", program}, {{"FAKE_FAIL", "boom"}});
+    EXPECT_EQ(run.status.code, 1);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(
+        run.err, match,
+        std::regex("boom on stderr\nand stdout\nkestal: the C compiler failed; this is a Kestal "
+                   "bug\\. Generated C kept at (.*)\n")))
+        << run.err;
+    EXPECT_TRUE(platform::path_exists(match[1].str()));
+    EXPECT_TRUE(match[1].str().starts_with(work() + "/prog-"));
+}
+
+TEST_F(DriverCommandLine, MissingCompilerIsNamed) {
+    for (std::string cc : {std::string(), dir / "no-such-cc"}) {
+        CapturedRun run = kestal({"run", program}, {{"KESTAL_CC", cc}});
+        EXPECT_EQ(run.status.code, 1);
+        EXPECT_TRUE(std::regex_match(
+            run.err, std::regex("kestal: can't run '" + cc +
+                                "' \\(.* \\(os error [0-9]+\\)\\)\\. Install clang or set "
+                                "KESTAL_CC\\. `kestal doctor` checks the setup\\.\n")))
+            << run.err;
+    }
+}
+
+TEST_F(DriverCommandLine, UnreadableSourcesAndForeignWorkFolders) {
+    CapturedRun missing = kestal({"check", dir / "nope.ktl"});
+    EXPECT_EQ(missing.status.code, 1);
+    EXPECT_EQ(missing.err, fmt::format("kestal: can't read {}: No such file or directory (os "
+                                       "error 2)\n",
+                                       dir / "nope.ktl"));
+    std::string latin1 = dir.write("latin1.ktl", "print('caf\xe9')\n");
+    CapturedRun invalid = kestal({"emit", latin1});
+    EXPECT_EQ(invalid.status.code, 1);
+    EXPECT_EQ(invalid.out, "");
+    EXPECT_EQ(invalid.err,
+              fmt::format("kestal: can't read {}: stream did not contain valid UTF-8\n", latin1));
+    // A work folder planted as a link is refused before anything is written.
+    ASSERT_EQ(::mkdir((dir / "trap").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink((dir / "trap").c_str(), work().c_str()), 0);
+    CapturedRun refused = kestal({"run", program});
+    EXPECT_EQ(refused.status.code, 1);
+    EXPECT_EQ(refused.err,
+              fmt::format("kestal: refusing the work folder {}: it is a symbolic link\n", work()));
+    EXPECT_EQ(*platform::list_dir(dir / "trap"), std::vector<std::string>{});
+}
+
+TEST_F(DriverCommandLine, CompileErrorShowsExcerptAndCaret) {
+    std::string source = dir.write("err.ktl", "def f(x):\n    return x\n\nprint(f(1, 2))\n");
+    for (std::string command : {"check", "emit", "run", "build"}) {
+        CapturedRun run = kestal({command, source});
+        EXPECT_EQ(run.status.code, 1) << command;
+        EXPECT_EQ(run.out, "") << command;
+        EXPECT_TRUE(
+            std::regex_match(run.err, std::regex(source + ":4:7: error: [^\n]+\n"
+                                                          "    4 \\| print\\(f\\(1, 2\\)\\)\n"
+                                                          "      \\|       \\^\n")))
+            << command << ": " << run.err;
+    }
+    CapturedRun valid = kestal({"check", program, "--time", "--no-cache", "--portable"});
+    EXPECT_EQ(valid.status.code, 0);
+    EXPECT_EQ(valid.out, "");
+    EXPECT_EQ(valid.err, "");
+}
+
+TEST_F(DriverCommandLine, DeepNestingNeverCrashesTheCompiler) {
+    // Deep enough to exhaust a default 8 MiB stack in a recursive parser.
+    std::string depth = "print(" + std::string(20000, '(') + "1" + std::string(20000, ')') + ")\n";
+    std::string source = dir.write("deep.ktl", depth);
+    CapturedRun run = kestal({"check", source});
+    EXPECT_EQ(run.status.signal, 0);
+    EXPECT_LE(run.status.code, 1) << run.err;
+}
+
+// The real compilers, end to end: what `emit` prints compiles as it stands,
+// and `build -o` and `run` produce programs that print.
+TEST_F(DriverCommandLine, RealCompilersBuildAndRun) {
+    std::string source = dir.write("hello.ktl", "def greet(n: int) -> int:\n"
+                                                "    return n\n"
+                                                "print('hello', greet(42), 2.5, None, True)\n");
+    const std::string expected = "hello 42 2.5 None True\n";
+    CapturedRun emit = kestal({"emit", source});
+    ASSERT_EQ(emit.status.code, 0) << emit.err;
+    std::string c_file = dir.write("emitted.c", emit.out);
+    platform::Result<CapturedRun> gcc =
+        platform::run_captured({"gcc", "-w", "-std=gnu11", c_file, "-o", dir / "emitted", "-lm"});
+    ASSERT_TRUE(gcc.ok() && gcc->status.success()) << (gcc.ok() ? gcc->err : "");
+    platform::Result<CapturedRun> emitted = platform::run_captured({dir / "emitted"});
+    ASSERT_TRUE(emitted.ok());
+    EXPECT_EQ(emitted->out, expected);
+
+    CapturedRun build = kestal({"build", source, "-o", dir / "built"}, {{"KESTAL_CC", "gcc"}});
+    ASSERT_EQ(build.status.code, 0) << build.err;
+    platform::Result<CapturedRun> built = platform::run_captured({dir / "built"});
+    ASSERT_TRUE(built.ok());
+    EXPECT_EQ(built->out, expected);
+
+    CapturedRun run = kestal({"run", source}, {{"KESTAL_CC", "clang"}});
+    EXPECT_EQ(run.status.code, 0) << run.err;
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+} // namespace
+} // namespace kestal
