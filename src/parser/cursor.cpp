@@ -55,4 +55,13 @@ std::string expect_ident(Parser &p, std::string_view description) {
     return advance(p).text();
 }
 
+NestingGuard::NestingGuard(Parser &p) : p_(p) {
+    if (++p_.depth > kMaxNesting) {
+        --p_.depth;
+        throw error_at_current(p, fmt::format("too many nested levels (brackets, operators or "
+                                              "blocks nest at most {} deep)",
+                                              kMaxNesting));
+    }
+}
+
 } // namespace kestal

@@ -161,6 +161,7 @@ Expr parse_comparison(Parser &p) {
 Expr parse_not(Parser &p) {
     if (at(p, TokenKind::Not)) {
         Token token = advance(p);
+        NestingGuard guard(p);
         Expr operand = parse_not(p);
         return make_expr(Expr::Unary{UnaryOp::Not, std::move(operand)}, token.line, token.column);
     }
@@ -179,6 +180,7 @@ Expr parse_unary(Parser &p) {
     }
     if (at(p, TokenKind::Minus) || at(p, TokenKind::Tilde)) {
         Token token = advance(p);
+        NestingGuard guard(p);
         Expr operand = parse_unary(p);
         if (token.kind == TokenKind::Minus) {
             if (Expr::Int *literal = operand.as<Expr::Int>()) {
@@ -195,6 +197,7 @@ Expr parse_unary(Parser &p) {
     }
     Expr base = parse_primary(p);
     if (accept(p, TokenKind::StarStar)) {
+        NestingGuard guard(p);
         Expr exponent = parse_unary(p);
         return make_binary(std::move(base), BinOp::Pow, std::move(exponent));
     }
@@ -479,6 +482,7 @@ Expr parse_subscript(Parser &p, Expr object, uint64_t line, uint64_t column) {
 } // namespace
 
 Expr parse_expr(Parser &p) {
+    NestingGuard guard(p);
     if (at(p, TokenKind::Lambda))
         return parse_lambda(p);
     Expr if_true = parse_or(p);

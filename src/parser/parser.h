@@ -54,6 +54,25 @@ struct Parser {
     std::map<std::string, std::string> aliases;
     // Each dataclass's merged field list, for dataclasses deriving from it.
     std::map<std::string, std::vector<Param>> dataclass_fields;
+    // Nesting levels open now (expressions and blocks), kept under
+    // kMaxNesting so that no source can exhaust the stack of the parser or
+    // of the stages that walk its tree.
+    uint32_t depth = 0;
+};
+
+inline constexpr uint32_t kMaxNesting = 1000;
+
+// Counts one nesting level for as long as it lives; throws at the current
+// token when the source nests deeper than kMaxNesting.
+class NestingGuard {
+  public:
+    explicit NestingGuard(Parser &p);
+    ~NestingGuard() { --p_.depth; }
+    NestingGuard(const NestingGuard &) = delete;
+    NestingGuard &operator=(const NestingGuard &) = delete;
+
+  private:
+    Parser &p_;
 };
 
 // Token operations.

@@ -281,6 +281,7 @@ void parse_simple_statements(Parser &p, std::vector<Stmt> &statements) {
 }
 
 std::vector<Stmt> parse_block(Parser &p) {
+    NestingGuard guard(p);
     std::vector<Stmt> body;
     if (!accept(p, TokenKind::Newline)) {
         parse_simple_statements(p, body);

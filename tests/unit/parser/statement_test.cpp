@@ -1,6 +1,7 @@
 // The statement parser: every statement form to its printed tree, blocks,
 // positions, and every refusal with its message and position.
 #include "parse_helpers.h"
+#include "platform/thread.h"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,39 @@ TEST(ParserStatements, RefusalsGiveTheirMessageAtTheirPosition) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(first_error(c.source), c.expected) << c.source;
+}
+
+// Nesting is bounded so that no source can exhaust the stack; the error
+// stands at the token that opens one level too many.
+TEST(ParserStatements, NestingDeeperThanTheLimitIsRefused) {
+    const std::string message =
+        "too many nested levels (brackets, operators or blocks nest at most 1000 deep)";
+    auto repeat = [](std::string_view piece, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += piece;
+        return out;
+    };
+    std::string blocks;
+    for (int i = 0; i < 1001; ++i)
+        blocks += std::string(i, ' ') + "if a:\n";
+    blocks += std::string(1001, ' ') + "pass\n";
+    const Case cases[] = {
+        {"x = " + repeat("(", 990) + "1" + repeat(")", 990) + "\n", "no error"},
+        {"x = " + repeat("(", 1001) + "1" + repeat(")", 1001) + "\n", "1:1005: " + message},
+        {"x = " + repeat("[", 5000) + "\n", "1:1005: " + message},
+        {"x = " + repeat("-", 1001) + "1\n", "1:1005: " + message},
+        {"x = " + repeat("not ", 1001) + "a\n", "1:4005: " + message},
+        {"x = " + repeat("2 ** ", 1001) + "2\n", "1:5005: " + message},
+        {blocks, "1001:1004: " + message},
+    };
+    // The compile road parses on a big-stack thread; so does this test.
+    for (const Case &c : cases) {
+        auto parsed = platform::run_on_thread(platform::kBigStackBytes,
+                                              [&] { return first_error(c.source); });
+        ASSERT_TRUE(parsed.ok());
+        EXPECT_EQ(*parsed, c.expected) << c.source.substr(0, 40);
+    }
 }
 
 } // namespace
