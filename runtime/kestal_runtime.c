@@ -17,6 +17,14 @@
 
 /* ---- Header: includes, platform declarations, hints, the string view ---- */
 
+/* A program uses a few of the runtime's static functions; the C compiler
+   drops the rest, so warnings about the unused ones say nothing. They are
+   silenced for the runtime text only: the program section that follows gets
+   every warning again. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wunused-const-variable"
+
 #include <stdint.h>
 #include <stdbool.h>
 #include <stddef.h>
@@ -70,7 +78,9 @@ static inline bool ktl_isatty_stdout(void) {
 #define ktl_longjmp longjmp
 #endif
 
-/* Vector level of the byte scans: follows the target of the C compiler. */
+/* Vector level of the byte scans: follows the target of the C compiler
+   (-march=native by default), so a build uses the widest vectors its
+   machine has. Without SSE2 no intrinsics header is included at all. */
 #if defined(__AVX2__)
 #include <immintrin.h>
 #define KTL_AVX2 1
@@ -647,8 +657,8 @@ static void *ktl_gc_block(const void *p, size_t *size, ktl_page **page) {
    it. Anything but the start of a block (NULL, an interior pointer, memory
    outside the heap) is ignored. */
 static void ktl_gc_free(void *p) {
-    size_t size;
-    ktl_page *pg;
+    size_t size = 0;
+    ktl_page *pg = NULL;
     void *b = ktl_gc_block(p, &size, &pg);
     if (!b || b != p) return;
     if (pg->kind == KTL_PG_SMALL) {
@@ -1584,7 +1594,7 @@ static KTL_COLD KTL_NORETURN void ktl_raise_at(void *e, int64_t line, const char
 }
 
 
-/* ---- Raise functions: exceptions of the built-in classes ----
+/* ---- Raise functions: exceptions of the built-in classes, and sys.exit ----
  *
  * The runtime's own errors are built-in exceptions with one string argument
  * and no source line, as Python reports them. Every function here is cold and
@@ -1680,6 +1690,9 @@ static KTL_COLD KTL_NORETURN void ktl_sys_exit_s(ktl_str msg) {
  * exactly the same results.
  */
 
+/* A vector of KTL_VW bytes; comparisons give 0 or all ones per byte, and
+   ktl_vmask gathers the top bit of every byte. Loads and stores are
+   unaligned, so a scan may start at any byte. */
 #if defined(KTL_AVX2)
 typedef __m256i ktl_vec;
 #define KTL_VW 32
@@ -1893,8 +1906,10 @@ static int64_t ktl_count_char_starts(const char *p, int64_t n) {
 }
 
 /* Searches in number arrays for the int and float lists. Float equality is
-   C's: NaN never matches, -0.0 matches 0.0. SSE2 has no 64-bit integer
-   compare, so two 32-bit compares are joined with their swapped halves. */
+   C's: NaN never matches, -0.0 matches 0.0 (the ordered, quiet compare).
+   The masks have one bit per 64-bit lane, so a bit index is a lane index.
+   SSE2 has no 64-bit integer compare: two 32-bit compares are joined with
+   their swapped halves, so a lane matches only when both halves do. */
 #if defined(KTL_AVX2)
 #define KTL_I64W 4
 #define KTL_I64MASK(p, x)                                                                          \
@@ -2510,6 +2525,82 @@ static int64_t ktl_ipow(int64_t b, int64_t e) {
     return (int64_t)r;
 }
 
+/* An int compared with a float exactly, as Python compares them: -1, 0 or 1
+   as i is below, equal to or above d, and 2 when d is NaN. Converting i to
+   double first would round above 2**53 (2**53 + 1 == 2.0**53 would hold). */
+static inline int ktl_cmp_if(int64_t i, double d) {
+    if (d != d)
+        return 2;
+    if (d >= 9223372036854775808.0)
+        return -1;
+    if (d < -9223372036854775808.0)
+        return 1;
+    double fl = floor(d);
+    int64_t k = (int64_t)fl;
+    if (i != k)
+        return i < k ? -1 : 1;
+    return fl < d ? -1 : 0;
+}
+static inline bool ktl_if_eq(int64_t i, double d) {
+    return ktl_cmp_if(i, d) == 0;
+}
+static inline bool ktl_if_lt(int64_t i, double d) {
+    return ktl_cmp_if(i, d) == -1;
+}
+static inline bool ktl_if_le(int64_t i, double d) {
+    int c = ktl_cmp_if(i, d);
+    return c == -1 || c == 0;
+}
+static inline bool ktl_if_gt(int64_t i, double d) {
+    return ktl_cmp_if(i, d) == 1;
+}
+static inline bool ktl_if_ge(int64_t i, double d) {
+    int c = ktl_cmp_if(i, d);
+    return c == 0 || c == 1;
+}
+
+/* a ** b for floats. C's pow agrees with Python wherever Python gives a
+   float; where Python raises, so does this: a zero base with a negative
+   exponent (ZeroDivisionError, unless unchecked) and a finite result too big
+   for a double (OverflowError). A negative base with a fractional exponent
+   has a complex result in Python, which no Kestal type holds: ValueError. */
+static double ktl_fpow(double a, double b) {
+    double r = pow(a, b);
+    if (KTL_UNLIKELY(!isfinite(r)) && isfinite(a) && isfinite(b)) {
+#ifndef KTL_UNCHECKED
+        if (a == 0.0)
+            ktl_raise_c(KTL_E_ZeroDivisionError, "0.0 cannot be raised to a negative power");
+#endif
+        if (r != r)
+            ktl_value_error("negative number cannot be raised to a fractional power");
+        if (a != 0.0)
+            ktl_raise_c(KTL_E_OverflowError, "(34, 'Numerical result out of range')");
+    }
+    return r;
+}
+
+/* a << n and a >> n with the count taken as it is, never masked: a count of
+   64 or more shifts every bit out (0, or -1 for a negative a >> n), and a
+   negative count raises ValueError. Unchecked, a negative count reads as a
+   huge unsigned one and shifts everything out the same way. */
+#ifdef KTL_UNCHECKED
+#define KTL_SHIFTCHECK(n) ((void)0)
+#else
+#define KTL_SHIFTCHECK(n)                                                                          \
+    do {                                                                                           \
+        if (KTL_UNLIKELY((n) < 0))                                                                 \
+            ktl_value_error("negative shift count");                                               \
+    } while (0)
+#endif
+static inline int64_t ktl_shl(int64_t a, int64_t n) {
+    KTL_SHIFTCHECK(n);
+    return (uint64_t)n >= 64 ? 0 : (int64_t)((uint64_t)a << n);
+}
+static inline int64_t ktl_shr(int64_t a, int64_t n) {
+    KTL_SHIFTCHECK(n);
+    return (uint64_t)n >= 64 ? (a < 0 ? -1 : 0) : a >> n;
+}
+
 static inline int64_t ktl_imin(int64_t a, int64_t b) {
     return a < b ? a : b;
 }
@@ -2605,6 +2696,46 @@ static double ktl_round_n(double x, int64_t n) {
     char buf[400];
     snprintf(buf, sizeof buf, "%.*f", (int)n, x);
     return strtod(buf, NULL);
+}
+
+/* round(v, n) of an int, an int as in Python: n >= 0 leaves v unchanged,
+   n < 0 rounds to a multiple of 10^-n with halves to even. A result outside
+   the 64-bit range raises OverflowError; the work is in 128 bits, so no
+   step can overflow. */
+static int64_t ktl_iround_n(int64_t v, int64_t n) {
+    if (n >= 0)
+        return v;
+    if (n < -19)
+        return 0;
+    __int128 p = 1;
+    for (int64_t i = 0; i < -n; i++)
+        p *= 10;
+    __int128 q = v / p, r = v % p;
+    if (r < 0) {
+        r += p;
+        q -= 1;
+    }
+    if (2 * r > p || (2 * r == p && (q & 1)))
+        q += 1;
+    __int128 out = q * p;
+    if (out > INT64_MAX || out < INT64_MIN)
+        ktl_raise_c(KTL_E_OverflowError, "int too large to convert to a 64-bit integer");
+    return (int64_t)out;
+}
+
+/* math.isqrt(n): the exact floor of the square root. The double estimate
+   can be off by one either way above 2^52, so it is corrected with exact
+   unsigned 128-bit squares. */
+static int64_t ktl_isqrt(int64_t n) {
+    if (n < 0)
+        ktl_value_error("isqrt() argument must be nonnegative");
+    unsigned __int128 m = (unsigned __int128)n;
+    uint64_t r = (uint64_t)sqrt((double)n);
+    while ((unsigned __int128)r * r > m)
+        r--;
+    while ((unsigned __int128)(r + 1) * (r + 1) <= m)
+        r++;
+    return (int64_t)r;
 }
 
 /* ---- Lists: the list macros and the four predefined lists ----
@@ -3387,6 +3518,184 @@ static ktl_str ktl_str_zfill(ktl_str s, int64_t w) {
         p[w - s.len] = '0';
     }
     return z;
+}
+
+/* ---- Format specs laid out as Python's format() lays them out ----
+ *
+ * The f-string fields whose spec printf would lay out unlike Python come
+ * here: hexadecimal, octal and binary of negative ints (the sign, then the
+ * magnitude, INT64_MIN included), the '#' prefixes, zero fill with an
+ * explicit alignment or around inf and nan, percentages (whose width counts
+ * the '%'), floats without a type letter (Python's repr-based general
+ * format) and text, padded by characters rather than bytes. The compiler
+ * passes the switches of the spec as KTL_FS_* flags.
+ */
+
+#define KTL_FS_PLUS 1
+#define KTL_FS_ALT 2
+#define KTL_FS_ZERO 4
+#define KTL_FS_LEFT 8
+#define KTL_FS_RIGHT 16
+
+/* lead (sign and prefix) and body padded to `width`: the fill is '0' under
+   KTL_FS_ZERO, else blanks; '<' fills after, '>' before everything, and
+   with no alignment zeros go between lead and body (Python's '=') while
+   blanks go before. */
+static void ktl_fs_layout(ktl_sb *b, const char *lead, int64_t lead_len, const char *body,
+                          int64_t body_len, int flags, int64_t width) {
+    int64_t n = lead_len + body_len;
+    int64_t pad = width > n ? width - n : 0;
+    char fill = (flags & KTL_FS_ZERO) ? '0' : ' ';
+    bool aligned = (flags & (KTL_FS_LEFT | KTL_FS_RIGHT)) != 0;
+    bool inner = !aligned && (flags & KTL_FS_ZERO);
+    ktl_sb_reserve(b, n + pad);
+    if (!(flags & KTL_FS_LEFT) && !inner)
+        ktl_sb_fill(b, fill, pad);
+    memcpy(b->p + b->len, lead, (size_t)lead_len);
+    b->len += lead_len;
+    if (inner)
+        ktl_sb_fill(b, fill, pad);
+    memcpy(b->p + b->len, body, (size_t)body_len);
+    b->len += body_len;
+    if (flags & KTL_FS_LEFT)
+        ktl_sb_fill(b, fill, pad);
+}
+
+/* An int by type 'd' (or 0), 'x', 'X', 'o' or 'b'. */
+static void ktl_fs_int(ktl_sb *b, int64_t v, char type, int flags, int64_t width) {
+    unsigned base = (type == 'x' || type == 'X') ? 16 : type == 'o' ? 8 : type == 'b' ? 2 : 10;
+    const char *digits = type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    uint64_t m = v < 0 ? (uint64_t)0 - (uint64_t)v : (uint64_t)v;
+    char body[64];
+    int k = (int)sizeof body;
+    do {
+        body[--k] = digits[m % base];
+        m /= base;
+    } while (m);
+    char lead[3];
+    int n = 0;
+    if (v < 0)
+        lead[n++] = '-';
+    else if (flags & KTL_FS_PLUS)
+        lead[n++] = '+';
+    if ((flags & KTL_FS_ALT) && base != 10) {
+        lead[n++] = '0';
+        lead[n++] = type;
+    }
+    ktl_fs_layout(b, lead, n, body + k, (int64_t)sizeof body - k, flags, width);
+}
+
+/* A finite non-negative double through one printf conversion, appended at
+   full length whatever the precision. */
+static void ktl_fs_printf(ktl_sb *t, bool alt, int prec, char conv, double a) {
+    char f[8];
+    int k = 0;
+    f[k++] = '%';
+    if (alt)
+        f[k++] = '#';
+    f[k++] = '.';
+    f[k++] = '*';
+    f[k++] = conv;
+    f[k] = 0;
+    int n = snprintf(NULL, 0, f, prec, a);
+    if (n < 0)
+        return;
+    ktl_sb_reserve(t, (int64_t)n + 1);
+    snprintf(t->p + t->len, (size_t)n + 1, f, prec, a);
+    t->len += n;
+}
+
+/* Removes the trailing zeros of the fraction in t[from, to), and the point
+   when nothing is left after it; what follows `to` moves up. */
+static void ktl_fs_strip_zeros(ktl_sb *t, int64_t from, int64_t to) {
+    const char *dot = memchr(t->p + from, '.', (size_t)(to - from));
+    if (!dot)
+        return;
+    int64_t end = to;
+    while (end > from && t->p[end - 1] == '0')
+        end--;
+    if (t->p + end - 1 == dot)
+        end--;
+    memmove(t->p + end, t->p + to, (size_t)(t->len - to));
+    t->len -= to - end;
+}
+
+/* A float with a precision and no type letter: 'g' with at least one
+   digit after the point in fixed notation, which it leaves when the
+   exponent reaches the precision minus one (Python's rule, one earlier
+   than C's %g). */
+static void ktl_fs_general(ktl_sb *t, double a, int prec, bool alt) {
+    if (prec == 0)
+        prec = 1;
+    int64_t start = t->len;
+    ktl_fs_printf(t, alt, prec - 1, 'e', a);
+    const char *e = memchr(t->p + start, 'e', (size_t)(t->len - start));
+    int x = e ? atoi(e + 1) : 0;
+    if (x >= -4 && x < prec - 1) {
+        t->len = start;
+        ktl_fs_printf(t, alt, prec - 1 - x, 'f', a);
+        if (!alt)
+            ktl_fs_strip_zeros(t, start, t->len);
+        if (!memchr(t->p + start, '.', (size_t)(t->len - start))) {
+            ktl_sb_putc(t, '.');
+            ktl_sb_putc(t, '0');
+        }
+    } else if (!alt && e) {
+        ktl_fs_strip_zeros(t, start, e - t->p);
+    }
+}
+
+/* A float by type 'e', 'E', 'f', 'g', 'G', '%' or 0 (none); prec < 0 when
+   the spec gives none. A NaN never shows a minus sign, as in Python. */
+static void ktl_fs_float(ktl_sb *b, double v, char type, int64_t prec, int flags, int64_t width) {
+    bool alt = (flags & KTL_FS_ALT) != 0;
+    char lead[1];
+    int n = 0;
+    if (v == v && signbit(v))
+        lead[n++] = '-';
+    else if (flags & KTL_FS_PLUS)
+        lead[n++] = '+';
+    double a = fabs(v);
+    if (type == '%')
+        a *= 100.0;
+    int p = prec < 0 ? 6 : prec > 2147483647 ? 2147483647 : (int)prec;
+    ktl_sb t;
+    ktl_sb_init(&t);
+    if (!isfinite(a)) {
+        bool upper = type == 'E' || type == 'G';
+        ktl_sb_add(&t, a != a ? (upper ? KTL_LIT("NAN") : KTL_LIT("nan"))
+                              : (upper ? KTL_LIT("INF") : KTL_LIT("inf")));
+    } else if (type == 0 && prec < 0) {
+        char buf[48];
+        int k = ktl_f2a(a, buf);
+        char *e = memchr(buf, 'e', (size_t)k);
+        if (alt && !memchr(buf, '.', (size_t)k) && e) {
+            memmove(e + 1, e, (size_t)(buf + k - e));
+            *e = '.';
+            k++;
+        }
+        ktl_sb_add(&t, ktl_mkstr(buf, k));
+    } else if (type == 0) {
+        ktl_fs_general(&t, a, p, alt);
+    } else {
+        ktl_fs_printf(&t, alt, p, type == '%' ? 'f' : type, a);
+    }
+    if (type == '%')
+        ktl_sb_putc(&t, '%');
+    ktl_fs_layout(b, lead, n, t.p, t.len, flags, width);
+    ktl_sb_free(&t);
+}
+
+/* Text padded with blanks to `width` characters (code points): before it
+   under KTL_FS_RIGHT, after it otherwise. */
+static void ktl_fs_text(ktl_sb *b, ktl_str s, int flags, int64_t width) {
+    int64_t chars = ktl_utf8_len(s);
+    int64_t pad = width > chars ? width - chars : 0;
+    if (flags & KTL_FS_RIGHT)
+        ktl_sb_fill(b, ' ', pad);
+    ktl_sb_add(b, s);
+    if (!(flags & KTL_FS_RIGHT))
+        ktl_sb_fill(b, ' ', pad);
 }
 
 /* ---- Ranges ----
@@ -5307,3 +5616,5 @@ int main(int argc, char **argv) {
     return 0;
 }
 #endif
+
+#pragma GCC diagnostic pop

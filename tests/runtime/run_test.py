@@ -13,7 +13,10 @@ and prints the expected output:
   - lines `// env: NAME=VALUE` set environment variables for the run;
   - a line `// run-under: COMMAND` runs the program through COMMAND (split
     like a shell would), the program's path added as its last argument;
-    for instance `sh -c 'ulimit -v 400000 && exec "$0"'`.
+    for instance `sh -c 'ulimit -v 400000 && exec "$0"'`;
+  - a line `// warnings: error` builds with -Wall -Wextra -Werror instead of
+    the fixed flags' -w, so the runtime text (and the test) must compile
+    without a single warning.
 """
 import argparse
 import os
@@ -43,7 +46,11 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     exe = os.path.join(args.work, f"{name}-{args.cc}")
     extra = re.findall(r"^// cflags: (.*)$", text, re.M)
-    cmd = [args.cc, *FLAGS, "-I", args.runtime_dir, src, "-o", exe, "-lm", "-lpthread"]
+    flags = list(FLAGS)
+    if re.search(r"^// warnings: error$", text, re.M):
+        flags[flags.index("-w")] = "-Wall -Wextra -Werror"
+        flags = " ".join(flags).split()
+    cmd = [args.cc, *flags, "-I", args.runtime_dir, src, "-o", exe, "-lm", "-lpthread"]
     for e in extra:
         cmd[1:1] = e.split()
     build = subprocess.run(cmd, capture_output=True, text=True)

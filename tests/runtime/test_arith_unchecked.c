@@ -1,5 +1,6 @@
 /* Compiled unchecked: zero divisors raise nothing and never trap, and the
  * overflowing pair INT64_MIN and -1 still gives wrapped results. */
+// warnings: error
 #define KTL_UNCHECKED 1
 #include "kestal_runtime.c"
 #include "test_support.h"

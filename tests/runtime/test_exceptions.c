@@ -4,6 +4,7 @@
 // the raise functions, and the handled exception surviving collections
 // (every page refill collects here).
 // env: KESTAL_GC_MIN=1
+// warnings: error
 #define KTL_TEST_CLASSES(X) X(AppError, KTL_E_Exception) X(DeepError, KT_C_AppError)
 #include "kestal_runtime.c"
 #include "test_support.h"

@@ -8,6 +8,7 @@
 // env: KT_TEST_VAR=a b
 // The collector runs at every page refill, so everything is checked under it.
 // env: KESTAL_GC_MIN=1
+// warnings: error
 #include "kestal_runtime.c"
 #include "test_support.h"
 #include <sys/resource.h>

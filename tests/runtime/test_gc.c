@@ -2,6 +2,7 @@
 // memory, freeing, what keeps a block alive (stack words, callee-saved
 // registers, string views into the middle, roots, scanned blocks) and what
 // does not (no-scan memory), and the reuse of freed pages.
+// warnings: error
 #include "kestal_runtime.c"
 #include "test_support.h"
 

@@ -2,6 +2,7 @@
 // both sides of 2^61 - 1, the int64 extremes) and of tuples of ints and
 // bools, nested tuples included; the runtime's own string hash against the
 // same formula written in Python.
+// warnings: error
 #include "kestal_runtime.c"
 #include "test_support.h"
 

@@ -4,6 +4,7 @@
 // nested captures that each receive exactly their own bytes, and a nested
 // capture fed by a write that bypasses the buffer. The stream order is
 // checked against test_output.py.
+// warnings: error
 #include "kestal_runtime.c"
 #include "test_support.h"
 

@@ -4,6 +4,7 @@
  * and the int and float array searches (NaN and -0.0 included).
  * test_vectors_avx2.c and test_vectors_scalar.c run the same checks with AVX2
  * and with no vector code. */
+// warnings: error
 #ifndef KT_VARIANT
 #include "kestal_runtime.c"
 #include "test_support.h"

@@ -2,6 +2,7 @@
  * digit grouping, padding, reprs through a capture, nested captures and
  * captures around a half-full output buffer. test_strbuilder.py prints what
  * Python prints. */
+// warnings: error
 #define KTL_GROUPING 1
 #include "kestal_runtime.c"
 #include "test_support.h"
@@ -49,6 +50,58 @@ static const group_case fgroups[] = {{"%.2f", ',', 0, false},
                                      {"%f", ',', 0, false},
                                      {"%.1f", '_', 30, false},
                                      {"%.2E", ',', 0, false}};
+
+/* A Python format spec "[<>][+][#][0][width][.precision][type]" applied
+   through the layout functions, the way the compiler passes it. */
+static void kt_fs(const char *spec, bool is_float, int64_t iv, double fv) {
+    int flags = 0;
+    int64_t width = 0, prec = -1;
+    const char *p = spec;
+    if (*p == '<' || *p == '>') flags |= *p++ == '<' ? KTL_FS_LEFT : KTL_FS_RIGHT;
+    if (*p == '+') flags |= KTL_FS_PLUS, p++;
+    if (*p == '#') flags |= KTL_FS_ALT, p++;
+    if (*p == '0') flags |= KTL_FS_ZERO, p++;
+    while (*p >= '0' && *p <= '9') width = width * 10 + (*p++ - '0');
+    if (*p == '.') {
+        prec = 0;
+        for (p++; *p >= '0' && *p <= '9'; p++) prec = prec * 10 + (*p - '0');
+    }
+    ktl_sb b;
+    ktl_sb_init(&b);
+    if (is_float) ktl_fs_float(&b, fv, *p, prec, flags, width);
+    else ktl_fs_int(&b, iv, *p ? *p : 'd', flags, width);
+    line(ktl_sb_done(&b));
+}
+
+static void kt_fs_table(void) {
+    static const int64_t fsi[] = {0, 7, -7, 255, -255, INT64_MAX, INT64_MIN};
+    static const char *const ispecs[] = {"d", "x", "X", "#x", "#X", "o", "#o", "b", "#b", "+#x",
+                                         "08x", "#010x", ">08d", "<08d", "<+8d", ">#12b", "020b",
+                                         "+d", "30d", "<#7o", ">+#6X", "#0100b"};
+    static const char *const fsf[] = {"0.0", "-0.0", "1.0", "1.5", "123.0", "99.5", "1234.5678",
+                                      "1e16", "1e-5", "0.0001", "1e300", "inf", "-inf", "nan",
+                                      "12.0", "0.5", "100.0", "2.675", "-7.25e-300"};
+    static const char *const fspecs[] = {"", ".3", ".1", ".0", "#.3", "#", "10", "<10", "010",
+                                         ">010", "+", "+.2", "%", ".1%", "010.2%", "#.0f", "#g",
+                                         ".0e", "015e", "#.3g", "012g", "G", "E", ">12.3", ".20",
+                                         ".60f", "<+012.4", "#.0e", ".17", "#010.3"};
+    for (size_t i = 0; i < sizeof fsi / sizeof *fsi; i++)
+        for (size_t f = 0; f < sizeof ispecs / sizeof *ispecs; f++) kt_fs(ispecs[f], false, fsi[i], 0);
+    for (size_t i = 0; i < sizeof fsf / sizeof *fsf; i++)
+        for (size_t f = 0; f < sizeof fspecs / sizeof *fspecs; f++)
+            kt_fs(fspecs[f], true, 0, strtod(fsf[i], NULL));
+    /* Text pads by characters, left unless aligned right. */
+    static const char *const texts[] = {"", "ab", "\xc3\xa9t\xc3\xa9"};
+    for (size_t i = 0; i < sizeof texts / sizeof *texts; i++) {
+        for (int64_t w = 0; w < 6; w += 2) {
+            ktl_sb b;
+            ktl_sb_init(&b);
+            ktl_fs_text(&b, ktl_mkstr(texts[i], (int64_t)strlen(texts[i])), 0, w);
+            ktl_fs_text(&b, ktl_mkstr(texts[i], (int64_t)strlen(texts[i])), KTL_FS_RIGHT, w);
+            line(ktl_sb_done(&b));
+        }
+    }
+}
 
 static void ktl_main(void) {
     ktl_sb b;
@@ -139,4 +192,5 @@ static void ktl_main(void) {
     ktl_print_obj_default("Point", (const void *)(uintptr_t)0xABCDEF12ull);
     ktl_cap_end(s3);
     line(ktl_sb_done(&b));
+    kt_fs_table();
 }

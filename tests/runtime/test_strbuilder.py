@@ -44,4 +44,22 @@ line(("x" + "42" + "c" * 100000)[:10])
 line("'y'")
 out.append(fill + "\n")
 line("<__main__.Point object at 0x00000000ABCDEF12>")
+fsi = [0, 7, -7, 255, -255, I64MAX, -I64MAX - 1]
+ispecs = ["d", "x", "X", "#x", "#X", "o", "#o", "b", "#b", "+#x", "08x", "#010x", ">08d", "<08d",
+          "<+8d", ">#12b", "020b", "+d", "30d", "<#7o", ">+#6X", "#0100b"]
+fsf = [float(t) for t in ["0.0", "-0.0", "1.0", "1.5", "123.0", "99.5", "1234.5678", "1e16",
+                          "1e-5", "0.0001", "1e300", "inf", "-inf", "nan", "12.0", "0.5", "100.0",
+                          "2.675", "-7.25e-300"]]
+fspecs = ["", ".3", ".1", ".0", "#.3", "#", "10", "<10", "010", ">010", "+", "+.2", "%", ".1%",
+          "010.2%", "#.0f", "#g", ".0e", "015e", "#.3g", "012g", "G", "E", ">12.3", ".20", ".60f",
+          "<+012.4", "#.0e", ".17", "#010.3"]
+for v in fsi:
+    for f in ispecs:
+        line(format(v, f))
+for v in fsf:
+    for f in fspecs:
+        line(format(v, f))
+for t in ["", "ab", "été"]:
+    for w in range(0, 6, 2):
+        line(format(t, f"<{w}") + format(t, f">{w}"))
 sys.stdout.write("".join(out))

@@ -78,7 +78,7 @@ static ktl_str ktl_exc_text(void *e) {
 
 /* Checks: a failure names the test line on standard error and exits with
    status 99 (program output still buffered is dropped). */
-static void kt_fail(int line, const char *what) {
+static __attribute__((unused)) void kt_fail(int line, const char *what) {
     fprintf(stderr, "check failed at line %d: %s\n", line, what);
     fflush(stderr);
     _exit(99);
@@ -86,18 +86,71 @@ static void kt_fail(int line, const char *what) {
 
 #define KT_CHECK(cond) ((cond) ? (void)0 : kt_fail(__LINE__, #cond))
 
-static bool kt_str_is(ktl_str s, const char *want) {
+static __attribute__((unused)) bool kt_str_is(ktl_str s, const char *want) {
     size_t n = strlen(want);
     return (size_t)s.len == n && memcmp(s.p, want, n) == 0;
 }
 
 #define KT_CHECK_STR(s, want) (kt_str_is((s), (want)) ? (void)0 : kt_fail_str(__LINE__, (s), (want)))
 
-static void kt_fail_str(int line, ktl_str got, const char *want) {
+static __attribute__((unused)) void kt_fail_str(int line, ktl_str got, const char *want) {
     fprintf(stderr, "check failed at line %d: got \"%.*s\", want \"%s\"\n", line, (int)got.len,
             got.p, want);
     fflush(stderr);
     _exit(99);
 }
+
+/* Output helpers shared by the tests that compare with a python3 oracle. */
+
+/* An exception as Python's traceback ends it, "Class: text", with no line
+   end. */
+static __attribute__((unused)) void kt_print_exc(void *o) {
+    ktl_exc *e = (ktl_exc *)o;
+    const char *n = ktl_class_name(e->cls);
+    ktl_write(n, strlen(n));
+    ktl_write(": ", 2);
+    ktl_print_s(e->str);
+}
+
+/* The same and a line end: what a Python test prints in its except arm. */
+static __attribute__((unused)) void kt_exc_line(void *o) {
+    kt_print_exc(o);
+    ktl_newline();
+}
+
+/* Runs stmt under a handler, as generated code runs a try body; an
+   exception it raises is passed to on_exc (a function of the exception's
+   void *). The handler is popped on both paths, so KT_TRYs nest and follow
+   each other freely. */
+#define KT_TRY_WITH(stmt, on_exc)                                                                  \
+    do {                                                                                           \
+        ktl_handler h_;                                                                            \
+        ktl_try_enter(&h_);                                                                        \
+        if (ktl_setjmp(h_.jb) == 0) {                                                              \
+            stmt;                                                                                  \
+            ktl_htop = h_.prev;                                                                    \
+        } else {                                                                                   \
+            on_exc(ktl_try_land(&h_));                                                             \
+        }                                                                                          \
+    } while (0)
+
+/* Runs stmt; an exception prints "Class: text" and a line end. */
+#define KT_TRY(stmt) KT_TRY_WITH(stmt, kt_exc_line)
+
+/* Runs stmt; an exception prints "Class: text" with no line end, for
+   output that continues on the same line. */
+#define KT_TRY_INLINE(stmt) KT_TRY_WITH(stmt, kt_print_exc)
+
+/* What stmt prints, as a string: the output is captured around it, the way
+   str() of a container is built. */
+#define KT_CAPTURE(stmt)                                                                           \
+    __extension__({                                                                                \
+        ktl_sb kt_cap_b_;                                                                          \
+        ktl_sb_init(&kt_cap_b_);                                                                   \
+        ktl_capstate kt_cap_s_ = ktl_cap_begin(&kt_cap_b_);                                        \
+        stmt;                                                                                      \
+        ktl_cap_end(kt_cap_s_);                                                                    \
+        ktl_sb_done(&kt_cap_b_);                                                                   \
+    })
 
 #endif

@@ -4,6 +4,7 @@
 // class and text; the status is 1. sys.argv[0] is the KESTAL_ARGV0 path.
 // expect-status: 1
 // env: KESTAL_ARGV0=test_uncaught.ktl
+// warnings: error
 #define KTL_TEST_SRC_NAME "test_uncaught.ktl"
 #include "kestal_runtime.c"
 #include "test_support.h"
