@@ -28,6 +28,7 @@ import argparse
 import concurrent.futures
 import difflib
 import os
+import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -69,8 +70,18 @@ class Program:
                          self.expected_err.startswith(f"{source.name}:".encode()))
 
     def run(self, argv, env) -> subprocess.CompletedProcess:
-        return subprocess.run(argv, cwd=self.source.parent, env=env, input=self.stdin,
-                              capture_output=True, timeout=TIMEOUT_SECONDS)
+        # Its own process group, so that a timeout ends the built program
+        # too, not only the kestal (or python3) that started it.
+        with subprocess.Popen(argv, cwd=self.source.parent, env=env,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, start_new_session=True) as proc:
+            try:
+                out, err = proc.communicate(self.stdin, timeout=TIMEOUT_SECONDS)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.communicate()
+                raise subprocess.TimeoutExpired(argv, TIMEOUT_SECONDS)
+        return subprocess.CompletedProcess(argv, proc.returncode, out, err)
 
     def check_kestal(self, kestal: str, env) -> list:
         argv = [kestal, "run", self.source.name]

@@ -2,10 +2,12 @@
 // shape, in the order that decides which error a wrong call reports, and
 // `print` whole. Every value `print` shows is first evaluated into a
 // temporary, left to right, so a failure while evaluating prints nothing.
-// The other built-ins, the methods of built-in values and the built-in
-// modules are refused with a clear message until their lowerings exist.
+// The numeric and conversion built-ins and the math functions live in
+// numeric.cpp; the iterable consumers and the methods of built-in values are
+// refused with a clear message until their lowerings exist.
 #include "codegen/builtins/builtins.h"
 
+#include "codegen/builtins/numeric.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
 #include "codegen/mod/ctypes.h"
@@ -17,10 +19,6 @@ namespace kestal {
 
 namespace {
 
-constexpr std::array<std::string_view, 15> kMathOne = {"sin",  "cos",  "tan",  "exp",  "log",
-                                                       "sqrt", "asin", "acos", "atan", "log2",
-                                                       "fabs", "sinh", "cosh", "tanh", "log10"};
-constexpr std::array<std::string_view, 4> kMathTwo = {"pow", "fmod", "atan2", "hypot"};
 constexpr std::array<std::string_view, 5> kIterationOnly = {"zip", "map", "filter", "reversed",
                                                             "enumerate"};
 constexpr std::array<std::string_view, 17> kValueBuiltins = {
@@ -70,7 +68,8 @@ std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &
         if (value.type.is<Type::NoValue>())
             throw_error("this expression has no value", field.expr.line, field.expr.column);
         if (type_contains_class(value.type)) {
-            CompiledExpr str{compile_to_str(ctx, value, repr), Type::str()};
+            CompiledExpr str{compile_to_str(ctx, value, repr, field.expr.line, field.expr.column),
+                             Type::str()};
             pieces.push_back(compile_print_value(ctx, pre, str, false));
         } else {
             pieces.push_back(compile_print_value(ctx, pre, value, repr));
@@ -228,16 +227,25 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
         not_yet(name, call);
     }
     if (name == "open" || name == "set") not_yet(name, call);
+    if (name == "len" && kwargs.empty()) {
+        if (auto counted = compile_len_count(ctx, args)) return *counted;
+    }
     refuse_keywords(name, kwargs);
-    if ((in_table(kMathOne, name) && n == 1) || (in_table(kMathTwo, name) && n == 2))
-        not_yet(name, call);
+    // Every argument count of a math name reaches it, so a wrong count
+    // reports the arity rather than an unknown function.
+    if (is_math_function_one(name) || is_math_function_two(name))
+        return compile_math_function(ctx, name, args, call, true);
     if (in_table(kIterationOnly, name))
         throw_error(fmt::format("{}() can only be used where it's iterated: in a for loop, a "
                                 "comprehension, or passed to list(), sum(), ...",
                                 name),
                     call.line, call.column);
-    for (const Expr &a : args) compile_expr(ctx, a);
-    if (in_table(kValueBuiltins, name)) not_yet(name, call);
+    std::vector<CompiledExpr> compiled;
+    for (const Expr &a : args) compiled.push_back(compile_expr(ctx, a));
+    if (in_table(kValueBuiltins, name)) {
+        if (auto value = compile_value_builtin(ctx, name, compiled, args, call)) return *value;
+        not_yet(name, call);
+    }
     (void)expected;
     throw_error(fmt::format("unknown function '{}'", name), call.line, call.column);
 }
@@ -247,17 +255,6 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
                                  const std::vector<Keyword> &kwargs, const Expr &call) {
     throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
                 call.line, call.column);
-}
-
-CompiledExpr compile_module_call(CodegenContext &ctx, const std::string &module,
-                                 const std::string &name, const std::vector<Expr> &args,
-                                 const std::vector<Keyword> &kwargs, const Expr &call) {
-    throw_error(fmt::format("{}.{}() isn't supported yet", module, name), call.line, call.column);
-}
-
-CompiledExpr compile_module_attribute(CodegenContext &ctx, const std::string &module,
-                                      const std::string &member, uint64_t line, uint64_t column) {
-    throw_error(fmt::format("{}.{} isn't supported yet", module, member), line, column);
 }
 
 } // namespace kestal

@@ -158,11 +158,19 @@ std::string compile_bool_condition(CodegenContext &ctx, BinOp op, const Expr &le
 // temporary together.
 CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, const Expr &right,
                             const Type *expected, uint64_t line, uint64_t column) {
-    StaticTruth truth = none_test_fact(ctx, left);
-    if (truth != StaticTruth::Undecided)
-        return {compile_bool_condition(ctx, op, left, right), Type::bool_()};
     bool is_and = op == BinOp::And;
     NarrowingFacts facts = non_none_paths_if_true(left);
+    StaticTruth truth = none_test_fact(ctx, left);
+    if (truth != StaticTruth::Undecided) {
+        // A left operand the Types decide is a None test without side
+        // effects. When it does not decide the result, the value is the right
+        // operand's own (`p is not None and p.name` is p.name), compiled
+        // under the left operand's facts; otherwise it is the left's bool.
+        bool left_decides = is_and == (truth == StaticTruth::False);
+        if (left_decides) return {is_and ? "false" : "true", Type::bool_()};
+        return compile_expr_with_paths(ctx, is_and ? facts.when_true : facts.when_false, right,
+                                       expected);
+    }
     CompiledExpr l = compile_expr(ctx, left, expected);
     CompiledExpr r;
     {

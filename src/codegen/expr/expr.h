@@ -45,9 +45,30 @@ CompiledExpr compile_if_expr(CodegenContext &ctx, const Expr &expr, const Type *
 // Combines two compiled operands of a binary operator (not `and`/`or`).
 CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr &left,
                                const CompiledExpr &right, const Expr &expr);
-// The operand's text when it is an int; otherwise "{} must be int, not {}".
-std::string check_int_operand(CodegenContext &ctx, const Expr &expr, const std::string &label);
+// The operand's text when it is an int (not a bool); otherwise the error
+// "{what} must be int, not {Type}" at the operand.
+std::string check_int_operand(CodegenContext &ctx, const Expr &expr, const std::string &what);
+// The key's text when its Type is the dict's key Type exactly; otherwise
+// "this dict's keys are {}, not {}" at the key.
+std::string compile_dict_key(CodegenContext &ctx, const Expr &expr, const Type &key);
+// The operand's text and function value; otherwise "{what} must be a
+// function, not {Type}" at the operand.
+std::pair<std::string, FunctionValue> compile_function_operand(CodegenContext &ctx, const Expr &expr,
+                                                               const std::string &what);
 std::string binop_symbol(BinOp op);
+// "unsupported operand types for {symbol}: {l} and {r}" with a None hint.
+CompileError operand_type_error(const Type &left, const Type &right, const Expr &expr,
+                                const std::string &symbol);
+// The C equality of two values (ints, numbers mixed with float, or two
+// values of one Type supporting ==), or none.
+std::optional<std::string> equality_text(const std::string &a, const Type &a_type,
+                                         const std::string &b, const Type &b_type);
+// A comparison dunder's result as a C truth value typed bool; other
+// operators' results unchanged.
+CompiledExpr comparison_result_truth(BinOp op, const CompiledExpr &result);
+// True for a literal divisor text that is not zero ("INT64_C(2)", "0.5").
+bool is_nonzero_literal(const std::string &text);
+std::string c_false_text();
 
 std::string compile_condition(CodegenContext &ctx, const Expr &expr);
 std::string compile_bool_condition(CodegenContext &ctx, BinOp op, const Expr &left,

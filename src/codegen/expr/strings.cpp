@@ -1,43 +1,254 @@
 // Values as text. Scalars append their runtime number or bool texts; every
 // other value is printed by its print function while the output is captured
 // into the builder, so each Type's text is written in one place only.
+//
+// A format spec is read at compile time into a FormatSpec (align '<' or
+// '>', '+', '#', '0', width, ',' or '_', precision, one type letter) and
+// lowered by the value's Type. Where printf lays a field out exactly as
+// Python does (ints by 'd' without '#' or an aligned zero fill, floats by
+// e/f/g without zero fill) the field is one printf format; every other
+// field goes to the runtime's `ktl_fs_*` functions, which lay numbers out
+// the way Python's format() does. A bool with a spec is formatted as the
+// int it is in Python (`f"{True:>3}"` is "  1").
 #include "codegen/expr/strings.h"
 
 #include "codegen/expr/expr.h"
 #include "codegen/mod/ctypes.h"
 
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
 namespace kestal {
 
+namespace {
+
+// printf widths and precisions are C ints; larger ones go to the runtime.
+constexpr uint64_t kPrintfLimit = 2147483647;
+
+struct FormatSpec {
+    char align = 0;
+    bool sign = false;
+    bool alt = false;
+    bool zero = false;
+    std::string width;
+    char separator = 0;
+    // With its '.', as written; the digits may be empty.
+    std::optional<std::string> precision;
+    char type = 0;
+};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The spec, or none when characters are left after the type letter.
+std::optional<FormatSpec> parse_format_spec(std::string_view s) {
+    FormatSpec f;
+    size_t i = 0;
+    auto take = [&](char c) {
+        if (i < s.size() && s[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    };
+    if (i < s.size() && (s[i] == '<' || s[i] == '>')) f.align = s[i++];
+    f.sign = take('+');
+    f.alt = take('#');
+    f.zero = take('0');
+    while (i < s.size() && is_digit(s[i])) f.width += s[i++];
+    if (i < s.size() && (s[i] == ',' || s[i] == '_')) f.separator = s[i++];
+    if (take('.')) {
+        std::string p = ".";
+        while (i < s.size() && is_digit(s[i])) p += s[i++];
+        f.precision = p;
+    }
+    if (i < s.size()) f.type = s[i++];
+    if (i < s.size()) return std::nullopt;
+    return f;
+}
+
+// A run of digits as a number; none when it is empty or too large.
+std::optional<uint64_t> digits_value(std::string_view digits) {
+    uint64_t v = 0;
+    if (digits.empty()) return std::nullopt;
+    auto res = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    if (res.ec != std::errc() || v > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+    return v;
+}
+
+uint64_t width_value(const FormatSpec &f) { return digits_value(f.width).value_or(0); }
+
+// The precision as a number, -1 when the spec has none.
+int64_t precision_value(const FormatSpec &f) {
+    if (!f.precision) return -1;
+    if (f.precision->size() == 1) return 0;
+    auto v = digits_value(std::string_view(*f.precision).substr(1));
+    return v ? static_cast<int64_t>(*v) : INT64_MAX;
+}
+
+bool fits_printf(const FormatSpec &f) {
+    return width_value(f) <= kPrintfLimit && precision_value(f) <= static_cast<int64_t>(kPrintfLimit);
+}
+
+std::string fs_flags(const FormatSpec &f) {
+    std::vector<std::string> names;
+    if (f.sign) names.push_back("KTL_FS_PLUS");
+    if (f.alt) names.push_back("KTL_FS_ALT");
+    if (f.zero) names.push_back("KTL_FS_ZERO");
+    if (f.align == '<') names.push_back("KTL_FS_LEFT");
+    if (f.align == '>') names.push_back("KTL_FS_RIGHT");
+    if (names.empty()) return "0";
+    return fmt::format("{}", fmt::join(names, " | "));
+}
+
+// The C string literal of the printf format of the spec with the given
+// conversion: flags "+", "0" and "-", the width digits, the precision.
+std::string printf_format_literal(const FormatSpec &f, std::string_view conversion) {
+    std::string flags;
+    if (f.sign) flags += '+';
+    if (f.zero) flags += '0';
+    if (f.align == '<') flags += '-';
+    return fmt::format("\"%{}{}{}{}\"", flags, f.width, f.precision.value_or(""), conversion);
+}
+
+std::string type_letter_text(char type) {
+    if (type == 0) return "0";
+    return fmt::format("'{}'", type);
+}
+
+struct FieldPosition {
+    const std::string &spec;
+    const Type &shown_type;
+    uint64_t line, column;
+};
+
+[[noreturn]] void doesnt_apply(const FieldPosition &at) {
+    throw_error(fmt::format("format spec ':{}' doesn't apply to {:#}", at.spec, at.shown_type), at.line,
+                at.column);
+}
+
+// A separator: digit grouping of a decimal int, or of a float by e, E or f.
+std::string compile_grouped_field(CodegenContext &ctx, const std::string &sb, const FormatSpec &f,
+                                  const CompiledExpr &v, const FieldPosition &at) {
+    if (f.zero)
+        throw_error(fmt::format("format spec ':{}': zero padding with a digit separator isn't supported",
+                                at.spec),
+                    at.line, at.column);
+    bool number = v.type.is<Type::Int>() || v.type.is<Type::Float>();
+    std::string left = f.align == '<' ? "true" : "false";
+    std::string sign = f.sign ? "+" : "";
+    if (v.type.is<Type::Int>() && (f.type == 0 || f.type == 'd') && !f.precision) {
+        ctx.uses_grouping = true;
+        return fmt::format("ktl_sb_group_i(&{}, \"%{}lld\", {}, '{}', {}, {}); ", sb, sign, v.text,
+                           f.separator, width_value(f), left);
+    }
+    if (number && (f.type == 'e' || f.type == 'E' || f.type == 'f') && fits_printf(f)) {
+        ctx.uses_grouping = true;
+        if (f.alt) sign += '#';
+        return fmt::format("ktl_sb_group_f(&{}, \"%{}{}{}\", (double)({}), '{}', {}, {}); ", sb, sign,
+                           f.precision.value_or(""), f.type, v.text, f.separator, width_value(f), left);
+    }
+    throw_error(fmt::format("format spec ':{}' doesn't apply to {:#} (a separator works with d, f, e and E)",
+                            at.spec, at.shown_type),
+                at.line, at.column);
+}
+
+std::string compile_int_field(const std::string &sb, const FormatSpec &f, const std::string &value,
+                              const FieldPosition &at) {
+    if (f.precision) doesnt_apply(at);
+    if (f.type == 0 || f.type == 'd') {
+        bool exact = !(f.zero && f.align) && !f.alt && fits_printf(f);
+        if (exact)
+            return fmt::format("ktl_sb_fmt_i(&{}, {}, {}); ", sb, printf_format_literal(f, "lld"), value);
+        return fmt::format("ktl_fs_int(&{}, {}, 'd', {}, {}); ", sb, value, fs_flags(f), width_value(f));
+    }
+    return fmt::format("ktl_fs_int(&{}, {}, '{}', {}, {}); ", sb, value, f.type, fs_flags(f),
+                       width_value(f));
+}
+
+std::string compile_float_field(const std::string &sb, const FormatSpec &f, const std::string &value) {
+    bool printf_type = f.type == 'e' || f.type == 'E' || f.type == 'f' || f.type == 'g' || f.type == 'G';
+    if (printf_type && !f.zero && !f.alt && fits_printf(f))
+        return fmt::format("ktl_sb_fmt_f(&{}, {}, (double)({})); ", sb,
+                           printf_format_literal(f, std::string(1, f.type)), value);
+    return fmt::format("ktl_fs_float(&{}, (double)({}), {}, {}, {}, {}); ", sb, value,
+                       type_letter_text(f.type), precision_value(f), fs_flags(f), width_value(f));
+}
+
+std::string compile_text_field(const std::string &sb, const FormatSpec &f, const std::string &value,
+                               const FieldPosition &at) {
+    if (f.precision || f.sign || f.zero || f.alt || !(f.type == 0 || f.type == 's')) doesnt_apply(at);
+    return fmt::format("ktl_fs_text(&{}, {}, {}, {}); ", sb, value, f.align == '>' ? "KTL_FS_RIGHT" : "0",
+                       width_value(f));
+}
+
+bool is_float_type_letter(char t) {
+    return t == 'e' || t == 'E' || t == 'f' || t == 'g' || t == 'G' || t == '%';
+}
+
+// The spec applied to a compiled value (str for a converted field).
+std::string apply_format_spec(CodegenContext &ctx, const std::string &sb, const CompiledExpr &value,
+                              const std::string &spec, uint64_t line, uint64_t column) {
+    FieldPosition at{spec, value.type, line, column};
+    auto parsed = parse_format_spec(spec);
+    if (!parsed) throw_error(fmt::format("unsupported format spec ':{}'", spec), line, column);
+    const FormatSpec &f = *parsed;
+    CompiledExpr v = value;
+    if (v.type.is<Type::Bool>()) v = {fmt::format("((int64_t)({}))", value.text), Type::int_()};
+    if (f.separator) return compile_grouped_field(ctx, sb, f, v, at);
+    if (v.type.is<Type::Str>()) return compile_text_field(sb, f, v.text, at);
+    if (v.type.is<Type::Int>()) {
+        if (is_float_type_letter(f.type)) return compile_float_field(sb, f, v.text);
+        if (f.type == 0 || f.type == 'd' || f.type == 'x' || f.type == 'X' || f.type == 'o' ||
+            f.type == 'b')
+            return compile_int_field(sb, f, v.text, at);
+        doesnt_apply(at);
+    }
+    if (v.type.is<Type::Float>() && (f.type == 0 || is_float_type_letter(f.type)))
+        return compile_float_field(sb, f, v.text);
+    doesnt_apply(at);
+}
+
+} // namespace
+
 std::string append_to_builder(CodegenContext &ctx, const std::string &sb, const CompiledExpr &v,
-                              bool repr) {
+                              bool repr, uint64_t line, uint64_t column) {
     switch (v.type.tag()) {
-    case TypeKind::Int: return fmt::format("ktl_sb_int(&{}, {});", sb, v.text);
-    case TypeKind::Float: return fmt::format("ktl_sb_float(&{}, {});", sb, v.text);
-    case TypeKind::Bool: return fmt::format("ktl_sb_add(&{}, ktl_bool_str({}));", sb, v.text);
+    case TypeKind::Int: return fmt::format("ktl_sb_int(&{}, {}); ", sb, v.text);
+    case TypeKind::Float: return fmt::format("ktl_sb_float(&{}, {}); ", sb, v.text);
+    case TypeKind::Bool: return fmt::format("ktl_sb_add(&{}, ktl_bool_str({})); ", sb, v.text);
     case TypeKind::Str:
-        if (repr) return fmt::format("ktl_sb_add(&{}, ktl_repr_str({}));", sb, v.text);
-        return fmt::format("ktl_sb_add(&{}, {});", sb, v.text);
+        if (!repr) return fmt::format("ktl_sb_add(&{}, {}); ", sb, v.text);
+        break;
+    case TypeKind::NoValue: throw_error("this expression has no value", line, column);
+    case TypeKind::File:
+    case TypeKind::Function:
+        throw_error(fmt::format("formatting {:#} isn't supported", v.type), line, column);
     default: break;
     }
     ensure_type_defined(ctx, v.type);
-    std::string t = fresh_temp(ctx, "t");
+    std::string x = fresh_temp(ctx, "x");
     std::string cs = fresh_temp(ctx, "cs");
-    return fmt::format("{{ {} {} = {}; ktl_capstate {} = ktl_cap_begin(&{}); {}({}); ktl_cap_end({}); }}",
-                       c_type_name(v.type), t, v.text, cs, sb,
-                       repr ? repr_fn_name(v.type) : print_fn_name(v.type), t, cs);
+    return fmt::format("{{ {} {} = {}; ktl_capstate {} = ktl_cap_begin(&{}); {}({}); ktl_cap_end({}); }} ",
+                       c_type_name(v.type), x, v.text, cs, sb,
+                       repr ? repr_fn_name(v.type) : print_fn_name(v.type), x, cs);
 }
 
-std::string compile_to_str(CodegenContext &ctx, const CompiledExpr &v, bool repr) {
+std::string compile_to_str(CodegenContext &ctx, const CompiledExpr &v, bool repr, uint64_t line,
+                           uint64_t column) {
     switch (v.type.tag()) {
     case TypeKind::Int: return fmt::format("ktl_int_str({})", v.text);
     case TypeKind::Float: return fmt::format("ktl_float_str({})", v.text);
     case TypeKind::Bool: return fmt::format("ktl_bool_str({})", v.text);
-    case TypeKind::Str: return repr ? fmt::format("ktl_repr_str({})", v.text) : v.text;
+    case TypeKind::Str:
+        if (!repr) return v.text;
+        break;
     default: break;
     }
     std::string sb = fresh_temp(ctx, "sb");
-    return fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); {1} ktl_sb_done(&{0}); }})", sb,
-                       append_to_builder(ctx, sb, v, repr));
+    std::string code = append_to_builder(ctx, sb, v, repr, line, column);
+    return fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); {1}ktl_sb_done(&{0}); }})", sb, code);
 }
 
 std::string compile_format_field(CodegenContext &ctx, const std::string &sb,
@@ -45,16 +256,17 @@ std::string compile_format_field(CodegenContext &ctx, const std::string &sb,
     if (const auto *lit = std::get_if<FStringSegment::Literal>(&segment.kind))
         return fmt::format("ktl_sb_add(&{}, {}); ", sb, c_str_literal(lit->text));
     const auto &field = std::get<FStringSegment::Field>(segment.kind);
-    if (field.spec || (field.conversion && *field.conversion == 'a'))
-        throw_error("format specifications in f-strings aren't supported yet", field.expr.line,
-                    field.expr.column);
+    uint64_t line = field.expr.line, column = field.expr.column;
     CompiledExpr value = compile_expr(ctx, field.expr);
-    if (value.type.is<Type::NoValue>())
-        throw_error("this expression has no value", field.expr.line, field.expr.column);
-    if (value.type.is<Type::File>() || value.type.is<Type::Function>())
-        throw_error(fmt::format("formatting {:#} isn't supported", value.type), field.expr.line,
-                    field.expr.column);
-    return append_to_builder(ctx, sb, value, field.conversion && *field.conversion == 'r') + " ";
+    if (field.conversion && *field.conversion != 'r' && *field.conversion != 's')
+        throw_error(fmt::format("the !{} conversion isn't supported (use !r or !s)", *field.conversion),
+                    line, column);
+    bool repr = field.conversion == 'r';
+    // An empty spec formats as no spec does, in Python as here.
+    if (!field.spec || field.spec->empty()) return append_to_builder(ctx, sb, value, repr, line, column);
+    if (value.type.is<Type::NoValue>()) throw_error("this expression has no value", line, column);
+    if (field.conversion) value = {compile_to_str(ctx, value, repr, line, column), Type::str()};
+    return apply_format_spec(ctx, sb, value, *field.spec, line, column);
 }
 
 } // namespace kestal

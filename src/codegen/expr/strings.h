@@ -2,6 +2,10 @@
 // builder, str() and repr() of any value, and the appending of a value to a
 // builder. Scalars use the runtime's number texts; every other value is
 // printed by its print function into the builder through an output capture.
+// A format spec is parsed at compile time; printf lays out the fields where
+// its output is Python's, and the runtime's `ktl_fs_*` layout functions the
+// rest (signed hexadecimal, '#' forms, zero fill with an alignment, '%',
+// floats without a type letter, text padded by characters).
 #pragma once
 
 #include "codegen/mod/context.h"
@@ -11,13 +15,18 @@
 namespace kestal {
 
 // The C statements appending one f-string segment to the builder `sb`.
-// Throws for format specifications and conversions not supported yet.
+// Throws the errors of the field's expression, of an unsupported conversion
+// and of a spec that is malformed or doesn't apply to the value's Type.
 std::string compile_format_field(CodegenContext &ctx, const std::string &sb,
                                  const FStringSegment &segment);
-// The C statement appending a value to the builder `sb`.
+// The C statement appending a value to the builder `sb` (its repr when
+// `repr` is set). Throws "this expression has no value" at the given
+// position for a value-less expression.
 std::string append_to_builder(CodegenContext &ctx, const std::string &sb, const CompiledExpr &value,
-                              bool repr);
-// The C text of str(value), or repr(value) when `repr` is set.
-std::string compile_to_str(CodegenContext &ctx, const CompiledExpr &value, bool repr);
+                              bool repr, uint64_t line, uint64_t column);
+// The C text of str(value), or repr(value) when `repr` is set; throws as
+// append_to_builder does.
+std::string compile_to_str(CodegenContext &ctx, const CompiledExpr &value, bool repr, uint64_t line,
+                           uint64_t column);
 
 } // namespace kestal

@@ -1,6 +1,8 @@
-// Plain assignments and declarations. A name takes a Type at its first
-// store and keeps it: a later store converts to it, or asks the owner of
-// the frame to compile again with a wider Type, or fails.
+// Plain, unpacking and augmented assignments. A name takes a Type at its
+// first store and keeps it: a later store converts to it, or asks the owner
+// of the frame to compile again with a wider Type, or fails. A parallel
+// assignment `a, b = b, a` evaluates every value into a temporary before
+// the first store, so it swaps.
 #include "codegen/expr/expr.h"
 #include "codegen/mod/analyses.h"
 #include "codegen/mod/ctypes.h"
@@ -53,7 +55,90 @@ void store_to_name(CodegenContext &ctx, const Expr &target, const std::string &n
     update_facts_on_assign(ctx, target, held, value.type);
 }
 
+// The element (text and Type) each of `count` targets receives from an
+// unpacked value; a list value also gives its run-time length check.
+std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &type, size_t count,
+                                          std::string &setup, uint64_t line, uint64_t column) {
+    std::vector<CompiledExpr> out;
+    if (const auto *list = type.as<Type::List>()) {
+        setup += fmt::format("ktl_unpack_check({}->len, {}); ", value, count);
+        for (size_t i = 0; i < count; ++i)
+            out.push_back({fmt::format("{}->data[{}]", value, i), *list->element});
+        return out;
+    }
+    if (const auto *tuple = type.as<Type::Tuple>()) {
+        if (tuple->elements.size() != count)
+            throw_error(fmt::format("can't unpack {} values into {} targets", tuple->elements.size(),
+                                    count),
+                        line, column);
+        for (size_t i = 0; i < count; ++i)
+            out.push_back({fmt::format("{}.f{}", value, i), tuple->elements[i]});
+        return out;
+    }
+    throw_error(fmt::format("can't unpack {:#} into {} targets", type, count), line, column);
+}
+
+// Restores the frame's indentation when a block is left, also by an error.
+class IndentGuard {
+  public:
+    explicit IndentGuard(CodegenContext &ctx) : frame_(ctx.frame()), indent_(frame_.indent) {
+        ++frame_.indent;
+    }
+    ~IndentGuard() { frame_.indent = indent_; }
+    IndentGuard(const IndentGuard &) = delete;
+    IndentGuard &operator=(const IndentGuard &) = delete;
+
+  private:
+    FunctionFrame &frame_;
+    unsigned indent_;
+};
+
 } // namespace
+
+void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets, const std::string &value,
+                     const Type &type, uint64_t line, uint64_t column) {
+    std::string t = fresh_temp(ctx, "t");
+    ensure_type_defined(ctx, type);
+    emit_line(ctx, "{} {} = {};", c_type_name(type), t, value);
+    std::string setup;
+    std::vector<CompiledExpr> elements = unpack_elements(t, type, targets.size(), setup, line, column);
+    if (!setup.empty()) emit_line(ctx, setup.substr(0, setup.size() - 1));
+    for (size_t i = 0; i < targets.size(); ++i) store_to_target(ctx, targets[i], std::nullopt, elements[i]);
+}
+
+void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s) {
+    emit_line(ctx, "{");
+    {
+        IndentGuard indent(ctx);
+        const auto *display = s.value.as<Expr::Tuple>();
+        if (display && display->elements.size() == s.targets.size()) {
+            std::vector<CompiledExpr> held;
+            for (size_t i = 0; i < s.targets.size(); ++i) {
+                const Expr &element = display->elements[i];
+                std::optional<Type> expected = infer_declared_type(ctx, s.targets[i]);
+                CompiledExpr c = compile_expr(ctx, element, expected ? &*expected : nullptr);
+                if (c.type.is<Type::NoValue>())
+                    throw_error("this expression has no value", element.line, element.column);
+                std::string t = fresh_temp(ctx, "t");
+                ensure_type_defined(ctx, c.type);
+                emit_line(ctx, "{} {} = {};", c_type_name(c.type), t, c.text);
+                held.push_back({t, c.type});
+            }
+            for (size_t i = 0; i < s.targets.size(); ++i)
+                store_to_target(ctx, s.targets[i], std::nullopt, held[i]);
+        } else if (display) {
+            throw_error(fmt::format("can't unpack {} values into {} targets", display->elements.size(),
+                                    s.targets.size()),
+                        s.value.line, s.value.column);
+        } else {
+            CompiledExpr value = compile_expr(ctx, s.value);
+            if (value.type.is<Type::NoValue>())
+                throw_error("this expression has no value", s.value.line, s.value.column);
+            assign_unpacked(ctx, s.targets, value.text, value.type, s.value.line, s.value.column);
+        }
+    }
+    emit_line(ctx, "}");
+}
 
 void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assign &s) {
     if (s.annotation)
@@ -78,9 +163,108 @@ void store_to_target(CodegenContext &ctx, const Expr &target, const std::optiona
         store_to_name(ctx, target, n->name, annotation, value);
         return;
     }
-    if (target.is<Expr::Attribute>() || target.is<Expr::Index>() || target.is<Expr::Slice>() ||
-        target.is<Expr::Tuple>())
-        throw_error("assigning to this kind of target isn't supported yet", target.line,
+    if (const auto *t = target.as<Expr::Tuple>()) {
+        assign_unpacked(ctx, t->elements, value.text, value.type, target.line, target.column);
+        return;
+    }
+    if (target.is<Expr::Attribute>())
+        throw_error("assigning to an attribute isn't supported yet", target.line, target.column);
+    if (target.is<Expr::Index>())
+        throw_error("assigning to an element isn't supported yet", target.line, target.column);
+    if (target.is<Expr::Slice>())
+        throw_error("assigning to a slice isn't supported yet", target.line, target.column);
+    throw_error("can't assign to this expression", target.line, target.column);
+}
+
+namespace {
+
+// The in-place set update of `target op= value` on a set target, when the
+// operator is one of `-`, `&`, `|`, `^`; none for other targets and operators.
+std::optional<std::string> set_update_line(const std::string &target, const Type &target_type, BinOp op,
+                                           const CompiledExpr &value, const Expr &value_expr) {
+    const auto *set = target_type.as<Type::Set>();
+    if (!set) return std::nullopt;
+    std::string_view word;
+    if (op == BinOp::Sub) word = "diff_update";
+    if (op == BinOp::BitAnd) word = "and_update";
+    if (op == BinOp::BitOr) word = "merge";
+    if (op == BinOp::BitXor) word = "xor_update";
+    if (word.empty()) return std::nullopt;
+    if (!(value.type == target_type))
+        throw_error(fmt::format("unsupported operand types for {}=: {} and {}", binop_symbol(op),
+                                target_type, value.type),
+                    value_expr.line, value_expr.column);
+    return fmt::format("{}_{}({}, {});", set_c_name(*set->element), word, target, value.text);
+}
+
+[[noreturn]] void aug_result_error(const std::string &name, const Type &held, BinOp op,
+                                   const Type &result, const Expr &target) {
+    throw_error(fmt::format("'{}' holds {:#}, but `{}=` here would produce {:#}", name, held,
+                            binop_symbol(op), result),
+                target.line, target.column);
+}
+
+// One piece: the variable form's steps share the variable and its Type.
+void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string &name, BinOp op,
+                     const Expr &value_expr) {
+    std::optional<Variable> var = lookup_local(ctx, name);
+    if (!var) {
+        // A module variable that no function reads freely lives in the
+        // module's own frame rather than among the globals; it is a global
+        // all the same.
+        const FunctionFrame &module = *ctx.frames.front();
+        bool module_variable = module.is_module_level && module.locals.count(name);
+        if (lookup_var(ctx, name) || module_variable)
+            throw_error(fmt::format("can't modify global '{}' inside a function without `global {}`",
+                                    name, name),
+                        target.line, target.column);
+        throw_error(fmt::format("name '{}' is not defined", name), target.line, target.column);
+    }
+    const Type &held = var->type;
+    if (const auto *opt = held.as<Type::Optional>(); opt && is_known_non_none(ctx, name)) {
+        const Type &inner = *opt->inner;
+        CompiledExpr value = compile_expr(ctx, value_expr, &inner);
+        CompiledExpr left{unwrap_optional_text(var->text, inner), inner};
+        CompiledExpr r = compile_binary_op(ctx, op, left, value, target);
+        auto converted = coerce_expr(r.text, r.type, held);
+        if (!converted) aug_result_error(name, held, op, r.type, target);
+        emit_line(ctx, "{} = {};", var->text, *converted);
+        return;
+    }
+    CompiledExpr value = compile_expr(ctx, value_expr, &held);
+    if (const auto *list = held.as<Type::List>(); list && op == BinOp::Add) {
+        if (!(value.type == held))
+            throw_error(fmt::format("can't extend {:#} with {:#}", held, value.type), value_expr.line,
+                        value_expr.column);
+        emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), var->text, value.text);
+        return;
+    }
+    if (auto line = set_update_line(var->text, held, op, value, value_expr)) {
+        emit_line(ctx, *line);
+        return;
+    }
+    CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{var->text, held}, value, target);
+    if (auto converted = coerce_expr(r.text, r.type, held)) {
+        emit_line(ctx, "{} = {};", var->text, *converted);
+        return;
+    }
+    auto wider = assign_local_type(ctx, name, held, r.type);
+    if (!wider) aug_result_error(name, held, op, r.type, target);
+    throw request_var_widening(ctx, name, *wider, target.line, target.column);
+}
+
+} // namespace
+
+void compile_aug_assign(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value) {
+    if (const auto *n = target.as<Expr::Name>()) {
+        aug_assign_name(ctx, target, n->name, op, value);
+        return;
+    }
+    if (target.is<Expr::Attribute>())
+        throw_error("augmented assignment to an attribute isn't supported yet", target.line,
+                    target.column);
+    if (target.is<Expr::Index>())
+        throw_error("augmented assignment to an element isn't supported yet", target.line,
                     target.column);
     throw_error("can't assign to this expression", target.line, target.column);
 }

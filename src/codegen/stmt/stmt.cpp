@@ -129,8 +129,8 @@ void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
                        emit_line(ctx, "{};", e.text);
                    },
                    [&](const Stmt::Assign &s) { compile_assign_stmt(ctx, stmt, s); },
-                   [&](const Stmt::Unpack &) { not_supported(stmt, "unpacking assignment"); },
-                   [&](const Stmt::AugAssign &) { not_supported(stmt, "augmented assignment"); },
+                   [&](const Stmt::Unpack &s) { compile_unpack_stmt(ctx, s); },
+                   [&](const Stmt::AugAssign &s) { compile_aug_assign(ctx, s.target, s.op, s.value); },
                    [&](const Stmt::If &s) { compile_if_stmt(ctx, s); },
                    [&](const Stmt::While &s) { compile_while_stmt(ctx, s); },
                    [&](const Stmt::For &) { not_supported(stmt, "a for loop"); },

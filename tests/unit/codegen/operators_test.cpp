@@ -1,0 +1,125 @@
+// Operators, boolean values and augmented assignment as generated C: the
+// forms a program's output can't show (the division that needs no zero
+// check, shifts that never mask their count, the temporaries of optional
+// equality), the Types the boolean operators give, and the unchecked build.
+#include "codegen_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kestal::testing {
+namespace {
+
+// The generated program section: the C text after the runtime.
+std::string program_c(const std::string &source) {
+    std::string c = generate(source).c_text;
+    size_t at = c.find("/* ======== program ======== */");
+    EXPECT_NE(at, std::string::npos);
+    return at == std::string::npos ? c : c.substr(at);
+}
+
+struct TextCase {
+    const char *source;
+    const char *present;
+    const char *absent;
+};
+
+TEST(CodegenOperators, GeneratedTexts) {
+    std::vector<TextCase> cases = {
+        // A non-zero literal divisor needs no check; a variable or 0 does.
+        {"n = 7\nprint(n / 2)\n", "(((double)v_n) / ((double)INT64_C(2)))", "ktl_fdiv"},
+        {"n = 7\nprint(n / 2.5)\n", "(((double)v_n) / ((double)2.5))", "ktl_fdiv"},
+        {"n = 7\nprint(1 / n)\n", "ktl_fdiv(((double)INT64_C(1)), ((double)v_n))", nullptr},
+        {"n = 7\nprint(n / 0)\n", "ktl_fdiv(((double)v_n), ((double)INT64_C(0)))", nullptr},
+        // An int and a float compare exactly, the int first.
+        {"n = 7\nx = 2.5\nprint(x < n, n != x)\n", "ktl_if_gt(v_n, v_x)", "((double)v_n)"},
+        {"n = 7\nx = 2.5\nprint(n != x)\n", "(!ktl_if_eq(v_n, v_x))", nullptr},
+        // Shifts go through the runtime with the count as it is.
+        {"n = 7\nprint(n << 70, n >> n)\n", "ktl_shl(v_n, INT64_C(70))", "& 63"},
+        {"n = 7\nprint(n >> n)\n", "ktl_shr(v_n, v_n)", "& 63"},
+        {"n = 7\nprint(n ** 0.5)\n", "ktl_fpow(((double)v_n), 0.5)", " pow("},
+        // An optional compared with a plain value: one temporary each.
+        {"def f(x: int | None) -> bool:\n    return x == 3\nprint(f(None))\n", "!(!(_q", nullptr},
+        {"def f(x: int | None) -> bool:\n    return 3 != x\nprint(f(None))\n", "int64_t _x",
+         nullptr},
+        // Two bool operands give plain && without a temporary.
+        {"a = True\nb = False\nprint(a and b)\n", "(v_a && v_b)", "_ao"},
+        {"a = 1\nb = 2\nprint(a or b)\n", "int64_t _ao = v_a", nullptr},
+    };
+    for (const TextCase &c : cases) {
+        SCOPED_TRACE(c.source);
+        std::string text = program_c(c.source);
+        EXPECT_NE(text.find(c.present), std::string::npos) << text;
+        if (c.absent) {
+            EXPECT_EQ(text.find(c.absent), std::string::npos) << text;
+        }
+    }
+}
+
+// The Type of a value shows in the message of a later store of a str.
+TEST(CodegenOperators, AndOrValueTypesWithStaticallyKnownLeft) {
+    struct Case {
+        const char *expr;
+        const char *held;
+    };
+    std::vector<Case> cases = {
+        {"p is not None and p + 1", "an int"},
+        {"p is None or p * 2.0", "a float"},
+        {"p is None and p + 1", "a bool"},
+        {"p is not None or p + 1", "a bool"},
+        {"q or 5", "an int"},
+        {"q and 5", "an int | None"},
+    };
+    for (const Case &c : cases) {
+        std::string source = std::string("def f(p: int, q: int | None) -> None:\n    v = ") +
+                             c.expr + "\n    v = \"s\"\n\n\nf(1, None)\n";
+        EXPECT_EQ(rejection(source), "3:5: can't assign a str to 'v', which holds " +
+                                         std::string(c.held) + " (a variable keeps one type)")
+            << c.expr;
+    }
+    // Undecided, the left operand's own value is one of the results.
+    EXPECT_EQ(
+        rejection("def f(q: int | None) -> None:\n    v = q is not None and q + 1\n\n\nf(None)\n"),
+        "2:9: `and` here gives either a bool or an int, and a Kestal value has one type");
+}
+
+TEST(CodegenOperators, RejectedOperands) {
+    struct Case {
+        const char *source;
+        const char *error;
+    };
+    std::vector<Case> cases = {
+        {"print(1 + True)\n", "1:7: unsupported operand types for +: int and bool"},
+        {"print(True + True)\n", "1:7: unsupported operand types for +: bool and bool"},
+        {"print(1.5 & 1)\n", "1:7: unsupported operand types for &: float and int"},
+        {"print(1.0 >> 1)\n", "1:7: unsupported operand types for >>: float and int"},
+        {"print(\"a\" < 1)\n", "1:7: unsupported operand types for <: str and int"},
+        {"print(1 in \"abc\")\n", "1:7: unsupported operand types for in: int and str"},
+        {"print(\"%s\" % \"x\")\n", "1:7: %-formatting isn't supported; use an f-string: f\"{x}\""},
+        {"print(1.5 is not 2.5)\n",
+         "1:7: 'is not' compares objects, lists, dicts, sets and files by identity; use == to "
+         "compare float and float"},
+        {"x = 1\nx //= \"a\"\n", "2:1: unsupported operand types for //: int and str"},
+        {"x = True\nx += True\n", "2:1: unsupported operand types for +: bool and bool"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(rejection(c.source), c.error) << c.source;
+}
+
+// Unchecked, a negative count shifts everything out instead of raising,
+// and a count of 64 or more still gives 0 or -1; a zero base to a negative
+// power gives C's infinity.
+TEST(CodegenOperators, UncheckedShiftsAndPowers) {
+    std::string source = "n = -1\nbig = 64\nz = 0.0\n"
+                         "print(5 << n, -5 >> n, 5 >> n, 3 << big, -3 >> big, z ** n)\n";
+    std::string c = "#define KTL_UNCHECKED 1\n" + generate(source).c_text;
+    RunResult r = build_and_run(c, "operators_unchecked_shifts");
+    ASSERT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0 -1 0 0 -1 inf\n");
+}
+
+} // namespace
+} // namespace kestal::testing
