@@ -6,27 +6,6 @@
 #include "kestal_runtime.c"
 #include "test_support.h"
 
-static void kt_exc_line(void *o) {
-    ktl_exc *e = (ktl_exc *)o;
-    const char *n = ktl_class_name(e->cls);
-    ktl_write(n, strlen(n));
-    ktl_write(": ", 2);
-    ktl_print_s(e->str);
-    ktl_newline();
-}
-
-#define KT_TRY(stmt)                                                                               \
-    do {                                                                                           \
-        ktl_handler h_;                                                                            \
-        ktl_try_enter(&h_);                                                                        \
-        if (ktl_setjmp(h_.jb) == 0) {                                                              \
-            stmt;                                                                                  \
-            ktl_htop = h_.prev;                                                                    \
-        } else {                                                                                   \
-            kt_exc_line(ktl_try_land(&h_));                                                        \
-        }                                                                                          \
-    } while (0)
-
 static void pi(int64_t v) {
     ktl_print_i(v);
     ktl_write(" ", 1);

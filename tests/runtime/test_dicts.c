@@ -6,41 +6,17 @@
 // The collector runs at every page refill, so everything is checked under it.
 // env: KESTAL_GC_MIN=1
 #include "kestal_runtime.c"
+#define KT_RAND_SEED 777
 #include "test_support.h"
 
 KTL_DEFINE_DICT(D_ii, int64_t, int64_t, ktl_hash_i, KTL_EQ, ktl_print_i, ktl_print_i, KTL_EQ, KTL_NOSCAN)
 KTL_DEFINE_DICT(D_si, ktl_str, int64_t, ktl_hash_s, KTL_STR_EQ, ktl_print_repr_s, ktl_print_i, KTL_EQ,
                 KTL_SCAN)
 
-static uint64_t kt_lcg = 777;
-static int64_t kt_rand(int64_t n) {
-    kt_lcg = kt_lcg * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (int64_t)((kt_lcg >> 33) % (uint64_t)n);
-}
-
 static void kt_pd(D_ii *d) {
     ktl_print_D_ii(d);
     ktl_newline();
 }
-
-static void kt_print_exc(ktl_exc *e) {
-    ktl_write(ktl_class_name(e->cls), strlen(ktl_class_name(e->cls)));
-    ktl_write(": ", 2);
-    ktl_print_s(e->str);
-    ktl_newline();
-}
-
-#define KT_TRY(stmt)                                                                               \
-    do {                                                                                           \
-        ktl_handler h_;                                                                            \
-        ktl_try_enter(&h_);                                                                        \
-        if (ktl_setjmp(h_.jb) == 0) {                                                              \
-            stmt;                                                                                  \
-            ktl_htop = h_.prev;                                                                    \
-        } else {                                                                                   \
-            kt_print_exc((ktl_exc *)ktl_try_land(&h_));                                            \
-        }                                                                                          \
-    } while (0)
 
 static ktl_str kt_key(int64_t i) {
     char buf[32];

@@ -78,12 +78,7 @@ static void b_return_through_cleanup(void) {
 }
 
 static ktl_str kt_capture_repr(void *e) {
-    ktl_sb b;
-    ktl_sb_init(&b);
-    ktl_capstate cs = ktl_cap_begin(&b);
-    ktl_print_exc_repr(e);
-    ktl_cap_end(cs);
-    return ktl_sb_done(&b);
+    return KT_CAPTURE(ktl_print_exc_repr(e));
 }
 
 static void kt_churn(void) {

@@ -11,12 +11,7 @@ KTL_DEFINE_DICT(D_sLi, ktl_str, L_i *, ktl_hash_s, KTL_STR_EQ, ktl_print_repr_s,
                 KTL_SCAN)
 
 static ktl_str kt_dict_str(D_sLi *d) {
-    ktl_sb b;
-    ktl_sb_init(&b);
-    ktl_capstate cs = ktl_cap_begin(&b);
-    ktl_print_D_sLi(d);
-    ktl_cap_end(cs);
-    return ktl_sb_done(&b);
+    return KT_CAPTURE(ktl_print_D_sLi(d));
 }
 
 static void ktl_main(void) {

@@ -15,27 +15,6 @@ static const int64_t kt_steps[] = {1, 2, 3, -1, -2, -4, 10};
 #define KT_NB ((int)(sizeof kt_bounds / sizeof kt_bounds[0]))
 #define KT_NS ((int)(sizeof kt_steps / sizeof kt_steps[0]))
 
-static void kt_print_exc(ktl_exc *e) {
-    const char *n = ktl_class_name(e->cls);
-    ktl_write(n, strlen(n));
-    ktl_write(": ", 2);
-    ktl_print_s(e->str);
-    ktl_newline();
-}
-
-// Runs stmt under a handler; an exception prints "Class: text".
-#define KT_TRY(stmt)                                                                               \
-    do {                                                                                           \
-        ktl_handler h_;                                                                            \
-        ktl_try_enter(&h_);                                                                        \
-        if (ktl_setjmp(h_.jb) == 0) {                                                              \
-            stmt;                                                                                  \
-            ktl_htop = h_.prev;                                                                    \
-        } else {                                                                                   \
-            kt_print_exc((ktl_exc *)ktl_try_land(&h_));                                            \
-        }                                                                                          \
-    } while (0)
-
 static L_i *kt_range_list(int64_t from, int64_t n) {
     L_i *l = L_i_new(0);
     for (int64_t i = 0; i < n; i++) L_i_push(l, from + i);

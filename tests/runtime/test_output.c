@@ -9,12 +9,7 @@
 #include "test_support.h"
 
 static ktl_str kt_list_str(L_i *l) {
-    ktl_sb b;
-    ktl_sb_init(&b);
-    ktl_capstate cs = ktl_cap_begin(&b);
-    ktl_print_L_i(l);
-    ktl_cap_end(cs);
-    return ktl_sb_done(&b);
+    return KT_CAPTURE(ktl_print_L_i(l));
 }
 
 static void kt_fill(char c, size_t n) {

@@ -8,24 +8,6 @@
 static const int64_t kt_ends[] = {INT64_MIN, INT64_MIN + 1, -10, -1, 0, 1, 3, 10, INT64_MAX - 1, INT64_MAX};
 static const int64_t kt_steps[] = {1, 2, 3, -1, -2, -7, INT64_MAX, INT64_MIN, 5};
 
-static void kt_print_exc(ktl_exc *e) {
-    ktl_write(ktl_class_name(e->cls), strlen(ktl_class_name(e->cls)));
-    ktl_write(": ", 2);
-    ktl_print_s(e->str);
-}
-
-#define KT_TRY(stmt)                                                                               \
-    do {                                                                                           \
-        ktl_handler h_;                                                                            \
-        ktl_try_enter(&h_);                                                                        \
-        if (ktl_setjmp(h_.jb) == 0) {                                                              \
-            stmt;                                                                                  \
-            ktl_htop = h_.prev;                                                                    \
-        } else {                                                                                   \
-            kt_print_exc((ktl_exc *)ktl_try_land(&h_));                                            \
-        }                                                                                          \
-    } while (0)
-
 static void ktl_main(void) {
     ktl_range prev = ktl_range_new(0, 0, 1);
     for (int a = 0; a < 10; a++)
@@ -34,7 +16,7 @@ static void ktl_main(void) {
                 ktl_range r = ktl_range_new(kt_ends[a], kt_ends[b], kt_steps[s]);
                 ktl_print_range(r);
                 ktl_putc(' ');
-                KT_TRY(ktl_print_i(ktl_range_len_checked(r)));
+                KT_TRY_INLINE(ktl_print_i(ktl_range_len_checked(r)));
                 KT_CHECK(ktl_range_len(r) == (int64_t)(ktl_range_ulen(r) > INT64_MAX ? INT64_MAX : ktl_range_ulen(r)));
                 ktl_putc(' ');
                 const int64_t xs[] = {r.start, r.stop, r.start + r.step, r.stop - 1, 0, INT64_MIN, INT64_MAX, 2};
@@ -42,7 +24,7 @@ static void ktl_main(void) {
                 const int64_t is[] = {0, 1, -1, -2, 5};
                 for (int k = 0; k < 5; k++) {
                     ktl_putc(' ');
-                    KT_TRY(ktl_print_i(ktl_range_at(r, is[k])));
+                    KT_TRY_INLINE(ktl_print_i(ktl_range_at(r, is[k])));
                 }
                 ktl_putc(' ');
                 ktl_print_b(ktl_range_eq(r, prev));
@@ -55,6 +37,6 @@ static void ktl_main(void) {
                                  ktl_range_new(eqs[k][3], eqs[k][4], eqs[k][5])));
     }
     ktl_newline();
-    KT_TRY(ktl_range_new(1, 2, 0));
+    KT_TRY_INLINE(ktl_range_new(1, 2, 0));
     ktl_newline();
 }

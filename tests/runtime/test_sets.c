@@ -6,6 +6,7 @@
 // The collector runs at every page refill, so everything is checked under it.
 // env: KESTAL_GC_MIN=1
 #include "kestal_runtime.c"
+#define KT_RAND_SEED 12345
 #include "test_support.h"
 
 typedef struct T_2ii { int64_t f0; int64_t f1; } T_2ii;
@@ -18,12 +19,6 @@ KTL_DEFINE_SET(S_T_2ii, T_2ii, T_2ii_pyhash, T_2ii_eq, ktl_print_T_2ii)
 KTL_DEFINE_SET(S_b, bool, ktl_pyhash_b, KTL_EQ, ktl_print_b)
 
 #define P61 (((int64_t)1 << 61) - 1)
-
-static uint64_t kt_lcg = 12345;
-static int64_t kt_rand(int64_t n) {
-    kt_lcg = kt_lcg * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (int64_t)((kt_lcg >> 33) % (uint64_t)n);
-}
 
 // A value from a pool rich in collisions: small ints, multiples of 8 and 32,
 // ints equal modulo 2^61 - 1, -1 and -2 (both hash to -2).
@@ -52,25 +47,6 @@ static S_i *kt_random_set(int64_t n) {
     for (int64_t i = 0; i < n / 3; i++) S_i_discard(s, kt_value());
     return s;
 }
-
-static void kt_print_exc(ktl_exc *e) {
-    ktl_write(ktl_class_name(e->cls), strlen(ktl_class_name(e->cls)));
-    ktl_write(": ", 2);
-    ktl_print_s(e->str);
-    ktl_newline();
-}
-
-#define KT_TRY(stmt)                                                                               \
-    do {                                                                                           \
-        ktl_handler h_;                                                                            \
-        ktl_try_enter(&h_);                                                                        \
-        if (ktl_setjmp(h_.jb) == 0) {                                                              \
-            stmt;                                                                                  \
-            ktl_htop = h_.prev;                                                                    \
-        } else {                                                                                   \
-            kt_print_exc((ktl_exc *)ktl_try_land(&h_));                                            \
-        }                                                                                          \
-    } while (0)
 
 static void kt_displays(void) {
     const int64_t a[] = {3, 1, 2}, b[] = {10, 1, 100, 5}, c[] = {-1, -2, 5, P61, 0};

@@ -7,6 +7,7 @@
 // The collector runs at every page refill, so everything is checked under it.
 // env: KESTAL_GC_MIN=1
 #include "kestal_runtime.c"
+#define KT_RAND_SEED 99
 #include "test_support.h"
 
 typedef struct Obj {
@@ -56,12 +57,6 @@ static void kt_check_chaos(void (*sort)(int64_t *, int64_t), int64_t n) {
         KT_CHECK(a[i] >= 0 && a[i] < n && !seen[a[i]]);
         seen[a[i]] = true;
     }
-}
-
-static uint64_t kt_lcg = 99;
-static int64_t kt_rand(int64_t n) {
-    kt_lcg = kt_lcg * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (int64_t)((kt_lcg >> 33) % (uint64_t)n);
 }
 
 static const double kt_pool[] = {0.0, -0.0, 1.0, -1.0, 0.5, -0.0, 2.5};

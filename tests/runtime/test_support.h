@@ -9,12 +9,17 @@
  * Before including it a test may define:
  *   KTL_TEST_SRC_NAME    the source path shown in tracebacks ("test.ktl");
  *   KTL_TEST_CLASSES(X)  extra classes X(Name, base id), ids from 27 on,
- *                        named KT_C_Name in the enumeration below.
+ *                        named KT_C_Name in the enumeration below;
+ *   KT_RAND_SEED         the first state of kt_rand (1).
  * Program globals that must survive collections go in `ktl_G.slot`, which is
  * registered as a root like the generated globals struct. `ktl_src_name` may
  * be reassigned at run time, and `kt_exc_text_hook` stands in for a user
  * __str__. Checks: KT_CHECK(cond), KT_CHECK_STR(ktl_str, "text"); a failed
  * check names its line on standard error and exits with status 99.
+ * Output: KT_TRY(stmt) prints an exception stmt raises as "Class: text"
+ * (KT_TRY_INLINE without the line end), KT_CAPTURE(stmt) gives what stmt
+ * prints as a string. kt_rand(n) draws from [0, n) with a 64-bit LCG
+ * whose formula the python3 oracles repeat.
  */
 #ifndef KESTAL_TEST_SUPPORT_H
 #define KESTAL_TEST_SUPPORT_H
@@ -24,6 +29,9 @@
 #endif
 #ifndef KTL_TEST_CLASSES
 #define KTL_TEST_CLASSES(X)
+#endif
+#ifndef KT_RAND_SEED
+#define KT_RAND_SEED 1
 #endif
 
 enum {
@@ -140,6 +148,15 @@ static __attribute__((unused)) void kt_exc_line(void *o) {
 /* Runs stmt; an exception prints "Class: text" with no line end, for
    output that continues on the same line. */
 #define KT_TRY_INLINE(stmt) KT_TRY_WITH(stmt, kt_print_exc)
+
+/* Knuth's MMIX LCG; the top 31 bits of the state are the draw, because
+   the low bits of a power-of-two LCG have short periods. */
+static __attribute__((unused)) uint64_t kt_lcg = KT_RAND_SEED;
+
+static __attribute__((unused)) int64_t kt_rand(int64_t n) {
+    kt_lcg = kt_lcg * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (int64_t)((kt_lcg >> 33) % (uint64_t)n);
+}
 
 /* What stmt prints, as a string: the output is captured around it, the way
    str() of a container is built. */

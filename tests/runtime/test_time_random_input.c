@@ -9,25 +9,6 @@
 #include <signal.h>
 #include <sys/time.h>
 
-static void kt_print_exc(ktl_exc *e) {
-    ktl_write(ktl_class_name(e->cls), strlen(ktl_class_name(e->cls)));
-    ktl_write(": ", 2);
-    ktl_print_s(e->str);
-    ktl_newline();
-}
-
-#define KT_TRY(stmt)                                                                               \
-    do {                                                                                           \
-        ktl_handler h_;                                                                            \
-        ktl_try_enter(&h_);                                                                        \
-        if (ktl_setjmp(h_.jb) == 0) {                                                              \
-            stmt;                                                                                  \
-            ktl_htop = h_.prev;                                                                    \
-        } else {                                                                                   \
-            kt_print_exc((ktl_exc *)ktl_try_land(&h_));                                            \
-        }                                                                                          \
-    } while (0)
-
 static volatile int kt_alarms;
 static void kt_on_alarm(int sig) { kt_alarms++; }
 
