@@ -170,6 +170,15 @@ struct CodegenContext {
     bool uses_prange = false;
     bool uses_grouping = false;
 
+    // Evaluation-order hoisting (expr/hoisting.cpp): the name of every method
+    // of every class, built on first use (`classes` is fixed after set-up),
+    // and the side-effect answers for the nodes of the expression trees that
+    // are being compiled. A node is in `side_effect_memo` only while a
+    // `compile_expr` call on a tree that holds it is running, so an answer is
+    // never kept for a node that may already be freed.
+    std::optional<std::unordered_set<std::string>> method_names;
+    std::unordered_map<const Expr *, uint8_t> side_effect_memo;
+
     FunctionFrame &frame() { return *frames.back(); }
 };
 
