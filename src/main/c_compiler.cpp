@@ -216,6 +216,8 @@ void build_executable(const std::string &c_text, const std::string &output_path,
     }
     std::string c_file = c_file_path(*work, output_path);
     if (platform::Result<void> written = platform::write_file(c_file, c_text, 0600); !written) {
+        // A partly written file is of no use to anyone: don't leave it behind.
+        (void)platform::remove_file(c_file);
         fmt::print(stderr, "kestal: can't write {}: {}\n", c_file, written.error().text);
         exit_with_pause(1);
     }

@@ -15,6 +15,7 @@
 #include "platform/thread.h"
 #include "platform/utf8.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -185,6 +186,25 @@ void check_output_is_not_source(const std::string &output, const std::string &so
                          output));
 }
 
+// Refuses an output path the linker could not write because its folder is
+// missing or it names a folder: the C compiler's failure would otherwise be
+// reported as a fault of Kestal.
+void check_output_is_writable(const std::string &output) {
+    std::string folder = output;
+    size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    struct stat st;
+    int errnum = 0;
+    if (::stat(folder.c_str(), &st) != 0)
+        errnum = errno;
+    else if (!S_ISDIR(st.st_mode))
+        errnum = ENOTDIR;
+    else if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        errnum = EISDIR;
+    if (errnum != 0)
+        fail(fmt::format("kestal: can't write {}: {}", output, platform::os_error(errnum).text));
+}
+
 void build_command(const DriverOptions &options, const GeneratedC &generated) {
     std::string output;
     if (options.output_path) {
@@ -196,6 +216,7 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
         output = *default_output;
     }
     check_output_is_not_source(output, *options.source_path);
+    check_output_is_writable(output);
     BuildOptions build{generated.link_names, options.portable, options.static_link,
                        options.windowed, generated.imports_library};
     build_executable(generated.c_text, output, build);

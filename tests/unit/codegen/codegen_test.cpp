@@ -5,6 +5,7 @@
 
 #include "codegen/mod/emit.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -177,14 +178,20 @@ def count():
     total = 1.5
     return total
 print(count())
+def early(x):
+    if x:
+        return
+    return 5
+print(early(True), early(False))
 )";
     // widen() returns a float in both cases: a value keeps one type.
-    expect_runs(source, "return_types", "5 None\n1.0 2.5\nnot returned\n1.5\n");
+    expect_runs(source, "return_types", "5 None\n1.0 2.5\nnot returned\n1.5\nNone 5\n");
     CodegenOutput out = generate(source);
     std::vector<std::string> returns;
     for (const InstanceSummary &s : out.instances)
         returns.push_back(s.name + " -> " + type_display(s.return_type));
-    EXPECT_EQ(returns, (std::vector<std::string>{"bare -> None", "count -> float", "maybe -> int | None",
+    EXPECT_EQ(returns, (std::vector<std::string>{"bare -> None", "count -> float",
+                                                 "early -> int | None", "maybe -> int | None",
                                                  "nothing -> None", "widen -> float"}));
 }
 
@@ -312,6 +319,23 @@ print(x)
     expect_runs(source, "main_retry", "1.0\n2.5\nNone\n");
 }
 
+// Each widened variable costs one more attempt with one more forced name;
+// 64 names are forced at most, in a function and in the main body alike.
+TEST(CodegenWidening, AtMostSixtyFourForcedNames) {
+    auto widened = [](int count, const std::string &indent) {
+        std::string body;
+        for (int i = 0; i < count; ++i)
+            body += fmt::format("{0}x{1} = 1\n{0}x{1} = 1.5\n", indent, i);
+        return body;
+    };
+    EXPECT_EQ(rejection("def f():\n" + widened(64, "    ") + "    return x63\nprint(f())\n"),
+              "(none)");
+    EXPECT_EQ(rejection("def f():\n" + widened(65, "    ") + "    return x0\nprint(f())\n"),
+              "131:5: internal: widen 'x64'");
+    EXPECT_EQ(rejection(widened(64, "")), "(none)");
+    EXPECT_EQ(rejection(widened(65, "")), "130:1: internal: widen 'x64'");
+}
+
 TEST(CodegenOutputLists, EmptyProgramHasTablesAndEmptyMain) {
     CodegenOutput out = generate("");
     const std::string &c = out.c_text;
@@ -400,6 +424,75 @@ TEST(CodegenOutputLists, SourcePathIsEscaped) {
     EXPECT_EQ(r.out, "1\n");
 }
 
+// The C forms of calls, returns, literals and print, read from the text.
+TEST(CodegenTexts, CallsReturnsLiteralsAndPrint) {
+    std::string source = R"(def f(x):
+    return x
+print(f(1), f(1.5), f(2))
+def bare():
+    return
+bare()
+def g():
+    pass
+def h() -> int | None:
+    return g()
+print(h())
+y = 1
+def uses_global():
+    global y
+uses_global()
+def sub(a, b):
+    return a - b
+print(sub(b=f(1), a=f(2)), sub(1, 2), sub(a=1, b=2))
+print(1e16, 1e15, 0.0001, 0.00001, 1e999)
+print()
+w = 1
+w = 2.5
+print(w)
+print(1 if sub(5, 4) else 2.5)
+x = 5
+print(x if x is not None else undefined_name)
+)";
+    CodegenOutput out = generate(source);
+    const std::string &c = out.c_text;
+    auto has = [&](const std::string &text) { EXPECT_NE(c.find(text), std::string::npos) << text; };
+    // One instance per argument Type: f(2) reuses f(int).
+    has("static int64_t f_f__i(int64_t v_x) {");
+    has("static double f_f__f(double v_x) {");
+    has(" = f_f__i(INT64_C(2));");
+    std::vector<std::string> names;
+    for (const InstanceSummary &s : out.instances)
+        if (s.name == "f")
+            names.push_back(s.name);
+    EXPECT_EQ(names.size(), 2u);
+    // A bare return evaluates the no-value and returns.
+    has("static void f_bare__(void) {\n    ((uint8_t)0);\n    return;\n}\n");
+    // A call of a no-value function as the return of an optional.
+    has("static Q_i f_h__(void) {\n    f_g__();\n    return ((Q_i){0});\n");
+    // `global y` alone writes no line.
+    has("static void f_uses_global__(void) {\n}\n");
+    // Keyword calls go through `_a` temporaries declared in source order and
+    // passed in parameter order; positional calls are direct.
+    has("f_sub__ii(_a");
+    has("f_sub__ii(INT64_C(1), INT64_C(2))");
+    EXPECT_EQ(c.find("f_sub__ii(INT64_C(2), INT64_C(1))"), std::string::npos);
+    // Float literal texts.
+    has("= 1e16;");
+    has("= 1000000000000000.0;");
+    has("= 0.0001;");
+    has("= 1e-5;");
+    has("= INFINITY;");
+    has("({ ktl_newline(); });");
+    // The widened main-body variable is declared once, as a float.
+    has("    double v_w = {0};\n");
+    EXPECT_EQ(c.find("int64_t v_w"), std::string::npos);
+    // A conditional of int and float is a float; the int branch converts.
+    has(" ? ((double)INT64_C(1)) : 2.5)");
+    // `is not None` of a value that can't be None is decided when compiling:
+    // the other branch is never compiled, so its undefined name is no error.
+    EXPECT_EQ(c.find("undefined_name"), std::string::npos);
+}
+
 TEST(CodegenRejections, MessagesAndPositions) {
     struct Case {
         std::string source;
@@ -415,18 +508,24 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"def f(a, b, c):\n    return a\nf()\n",
          "3:1: f() missing 3 required arguments: 'a' and 'b' and 'c'"},
         {"def f(a, b=1):\n    return a\nf(b=2)\n", "3:1: f() missing 1 required argument: 'a'"},
-        {"def f(a, b):\n    return a\nf(1, z=2)\n", "3:8: f() got an unexpected keyword argument 'z'"},
-        {"def f(a, b):\n    return a\nf(1, a=2)\n", "3:8: f() got multiple values for argument 'a'"},
-        {"def f(x: float):\n    return x\nf(\"s\")\n", "3:1: argument 'x' of f() must be float, not str"},
-        {"def f(x: float):\n    return x\nf(True)\n", "3:1: argument 'x' of f() must be float, not bool"},
+        {"def f(a, b):\n    return a\nf(1, z=2)\n",
+         "3:8: f() got an unexpected keyword argument 'z'"},
+        {"def f(a, b):\n    return a\nf(1, a=2)\n",
+         "3:8: f() got multiple values for argument 'a'"},
+        {"def f(x: float):\n    return x\nf(\"s\")\n",
+         "3:1: argument 'x' of f() must be float, not str"},
+        {"def f(x: float):\n    return x\nf(True)\n",
+         "3:1: argument 'x' of f() must be float, not bool"},
         {"def f(x):\n    return x\ny = f\ny(1, 2)\n", "4:1: f() takes 1 argument but 2 were given"},
         {"def f():\n    pass\ng = f()\n", "3:1: can't assign: the right-hand side has no value"},
         {"return 1\n", "1:1: 'return' outside of a function"},
         {"break\n", "1:1: 'break' outside of a loop"},
         {"def f() -> int:\n    return \"a\"\nf()\n",
-         "2:12: returning a str from a function that returns int (add `-> str` to the def if intended)"},
+         "2:12: returning a str from a function that returns int (add `-> str` to the def if "
+         "intended)"},
         {"def f(x):\n    if x:\n        return 1\n    return \"a\"\nf(1)\n",
-         "4:12: returning a str from a function that returns int (add `-> str` to the def if intended)"},
+         "4:12: returning a str from a function that returns int (add `-> str` to the def if "
+         "intended)"},
         {"def f() -> None:\n    return 1\nf()\n",
          "2:5: this function returns nothing (`-> None`), but this returns an int"},
         {"def f() -> int:\n    return None\nf()\n",
@@ -434,18 +533,21 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"def f(x) -> int:\n    if x:\n        return 1\nf(1)\n",
          "1:1: f() can reach its end without a return (then Python returns None); add a return, or "
          "annotate it `-> int | None`"},
-        {"def f(n):\n    return f(n)(1)\nf(1)\n",
-         "2:12: can't infer what recursive function 'f' returns at this point; annotate it, e.g. `def "
-         "f(...) -> int:`"},
+        {"def f(n):\n    return f(n)(1)\nf(1)\n", "2:12: can't infer what recursive function 'f' "
+                                                  "returns at this point; annotate it, e.g. `def "
+                                                  "f(...) -> int:`"},
         {"def f(a=[]):\n    return a\n",
          "1:9: default values must be constants (numbers, strings, bools or tuples of those)"},
         {"def f(x: Foo):\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
         {"def f(x: Foo | None):\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
-        {"def f(x: Optional[Foo]):\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
+        {"def f(x: Optional[Foo]):\n    pass\n",
+         "1:1: unknown type 'Foo' (no class with that name)"},
         {"def f() -> list[Foo]:\n    pass\n", "1:1: unknown type 'Foo' (no class with that name)"},
         {"x: Foo | None = None\n", "1:1: unknown type 'Foo' (no class with that name)"},
-        {"x = 1\nx = \"a\"\n", "2:1: can't assign a str to 'x', which holds an int (a variable keeps one type)"},
-        {"x: int = 1\nx: float = 2.0\n", "2:1: 'x' is already an int; it can't be redeclared as float"},
+        {"x = 1\nx = \"a\"\n",
+         "2:1: can't assign a str to 'x', which holds an int (a variable keeps one type)"},
+        {"x: int = 1\nx: float = 2.0\n",
+         "2:1: 'x' is already an int; it can't be redeclared as float"},
         {"x: int = \"a\"\n", "1:1: can't assign a str to 'x', declared as int"},
         {"n = 5\nn()\n", "2:1: 'n' is an int, which can't be called"},
         {"print(-True)\n", "1:7: bad operand type for unary -: bool"},
@@ -456,10 +558,42 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"print(1, color=5)\n", "1:16: print(color=...) must be a str"},
         {"def f():\n    pass\nprint(f())\n", "3:7: this expression has no value to print"},
         {"x = len\nprint(x)\n", "2:7: printing a function isn't supported"},
-        {"zip(a, b)\n",
-         "1:1: zip() can only be used where it's iterated: in a for loop, a comprehension, or passed to "
-         "list(), sum(), ..."},
+        {"zip(a, b)\n", "1:1: zip() can only be used where it's iterated: in a for loop, a "
+                        "comprehension, or passed to "
+                        "list(), sum(), ..."},
         {"print(1 + \"a\")\n", "1:7: unsupported operand types for +: int and str"},
+        {"def f():\n    return 1\nf(1)\n", "3:1: f() takes 0 arguments but 1 were given"},
+        {"def f(a, b, c=1):\n    return a\nf(c=1)\n",
+         "3:1: f() missing 2 required arguments: 'a' and 'b'"},
+        {"def f():\n    return y\nf()\n", "2:12: name 'y' is not defined"},
+        {"import os\nx = os\n", "2:5: module 'os' can't be used as a value"},
+        {"def f(x: Foo, a=[]):\n    return a\n",
+         "1:17: default values must be constants (numbers, strings, bools or tuples of those)"},
+        {"def f(a=len(\"x\")):\n    return a\n",
+         "1:9: default values must be constants (numbers, strings, bools or tuples of those)"},
+        {"def f() -> int:\n    while True:\n        if f():\n            break\nf()\n",
+         "1:1: f() can reach its end without a return (then Python returns None); add a return, or "
+         "annotate it `-> int | None`"},
+        {"print(\"a\"(2))\n", "1:7: a str can't be called"},
+        {"print((1)(2))\n", "1:8: an int can't be called"},
+        {"x = 1.5\nx()\n", "2:1: 'x' is a float, which can't be called"},
+        {"print(-\"s\")\n", "1:7: bad operand type for unary -: str"},
+        {"print(-None)\n", "1:7: bad operand type for unary -: None"},
+        {"print(1, end=5)\n", "1:14: print(end=...) must be a str"},
+        {"print(1, file=5)\n", "1:15: print(file=...) must be a file, not int"},
+        {"print(len())\n", "1:7: len() takes 1 argument(s), got 0"},
+        {"list()\n", "1:1: unknown function 'list'"},
+        {"x = (i for i in y)\n",
+         "1:5: a generator expression can only be used where it's consumed (a for loop, list(), "
+         "sum(), any(), \"\".join(), ...); for a list, write [...]"},
+        {"print(sum(xs, start=0))\n", "1:21: sum() got an unexpected keyword argument 'start'"},
+        {"print(foo(x=1))\n", "1:13: foo() got an unexpected keyword argument 'x'"},
+        {"print(list(a, b))\n", "1:12: name 'a' is not defined"},
+        {"print(sorted())\n", "1:7: unknown function 'sorted'"},
+        {"print(len(1, 2))\n", "1:7: len() takes 1 argument(s), got 2"},
+        {"x = 1\nprint(isinstance(x, int, key=1))\n",
+         "2:30: isinstance() got an unexpected keyword argument 'key'"},
+        {"def g():\n    pass\nprint(f\"{g()}\")\n", "3:10: this expression has no value"},
     };
     for (const Case &c : cases) EXPECT_EQ(rejection(c.source), c.expected) << c.source;
 }

@@ -24,7 +24,8 @@ using platform::CapturedRun;
 // A stand-in C compiler. It logs its arguments (FAKE_ARGS), copies the C
 // file (FAKE_COPY), fails with output on both streams (FAKE_FAIL), and
 // otherwise writes an executable that prints its arguments and
-// KESTAL_ARGV0 and then runs FAKE_END.
+// KESTAL_ARGV0 and then runs FAKE_END; with FAKE_NOEXEC that file can't be
+// started.
 constexpr std::string_view kFakeCompiler = R"(#!/bin/sh
 out=; c=; prev=
 for a in "$@"; do
@@ -46,6 +47,8 @@ echo "argv0: $KESTAL_ARGV0"
 eval "$FAKE_END"
 PROG
 chmod +x "$out"
+[ -n "$FAKE_NOEXEC" ] && chmod 0644 "$out"
+exit 0
 )";
 
 // A scratch folder holding the stand-in compiler, a valid program, and the
@@ -250,6 +253,27 @@ TEST_F(DriverCommandLine, BuildWritesBesideTheSourceOrRefuses) {
     EXPECT_EQ(*platform::read_file(source), "print(2)\n");
 }
 
+// An output path the linker could not write is refused before the C
+// compiler runs, so its failure is never blamed on Kestal.
+TEST_F(DriverCommandLine, BuildRefusesAnOutputPathItCannotWrite) {
+    std::string args_log = dir / "args.txt";
+    struct Case {
+        std::string output;
+        std::string reason;
+    } cases[] = {
+        {dir / "missing/out", "No such file or directory (os error 2)"},
+        {program + "/out", "Not a directory (os error 20)"},
+        {dir.path(), "Is a directory (os error 21)"},
+    };
+    for (const Case &c : cases) {
+        CapturedRun build = kestal({"build", program, "-o", c.output}, {{"FAKE_ARGS", args_log}});
+        EXPECT_EQ(build.status.code, 1) << c.output;
+        EXPECT_EQ(build.err, fmt::format("kestal: can't write {}: {}\n", c.output, c.reason));
+    }
+    EXPECT_FALSE(platform::path_exists(args_log));
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
 TEST_F(DriverCommandLine, CompilerFailureShowsItsOutputAndKeepsTheCFile) {
     CapturedRun run = kestal({"run", program}, {{"FAKE_FAIL", "boom"}});
     EXPECT_EQ(run.status.code, 1);
@@ -261,6 +285,48 @@ TEST_F(DriverCommandLine, CompilerFailureShowsItsOutputAndKeepsTheCFile) {
         << run.err;
     EXPECT_TRUE(platform::path_exists(match[1].str()));
     EXPECT_TRUE(match[1].str().starts_with(work() + "/prog-"));
+}
+
+// The executable of a run is named by the source's stem (a dot inside it
+// kept) and the process id, its C file by the process id too; an executable that can't be started
+// is reported with the system's reason and removed with the C file.
+TEST_F(DriverCommandLine, RunNamesItsFilesAndReportsAnExecutableThatCannotStart) {
+    std::string dotted = dir.write("a.b.ktl", "print(1)\n");
+    std::string args_log = dir / "args.txt";
+    CapturedRun run = kestal({"run", dotted, "--no-cache"}, {{"FAKE_ARGS", args_log}});
+    ASSERT_EQ(run.status.code, 0) << run.err;
+    std::smatch match;
+    std::string logged = *platform::read_file(args_log);
+    ASSERT_TRUE(std::regex_search(
+        logged, match,
+        std::regex("\n" + work() + "/[^/\n]+-([0-9]+)\\.c\n-o\n" + work() + "/a\\.b-([0-9]+)\n")))
+        << logged;
+    EXPECT_EQ(match[1].str(), match[2].str());
+    CapturedRun refused = kestal({"run", dotted, "--no-cache"}, {{"FAKE_NOEXEC", "1"}});
+    EXPECT_EQ(refused.status.code, 1);
+    EXPECT_TRUE(std::regex_match(
+        refused.err, std::regex("kestal: can't run " + work() +
+                                "/a\\.b-[0-9]+: Permission denied \\(os error 13\\)\n")))
+        << refused.err;
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+// A C file that can't be written (here: a file-size limit, its signal
+// ignored so the write fails instead) is named with the system's reason, and
+// no partial file is left behind.
+TEST_F(DriverCommandLine, UnwritableCFileIsNamed) {
+    platform::Result<CapturedRun> run =
+        platform::run_captured({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"",
+                                driver_test::kestal_binary(), "build", program, "-o", dir / "out"},
+                               {{"TMPDIR", temp()}, {"KESTAL_CC", fake_cc}});
+    ASSERT_TRUE(run.ok());
+    EXPECT_EQ(run->status.code, 1);
+    EXPECT_TRUE(std::regex_match(run->err, std::regex("kestal: can't write " + work() +
+                                                      "/out-[0-9]+\\.c: File too large \\(os error "
+                                                      "27\\)\n")))
+        << run->err;
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+    EXPECT_FALSE(platform::path_exists(dir / "out"));
 }
 
 TEST_F(DriverCommandLine, MissingCompilerIsNamed) {
