@@ -513,6 +513,14 @@ CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr
     bool equality = op == BinOp::Eq || op == BinOp::Ne;
     bool identity = op == BinOp::Is || op == BinOp::IsNot;
     if (equality || identity) {
+        // A call that gives nothing can't be compared: its None test would
+        // be the constant answer for a plain value, the opposite of Python's.
+        if (l.type.is<Type::NoValue>() || r.type.is<Type::NoValue>()) {
+            const Expr *at = &e;
+            if (const auto *b = e.as<Expr::BinaryOp>())
+                at = l.type.is<Type::NoValue>() ? b->left.get() : b->right.get();
+            throw_error("this expression has no value", at->line, at->column);
+        }
         if (auto none_test = compile_static_is_none(op, l, r))
             return *none_test;
     }

@@ -38,7 +38,7 @@ CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string 
     if (auto var = lookup_var(ctx, n)) {
         if (var->type.is<Type::Optional>() && is_known_non_none(ctx, n)) {
             const Type &inner = *var->type.as<Type::Optional>()->inner;
-            return {unwrap_optional_text(var->text, inner), inner};
+            return {narrowed_read_text(ctx, n, *var), inner};
         }
         return {var->text, var->type};
     }
@@ -93,6 +93,20 @@ std::string float_literal_text(double v) {
 std::string unwrap_optional_text(const std::string &text, const Type &inner) {
     if (is_pointer_kind(inner)) return text;
     return fmt::format("({}).v", text);
+}
+
+// A module global may be set back to None by any call made after its None
+// test, so a narrowed read of one checks again instead of trusting the fact.
+std::string narrowed_read_text(CodegenContext &ctx, const std::string &name, const Variable &var) {
+    const Type &inner = *var.type.as<Type::Optional>()->inner;
+    if (!var.text.starts_with("ktl_G."))
+        return unwrap_optional_text(var.text, inner);
+    std::string q = fresh_temp(ctx, "q");
+    return fmt::format("({{ {0} {1} = {2}; if (KTL_UNLIKELY({3})) ktl_raise_c(KTL_E_TypeError, "
+                       "\"global '{4}' is None here: it was set to None after its None test\"); "
+                       "{5}; }})",
+                       c_type_name(var.type), q, var.text, is_none_test_text(q, var.type), name,
+                       unwrap_optional_text(q, inner));
 }
 
 std::string is_none_test_text(const std::string &text, const Type &type) {

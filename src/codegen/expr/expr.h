@@ -24,6 +24,9 @@ CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &expr, const Type
 
 std::string float_literal_text(double value);
 std::string unwrap_optional_text(const std::string &text, const Type &inner);
+// The value of a variable whose optional Type a None test has narrowed; for a
+// module global, checked again at run time (TypeError when it is None).
+std::string narrowed_read_text(CodegenContext &ctx, const std::string &name, const Variable &var);
 std::string is_none_test_text(const std::string &text, const Type &type);
 // Literals, negated literals, None and tuples of those.
 bool is_constant_expr(const Expr &expr);

@@ -34,7 +34,7 @@ struct FormatSpec {
     bool zero = false;
     std::string width;
     char separator = 0;
-    // With its '.', as written; the digits may be empty.
+    // With its '.', as written; at least one digit follows it.
     std::optional<std::string> precision;
     char type = 0;
 };
@@ -61,6 +61,8 @@ std::optional<FormatSpec> parse_format_spec(std::string_view s) {
     if (take('.')) {
         std::string p = ".";
         while (i < s.size() && is_digit(s[i])) p += s[i++];
+        // Python refuses a '.' without digits; printf would read it as 0.
+        if (p.size() == 1) return std::nullopt;
         f.precision = p;
     }
     if (i < s.size()) f.type = s[i++];
@@ -82,7 +84,6 @@ uint64_t width_value(const FormatSpec &f) { return digits_value(f.width).value_o
 // The precision as a number, -1 when the spec has none.
 int64_t precision_value(const FormatSpec &f) {
     if (!f.precision) return -1;
-    if (f.precision->size() == 1) return 0;
     auto v = digits_value(std::string_view(*f.precision).substr(1));
     return v ? static_cast<int64_t>(*v) : INT64_MAX;
 }

@@ -224,7 +224,7 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
     if (const auto *opt = held.as<Type::Optional>(); opt && is_known_non_none(ctx, name)) {
         const Type &inner = *opt->inner;
         CompiledExpr value = compile_expr(ctx, value_expr, &inner);
-        CompiledExpr left{unwrap_optional_text(var->text, inner), inner};
+        CompiledExpr left{narrowed_read_text(ctx, name, *var), inner};
         CompiledExpr r = compile_binary_op(ctx, op, left, value, target);
         auto converted = coerce_expr(r.text, r.type, held);
         if (!converted) aug_result_error(name, held, op, r.type, target);

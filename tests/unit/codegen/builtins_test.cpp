@@ -85,5 +85,33 @@ TEST(CodegenBuiltinsConversions, CheckedFloatToIntConversions) {
     }
 }
 
+// Each built-in's refusal, with its message and position.
+TEST(CodegenBuiltinsConversions, Rejections) {
+    struct Case {
+        const char *source;
+        const char *error;
+    };
+    const std::vector<Case> cases = {
+        {"print(len(None))\n", "1:7: None has no len()"},
+        {"print(repr())\n", "1:7: repr() takes 1 argument(s), got 0"},
+        {"print(str(1, 2))\n", "1:7: str() takes 0 to 1 argument(s), got 2"},
+        {"print(abs(True))\n", "1:7: abs() needs a number, not bool"},
+        {"print(ceil(None))\n", "1:7: ceil() needs a number, not None"},
+        {"print(round(2.5, 1.0))\n", "1:7: round() digits must be int"},
+        {"print(sqrt(True))\n", "1:12: sqrt() needs a number, not bool"},
+        {"print(hypot(1))\n", "1:7: hypot() takes 2 argument(s), got 1"},
+        {"import math\nprint(math.e(1))\n", "2:7: math.e is a constant, not a function"},
+        {"import math\nprint(math.isqrt(True))\n", "2:18: isqrt() argument must be int, not bool"},
+        {"x = 2.5\nprint(f\"{x:F}\")\n", "2:10: format spec ':F' doesn't apply to a float"},
+        {"n = 5\nprint(f\"{n:*<10}\")\n", "2:10: unsupported format spec ':*<10'"},
+        // A precision needs its digits (printf would read "%.f" as "%.0f").
+        {"x = 2.5\nprint(f\"{x:.f}\")\n", "2:10: unsupported format spec ':.f'"},
+        {"n = 5\nprint(f\"{n:8.}\")\n", "2:10: unsupported format spec ':8.'"},
+        {"s = \"a\"\nprint(f\"{s:%}\")\n", "2:10: format spec ':%' doesn't apply to a str"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(rejection(c.source), c.error) << c.source;
+}
+
 } // namespace
 } // namespace kestal::testing

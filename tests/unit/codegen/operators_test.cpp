@@ -103,6 +103,16 @@ TEST(CodegenOperators, RejectedOperands) {
          "compare float and float"},
         {"x = 1\nx //= \"a\"\n", "2:1: unsupported operand types for //: int and str"},
         {"x = True\nx += True\n", "2:1: unsupported operand types for +: bool and bool"},
+        // A call without a value compared with None is refused, not false.
+        {"def f() -> None:\n    pass\nprint(f() is None)\n", "3:7: this expression has no value"},
+        {"def f() -> None:\n    pass\nif None != f():\n    pass\n",
+         "3:12: this expression has no value"},
+        {"print(-None)\n", "1:7: bad operand type for unary -: None"},
+        {"print(~True)\n", "1:8: the operand of ~ must be int, not bool"},
+        {"print(None + 1)\n",
+         "1:7: unsupported operand types for +: None and int (it is always None here)"},
+        {"print(1 < None)\n",
+         "1:7: unsupported operand types for <: int and None (it is always None here)"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(c.source), c.error) << c.source;
