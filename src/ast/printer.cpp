@@ -4,6 +4,7 @@
 // `_`. Floats always show a decimal point or an exponent so they never read
 // as ints.
 #include "ast/printer.h"
+#include "ast/overload.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -12,8 +13,6 @@ namespace kestal {
 
 namespace {
 
-template <class... F> struct Overload : F... { using F::operator()...; };
-template <class... F> Overload(F...) -> Overload<F...>;
 
 std::string_view binop_symbol(BinOp op) {
     switch (op) {

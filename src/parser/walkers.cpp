@@ -5,6 +5,7 @@
 // A lambda expression is looked into through its lifted FuncDef, and only its
 // captures (the free names of its body) count as read where it appears.
 #include "parser/walkers.h"
+#include "ast/overload.h"
 
 #include <algorithm>
 #include <variant>
@@ -13,12 +14,6 @@ namespace kestal {
 
 namespace {
 
-template <class... Fs>
-struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs>
-Overload(Fs...) -> Overload<Fs...>;
 
 void walk_exprs(NameSets& names, const std::vector<Expr>& exprs) {
     for (const Expr& e : exprs) walk_expr_names(names, e);

@@ -5,6 +5,7 @@
 // every variable-length part, so codes concatenate without separators and
 // read back unambiguously; that is what keeps generated C names distinct.
 #include "types/type.h"
+#include "ast/overload.h"
 
 #include <functional>
 
@@ -12,12 +13,6 @@ namespace kestal {
 
 namespace {
 
-template <class... Fs>
-struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs>
-Overload(Fs...) -> Overload<Fs...>;
 
 // Length-prefixed name: "3Foo".
 void append_name(std::string& out, const std::string& name) {

@@ -3,6 +3,7 @@
 // not part of this compiler yet are refused with a clear message at their
 // position, never compiled wrongly.
 #include "codegen/expr/expr.h"
+#include "ast/overload.h"
 
 #include "codegen/builtins/builtins.h"
 #include "codegen/expr/strings.h"
@@ -20,10 +21,6 @@ namespace kestal {
 
 namespace {
 
-template <class... Fs> struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
 
 // The sixteen built-in functions that may be used as values.
 constexpr std::array<std::string_view, 16> kBuiltinValues = {

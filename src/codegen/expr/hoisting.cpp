@@ -19,6 +19,7 @@
 // and the rewritten expression is built around the hoisted names, without
 // copying the hoisted subtrees.
 #include "codegen/expr/expr.h"
+#include "ast/overload.h"
 
 #include <algorithm>
 #include <array>
@@ -28,10 +29,6 @@ namespace kestal {
 
 namespace {
 
-template <class... Fs> struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
 
 constexpr std::array<std::string_view, 33> kPureCalls = {
     "len",   "str",    "int",  "float", "bool",     "abs",       "ord",  "chr",  "round",

@@ -1,6 +1,7 @@
 // Statement analyses. Each is a walk over the statement tree that writes no
 // C; only check_annotation_classes reports an error.
 #include "codegen/mod/analyses.h"
+#include "ast/overload.h"
 
 #include "parser/walkers.h"
 
@@ -11,10 +12,6 @@ namespace kestal {
 
 namespace {
 
-template <class... Fs> struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
 
 bool is_exit_call(const Expr &e) {
     if (const auto *call = e.as<Expr::Call>()) return call->name == "exit" || call->name == "quit";

@@ -3,6 +3,7 @@
 // part of this compiler yet are refused with a clear message at the
 // statement, never compiled wrongly.
 #include "codegen/stmt/stmt.h"
+#include "ast/overload.h"
 
 #include "codegen/expr/expr.h"
 #include "codegen/mod/ctypes.h"
@@ -12,10 +13,6 @@ namespace kestal {
 
 namespace {
 
-template <class... Fs> struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
 
 [[noreturn]] void not_supported(const Stmt &s, std::string_view what) {
     throw_error(fmt::format("{} isn't supported yet", what), s.line, s.column);

@@ -1,6 +1,7 @@
 // Dataclass synthesis: the methods a @dataclass gets, dumped to one line each,
 // and the positions their nodes carry.
 #include "parser/dataclass.h"
+#include "ast/overload.h"
 #include "parser/parser.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,6 @@
 namespace kestal {
 namespace {
 
-template <class... Fs>
-struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs>
-Overload(Fs...) -> Overload<Fs...>;
 
 // A compact dump of the expression kinds synthesis builds (and of simple
 // defaults); any other kind shows as "?".
