@@ -50,7 +50,7 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
     rw->tree = chain;
     std::vector<Expr *> links;
     collect_links(rw->tree, links);
-    std::unordered_set<std::string> names = all_method_names(ctx);
+    const std::unordered_set<std::string> &names = program_method_names(ctx);
     for (size_t i = 0; i + 1 < links.size(); ++i) {
         auto *link = links[i]->as<Expr::BinaryOp>();
         auto *next = links[i + 1]->as<Expr::BinaryOp>();

@@ -38,7 +38,8 @@ std::vector<const Expr *> expr_children(const Expr &expr);
 // Conservative: true when evaluating the expression may have a side effect.
 // Without a method-name set every method call counts as one.
 bool may_have_side_effects(const Expr &expr, const std::unordered_set<std::string> *method_names);
-std::unordered_set<std::string> all_method_names(const CodegenContext &ctx);
+// The names of every method of every class, built once per context.
+const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx);
 
 // ---- Operators, conditions and conditional expressions ----
 

@@ -275,11 +275,6 @@ bool side_effects(CodegenContext &ctx, const Expr &e, const MethodNames *names) 
     return answer;
 }
 
-const MethodNames &method_names(CodegenContext &ctx) {
-    if (!ctx.method_names) ctx.method_names = all_method_names(ctx);
-    return *ctx.method_names;
-}
-
 size_t count_side_effects(CodegenContext &ctx, const std::vector<const Expr *> &list,
                           const MethodNames *names) {
     return static_cast<size_t>(std::count_if(
@@ -462,11 +457,14 @@ bool may_have_side_effects(const Expr &e, const std::unordered_set<std::string> 
     });
 }
 
-std::unordered_set<std::string> all_method_names(const CodegenContext &ctx) {
-    std::unordered_set<std::string> out;
-    for (const auto &entry : ctx.classes)
-        for (const FuncDef &m : entry.second->methods) out.insert(m.name);
-    return out;
+const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx) {
+    // The classes never change after set-up, so the set is built once.
+    if (!ctx.method_names) {
+        ctx.method_names.emplace();
+        for (const auto &entry : ctx.classes)
+            for (const FuncDef &m : entry.second->methods) ctx.method_names->insert(m.name);
+    }
+    return *ctx.method_names;
 }
 
 // One piece: the steps share the child list, the hoisted names and the
@@ -474,7 +472,7 @@ std::unordered_set<std::string> all_method_names(const CodegenContext &ctx) {
 CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     MemoScope memo(ctx, e);
     if (!worth_full_test(ctx, e) || is_closing_open_receiver(e)) return compile_expr_node(ctx, e, expected);
-    const MethodNames *names = &method_names(ctx);
+    const MethodNames *names = &program_method_names(ctx);
     const auto *mc = e.as<Expr::MethodCall>();
     const Expr *super_receiver = mc && is_super_receiver(*mc->receiver) ? mc->receiver.get() : nullptr;
     std::vector<const Expr *> children = expr_children(e);

@@ -1,9 +1,13 @@
-// Shared pieces of the platform tests: a scratch folder removed afterwards,
-// and environment changes undone at the end of a test.
+// Shared pieces of the unit tests that touch the system (platform, driver):
+// a scratch folder removed afterwards, and environment changes undone at the
+// end of a test.
 #pragma once
+
+#include "platform/files.h"
 
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,7 +18,7 @@ namespace kestal::platform::test_support {
 class ScratchDir {
   public:
     ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestal-platform-XXXXXX");
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestal-test-XXXXXX");
         path_ = mkdtemp(pattern.data()) ? pattern : std::string();
     }
     ~ScratchDir() {
@@ -27,6 +31,14 @@ class ScratchDir {
 
     const std::string &path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+    // Writes a file in the folder and returns its path.
+    std::string write(const std::string &name, const std::string &text,
+                      unsigned mode = 0644) const {
+        std::string file = *this / name;
+        EXPECT_TRUE(write_file(file, text, mode).ok()) << file;
+        return file;
+    }
 
   private:
     std::string path_;
