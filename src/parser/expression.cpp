@@ -12,7 +12,7 @@
 // `parse_comparison`).
 #include "lexer/lexer.h"
 #include "parser/parser.h"
-#include "parser/walkers.h"
+#include "analysis/walkers.h"
 
 #include <fmt/format.h>
 

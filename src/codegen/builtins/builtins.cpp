@@ -10,7 +10,7 @@
 #include "codegen/builtins/numeric.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 // refused with a clear message until their lowerings exist.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

@@ -9,7 +9,7 @@
 #include "codegen/classes/classes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 
 #include <algorithm>
 #include <array>

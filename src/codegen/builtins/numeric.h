@@ -4,7 +4,7 @@
 // onto one runtime function, C library function or C expression.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

@@ -7,8 +7,8 @@
 // dispatch functions exist only for declared classes.
 #include "codegen/classes/classes.h"
 
-#include "codegen/mod/ctypes.h"
-#include "codegen/mod/instances.h"
+#include "codegen/core/ctypes.h"
+#include "codegen/core/instances.h"
 
 #include <algorithm>
 #include <map>

@@ -10,7 +10,7 @@
 // the language server) refills it at the start of code generation.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

@@ -6,8 +6,8 @@
 #include "codegen/expr/expr.h"
 
 #include "codegen/builtins/builtins.h"
-#include "codegen/mod/ctypes.h"
-#include "codegen/mod/instances.h"
+#include "codegen/core/ctypes.h"
+#include "codegen/core/instances.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 
 #include "codegen/builtins/builtins.h"
 #include "codegen/expr/strings.h"
-#include "codegen/mod/analyses.h"
-#include "codegen/mod/ctypes.h"
+#include "analysis/analyses.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
 
 #include <array>

@@ -9,7 +9,7 @@
 // operand) and the right link reads that variable.
 #include "codegen/expr/expr.h"
 
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
 
 #include <array>

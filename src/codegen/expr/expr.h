@@ -9,7 +9,7 @@
 // Type the caller wants; it never causes an error by itself.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

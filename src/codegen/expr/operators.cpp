@@ -5,7 +5,7 @@
 #include "codegen/expr/expr.h"
 
 #include "codegen/classes/classes.h"
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
 
 namespace kestal {

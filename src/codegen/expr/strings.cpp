@@ -13,7 +13,7 @@
 #include "codegen/expr/strings.h"
 
 #include "codegen/expr/expr.h"
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 
 #include <charconv>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // floats without a type letter, text padded by characters).
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 #include "codegen/optional/narrowing.h"
 
 #include "codegen/expr/expr.h"
-#include "codegen/mod/analyses.h"
+#include "analysis/analyses.h"
 
 namespace kestal {
 

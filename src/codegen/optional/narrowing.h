@@ -6,7 +6,7 @@
 // alone, and the bookkeeping around assignments and sub-expressions.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

@@ -4,9 +4,9 @@
 // assignment `a, b = b, a` evaluates every value into a temporary before
 // the first store, so it swaps.
 #include "codegen/expr/expr.h"
-#include "codegen/mod/analyses.h"
-#include "codegen/mod/ctypes.h"
-#include "codegen/mod/instances.h"
+#include "analysis/analyses.h"
+#include "codegen/core/ctypes.h"
+#include "codegen/core/instances.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"

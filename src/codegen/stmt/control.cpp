@@ -3,7 +3,7 @@
 // not emitted at all; the narrowing facts that hold after an `if` are those
 // of every way through it that completes.
 #include "codegen/expr/expr.h"
-#include "codegen/mod/analyses.h"
+#include "analysis/analyses.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"

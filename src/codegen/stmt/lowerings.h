@@ -2,7 +2,7 @@
 // shared by the statement compiler's own files only.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 namespace kestal {
 

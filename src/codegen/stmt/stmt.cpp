@@ -6,7 +6,7 @@
 #include "ast/overload.h"
 
 #include "codegen/expr/expr.h"
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/stmt/lowerings.h"
 
 namespace kestal {

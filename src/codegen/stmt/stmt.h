@@ -6,7 +6,7 @@
 // Every function throws the first CompileError it meets.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

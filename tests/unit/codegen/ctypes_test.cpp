@@ -1,7 +1,7 @@
 // The per-Type texts and Type joins the lowerings share: conversions between
 // numbers and optionals, the joins that decide widening, truth tests and
 // string literals.
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 
 #include <gtest/gtest.h>
 

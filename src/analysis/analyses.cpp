@@ -1,9 +1,9 @@
 // Statement analyses. Each is a walk over the statement tree that writes no
 // C; only check_annotation_classes reports an error.
-#include "codegen/mod/analyses.h"
+#include "analysis/analyses.h"
 #include "ast/overload.h"
 
-#include "parser/walkers.h"
+#include "analysis/walkers.h"
 
 #include <algorithm>
 #include <unordered_map>

@@ -4,7 +4,7 @@
 // file declares everything before use. The name functions are the single
 // place where each Type's C equality, order, hash and print functions are
 // named.
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 
 #include "codegen/classes/classes.h"
 

@@ -2,7 +2,7 @@
 // their end, which names are assigned once, and which names a `try` makes
 // volatile. Each case is one function body; the analysis reads its syntax
 // only, so statements the code generator can't compile yet are fine here.
-#include "codegen/mod/analyses.h"
+#include "analysis/analyses.h"
 
 #include "parser/parser.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "codegen/codegen.h"
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <string>
 #include <string_view>

@@ -4,14 +4,14 @@
 // top-level function is compiled whether or not it is called, the class
 // section is written, and the C file is assembled in its fixed order after
 // the switches and the runtime text.
-#include "codegen/mod/emit.h"
+#include "codegen/core/emit.h"
 
 #include "codegen/classes/classes.h"
-#include "codegen/mod/analyses.h"
-#include "codegen/mod/ctypes.h"
-#include "codegen/mod/instances.h"
+#include "analysis/analyses.h"
+#include "codegen/core/ctypes.h"
+#include "codegen/core/instances.h"
 #include "codegen/stmt/stmt.h"
-#include "main/runtime_text.h"
+#include "runtime/runtime_text.h"
 
 #include <algorithm>
 

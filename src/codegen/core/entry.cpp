@@ -8,8 +8,8 @@
 
 #include "codegen/classes/classes.h"
 #include "codegen/expr/expr.h"
-#include "codegen/mod/analyses.h"
-#include "codegen/mod/emit.h"
+#include "analysis/analyses.h"
+#include "codegen/core/emit.h"
 
 namespace kestal {
 

@@ -6,7 +6,7 @@
 // variable list a finished function reports.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <functional>
 #include <optional>

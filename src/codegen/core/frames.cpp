@@ -3,9 +3,9 @@
 // then the frame's locals, then the module globals; a store at module level
 // may create a field of the globals struct, and inside a function creates a
 // local unless the name is declared `global`.
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
-#include "codegen/mod/ctypes.h"
+#include "codegen/core/ctypes.h"
 
 #include <fmt/format.h>
 

@@ -1,6 +1,6 @@
 // Name walkers: reads, binds, globals and lambda captures of parsed source.
 #include "parser/parser.h"
-#include "parser/walkers.h"
+#include "analysis/walkers.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 // literals. The naming functions only produce text; none of them fails.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <optional>
 #include <string>

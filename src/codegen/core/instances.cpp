@@ -8,12 +8,12 @@
 // next candidate. Before any repetition or next candidate, everything the
 // failed attempt instantiated is dropped again (instances and their text),
 // so no callee keeps a return Type inferred from a discarded assumption.
-#include "codegen/mod/instances.h"
+#include "codegen/core/instances.h"
 
-#include "codegen/mod/analyses.h"
-#include "codegen/mod/ctypes.h"
+#include "analysis/analyses.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/stmt/stmt.h"
-#include "parser/walkers.h"
+#include "analysis/walkers.h"
 
 #include <set>
 #include <unordered_set>

@@ -1,9 +1,9 @@
 // The initial state of a code-generation attempt: the Program's tables,
 // the names that must live in the globals struct, and the try switch.
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
-#include "codegen/mod/analyses.h"
-#include "parser/walkers.h"
+#include "analysis/analyses.h"
+#include "analysis/walkers.h"
 
 namespace kestal {
 

@@ -7,7 +7,7 @@
 // by retrying with guessed return Types. Limits bound the retries.
 #pragma once
 
-#include "codegen/mod/context.h"
+#include "codegen/core/context.h"
 
 #include <string>
 #include <vector>

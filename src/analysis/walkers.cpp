@@ -4,7 +4,7 @@
 // below are thin drivers that seed the record and pick the sets they need.
 // A lambda expression is looked into through its lifted FuncDef, and only its
 // captures (the free names of its body) count as read where it appears.
-#include "parser/walkers.h"
+#include "analysis/walkers.h"
 #include "ast/overload.h"
 
 #include <algorithm>

@@ -1,0 +1,153 @@
+/* Kestal runtime.
+ *
+ * This text is pasted, unchanged, at the head of every C file the compiler
+ * generates; the program's own section follows it. It gives generated code
+ * everything it calls at run time: the collected heap, strings, lists, dicts,
+ * sets, files, exceptions, output buffering and number formatting, and the C
+ * entry point. Every function and global is `static`, so the C compiler can
+ * inline what a program uses and drop the rest; there is no runtime library
+ * to link. The same text builds on Windows and on POSIX systems (chosen by
+ * `_WIN32` and `__APPLE__`).
+ *
+ * Switches read from the lines the compiler writes before this text:
+ * KTL_UNCHECKED (no index or zero-divisor checks), KTL_PARALLEL (per-thread
+ * runtime state and the thread pool of parallel loops), KTL_GROUPING
+ * (digit-grouping support of f-string formats).
+ */
+
+/* ---- Header: includes, platform declarations, hints, the string view ---- */
+
+/* A program uses a few of the runtime's static functions; the C compiler
+   drops the rest, so warnings about the unused ones say nothing. They are
+   silenced for the runtime text only: the program section that follows gets
+   every warning again. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wunused-const-variable"
+
+#include <stdint.h>
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <math.h>
+#include <time.h>
+#include <errno.h>
+#include <setjmp.h>
+#include <stdarg.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <direct.h>
+#include <wchar.h>
+#else
+#include <unistd.h>
+#include <dirent.h>
+#endif
+
+/* The Windows header is never included (it costs about 0.4 s per compile);
+   the few calls the runtime makes are declared here by hand. */
+#ifdef _WIN32
+#define KTL_WINAPI __declspec(dllimport) __stdcall
+KTL_WINAPI int SetConsoleOutputCP(unsigned int cp);
+KTL_WINAPI void Sleep(unsigned long ms);
+KTL_WINAPI int MultiByteToWideChar(unsigned int cp, unsigned long flags, const char *src,
+                                   int srclen, wchar_t *dst, int dstlen);
+KTL_WINAPI int WideCharToMultiByte(unsigned int cp, unsigned long flags, const wchar_t *src,
+                                   int srclen, char *dst, int dstlen, const char *defchar,
+                                   int *useddef);
+#endif
+
+static inline bool ktl_isatty_stdout(void) {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+/* macOS's setjmp also saves the signal mask, a system call on every `try`. */
+#ifdef __APPLE__
+#define ktl_setjmp _setjmp
+#define ktl_longjmp _longjmp
+#else
+#define ktl_setjmp setjmp
+#define ktl_longjmp longjmp
+#endif
+
+/* Vector level of the byte scans: follows the target of the C compiler
+   (-march=native by default), so a build uses the widest vectors its
+   machine has. Without SSE2 no intrinsics header is included at all. */
+#if defined(__AVX2__)
+#include <immintrin.h>
+#define KTL_AVX2 1
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#define KTL_SSE2 1
+#endif
+
+#define KTL_LIKELY(x) __builtin_expect(!!(x), 1)
+#define KTL_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#define KTL_COLD __attribute__((cold, noinline))
+#define KTL_NORETURN __attribute__((noreturn))
+
+/* Per-thread state (output buffer, capture, free lists, handler chain,
+   current exception, worker flag) is thread-local only in programs that run
+   parallel loops; the others keep plain globals. */
+#ifdef KTL_PARALLEL
+#define KTL_TLS _Thread_local
+#else
+#define KTL_TLS
+#endif
+
+#define KTL_PI 3.14159265358979323846
+#define KTL_E 2.71828182845904523536
+#define KTL_TAU 6.28318530717958647692
+
+/* A string is an immutable view of UTF-8 bytes, passed by value. Slices and
+   strip() share the bytes of their source; the bytes are never
+   NUL-terminated. */
+typedef struct {
+    const char *p;
+    int64_t len;
+} ktl_str;
+
+#define KTL_LIT(s) ((ktl_str){(s), (int64_t)(sizeof(s) - 1)})
+
+static inline ktl_str ktl_mkstr(const char *p, int64_t len) {
+    return (ktl_str){p, len};
+}
+
+/* The string builder (defined with the builders) is named early because the
+   output capture holds a pointer to one. */
+typedef struct ktl_sb ktl_sb;
+
+/* chr() of an ASCII code is a one-byte view into this table (filled at
+   start-up). */
+static char ktl_ascii[128];
+
+/* Declared ahead of first use: runtime functions defined further down. */
+static char *ktl_alloc_bytes(size_t n);
+static void ktl_cap_spill(const char *p, size_t n);
+static void ktl_files_flush_all(void);
+static void ktl_gc_collect(void);
+
+/* Declared here, defined by the program section that follows the runtime. */
+static void ktl_register_globals(void);
+static const char *ktl_class_name(int32_t id);
+static bool ktl_isa(int32_t cls, int32_t base);
+static ktl_str ktl_exc_text(void *e);
+static const char *ktl_src_name;
+static void ktl_main(void);
+
+/* A copy of n bytes in the collected heap (no-scan memory); n may be 0. */
+static ktl_str ktl_str_copy(const char *p, int64_t n) {
+    char *q = ktl_alloc_bytes((size_t)n);
+    if (n > 0) memcpy(q, p, (size_t)n);
+    return (ktl_str){q, n};
+}
+
+

@@ -1,0 +1,139 @@
+/* ---- Output: the 64 KiB output buffer, capture, fatal exit ----
+ *
+ * Everything a program prints goes into one buffer that is written in 64 KiB
+ * blocks (or at every newline on a terminal). A capture (str() of a
+ * container, repr(), f-string fields) redirects printing into a string
+ * builder without any cost on the printing path: while a capture is active,
+ * the bytes from ktl_cap_from to ktl_olen belong to it and the bytes before
+ * it are ordinary output still to be written. Only the flush looks at the
+ * capture.
+ */
+
+#define KTL_OBUF_SIZE ((size_t)1 << 16)
+
+static KTL_TLS char ktl_obuf[1 << 16];
+static KTL_TLS size_t ktl_olen;
+static bool ktl_tty;
+static KTL_TLS ktl_sb *ktl_cap;
+static KTL_TLS size_t ktl_cap_from;
+
+typedef struct {
+    ktl_sb *cap;
+    size_t from;
+} ktl_capstate;
+
+/* Set once the process has started to end (ktl_exit, ktl_panic, the
+   uncaught-exception report): from then on no `try` may catch anything, so a
+   failure while flushing cannot jump back into the program. */
+static volatile int ktl_exiting;
+
+/* Captured bytes always leave the buffer first, into the builder; ordinary
+   output printed before the capture began stays at the front until it fills
+   half the buffer, so it is never interleaved with captured bytes. */
+static KTL_COLD void ktl_flush(void) {
+    if (ktl_cap) {
+        if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
+        ktl_olen = ktl_cap_from;
+        if (ktl_olen < KTL_OBUF_SIZE / 2) return;
+        fwrite(ktl_obuf, 1, ktl_olen, stdout);
+        ktl_olen = 0;
+        ktl_cap_from = 0;
+        return;
+    }
+    if (ktl_olen) {
+        fwrite(ktl_obuf, 1, ktl_olen, stdout);
+        ktl_olen = 0;
+    }
+    fflush(stdout);
+}
+
+static KTL_COLD void ktl_write_slow(const char *p, size_t n) {
+    ktl_flush();
+    if (n > KTL_OBUF_SIZE - ktl_olen) {
+        if (ktl_cap) ktl_cap_spill(p, n);
+        else fwrite(p, 1, n, stdout);
+        return;
+    }
+    memcpy(ktl_obuf + ktl_olen, p, n);
+    ktl_olen += n;
+}
+
+static inline void ktl_write(const char *p, size_t n) {
+    if (KTL_UNLIKELY(n > KTL_OBUF_SIZE - ktl_olen)) {
+        ktl_write_slow(p, n);
+        return;
+    }
+    memcpy(ktl_obuf + ktl_olen, p, n);
+    ktl_olen += n;
+}
+
+static inline void ktl_putc(char c) {
+    if (KTL_UNLIKELY(ktl_olen == KTL_OBUF_SIZE)) ktl_flush();
+    ktl_obuf[ktl_olen++] = c;
+}
+
+static inline void ktl_newline(void) {
+    ktl_putc('\n');
+    if (ktl_tty) ktl_flush();
+}
+
+/* Begins capturing into b and returns the capture it interrupts. A capture
+   already active first takes its buffered bytes, so that only the new
+   capture's bytes are ever in the buffer. */
+static ktl_capstate ktl_cap_begin(ktl_sb *b) {
+    ktl_capstate old = {ktl_cap, ktl_cap_from};
+    if (ktl_cap) {
+        if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
+        ktl_olen = ktl_cap_from;
+    }
+    ktl_cap = b;
+    ktl_cap_from = ktl_olen;
+    return old;
+}
+
+/* Ends the current capture; an outer capture resumes at ktl_cap_from, its
+   earlier bytes having been handed to its builder by the nested begin. */
+static void ktl_cap_end(ktl_capstate old) {
+    if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
+    ktl_olen = ktl_cap_from;
+    ktl_cap = old.cap;
+}
+
+/* Drops the bytes of the active capture that are still buffered and ends all
+   captures, keeping the ordinary output in front of them. The text being
+   built is abandoned; the ordinary output is what the exit paths flush. */
+static void ktl_cap_abandon(void) {
+    if (ktl_cap) {
+        ktl_olen = ktl_cap_from;
+        ktl_cap = NULL;
+    }
+}
+
+/* Ends the program for conditions no `try` can catch (out of memory, a
+   negative integer exponent, the generated code's own fatal checks). Safe to
+   re-enter: a failure while flushing (out of memory while a capture grows,
+   say) only writes its message and exits. */
+static KTL_COLD KTL_NORETURN void ktl_panic(const char *msg) {
+    static volatile int entered;
+    if (!entered) {
+        entered = 1;
+        ktl_exiting = 1;
+        ktl_cap_abandon();
+        ktl_flush();
+        ktl_files_flush_all();
+    }
+    fprintf(stderr, "Kestal runtime error: %s\n", msg);
+    fflush(stderr);
+    exit(1);
+}
+
+/* Ends the program with the given status after writing all output. */
+static KTL_COLD KTL_NORETURN void ktl_exit(int64_t code) {
+    ktl_exiting = 1;
+    ktl_cap_abandon();
+    ktl_flush();
+    ktl_files_flush_all();
+    exit((int)code);
+}
+
+

@@ -1,0 +1,618 @@
+/* ---- Memory: the conservative mark-sweep collector ----
+ *
+ * Every heap value (string bytes, list storage, dict and set tables, objects,
+ * exceptions, files) lives in one reserved address range cut into 64 KiB
+ * pages. A small request is served from a per-class free list; a page serves
+ * blocks of one size class and one memory kind; a request above 8 KiB takes
+ * whole pages. The collector is conservative and never moves anything: any
+ * aligned word on the stack, in the registers, in a registered root or in a
+ * scanned block that points anywhere into a block keeps the block alive. So
+ * generated code stores plain pointers and string views into the middle of
+ * blocks, and never registers temporaries.
+ *
+ * Invariant: a free block of KTL_SCAN memory is all zero except its link
+ * word, so handing it out costs one store. Pages fresh from the operating
+ * system are zero already and are not cleared again.
+ *
+ * Compile with KTL_GC_STRESS defined to collect on every allocation: a value
+ * the collector misses is then freed, and reused, at once.
+ */
+
+#define KTL_PAGE_SHIFT 16
+#define KTL_PAGE ((size_t)1 << KTL_PAGE_SHIFT)
+#define KTL_HEAP_MAX ((size_t)64 << 30)
+#define KTL_MAX_SMALL 8192
+#define KTL_NCLS 32
+#define KTL_GC_MIN ((size_t)32 << 20)
+#define KTL_MAX_ROOTS 16
+
+/* Memory kinds, named by the caller on every allocation. KTL_GROW is a
+   string built by concatenation whose first 8 bytes count the bytes in use;
+   it is not scanned. */
+enum { KTL_NOSCAN = 0, KTL_SCAN = 1, KTL_GROW = 2, KTL_NKIND = 3 };
+
+enum { KTL_PG_FREE = 0, KTL_PG_SMALL = 1, KTL_PG_LARGE = 2, KTL_PG_TAIL = 3 };
+
+typedef struct ktl_page {
+    uint8_t kind;
+    uint8_t mem;
+    uint8_t cls;
+    /* Never used since the operating system handed it out, so still zero. */
+    uint8_t fresh;
+    uint32_t bsize;
+    uint32_t nblocks;
+    uint32_t npages;
+    uint32_t head;
+    /* One bit per block (4,096 blocks of the 16-byte class); a large block
+       uses bit 0 of word 0. */
+    uint64_t marks[64];
+} ktl_page;
+
+typedef struct ktl_free {
+    struct ktl_free *next;
+} ktl_free;
+
+typedef struct {
+    void *p;
+    size_t n;
+} ktl_root;
+
+/* A word read from the stack or from a block, whatever its declared type. */
+typedef uintptr_t __attribute__((may_alias)) ktl_word;
+
+static char *ktl_heap;
+static size_t ktl_heap_pages;
+/* Pages the reservation holds: 1,048,576 for the full 64 GiB, fewer when the
+   system only granted a smaller range. */
+static size_t ktl_heap_max_pages;
+/* Bytes made usable so far when the range was reserved without access
+   (Windows always; elsewhere only after the fallback of ktl_gc_init);
+   SIZE_MAX when the whole range is usable from the start. */
+static size_t ktl_heap_commit;
+static ktl_page **ktl_pages;
+static size_t ktl_free_pages;
+static size_t ktl_free_hint;
+static KTL_TLS ktl_free *ktl_fl[KTL_NKIND][KTL_NCLS];
+static uint32_t ktl_cls_size[KTL_NCLS];
+static size_t ktl_gc_grown;
+static size_t ktl_gc_limit = KTL_GC_MIN;
+static size_t ktl_gc_live;
+static size_t ktl_gc_count;
+static bool ktl_gc_min_set;
+static size_t ktl_gc_min_env;
+static void *ktl_stack_base;
+static int ktl_gc_off;
+static ktl_root ktl_roots[KTL_MAX_ROOTS];
+static int ktl_nroots;
+static void **ktl_mstack;
+static size_t ktl_mstack_n;
+static size_t ktl_mstack_cap;
+
+#ifdef _WIN32
+KTL_WINAPI void *VirtualAlloc(void *addr, size_t size, unsigned long type, unsigned long prot);
+KTL_WINAPI int VirtualFree(void *addr, size_t size, unsigned long type);
+#else
+#include <sys/mman.h>
+#ifndef MAP_NORESERVE
+#define MAP_NORESERVE 0
+#endif
+#ifndef MAP_ANONYMOUS
+#define MAP_ANONYMOUS MAP_ANON
+#endif
+#endif
+
+/* Taking and freeing pages is shared by the threads of parallel loops; it
+   happens once per 64 KiB, so a spin lock is enough. */
+#ifdef KTL_PARALLEL
+static int ktl_heap_lk;
+static inline void ktl_heap_lock(void) {
+    while (__atomic_exchange_n(&ktl_heap_lk, 1, __ATOMIC_ACQUIRE)) {
+        while (__atomic_load_n(&ktl_heap_lk, __ATOMIC_RELAXED)) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+    }
+}
+static inline void ktl_heap_unlock(void) {
+    __atomic_store_n(&ktl_heap_lk, 0, __ATOMIC_RELEASE);
+}
+#else
+#define ktl_heap_lock() ((void)0)
+#define ktl_heap_unlock() ((void)0)
+#endif
+
+static KTL_COLD KTL_NORETURN void ktl_oom(void) {
+    ktl_panic("out of memory");
+}
+
+/* The smallest class whose blocks hold n bytes (n from 0 to 8,192): eight
+   classes of 16-byte steps up to 128, then four per doubling. */
+static inline int ktl_size_class(size_t n) {
+    if (n <= 128) return n ? (int)((n - 1) >> 4) : 0;
+    int k = 63 - __builtin_clzll((unsigned long long)(n - 1));
+    return 8 + (k - 7) * 4 + (int)((n - 1) >> (k - 2)) - 4;
+}
+
+static uint32_t ktl_class_block_size(int c) {
+    if (c < 8) return (uint32_t)(c + 1) * 16;
+    return (uint32_t)((c - 8) % 4 + 5) << ((c - 8) / 4 + 5);
+}
+
+static void *ktl_xmalloc(size_t n) {
+    void *p = malloc(n ? n : 1);
+    if (KTL_UNLIKELY(!p)) ktl_oom();
+    return p;
+}
+
+/* Makes the range up to the end of page i + n - 1 usable where the
+   reservation was made without access, in 4 MiB steps. */
+static void ktl_heap_commit_to(size_t end_page) {
+    size_t want = end_page << KTL_PAGE_SHIFT;
+    if (want <= ktl_heap_commit) return;
+    size_t step = (size_t)4 << 20;
+    size_t limit = ktl_heap_max_pages << KTL_PAGE_SHIFT;
+    size_t to = (want + step - 1) / step * step;
+    if (to > limit) to = limit;
+#ifdef _WIN32
+    if (!VirtualAlloc(ktl_heap + ktl_heap_commit, to - ktl_heap_commit, 0x1000, 0x04)) ktl_oom();
+#else
+    if (mprotect(ktl_heap + ktl_heap_commit, to - ktl_heap_commit, PROT_READ | PROT_WRITE) != 0)
+        ktl_oom();
+#endif
+    ktl_heap_commit = to;
+}
+
+/* The descriptor of page i, created on first use; makes pages i to
+   i + n - 1 usable. */
+static ktl_page *ktl_page_desc(size_t i, size_t n) {
+    ktl_page *pg = ktl_pages[i];
+    if (!pg) {
+        pg = (ktl_page *)calloc(1, sizeof(ktl_page));
+        if (!pg) ktl_oom();
+        pg->fresh = 1;
+        ktl_pages[i] = pg;
+    }
+    ktl_heap_commit_to(i + n);
+    return pg;
+}
+
+/* The first index of n consecutive free pages: a run among the pages handed
+   out when there is one, else new pages at the top; SIZE_MAX when the
+   reservation can't hold them. Called under the heap lock. */
+static size_t ktl_take_pages(size_t n) {
+    if (ktl_free_pages >= n) {
+        size_t run = 0;
+        for (size_t i = n == 1 ? ktl_free_hint : 0; i < ktl_heap_pages; i++) {
+            if (ktl_pages[i]->kind != KTL_PG_FREE) {
+                run = 0;
+                continue;
+            }
+            if (++run == n) {
+                ktl_free_pages -= n;
+                if (n == 1) ktl_free_hint = i + 1;
+                return i + 1 - n;
+            }
+        }
+    }
+    if (n > ktl_heap_max_pages - ktl_heap_pages) return SIZE_MAX;
+    size_t first = ktl_heap_pages;
+    ktl_heap_pages += n;
+    return first;
+}
+
+/* The head of a free list, or NULL; a scanned block's link is cleared,
+   which leaves it all zero. */
+static inline void *ktl_fl_pop(int m, int c) {
+    ktl_free *b = ktl_fl[m][c];
+    if (KTL_LIKELY(b != NULL)) {
+        ktl_fl[m][c] = b->next;
+        if (m == KTL_SCAN) b->next = NULL;
+    }
+    return b;
+}
+
+/* Takes n pages and returns with the heap lock held, or returns SIZE_MAX
+   without the lock when the reservation is full. */
+static size_t ktl_gc_take(size_t n) {
+    ktl_heap_lock();
+    size_t i = ktl_take_pages(n);
+    if (KTL_UNLIKELY(i == SIZE_MAX)) ktl_heap_unlock();
+    return i;
+}
+
+static KTL_COLD void ktl_gc_maybe_collect(void) {
+    if (ktl_gc_grown >= ktl_gc_limit && !ktl_gc_off) ktl_gc_collect();
+}
+
+/* An empty free list: collect when the heap has grown enough, else carve a
+   new page into blocks of class c. */
+static KTL_COLD void *ktl_gc_refill(int m, int c) {
+    if (ktl_gc_grown >= ktl_gc_limit && !ktl_gc_off) {
+        ktl_gc_collect();
+        void *b = ktl_fl_pop(m, c);
+        if (b) return b;
+    }
+    size_t i = ktl_gc_take(1);
+    if (KTL_UNLIKELY(i == SIZE_MAX)) {
+        /* A full reservation (the system may grant less than 64 GiB) is not
+           the end yet: one collection may free blocks or pages. */
+        if (!ktl_gc_off) ktl_gc_collect();
+        void *b = ktl_fl_pop(m, c);
+        if (b) return b;
+        i = ktl_gc_take(1);
+        if (i == SIZE_MAX) ktl_oom();
+    }
+    ktl_page *pg = ktl_page_desc(i, 1);
+    ktl_gc_grown += KTL_PAGE;
+    ktl_heap_unlock();
+    char *base = ktl_heap + (i << KTL_PAGE_SHIFT);
+    uint32_t bs = ktl_cls_size[c];
+    pg->kind = KTL_PG_SMALL;
+    pg->mem = (uint8_t)m;
+    pg->cls = (uint8_t)c;
+    pg->bsize = bs;
+    pg->nblocks = (uint32_t)(KTL_PAGE / bs);
+    pg->npages = 0;
+    pg->head = 0;
+    if (m == KTL_SCAN && !pg->fresh) memset(base, 0, KTL_PAGE);
+    pg->fresh = 0;
+    ktl_free *head = NULL;
+    for (uint32_t j = pg->nblocks - 1; j >= 1; j--) {
+        ktl_free *f = (ktl_free *)(base + (size_t)j * bs);
+        f->next = head;
+        head = f;
+    }
+    ktl_fl[m][c] = head;
+    return base;
+}
+
+/* Above 8 KiB: whole pages, the first marked large and the others pointing
+   back to it. Large blocks start on a page boundary. */
+static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
+    ktl_gc_maybe_collect();
+    if (n > (ktl_heap_max_pages << KTL_PAGE_SHIFT)) ktl_oom();
+    size_t np = (n + KTL_PAGE - 1) >> KTL_PAGE_SHIFT;
+    size_t i = ktl_gc_take(np);
+    if (KTL_UNLIKELY(i == SIZE_MAX)) {
+        if (!ktl_gc_off) ktl_gc_collect();
+        i = ktl_gc_take(np);
+        if (i == SIZE_MAX) ktl_oom();
+    }
+    ktl_page *first = ktl_page_desc(i, np);
+    bool fresh = first->fresh;
+    first->kind = KTL_PG_LARGE;
+    first->mem = (uint8_t)m;
+    first->npages = (uint32_t)np;
+    first->fresh = 0;
+    for (size_t j = 1; j < np; j++) {
+        ktl_page *pg = ktl_page_desc(i + j, 1);
+        fresh = fresh && pg->fresh;
+        pg->kind = KTL_PG_TAIL;
+        pg->mem = (uint8_t)m;
+        pg->head = (uint32_t)i;
+        pg->fresh = 0;
+    }
+    ktl_gc_grown += np << KTL_PAGE_SHIFT;
+    ktl_heap_unlock();
+    char *p = ktl_heap + (i << KTL_PAGE_SHIFT);
+    if (m == KTL_SCAN && !fresh) memset(p, 0, np << KTL_PAGE_SHIFT);
+    return p;
+}
+
+/* A block of at least n bytes of memory kind m; KTL_SCAN memory comes
+   zeroed. Never fails: running out of memory ends the program. */
+static inline void *ktl_gc_alloc(size_t n, int m) {
+#ifdef KTL_GC_STRESS
+    if (!ktl_gc_off) ktl_gc_collect();
+#endif
+    if (KTL_LIKELY(n <= KTL_MAX_SMALL)) {
+        int c = ktl_size_class(n);
+        void *b = ktl_fl_pop(m, c);
+        if (KTL_LIKELY(b != NULL)) return b;
+        return ktl_gc_refill(m, c);
+    }
+    return ktl_gc_alloc_large(n, m);
+}
+
+static inline void *ktl_alloc(size_t n) {
+    return ktl_gc_alloc(n ? n : 1, KTL_SCAN);
+}
+
+/* Objects start zeroed: fields read before they are assigned read as 0,
+   NULL or the empty string. */
+static inline void *ktl_obj_new(size_t n) {
+    return ktl_gc_alloc(n ? n : 1, KTL_SCAN);
+}
+
+static inline char *ktl_alloc_bytes(size_t n) {
+    return (char *)ktl_gc_alloc(n ? n : 1, KTL_NOSCAN);
+}
+
+static void *ktl_gc_zalloc(size_t n) {
+    void *p = ktl_gc_alloc(n ? n : 1, KTL_NOSCAN);
+    memset(p, 0, n ? n : 1);
+    return p;
+}
+
+/* The start of the block holding p, with its size and page, or NULL when p
+   is not inside a block: outside the pages handed out, in a free page, or in
+   the bytes after a small page's last whole block. */
+static void *ktl_gc_block(const void *p, size_t *size, ktl_page **page) {
+    uintptr_t off = (uintptr_t)p - (uintptr_t)ktl_heap;
+    if (off >= (uintptr_t)ktl_heap_pages << KTL_PAGE_SHIFT) return NULL;
+    size_t i = off >> KTL_PAGE_SHIFT;
+    ktl_page *pg = ktl_pages[i];
+    if (!pg) return NULL;
+    if (pg->kind == KTL_PG_TAIL) {
+        i = pg->head;
+        pg = ktl_pages[i];
+    }
+    if (pg->kind == KTL_PG_LARGE) {
+        *size = (size_t)pg->npages << KTL_PAGE_SHIFT;
+        *page = pg;
+        return ktl_heap + (i << KTL_PAGE_SHIFT);
+    }
+    if (pg->kind != KTL_PG_SMALL) return NULL;
+    size_t b = (off & (KTL_PAGE - 1)) / pg->bsize;
+    if (b >= pg->nblocks) return NULL;
+    *size = pg->bsize;
+    *page = pg;
+    return ktl_heap + (i << KTL_PAGE_SHIFT) + b * pg->bsize;
+}
+
+/* Gives a block back at once, for callers that know nothing else refers to
+   it. Anything but the start of a block (NULL, an interior pointer, memory
+   outside the heap) is ignored. */
+static void ktl_gc_free(void *p) {
+    size_t size = 0;
+    ktl_page *pg = NULL;
+    void *b = ktl_gc_block(p, &size, &pg);
+    if (!b || b != p) return;
+    if (pg->kind == KTL_PG_SMALL) {
+        if (pg->mem == KTL_SCAN) memset(b, 0, size);
+        ktl_free *f = (ktl_free *)b;
+        f->next = ktl_fl[pg->mem][pg->cls];
+        ktl_fl[pg->mem][pg->cls] = f;
+        return;
+    }
+    size_t i = (size_t)((char *)b - ktl_heap) >> KTL_PAGE_SHIFT;
+    size_t np = pg->npages;
+    ktl_heap_lock();
+    for (size_t j = 0; j < np; j++) ktl_pages[i + j]->kind = KTL_PG_FREE;
+    ktl_free_pages += np;
+    if (i < ktl_free_hint) ktl_free_hint = i;
+    ktl_heap_unlock();
+}
+
+static void *ktl_gc_realloc(void *old, size_t oldn, size_t n, int m) {
+    void *p = ktl_gc_alloc(n, m);
+    if (old) memcpy(p, old, oldn < n ? oldn : n);
+    ktl_gc_free(old);
+    return p;
+}
+
+/* Registers n bytes at p as a root range, scanned at every collection. */
+static void ktl_gc_add_root(void *p, size_t n) {
+    if (ktl_nroots == KTL_MAX_ROOTS) ktl_panic("too many collector roots");
+    ktl_roots[ktl_nroots].p = p;
+    ktl_roots[ktl_nroots].n = n;
+    ktl_nroots++;
+}
+
+/* Marks the block a candidate word points into; a scanned block goes on the
+   mark stack instead of being scanned here, so marking never recurses. */
+static inline void ktl_gc_mark_word(uintptr_t w, uintptr_t heap_bytes) {
+    uintptr_t off = w - (uintptr_t)ktl_heap;
+    if (off >= heap_bytes) return;
+    size_t i = off >> KTL_PAGE_SHIFT;
+    ktl_page *pg = ktl_pages[i];
+    char *block;
+    if (pg->kind == KTL_PG_TAIL) {
+        i = pg->head;
+        pg = ktl_pages[i];
+    }
+    if (pg->kind == KTL_PG_SMALL) {
+        size_t b = (off & (KTL_PAGE - 1)) / pg->bsize;
+        if (b >= pg->nblocks) return;
+        uint64_t bit = (uint64_t)1 << (b & 63);
+        if (pg->marks[b >> 6] & bit) return;
+        pg->marks[b >> 6] |= bit;
+        if (pg->mem != KTL_SCAN) return;
+        block = ktl_heap + (i << KTL_PAGE_SHIFT) + b * pg->bsize;
+    } else if (pg->kind == KTL_PG_LARGE) {
+        if (pg->marks[0] & 1) return;
+        pg->marks[0] |= 1;
+        if (pg->mem != KTL_SCAN) return;
+        block = ktl_heap + (i << KTL_PAGE_SHIFT);
+    } else {
+        return;
+    }
+    if (ktl_mstack_n == ktl_mstack_cap) {
+        size_t cap = ktl_mstack_cap ? ktl_mstack_cap * 2 : 4096;
+        void **s = (void **)realloc(ktl_mstack, cap * sizeof(void *));
+        if (!s) ktl_oom();
+        ktl_mstack = s;
+        ktl_mstack_cap = cap;
+    }
+    ktl_mstack[ktl_mstack_n++] = block;
+}
+
+/* Every 8-byte aligned word that lies wholly inside [lo, hi). */
+static void ktl_gc_scan(const void *lo, const void *hi, uintptr_t heap_bytes) {
+    uintptr_t a = ((uintptr_t)lo + 7) & ~(uintptr_t)7;
+    uintptr_t end = (uintptr_t)hi;
+    for (; a + 8 <= end; a += 8) ktl_gc_mark_word(*(const ktl_word *)a, heap_bytes);
+}
+
+static void ktl_gc_drain(uintptr_t heap_bytes) {
+    while (ktl_mstack_n) {
+        char *b = (char *)ktl_mstack[--ktl_mstack_n];
+        ktl_page *pg = ktl_pages[(size_t)(b - ktl_heap) >> KTL_PAGE_SHIFT];
+        size_t size = pg->kind == KTL_PG_LARGE ? (size_t)pg->npages << KTL_PAGE_SHIFT : pg->bsize;
+        ktl_gc_scan(b, b + size, heap_bytes);
+    }
+}
+
+static void ktl_gc_clear_marks(void) {
+    for (size_t i = 0; i < ktl_heap_pages; i++) {
+        ktl_page *pg = ktl_pages[i];
+        if (pg->kind == KTL_PG_SMALL) memset(pg->marks, 0, (pg->nblocks + 63) / 64 * 8);
+        else if (pg->kind == KTL_PG_LARGE) pg->marks[0] = 0;
+    }
+}
+
+/* Frees what was not marked, from the top page down: each rebuilt free list
+   then runs in ascending address order, so allocation walks upward. */
+static size_t ktl_gc_sweep(void) {
+    size_t live = 0;
+    memset(ktl_fl, 0, sizeof ktl_fl);
+    for (size_t i = ktl_heap_pages; i-- > 0;) {
+        ktl_page *pg = ktl_pages[i];
+        if (pg->kind == KTL_PG_LARGE) {
+            size_t np = pg->npages;
+            if (pg->marks[0] & 1) {
+                live += np << KTL_PAGE_SHIFT;
+                continue;
+            }
+            for (size_t j = 0; j < np; j++) ktl_pages[i + j]->kind = KTL_PG_FREE;
+            ktl_free_pages += np;
+            continue;
+        }
+        if (pg->kind != KTL_PG_SMALL) continue;
+        size_t marked = 0;
+        size_t words = (pg->nblocks + 63) / 64;
+        for (size_t w = 0; w < words; w++) marked += (size_t)__builtin_popcountll(pg->marks[w]);
+        if (marked == 0) {
+            pg->kind = KTL_PG_FREE;
+            ktl_free_pages++;
+            continue;
+        }
+        live += marked * pg->bsize;
+        char *base = ktl_heap + (i << KTL_PAGE_SHIFT);
+        ktl_free **list = &ktl_fl[pg->mem][pg->cls];
+        for (size_t b = pg->nblocks; b-- > 0;) {
+            if (pg->marks[b >> 6] & ((uint64_t)1 << (b & 63))) continue;
+            ktl_free *f = (ktl_free *)(base + b * pg->bsize);
+            if (pg->mem == KTL_SCAN) memset(f, 0, pg->bsize);
+            f->next = *list;
+            *list = f;
+        }
+    }
+    return live;
+}
+
+/* The collection proper, called from ktl_gc_collect with the callee-saved
+   registers already stored in the caller's frame, which lies between this
+   frame and the stack base. */
+static KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void) {
+    volatile char here = 0;
+    uintptr_t heap_bytes = (uintptr_t)ktl_heap_pages << KTL_PAGE_SHIFT;
+    ktl_gc_count++;
+    ktl_gc_clear_marks();
+    if (ktl_stack_base) ktl_gc_scan((const void *)&here, ktl_stack_base, heap_bytes);
+    ktl_gc_drain(heap_bytes);
+    for (int r = 0; r < ktl_nroots; r++) {
+        ktl_gc_scan(ktl_roots[r].p, (const char *)ktl_roots[r].p + ktl_roots[r].n, heap_bytes);
+        ktl_gc_drain(heap_bytes);
+    }
+    size_t live = ktl_gc_sweep();
+    ktl_free_hint = 0;
+    ktl_gc_live = live;
+    ktl_gc_grown = 0;
+    ktl_gc_limit = ktl_gc_min_set ? ktl_gc_min_env : (live > KTL_GC_MIN ? live : KTL_GC_MIN);
+}
+
+/* One full collection. A heap pointer may live only in a callee-saved
+   register of some caller. setjmp can't be trusted to expose those: glibc
+   mangles the saved frame pointer. So every callee-saved register is stored
+   in this frame explicitly (and __builtin_unwind_init makes the compiler
+   save them all in the prologue as well) before the scan, which starts below
+   this frame. */
+static KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void) {
+    if (!ktl_heap) return;
+    __builtin_unwind_init();
+    void *volatile regs[8] = {0};
+#if defined(__x86_64__)
+    __asm__ volatile(
+        "movq %%rbx, 0(%0)\n\t"
+        "movq %%rbp, 8(%0)\n\t"
+        "movq %%r12, 16(%0)\n\t"
+        "movq %%r13, 24(%0)\n\t"
+        "movq %%r14, 32(%0)\n\t"
+        "movq %%r15, 40(%0)\n\t"
+#ifdef _WIN32
+        /* Callee-saved in the Windows calling convention too. */
+        "movq %%rsi, 48(%0)\n\t"
+        "movq %%rdi, 56(%0)\n\t"
+#endif
+        :
+        : "r"(regs)
+        : "memory");
+#else
+    jmp_buf jb;
+    ktl_setjmp(jb);
+    regs[0] = (void *)&jb;
+#endif
+    ktl_gc_collect_spilled();
+    /* Keeps the call above from becoming a tail call, which would pop this
+       frame and its saved registers before the scan. */
+    __asm__ volatile("" : : "r"(regs) : "memory");
+}
+
+/* Reserves the heap's address range. The full 64 GiB is reserved without
+   committing memory; where the system refuses that much (a `ulimit -v`,
+   strict overcommit), a range reserved without access is used instead and
+   made usable as pages are handed out, halving the size until a reservation
+   succeeds. Half of such a fallback range is given back, so that the C heap
+   (page descriptors, buffers) keeps room of its own. */
+static void ktl_gc_init(void) {
+    for (int c = 0; c < KTL_NCLS; c++) ktl_cls_size[c] = ktl_class_block_size(c);
+    size_t size = KTL_HEAP_MAX;
+    char *heap = NULL;
+#ifdef _WIN32
+    heap = (char *)VirtualAlloc(NULL, size, 0x2000, 0x01);
+    if (!heap) {
+        for (size /= 2; size >= 16 * KTL_PAGE; size /= 2) {
+            void *p = VirtualAlloc(NULL, size, 0x2000, 0x01);
+            if (!p) continue;
+            VirtualFree(p, 0, 0x8000);
+            size /= 2;
+            heap = (char *)VirtualAlloc(NULL, size, 0x2000, 0x01);
+            break;
+        }
+    }
+    ktl_heap_commit = 0;
+#else
+    void *p = mmap(NULL, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                   -1, 0);
+    if (p != MAP_FAILED) {
+        heap = (char *)p;
+        ktl_heap_commit = SIZE_MAX;
+    } else {
+        for (size /= 2; size >= 16 * KTL_PAGE; size /= 2) {
+            p = mmap(NULL, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            if (p == MAP_FAILED) continue;
+            size /= 2;
+            munmap((char *)p + size, size);
+            heap = (char *)p;
+            ktl_heap_commit = 0;
+            break;
+        }
+    }
+#endif
+    if (heap) {
+        ktl_heap_max_pages = size >> KTL_PAGE_SHIFT;
+        ktl_pages = (ktl_page **)calloc(ktl_heap_max_pages, sizeof(ktl_page *));
+    }
+    if (!heap || !ktl_pages) ktl_panic("out of memory (can't reserve the heap)");
+    ktl_heap = heap;
+    const char *min = getenv("KESTAL_GC_MIN");
+    if (min) {
+        ktl_gc_min_set = true;
+        ktl_gc_min_env = (size_t)strtoull(min, NULL, 10);
+        ktl_gc_limit = ktl_gc_min_env;
+    }
+}
+
+

@@ -1,0 +1,299 @@
+/* ---- Exceptions: objects, class ids, handlers, the uncaught report ----
+ *
+ * A `try` pushes a handler holding a jmp_buf on the C stack; raising stores
+ * the exception and longjmps to the innermost handler, so code outside `try`
+ * pays nothing. With no handler, the exception ends the process: SystemExit
+ * with its code, anything else with a Python-style traceback and status 1.
+ */
+
+/* The built-in exception classes with their bases, in class-id order. The
+   compiler's class table lists the same 27 classes first, so its class ids
+   and these numbers agree. */
+#define KTL_BUILTIN_EXCEPTIONS(X)                                                   \
+    X(BaseException, -1)                                                            \
+    X(SystemExit, KTL_E_BaseException)                                              \
+    X(KeyboardInterrupt, KTL_E_BaseException)                                       \
+    X(Exception, KTL_E_BaseException)                                               \
+    X(ArithmeticError, KTL_E_Exception)                                             \
+    X(ZeroDivisionError, KTL_E_ArithmeticError)                                     \
+    X(OverflowError, KTL_E_ArithmeticError)                                         \
+    X(AssertionError, KTL_E_Exception)                                              \
+    X(AttributeError, KTL_E_Exception)                                              \
+    X(EOFError, KTL_E_Exception)                                                    \
+    X(LookupError, KTL_E_Exception)                                                 \
+    X(IndexError, KTL_E_LookupError)                                                \
+    X(KeyError, KTL_E_LookupError)                                                  \
+    X(NameError, KTL_E_Exception)                                                   \
+    X(OSError, KTL_E_Exception)                                                     \
+    X(FileNotFoundError, KTL_E_OSError)                                             \
+    X(FileExistsError, KTL_E_OSError)                                               \
+    X(PermissionError, KTL_E_OSError)                                               \
+    X(IsADirectoryError, KTL_E_OSError)                                             \
+    X(NotADirectoryError, KTL_E_OSError)                                            \
+    X(UnsupportedOperation, KTL_E_OSError)                                          \
+    X(RuntimeError, KTL_E_Exception)                                                \
+    X(NotImplementedError, KTL_E_RuntimeError)                                      \
+    X(RecursionError, KTL_E_RuntimeError)                                           \
+    X(StopIteration, KTL_E_Exception)                                               \
+    X(TypeError, KTL_E_Exception)                                                   \
+    X(ValueError, KTL_E_Exception)
+
+enum {
+#define KTL_EXC_ENUM(name, base) KTL_E_##name,
+    KTL_BUILTIN_EXCEPTIONS(KTL_EXC_ENUM)
+#undef KTL_EXC_ENUM
+    KTL_E_COUNT
+};
+
+/* The header of every exception object (user exception classes add their
+   fields after these three). It lives in scanned heap memory. */
+typedef struct {
+    int32_t cls;
+    ktl_str str;
+    ktl_str args;
+} ktl_exc;
+
+/* One entered `try`; lives on the C stack of the function holding it. */
+typedef struct ktl_handler {
+    jmp_buf jb;
+    struct ktl_handler *prev;
+    ktl_sb *cap;
+} ktl_handler;
+
+static KTL_TLS ktl_handler *ktl_htop;
+static KTL_TLS void *ktl_cur_exc;
+/* Where the current exception was raised: the source line (0 when the
+   runtime raised it) and the function's name. */
+static KTL_TLS int64_t ktl_exc_line;
+static KTL_TLS const char *ktl_exc_fn;
+
+static inline void ktl_try_enter(ktl_handler *h) {
+    h->prev = ktl_htop;
+    h->cap = ktl_cap;
+    ktl_htop = h;
+}
+
+/* Pops h after a jump to it and returns the exception. A capture that began
+   inside the `try` was abandoned by the jump: its buffered bytes are dropped
+   and the capture active at the `try` becomes current again. */
+static void *ktl_try_land(ktl_handler *h) {
+    ktl_htop = h->prev;
+    if (ktl_cap != h->cap) {
+        ktl_olen = ktl_cap_from;
+        ktl_cap = h->cap;
+    }
+    return ktl_cur_exc;
+}
+
+static ktl_exc *ktl_exc_new(int32_t cls, ktl_str str, ktl_str args) {
+    ktl_exc *e = (ktl_exc *)ktl_alloc(sizeof(ktl_exc));
+    e->cls = cls;
+    e->str = str;
+    e->args = args;
+    return e;
+}
+
+/* repr(e) of an exception without a user __repr__: ValueError('bad'). */
+static void ktl_print_exc_repr(void *o) {
+    ktl_exc *e = (ktl_exc *)o;
+    const char *name = ktl_class_name(e->cls);
+    ktl_write(name, strlen(name));
+    ktl_putc('(');
+    ktl_write(e->args.p, (size_t)e->args.len);
+    ktl_putc(')');
+}
+
+/* Writes line `line` of the source file, without its leading blanks, as the
+   traceback's source excerpt. Like CPython, the file is read now; a file that
+   can't be read prints nothing. */
+static KTL_COLD void ktl_print_src_line(const char *path, int64_t line) {
+    if (!path) return;
+    FILE *f = fopen(path, "rb");
+    if (!f) return;
+    int c = 0;
+    for (int64_t at = 1; at < line; at++) {
+        while ((c = getc(f)) != EOF && c != '\n') {}
+        if (c == EOF) break;
+    }
+    char text[400];
+    size_t n = 0;
+    if (c != EOF) {
+        while ((c = getc(f)) != EOF && c != '\n' && c != '\r') {
+            if (n < sizeof text) text[n++] = (char)c;
+        }
+    }
+    fclose(f);
+    size_t i = 0;
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) i++;
+    if (i < n) fprintf(stderr, "    %.*s\n", (int)(n - i), text + i);
+}
+
+/* An optional sign, then at least one digit and nothing else. */
+static bool ktl_exit_code_text(ktl_str t, int *code) {
+    int64_t i = 0;
+    bool neg = false;
+    if (t.len > 0 && (t.p[0] == '+' || t.p[0] == '-')) {
+        neg = t.p[0] == '-';
+        i = 1;
+    }
+    if (i >= t.len) return false;
+    uint64_t v = 0;
+    for (; i < t.len; i++) {
+        if (t.p[i] < '0' || t.p[i] > '9') return false;
+        v = v * 10 + (uint64_t)(t.p[i] - '0');
+    }
+    *code = (int)(neg ? (int64_t)(0 - v) : (int64_t)v);
+    return true;
+}
+
+/* Ends the process for an exception no handler caught. Re-entered only when
+   a user __str__ or the writing of the files' buffers raises in here; that
+   second report uses the stored text and skips the flushing, so the process
+   still ends. */
+static KTL_COLD KTL_NORETURN void ktl_uncaught(void *e) {
+    static volatile int entered;
+    ktl_cap_abandon();
+    ktl_exc *x = (ktl_exc *)e;
+    ktl_str text;
+    if (!entered) {
+        entered = 1;
+        /* A user __str__ may still use `try` inside itself; what it raises
+           and catches there must not replace the reported position. */
+        int64_t line = ktl_exc_line;
+        const char *fn = ktl_exc_fn;
+        text = ktl_exc_text(e);
+        ktl_exc_line = line;
+        ktl_exc_fn = fn;
+        ktl_exiting = 1;
+        ktl_flush();
+        ktl_files_flush_all();
+    } else {
+        text = x->str;
+    }
+    fflush(stdout);
+    if (ktl_isa(x->cls, KTL_E_SystemExit)) {
+        int code = 1;
+        if (text.len == 0) exit(0);
+        if (ktl_exit_code_text(text, &code)) exit(code);
+        fprintf(stderr, "%.*s\n", (int)text.len, text.p);
+        exit(1);
+    }
+    fputs("Traceback (most recent call last):\n", stderr);
+    if (ktl_exc_line > 0) {
+        fprintf(stderr, "  File \"%s\", line %lld, in %s\n", ktl_src_name ? ktl_src_name : "",
+                (long long)ktl_exc_line, ktl_exc_fn ? ktl_exc_fn : "<module>");
+        ktl_print_src_line(ktl_src_name, ktl_exc_line);
+    }
+    fputs(x->cls == KTL_E_UnsupportedOperation ? "io.UnsupportedOperation" : ktl_class_name(x->cls),
+          stderr);
+    if (text.len > 0) fprintf(stderr, ": %.*s", (int)text.len, text.p);
+    fputc('\n', stderr);
+    fflush(stderr);
+    exit(1);
+}
+
+/* Raises e again (or for the first time, once its line is recorded): jumps
+   to the innermost handler, or ends the process when there is none. Once the
+   process is ending, no handler may catch anything. */
+static KTL_COLD KTL_NORETURN void ktl_reraise(void *e) {
+    ktl_cur_exc = e;
+    if (!ktl_htop || ktl_exiting) ktl_uncaught(e);
+    ktl_longjmp(ktl_htop->jb, 1);
+}
+
+/* A `raise` statement at source line `line` of function `fn` ("<module>" at
+   top level). */
+static KTL_COLD KTL_NORETURN void ktl_raise_at(void *e, int64_t line, const char *fn) {
+    ktl_exc_line = line;
+    ktl_exc_fn = fn;
+    ktl_reraise(e);
+}
+
+
+/* ---- Raise functions: exceptions of the built-in classes, and sys.exit ----
+ *
+ * The runtime's own errors are built-in exceptions with one string argument
+ * and no source line, as Python reports them. Every function here is cold and
+ * never returns, so the checks that call them cost a predicted branch.
+ */
+
+/* Raises a built-in exception whose one argument is msg. str() of a KeyError
+   is the repr of its key, as in Python. */
+static KTL_COLD KTL_NORETURN void ktl_raise_str(int32_t cls, ktl_str msg) {
+    ktl_str r = ktl_repr_str(msg);
+    ktl_exc *e = ktl_exc_new(cls, cls == KTL_E_KeyError ? r : msg, r);
+    ktl_exc_line = 0;
+    ktl_exc_fn = NULL;
+    ktl_reraise(e);
+}
+
+static KTL_COLD KTL_NORETURN void ktl_raise_c(int32_t cls, const char *msg) {
+    ktl_raise_str(cls, ktl_str_copy(msg, (int64_t)strlen(msg)));
+}
+
+/* Longer messages than the buffer are cut; every caller bounds its
+   variable parts well below it. */
+static KTL_COLD KTL_NORETURN void ktl_raise_fmt(int32_t cls, const char *fmt, ...) {
+    char buf[600];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    ktl_raise_c(cls, buf);
+}
+
+/* KeyError whose text is the key's repr, printed by generated code. */
+static KTL_COLD KTL_NORETURN void ktl_key_error_repr(ktl_str r) {
+    ktl_exc *e = ktl_exc_new(KTL_E_KeyError, r, r);
+    ktl_exc_line = 0;
+    ktl_exc_fn = NULL;
+    ktl_reraise(e);
+}
+
+static KTL_COLD KTL_NORETURN void ktl_cmp_type_error(const char *op, const char *a, const char *b) {
+    ktl_raise_fmt(KTL_E_TypeError, "'%s' not supported between instances of '%s' and '%s'", op, a, b);
+}
+
+static KTL_COLD KTL_NORETURN void ktl_zero_div(void) {
+    ktl_raise_c(KTL_E_ZeroDivisionError, "division by zero");
+}
+
+/* `what` is "string", "list" or "range object". */
+static KTL_COLD KTL_NORETURN void ktl_index_error(const char *what, int64_t i, int64_t n) {
+    (void)i;
+    (void)n;
+    ktl_raise_fmt(KTL_E_IndexError, "%s index out of range", what);
+}
+
+/* sys.exit(code): ends the program at once unless a `try` is active, which
+   may then catch the SystemExit. */
+static KTL_COLD KTL_NORETURN void ktl_sys_exit(int64_t code) {
+    if (!ktl_htop) ktl_exit(code);
+    char buf[24];
+    int n = snprintf(buf, sizeof buf, "%lld", (long long)code);
+    ktl_str t = ktl_str_copy(buf, n);
+    ktl_exc *e = ktl_exc_new(KTL_E_SystemExit, t, t);
+    ktl_exc_line = 0;
+    ktl_exc_fn = NULL;
+    ktl_reraise(e);
+}
+
+/* sys.exit(message): the message goes to standard error and the status is
+   1, unless a `try` is active. */
+static KTL_COLD KTL_NORETURN void ktl_sys_exit_s(ktl_str msg) {
+    if (ktl_htop) {
+        ktl_exc *e = ktl_exc_new(KTL_E_SystemExit, msg, ktl_repr_str(msg));
+        ktl_exc_line = 0;
+        ktl_exc_fn = NULL;
+        ktl_reraise(e);
+    }
+    ktl_exiting = 1;
+    ktl_cap_abandon();
+    ktl_flush();
+    ktl_files_flush_all();
+    fprintf(stderr, "%.*s\n", (int)msg.len, msg.p);
+    fflush(stderr);
+    exit(1);
+}
+
+
