@@ -1,11 +1,10 @@
 // Code generation: a parsed Program (its imports resolved) in, the one C file
 // of the program out, together with the lists an editor shows in hover texts
-// (function instances, program variables, classes with their attributes).
+// (function instances and program variables).
 //
-// Types are inferred while the C text is written, so generation may run
-// several attempts: an int class attribute that later receives a float makes
-// the whole program be generated again from an empty context with that
-// attribute widened. Only the final attempt's text is returned.
+// Types are inferred while the C text is written: a function instance or the
+// top-level code whose Type guess proves too narrow is compiled again with
+// the wider Type, and only the final text of each is kept.
 #pragma once
 
 #include "ast/program.h"
@@ -37,12 +36,6 @@ struct InstanceSummary {
     std::vector<std::pair<std::string, Type>> locals;
 };
 
-struct ClassSummary {
-    std::string name;
-    // Fields in creation order.
-    std::vector<std::pair<std::string, Type>> attributes;
-};
-
 struct CodegenOutput {
     // The complete C file: switches, runtime text, program section.
     std::string c_text;
@@ -51,8 +44,6 @@ struct CodegenOutput {
     std::vector<InstanceSummary> instances;
     // The top-level code's variables and every module global, sorted by name.
     std::vector<std::pair<std::string, Type>> variables;
-    // Classes with recorded attributes, in class-id order.
-    std::vector<ClassSummary> classes;
 };
 
 // Generates the program. Throws the first CompileError (message, line,

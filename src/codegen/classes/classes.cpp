@@ -11,14 +11,11 @@
 #include "codegen/core/instances.h"
 
 #include <algorithm>
-#include <map>
 #include <set>
 
 namespace kestal {
 
 namespace {
-
-thread_local std::map<std::string, std::optional<std::string>> class_base_table;
 
 std::string exception_default(bool exception, bool print) {
     if (exception)
@@ -39,7 +36,7 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
     std::string cases;
     for (const std::string &s : subclasses_of(ctx, x)) {
         std::optional<std::string> method;
-        std::vector<std::string> chain = class_ancestors(s);
+        std::vector<std::string> chain = class_ancestors(ctx, s);
         for (const std::string &m : methods) {
             if (first_class_defining_method(ctx, chain, m)) {
                 method = m;
@@ -55,7 +52,7 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
         cases += fmt::format("case {}: ktl_print_s({}); return; ", class_id(ctx, s), call->text);
     }
     bool print = std::string_view(prefix) == "ktl_print";
-    std::string fallback = exception_default(is_exception_class(x), print);
+    std::string fallback = exception_default(is_exception_class(ctx, x), print);
     return fmt::format("static void {}_{}(C_{} *o) {{ switch (o->cls) {{ {}default: {}; }} }}\n", prefix,
                        code, x, cases, fallback);
 }
@@ -68,7 +65,7 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     std::string text;
     text += print_dispatcher(ctx, x, code, "ktl_print", {"__str__", "__repr__"});
     text += print_dispatcher(ctx, x, code, "ktl_repr", {"__repr__"});
-    if (is_exception_class(x)) {
+    if (is_exception_class(ctx, x)) {
         auto str = call_dunder_if_defined(ctx, fmt::format("((C_{} *)e)", x), x, "__str__", {}, 0, 0);
         if (str)
             ctx.exc_text_cases += fmt::format("case {}: return {}; ", class_id(ctx, x), str->text);
@@ -104,17 +101,11 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
 
 } // namespace
 
-void set_class_bases(const Program &program) {
-    std::map<std::string, std::optional<std::string>> table;
-    for (const ClassDef &c : program.classes) table[c.name] = c.base;
-    class_base_table = std::move(table);
-}
-
-std::vector<std::string> class_ancestors(const std::string &name) {
+std::vector<std::string> class_ancestors(const CodegenContext &ctx, const std::string &name) {
     std::vector<std::string> chain = {name};
     for (;;) {
-        auto it = class_base_table.find(chain.back());
-        if (it == class_base_table.end() || !it->second) break;
+        auto it = ctx.class_bases.find(chain.back());
+        if (it == ctx.class_bases.end() || !it->second) break;
         // A cycle cannot come from the parser (a base is defined earlier);
         // stop anyway rather than loop.
         if (std::find(chain.begin(), chain.end(), *it->second) != chain.end()) break;
@@ -123,14 +114,14 @@ std::vector<std::string> class_ancestors(const std::string &name) {
     return chain;
 }
 
-bool is_subclass_of(const std::string &name, const std::string &ancestor) {
-    auto chain = class_ancestors(name);
+bool is_subclass_of(const CodegenContext &ctx, const std::string &name, const std::string &ancestor) {
+    auto chain = class_ancestors(ctx, name);
     return std::find(chain.begin(), chain.end(), ancestor) != chain.end();
 }
 
-std::optional<std::string> common_base_class(const std::string &a, const std::string &b) {
-    auto other = class_ancestors(b);
-    for (const std::string &c : class_ancestors(a))
+std::optional<std::string> common_base_class(const CodegenContext &ctx, const std::string &a, const std::string &b) {
+    auto other = class_ancestors(ctx, b);
+    for (const std::string &c : class_ancestors(ctx, a))
         if (std::find(other.begin(), other.end(), c) != other.end()) return c;
     return std::nullopt;
 }
@@ -138,7 +129,7 @@ std::optional<std::string> common_base_class(const std::string &a, const std::st
 std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name) {
     std::vector<std::string> out;
     for (const std::string &c : ctx.class_names)
-        if (is_subclass_of(c, name)) out.push_back(c);
+        if (is_subclass_of(ctx, c, name)) out.push_back(c);
     return out;
 }
 
@@ -160,7 +151,9 @@ std::optional<std::string> first_class_defining_method(const CodegenContext &ctx
     return std::nullopt;
 }
 
-bool is_exception_class(const std::string &name) { return is_subclass_of(name, "BaseException"); }
+bool is_exception_class(const CodegenContext &ctx, const std::string &name) {
+    return is_subclass_of(ctx, name, "BaseException");
+}
 
 void declare_class(CodegenContext &ctx, const std::string &name) {
     if (ctx.declared_classes.count(name)) return;
@@ -176,33 +169,22 @@ void declare_class(CodegenContext &ctx, const std::string &name) {
     if (it->second->base) declare_class(ctx, *it->second->base);
 }
 
-std::optional<Type> lookup_class_field_type(const CodegenContext &ctx, const std::string &cls,
-                                            const std::string &field) {
-    for (const std::string &c : class_ancestors(cls)) {
-        auto it = ctx.class_attributes.find(c);
-        if (it == ctx.class_attributes.end()) continue;
-        for (const auto &[name, type] : it->second)
-            if (name == field) return type;
-    }
-    return std::nullopt;
-}
-
 std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
                                                    const std::string &cls,
                                                    const std::string &method,
                                                    const std::vector<CompiledExpr> &args,
                                                    uint64_t line, uint64_t column) {
-    auto owner = first_class_defining_method(ctx, class_ancestors(cls), method);
+    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
     if (!owner) return std::nullopt;
     std::vector<Type> types = {Type::class_(*owner)};
     for (const CompiledExpr &a : args) types.push_back(a.type);
     InstanceResult inst = instantiate_function(ctx, *owner + "." + method, types, {}, line, column);
     std::vector<std::string> texts;
-    auto self = coerce_expr(receiver, Type::class_(cls), inst.key_types[0]);
+    auto self = coerce_expr(ctx, receiver, Type::class_(cls), inst.key_types[0]);
     if (!self) internal_fault("a receiver does not convert to its method's class");
     texts.push_back(*self);
     for (size_t i = 0; i < args.size(); ++i) {
-        auto converted = coerce_expr(args[i].text, args[i].type, inst.key_types[i + 1]);
+        auto converted = coerce_expr(ctx, args[i].text, args[i].type, inst.key_types[i + 1]);
         if (!converted) internal_fault("a dunder argument does not convert to its key Type");
         texts.push_back(*converted);
     }
@@ -230,21 +212,8 @@ void emit_class_structs(CodegenContext &ctx) {
     std::string text;
     for (const std::string &c : ctx.class_names) {
         if (!ctx.declared_classes.count(c)) continue;
-        std::vector<std::string> chain = class_ancestors(c);
-        std::vector<std::pair<std::string, Type>> fields;
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            auto attrs = ctx.class_attributes.find(*it);
-            if (attrs == ctx.class_attributes.end()) continue;
-            for (const auto &f : attrs->second) {
-                bool seen = std::any_of(fields.begin(), fields.end(),
-                                        [&](const auto &g) { return g.first == f.first; });
-                if (!seen) fields.push_back(f);
-            }
-        }
-        std::string decls;
-        for (const auto &[name, type] : fields) decls += fmt::format(" {} f_{};", c_type_name(type), name);
-        text += fmt::format("struct C_{} {{ int32_t cls;{}{} }};\n", c,
-                            is_exception_class(c) ? " ktl_str exc_str; ktl_str exc_args;" : "", decls);
+        text += fmt::format("struct C_{} {{ int32_t cls;{} }};\n", c,
+                            is_exception_class(ctx, c) ? " ktl_str exc_str; ktl_str exc_args;" : "");
     }
     ctx.class_structs_text = text;
 }

@@ -1,13 +1,13 @@
 // Classes as the code-generation core needs them: the class-id rule, the
-// per-thread table of bases with its ancestry queries, class declaration
+// ancestry queries over the context's table of bases, class declaration
 // (typedef and the prototypes of the six per-class functions), fields, and
 // the class section of the C file: the dispatch functions of every declared
 // class, the exception-text switch, the class structs and the tables of class
 // names and base ids that the runtime reads (`ktl_class_name`, `ktl_isa`,
 // `ktl_exc_text`).
 //
-// The base table is thread-local: each compile (and each checking thread of
-// the language server) refills it at the start of code generation.
+// Classes have no fields yet: attribute stores are refused, so every struct
+// holds the class id (and an exception's texts) only.
 #pragma once
 
 #include "codegen/core/context.h"
@@ -18,13 +18,12 @@
 
 namespace kestal {
 
-// Refills the calling thread's class base table from the Program's classes.
-void set_class_bases(const Program &program);
 // [the class, its base, the base's base, ...]; a name that is no class gives
 // itself alone.
-std::vector<std::string> class_ancestors(const std::string &name);
-bool is_subclass_of(const std::string &name, const std::string &ancestor);
-std::optional<std::string> common_base_class(const std::string &a, const std::string &b);
+std::vector<std::string> class_ancestors(const CodegenContext &ctx, const std::string &name);
+bool is_subclass_of(const CodegenContext &ctx, const std::string &name, const std::string &ancestor);
+std::optional<std::string> common_base_class(const CodegenContext &ctx, const std::string &a,
+                                             const std::string &b);
 // Every class whose ancestor chain holds `name`, in class-id order.
 std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name);
 // The class's index in the context's class names; a missing name is an
@@ -34,14 +33,10 @@ size_t class_id(const CodegenContext &ctx, const std::string &name);
 std::optional<std::string> first_class_defining_method(const CodegenContext &ctx,
                                                        const std::vector<std::string> &chain,
                                                        const std::string &method);
-bool is_exception_class(const std::string &name);
+bool is_exception_class(const CodegenContext &ctx, const std::string &name);
 
 // Writes the class's typedef and prototypes once, then declares its base.
 void declare_class(CodegenContext &ctx, const std::string &name);
-// The field's Type along the class's chain, or none.
-std::optional<Type> lookup_class_field_type(const CodegenContext &ctx, const std::string &cls,
-                                            const std::string &field);
-
 // Calls `method` on the receiver when the class's chain defines it: none
 // when it does not, else the call. Throws the CompileError of compiling it.
 std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,

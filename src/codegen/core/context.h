@@ -1,9 +1,10 @@
 // The state of one code-generation attempt: the CodegenContext with the
 // Program's tables, the class and C-type state that grows while C is written,
 // the stack of FunctionFrames (the top one is the function being compiled),
-// the function-instance table, the module globals, the output buffers from
-// which the C file is assembled, and the widening requests that make an
-// attempt fail and be retried.
+// the function-instance table, the module globals and the output buffers
+// from which the C file is assembled. A Type found too narrow is not state
+// of the context: it travels as a WideningRequest (widening.h) to the loop
+// that compiles the frame again.
 //
 // Every lowering writes through the small frame operations declared here
 // (`emit_line`, `fresh_temp`, `lookup_var`, `declare_var`, ...), so the naming
@@ -70,15 +71,6 @@ struct LoopEntry {
     // The label `break` jumps to with goto; none when a plain `break;` leaves
     // the loop.
     std::optional<std::string> break_label;
-    // The length of the frame's cleanup lines when the loop was entered.
-    size_t cleanup_height = 0;
-};
-
-// The receiver of a method instance: what super() needs.
-struct ClassContext {
-    std::string class_name;
-    Type self_type;
-    std::string self_text;
 };
 
 using NameTypeList = std::vector<std::pair<std::string, Type>>;
@@ -88,15 +80,13 @@ struct FunctionFrame {
     // What is being compiled.
     bool is_module_level = false;
     std::optional<InstanceKey> instance_key;
-    std::string traceback_name = "<module>";
     std::optional<Type> return_type;
     bool return_annotated = false;
-    std::optional<ClassContext> class_context;
 
     // Output. Every line of `body` is already indented and ends with '\n'.
     std::string body;
+    // Raised for the lines of an inner block by an IndentGuard.
     unsigned indent = 1;
-    std::string hoisted_text;
     // (Type, C name) per local declaration, in declaration order.
     std::vector<std::pair<Type, std::string>> declared_locals;
 
@@ -107,19 +97,15 @@ struct FunctionFrame {
     std::unordered_map<std::string, Type> forced_types;
     std::unordered_set<std::string> copied_parameters;
     std::unordered_set<std::string> volatile_names;
-    std::unordered_set<std::string> single_assignment_names;
-    NameTypeList inner_locals;
+    // Names whose Type an annotation fixed: they never widen.
+    std::unordered_set<std::string> annotated_names;
 
     // Control flow.
     std::vector<LoopEntry> loop_stack;
-    std::vector<std::string> cleanup_lines;
-    std::vector<std::string> handled_exceptions;
 
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
 };
-
-using FieldKey = std::pair<std::string, std::string>;
 
 struct CodegenContext {
     const Program *program = nullptr;
@@ -133,20 +119,21 @@ struct CodegenContext {
     const std::map<std::string, Library> *libraries = nullptr;
     std::unordered_set<std::string> global_names;
 
-    // Class and C-type state.
-    std::unordered_map<std::string, NameTypeList> class_attributes;
+    // Class and C-type state. `class_bases` maps every class of the Program
+    // to its base, if any; it is filled at set-up and read by the ancestry
+    // queries (classes.h).
+    std::map<std::string, std::optional<std::string>> class_bases;
     std::unordered_set<std::string> declared_classes;
     std::unordered_set<Type, TypeHash> defined_c_types;
-    std::unordered_set<Type, TypeHash> list_algos_defined;
-    std::unordered_set<Type, TypeHash> sort_keys_defined;
 
     // Function state. Frames are boxed so a reference to a frame stays valid
     // while deeper frames are pushed.
     std::vector<std::unique_ptr<FunctionFrame>> frames;
     std::unordered_map<InstanceKey, InstanceInfo, InstanceKeyHash> instances;
     std::unordered_map<InstanceKey, NameTypeList, InstanceKeyHash> instance_locals;
+    // The instance whose recursive call failed because its return Type was
+    // not known yet; that instance retries with guessed return Types.
     std::optional<InstanceKey> recursion_marker;
-    unsigned call_depth = 0;
     uint64_t temp_counter = 0;
 
     // Module globals: name to (Type, storage text "ktl_G.g_<name>").
@@ -159,15 +146,8 @@ struct CodegenContext {
     std::string definitions_text;
     std::string exc_text_cases;
 
-    // Widening requests.
-    std::optional<Type> pending_return_widening;
-    std::optional<std::pair<std::string, Type>> pending_var_widening;
-    std::optional<FieldKey> pending_field_widening;
-    std::map<FieldKey, Type> applied_field_widenings;
-
-    // Program-wide switches.
-    bool uses_try = false;
-    bool uses_prange = false;
+    // Set when an f-string uses digit grouping; switches the runtime's
+    // grouping code on.
     bool uses_grouping = false;
 
     // Evaluation-order hoisting (expr/hoisting.cpp): the name of every method
@@ -183,8 +163,7 @@ struct CodegenContext {
 };
 
 // A context in its initial state for one attempt, borrowing the Program.
-std::unique_ptr<CodegenContext> new_codegen_context(const Program &program,
-                                                    const std::map<FieldKey, Type> &applied);
+std::unique_ptr<CodegenContext> new_codegen_context(const Program &program);
 
 // ---- Frames, variables and temporaries ----
 
@@ -211,7 +190,9 @@ std::optional<Variable> lookup_local(CodegenContext &ctx, const std::string &nam
 Variable declare_var(CodegenContext &ctx, const std::string &name, const Type &type);
 // Records the current frame's return Type (and its instance's).
 void set_return_type(CodegenContext &ctx, const Type &type);
-// The wider Type a variable must take to hold `assigned`, or none.
+// The wider Type a variable must take to hold `assigned`, or none: globals,
+// annotated variables and internal "%" names never widen; only int to float
+// and any Type to an optional do.
 std::optional<Type> assign_local_type(CodegenContext &ctx, const std::string &name,
                                       const Type &declared, const Type &assigned);
 
@@ -222,6 +203,21 @@ std::string emit_local_decls(const std::vector<std::pair<Type, std::string>> &de
 std::string param_decl_list_item(const std::string &name, const Type &type,
                                  const std::unordered_set<std::string> &volatile_names,
                                  const std::unordered_set<std::string> &copied_parameters);
+
+// Raises the current frame's indentation by one level for the lifetime of
+// the guard; every block lowering opens its inner lines with one, so the
+// level is restored also when an error leaves the block.
+class IndentGuard {
+  public:
+    explicit IndentGuard(CodegenContext &ctx);
+    ~IndentGuard();
+    IndentGuard(const IndentGuard &) = delete;
+    IndentGuard &operator=(const IndentGuard &) = delete;
+
+  private:
+    FunctionFrame &frame_;
+    unsigned saved_;
+};
 
 // Binds an internal "%" name in the current frame and restores the earlier
 // binding when it goes out of scope, whatever happens in between.

@@ -181,20 +181,6 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements) {
     out += fmt::format("static void ktl_print_{0}({0} t) {{ {1}ktl_putc(')'); }}\n", t, print_body);
 }
 
-bool define_list_algos(CodegenContext &ctx, const Type &element) {
-    if (is_scalar_list_item(element)) return true;
-    if (!(element.is<Type::List>() || element.is<Type::Tuple>() || element.is<Type::Class>()))
-        return false;
-    if (!is_orderable_type(element)) return false;
-    if (ctx.list_algos_defined.count(element)) return true;
-    ensure_type_defined(ctx, element);
-    define_list_type(ctx, element);
-    ctx.types_text += fmt::format("KTL_DEFINE_LIST_ALGOS({}, {}, {})\n", list_c_name(element),
-                                  c_type_name(element), item_order_fn(element, "_lt"));
-    ctx.list_algos_defined.insert(element);
-    return true;
-}
-
 std::string widen_to_float_text(const std::string &text, const Type &type) {
     if (type.is<Type::Int>()) return fmt::format("((double){})", text);
     return text;
@@ -297,11 +283,12 @@ std::optional<std::string> truth_test_expr(const std::string &x, const Type &t) 
     return std::nullopt;
 }
 
-std::optional<std::string> coerce_expr(const std::string &x, const Type &from, const Type &to) {
+std::optional<std::string> coerce_expr(const CodegenContext &ctx, const std::string &x, const Type &from,
+                                       const Type &to) {
     if (from == to) return x;
     if (from.is<Type::Int>() && to.is<Type::Float>()) return fmt::format("((double){})", x);
     if (from.is<Type::Class>() && to.is<Type::Class>()) {
-        if (is_subclass_of(from.as<Type::Class>()->name, to.as<Type::Class>()->name))
+        if (is_subclass_of(ctx, from.as<Type::Class>()->name, to.as<Type::Class>()->name))
             return fmt::format("((C_{} *)({}))", to.as<Type::Class>()->name, x);
         return std::nullopt;
     }
@@ -310,8 +297,8 @@ std::optional<std::string> coerce_expr(const std::string &x, const Type &from, c
     if (from.is<Type::Optional>() && to.is<Type::Optional>()) {
         const Type &fi = inner_of(from);
         const Type &ti = inner_of(to);
-        if (is_pointer_kind(ti)) return coerce_expr(x, fi, ti);
-        auto inner = coerce_expr("_qc.v", fi, ti);
+        if (is_pointer_kind(ti)) return coerce_expr(ctx, x, fi, ti);
+        auto inner = coerce_expr(ctx, "_qc.v", fi, ti);
         if (!inner) return std::nullopt;
         return fmt::format("({{ {} _qc = {}; ({}){{_qc.has, {}}}; }})", c_type_name(from), x,
                            c_type_name(to), *inner);
@@ -319,7 +306,7 @@ std::optional<std::string> coerce_expr(const std::string &x, const Type &from, c
     if (from.is<Type::Optional>() || from.is<Type::NoValue>()) return std::nullopt;
     if (to.is<Type::Optional>()) {
         const Type &ti = inner_of(to);
-        auto converted = coerce_expr(x, from, ti);
+        auto converted = coerce_expr(ctx, x, from, ti);
         if (!converted) return std::nullopt;
         if (is_pointer_kind(ti)) return converted;
         return fmt::format("(({}){{true, {}}})", c_type_name(to), *converted);
@@ -327,19 +314,19 @@ std::optional<std::string> coerce_expr(const std::string &x, const Type &from, c
     return std::nullopt;
 }
 
-std::optional<Type> join_types(const Type &a, const Type &b) {
+std::optional<Type> join_types(const CodegenContext &ctx, const Type &a, const Type &b) {
     if (a == b) return a;
     if ((a.is<Type::Int>() && b.is<Type::Float>()) || (a.is<Type::Float>() && b.is<Type::Int>()))
         return Type::float_();
     if (a.is<Type::Class>()) {
         if (b.is<Type::Class>()) {
-            auto base = common_base_class(a.as<Type::Class>()->name, b.as<Type::Class>()->name);
+            auto base = common_base_class(ctx, a.as<Type::Class>()->name, b.as<Type::Class>()->name);
             if (!base) return std::nullopt;
             return Type::class_(*base);
         }
         if (b.is<Type::None>()) return make_optional(a);
         if (b.is<Type::Optional>()) {
-            auto j = join_types(inner_of(b), a);
+            auto j = join_types(ctx, inner_of(b), a);
             if (!j) return std::nullopt;
             return make_optional(*j);
         }
@@ -349,12 +336,12 @@ std::optional<Type> join_types(const Type &a, const Type &b) {
     if (a.is<Type::None>()) return make_optional(b);
     if (b.is<Type::None>()) return make_optional(a);
     if (a.is<Type::Optional>()) {
-        auto j = join_types(inner_of(a), b);
+        auto j = join_types(ctx, inner_of(a), b);
         if (!j) return std::nullopt;
         return make_optional(*j);
     }
     if (b.is<Type::Optional>()) {
-        auto j = join_types(inner_of(b), a);
+        auto j = join_types(ctx, inner_of(b), a);
         if (!j) return std::nullopt;
         return make_optional(*j);
     }

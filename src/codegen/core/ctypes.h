@@ -24,9 +24,6 @@ void define_list_type(CodegenContext &ctx, const Type &element);
 void define_dict_type(CodegenContext &ctx, const Type &key, const Type &value);
 void define_set_type(CodegenContext &ctx, const Type &element);
 void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements);
-// True when sort, min and max exist for lists of the item Type (defining
-// them when needed).
-bool define_list_algos(CodegenContext &ctx, const Type &element);
 
 // ---- Names and texts by Type ----
 
@@ -41,9 +38,11 @@ std::string repr_fn_name(const Type &type);
 // The C truth value, or none for a Type without one.
 std::optional<std::string> truth_test_expr(const std::string &text, const Type &type);
 // The text converted to `to`, or none when no implicit conversion exists.
-std::optional<std::string> coerce_expr(const std::string &text, const Type &from, const Type &to);
+// A class converts to its ancestors, as the context's class table says.
+std::optional<std::string> coerce_expr(const CodegenContext &ctx, const std::string &text,
+                                       const Type &from, const Type &to);
 // The narrowest Type holding values of both, or none.
-std::optional<Type> join_types(const Type &a, const Type &b);
+std::optional<Type> join_types(const CodegenContext &ctx, const Type &a, const Type &b);
 // The `ktl_str` literal of the bytes.
 std::string c_str_literal(std::string_view bytes);
 std::optional<int> dict_view_kind(std::string_view method);

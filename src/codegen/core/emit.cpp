@@ -10,6 +10,7 @@
 #include "analysis/analyses.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
+#include "codegen/core/widening.h"
 #include "codegen/stmt/stmt.h"
 #include "runtime/runtime_text.h"
 
@@ -19,37 +20,22 @@ namespace kestal {
 
 namespace {
 
-constexpr size_t kMaxForcedVariables = 64;
-
-// The main body, repeated while a variable must widen. Each repetition
-// starts from the globals table as it was before the first attempt, so no
-// global declared by a discarded attempt is visible to the next.
+// The main body, compiled again while a variable must widen. Each
+// repetition starts from the globals table as it was before the first
+// attempt, so no global declared by a discarded attempt is visible to the
+// next.
 FunctionFrame compile_main_body(CodegenContext &ctx, const Program &program) {
-    std::unordered_map<std::string, Type> forced;
     const std::unordered_map<std::string, Variable> globals_before = ctx.globals;
-    for (;;) {
+    auto attempt = [&](const ForcedTypes &forced) {
         FunctionFrame frame = new_frame(true, std::nullopt, forced);
-        PathSet single = analyse_body_assignments(program.statements, {});
-        frame.single_assignment_names.insert(single.begin(), single.end());
         PathSet volatile_paths;
         collect_try_assigned_names(program.statements, volatile_paths);
         frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
-        try {
-            FrameGuard guard(ctx, std::move(frame));
-            for (const Stmt &s : program.statements) compile_stmt(ctx, s);
-            return guard.pop();
-        } catch (CompileError &) {
-            auto request = std::move(ctx.pending_var_widening);
-            ctx.pending_var_widening.reset();
-            if (!request) throw;
-            auto it = forced.find(request->first);
-            if (forced.size() >= kMaxForcedVariables ||
-                (it != forced.end() && it->second == request->second))
-                throw;
-            forced[request->first] = request->second;
-            ctx.globals = globals_before;
-        }
-    }
+        FrameGuard guard(ctx, std::move(frame));
+        for (const Stmt &s : program.statements) compile_stmt(ctx, s);
+        return guard.pop();
+    };
+    return compile_with_forced_variables(attempt, [&] { ctx.globals = globals_before; });
 }
 
 void compile_annotated_functions(CodegenContext &ctx, const Program &program) {
@@ -114,10 +100,6 @@ void fill_output_lists(CodegenContext &ctx, const FunctionFrame &main, CodegenOu
     std::stable_sort(vars.begin(), vars.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (auto &v : vars)
         if (out.variables.empty() || out.variables.back().first != v.first) out.variables.push_back(std::move(v));
-    for (const std::string &c : ctx.class_names) {
-        auto it = ctx.class_attributes.find(c);
-        if (it != ctx.class_attributes.end()) out.classes.push_back({c, it->second});
-    }
 }
 
 std::string globals_struct(const CodegenContext &ctx) {
@@ -175,7 +157,6 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const Co
     std::string &c = out.c_text;
     c.reserve(runtime.size() + 4096 + ctx.definitions_text.size() + main.body.size());
     if (options.unchecked) c += "#define KTL_UNCHECKED 1\n";
-    if (ctx.uses_prange) c += "#define KTL_PARALLEL 1\n";
     if (ctx.uses_grouping) c += "#define KTL_GROUPING 1\n";
     c += runtime;
     c += "\n/* ======== program ======== */\n";
@@ -192,7 +173,6 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const Co
     c += ctx.prototypes_text;
     c += "\n";
     c += ctx.definitions_text;
-    c += main.hoisted_text;
     c += "static void ktl_main(void) {\n";
     c += emit_local_decls(main.declared_locals, main.volatile_names);
     c += main.body;

@@ -12,8 +12,8 @@
 
 namespace kestal {
 
-// Runs one attempt. Throws the first CompileError; a pending field widening
-// recorded in the context tells the entry to run a fresh attempt.
+// Runs one generation attempt. Throws the first CompileError; widenings are
+// settled inside (by the main body and the function instances).
 CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const CodegenOptions &options);
 
 // Orders instances by name, then by the displays of their argument Types

@@ -1,15 +1,13 @@
 // The code-generation entry. It checks parameter defaults and annotations,
-// refills the thread's class base table, and runs generation attempts, each
-// in a fresh context: an attempt that fails because an int class attribute
-// received a float records that widening and the whole program is generated
-// again with the attribute a float from its creation. A widening that comes
-// back ends the compilation with the attempt's error.
+// then runs the whole-program emitter in a fresh context. Widenings are
+// settled inside the emitter by the loops that own them (a function
+// instance, the main body), so one attempt is all the entry runs.
 #include "codegen/codegen.h"
 
-#include "codegen/classes/classes.h"
 #include "codegen/expr/expr.h"
 #include "analysis/analyses.h"
 #include "codegen/core/emit.h"
+#include "codegen/core/widening.h"
 
 namespace kestal {
 
@@ -29,21 +27,14 @@ void check_function(const Program &program, const FuncDef &f) {
 } // namespace
 
 CodegenOutput generate_program(const Program &program, const CodegenOptions &options) {
-    set_class_bases(program);
     for (const FuncDef &f : program.functions) check_function(program, f);
     for (const ClassDef &c : program.classes)
         for (const FuncDef &m : c.methods) check_function(program, m);
-    std::map<FieldKey, Type> applied;
-    for (;;) {
-        std::unique_ptr<CodegenContext> ctx = new_codegen_context(program, applied);
-        try {
-            return emit_program(*ctx, program, options);
-        } catch (CompileError &) {
-            auto request = std::move(ctx->pending_field_widening);
-            ctx->pending_field_widening.reset();
-            if (!request || applied.count(*request)) throw;
-            applied[*request] = Type::float_();
-        }
+    std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);
+    try {
+        return emit_program(*ctx, program, options);
+    } catch (WideningRequest &) {
+        internal_fault("a widening request escaped the frame that owns it");
     }
 }
 

@@ -100,13 +100,14 @@ std::optional<Type> assign_local_type(CodegenContext &ctx, const std::string &na
     FunctionFrame &f = ctx.frame();
     if (!f.locals.count(name)) return std::nullopt;
     if (f.declared_globals.count(name)) return std::nullopt;
+    if (f.annotated_names.count(name)) return std::nullopt;
     if (!name.empty() && name[0] == '%') return std::nullopt;
-    auto joined = join_types(declared, assigned);
+    auto joined = join_types(ctx, declared, assigned);
     if (!joined) return std::nullopt;
     bool int_to_float = joined->is<Type::Float>() && declared.is<Type::Int>();
     if (!joined->is<Type::Optional>() && !int_to_float) return std::nullopt;
     if (*joined == declared) return std::nullopt;
-    if (!coerce_expr("", declared, *joined)) return std::nullopt;
+    if (!coerce_expr(ctx, "", declared, *joined)) return std::nullopt;
     return joined;
 }
 
@@ -129,6 +130,12 @@ std::string param_decl_list_item(const std::string &name, const Type &type,
     return fmt::format("{}{} {}_{}", c_type_name(type), is_volatile ? " volatile" : "",
                        copied ? "p" : "v", name);
 }
+
+IndentGuard::IndentGuard(CodegenContext &ctx) : frame_(ctx.frame()), saved_(frame_.indent) {
+    ++frame_.indent;
+}
+
+IndentGuard::~IndentGuard() { frame_.indent = saved_; }
 
 ScopedBinding::ScopedBinding(CodegenContext &ctx, std::string name, Variable var)
     : ctx_(ctx), frame_(&ctx.frame()), name_(std::move(name)) {

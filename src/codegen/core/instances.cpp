@@ -12,6 +12,7 @@
 
 #include "analysis/analyses.h"
 #include "codegen/core/ctypes.h"
+#include "codegen/core/widening.h"
 #include "codegen/stmt/stmt.h"
 #include "analysis/walkers.h"
 
@@ -23,7 +24,6 @@ namespace kestal {
 namespace {
 
 constexpr size_t kMaxInsertedCandidates = 8;
-constexpr size_t kMaxForcedVariables = 64;
 
 struct ReturnCandidate {
     std::optional<Type> return_type;
@@ -81,21 +81,6 @@ bool is_plain_return_kind(const Type &t) {
     return !(t.is<Type::None>() || t.is<Type::Optional>() || t.is<Type::NoValue>());
 }
 
-// Restores the context's call depth when the instantiation ends.
-class CallDepthReset {
-  public:
-    explicit CallDepthReset(CodegenContext &ctx) : ctx_(ctx), saved_(ctx.call_depth) {
-        ctx_.call_depth = 0;
-    }
-    ~CallDepthReset() { ctx_.call_depth = saved_; }
-    CallDepthReset(const CallDepthReset &) = delete;
-    CallDepthReset &operator=(const CallDepthReset &) = delete;
-
-  private:
-    CodegenContext &ctx_;
-    unsigned saved_;
-};
-
 struct InstanceSetup {
     const FuncDef *def = nullptr;
     std::string name;
@@ -104,7 +89,6 @@ struct InstanceSetup {
     std::string c_name;
     // (name, key Type): the parameters, then the captured variables.
     NameTypeList variables;
-    std::unordered_set<std::string> capture_names;
 };
 
 FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
@@ -114,7 +98,6 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
     FunctionFrame frame = new_frame(false, s.key, forced);
     frame.return_type = candidate;
     frame.return_annotated = def.return_type.has_value();
-    frame.traceback_name = s.name.rfind("<lambda", 0) == 0 ? "<lambda>" : after_last_dot(s.name);
     PathSet volatile_paths;
     collect_try_assigned_names(def.body, volatile_paths);
     frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
@@ -127,7 +110,7 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
         if (forced_it != frame.forced_types.end() && !(forced_it->second == key_type)) {
             const Type &wide = forced_it->second;
             ensure_type_defined(ctx, wide);
-            auto converted = coerce_expr("p_" + var, key_type, wide);
+            auto converted = coerce_expr(ctx, "p_" + var, key_type, wide);
             if (!converted) internal_fault("a forced parameter Type does not convert");
             frame.body += fmt::format("    v_{} = {};\n", var, *converted);
             frame.declared_locals.emplace_back(wide, text);
@@ -137,39 +120,20 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
             frame.locals[var] = Variable{key_type, text};
         }
     }
-    PathSet single = analyse_body_assignments(def.body, def.params);
-    frame.single_assignment_names.insert(single.begin(), single.end());
-    frame.single_assignment_names.insert(s.capture_names.begin(), s.capture_names.end());
-    if (s.name.find('.') != std::string::npos && !s.variables.empty()) {
-        frame.class_context = ClassContext{s.name.substr(0, s.name.find('.')),
-                                           s.variables.front().second,
-                                           "v_" + s.variables.front().first};
-    }
     return frame;
 }
 
-// One attempt with a candidate, repeated while it asks for wider variables.
+// One attempt with a candidate, repeated while it asks for wider variables;
+// before a repetition, everything the failed attempt instantiated is dropped.
 FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
                                 const std::optional<Type> &candidate, const Snapshot &snapshot) {
-    std::unordered_map<std::string, Type> forced;
-    for (;;) {
+    auto attempt = [&](const ForcedTypes &forced) {
         ctx.instances[s.key].return_type = candidate;
-        try {
-            FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
-            for (const Stmt &stmt : s.def->body) compile_stmt(ctx, stmt);
-            return guard.pop();
-        } catch (CompileError &) {
-            auto request = std::move(ctx.pending_var_widening);
-            ctx.pending_var_widening.reset();
-            if (!request) throw;
-            auto it = forced.find(request->first);
-            if ((it != forced.end() && it->second == request->second) ||
-                forced.size() >= kMaxForcedVariables)
-                throw;
-            forced[request->first] = request->second;
-            restore_snapshot(ctx, snapshot, s.key);
-        }
-    }
+        FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
+        for (const Stmt &stmt : s.def->body) compile_stmt(ctx, stmt);
+        return guard.pop();
+    };
+    return compile_with_forced_variables(attempt, [&] { restore_snapshot(ctx, snapshot, s.key); });
 }
 
 void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
@@ -183,7 +147,7 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
     std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
     ctx.prototypes_text += head + ";\n";
-    std::string def = frame.hoisted_text + head + " {\n" +
+    std::string def = head + " {\n" +
                       emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
     if (!r.is<Type::NoValue>()) def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
     def += "}\n\n";
@@ -216,7 +180,7 @@ InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
         const Param &p = def.params[i];
         Type key = arg_types[i];
         if (p.annotation) {
-            if (!coerce_expr("", arg_types[i], *p.annotation))
+            if (!coerce_expr(ctx, "", arg_types[i], *p.annotation))
                 throw_error(fmt::format("argument '{}' of {}() must be {}, not {}", p.name, s.display,
                                         *p.annotation, arg_types[i]),
                             line, column);
@@ -233,7 +197,6 @@ InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
     for (const auto &[cap, type] : captures) {
         s.key.key_types.push_back(type);
         s.variables.emplace_back(cap, type);
-        s.capture_names.insert(cap);
     }
     std::string codes;
     for (const Type &t : s.key.key_types) codes += type_code(t);
@@ -263,12 +226,6 @@ std::string function_display_name(const std::string &name) {
     return after_last_dot(name);
 }
 
-CompileError request_var_widening(CodegenContext &ctx, const std::string &name, const Type &type,
-                                  uint64_t line, uint64_t column) {
-    ctx.pending_var_widening = std::make_pair(name, type);
-    return error_at(fmt::format("internal: widen '{}'", name), line, column);
-}
-
 InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
                                     const std::vector<Type> &arg_types, const NameTypeList &captures,
                                     uint64_t line, uint64_t column) {
@@ -292,10 +249,9 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
     if (def.return_type) ensure_type_defined(ctx, *def.return_type);
     for (const auto &var : s.variables) ensure_type_defined(ctx, var.second);
 
-    CallDepthReset depth(ctx);
     try {
         return run_candidates(ctx, s, param_keys);
-    } catch (CompileError &) {
+    } catch (...) {
         // Leave no half-registered instance behind for the caller's retries.
         ctx.instances.erase(s.key);
         throw;
@@ -324,7 +280,7 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
         ReturnCandidate candidate = candidates[i];
         Snapshot snapshot = snapshot_instances(ctx);
         ctx.recursion_marker.reset();
-        ctx.pending_return_widening.reset();
+        std::optional<WideningRequest> wider;
         try {
             FunctionFrame frame = attempt_candidate(ctx, s, candidate.return_type, snapshot);
             Type r = frame.return_type ? *frame.return_type : Type::no_value();
@@ -334,25 +290,29 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
                                             "returns None); add a return, or annotate it `-> {} | None`",
                                             s.display, r),
                                 def.line, def.column);
-                ctx.pending_return_widening = make_optional(r);
-                throw_error("internal: widen return type", def.line, def.column);
+                throw return_widening(make_optional(r), def.line, def.column);
             }
             finish_instance(ctx, s, r, frame);
             return {r, s.c_name, param_keys};
+        } catch (WideningRequest &request) {
+            if (request.kind != WideningRequest::Kind::Return) throw;
+            wider = std::move(request);
         } catch (CompileError &e) {
-            std::optional<Type> p = std::move(ctx.pending_return_widening);
-            ctx.pending_return_widening.reset();
             bool own_recursion = ctx.recursion_marker && *ctx.recursion_marker == s.key;
-            if (ctx.pending_field_widening) throw;
-            if (!p && !own_recursion && !candidate.is_guess) throw;
-            restore_snapshot(ctx, snapshot, s.key);
-            if (p && inserted < kMaxInsertedCandidates) {
-                candidates.insert(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                  ReturnCandidate{std::move(p), false});
-                ++inserted;
-            } else if (!final_error) {
-                final_error = e;
-            }
+            if (!own_recursion && !candidate.is_guess) throw;
+            if (!final_error) final_error = e;
+        }
+        restore_snapshot(ctx, snapshot, s.key);
+        if (!wider) continue;
+        if (inserted < kMaxInsertedCandidates) {
+            candidates.insert(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                              ReturnCandidate{std::move(wider->wider), false});
+            ++inserted;
+        } else if (!final_error) {
+            final_error = error_at(fmt::format("can't settle what {}() returns; annotate it, e.g. "
+                                               "`def {}(...) -> {}:`",
+                                               s.display, s.display, wider->wider),
+                                   wider->line, wider->column);
         }
     }
     throw *final_error;

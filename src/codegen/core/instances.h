@@ -29,11 +29,6 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
                                     const std::vector<Type> &arg_types, const NameTypeList &captures,
                                     uint64_t line, uint64_t column);
 
-// Records a pending widening of a variable and returns the error that
-// unwinds the compilation to the owner of the current frame.
-CompileError request_var_widening(CodegenContext &ctx, const std::string &name, const Type &type,
-                                  uint64_t line, uint64_t column);
-
 // The name messages use: "<lambda>" for a lambda, else the part after the
 // last dot.
 std::string function_display_name(const std::string &name);

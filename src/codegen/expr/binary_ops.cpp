@@ -339,7 +339,7 @@ std::optional<CompiledExpr> membership(CodegenContext &ctx, BinOp op, const Comp
     if (const auto *list = rt.as<Type::List>()) {
         if (!supports_eq(*list->element))
             return std::nullopt;
-        auto converted = coerce_expr(l.text, l.type, *list->element);
+        auto converted = coerce_expr(ctx, l.text, l.type, *list->element);
         if (!converted)
             return std::nullopt;
         ensure_type_defined(ctx, rt);
@@ -440,14 +440,14 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
         fail(e, fmt::format("unsupported operand types for {}: {} and {} (define {} to support it)",
                             binop_symbol(op), l.type, r.type, names.forward));
     std::string identity;
-    if (lc && rc && common_base_class(class_name(l.type), class_name(r.type))) {
+    if (lc && rc && common_base_class(ctx, class_name(l.type), class_name(r.type))) {
         identity = fmt::format("((void *)({}) == (void *)({}))", l.text, r.text);
     } else {
         identity = fmt::format("((void)({}), (void)({}), false)", l.text, r.text);
     }
     if (op == BinOp::Eq)
         return boolean(identity);
-    if (lc && first_class_defining_method(ctx, class_ancestors(class_name(l.type)), "__eq__")) {
+    if (lc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)), "__eq__")) {
         auto eq = dunder_call(ctx, l, "__eq__", r, e);
         return boolean(fmt::format("(!{})", comparison_result_truth(BinOp::Eq, *eq).text));
     }

@@ -26,11 +26,11 @@ bool is_c_identifier(const std::string &text) {
     });
 }
 
-std::vector<CompiledExpr> convert_args(const std::vector<CompiledExpr> &args,
+std::vector<CompiledExpr> convert_args(const CodegenContext &ctx, const std::vector<CompiledExpr> &args,
                                        const std::vector<Type> &keys) {
     std::vector<CompiledExpr> out;
     for (size_t i = 0; i < args.size(); ++i) {
-        auto converted = coerce_expr(args[i].text, args[i].type, keys[i]);
+        auto converted = coerce_expr(ctx, args[i].text, args[i].type, keys[i]);
         if (!converted) internal_fault("an argument does not convert to its key Type");
         out.push_back({*converted, keys[i]});
     }
@@ -60,7 +60,7 @@ CompiledExpr compile_lambda_value_call(CodegenContext &ctx, const std::string &c
     }
     InstanceResult inst = instantiate_function(ctx, def.name, types, lambda.captures, callee.line,
                                                callee.column);
-    std::vector<CompiledExpr> converted = convert_args(compiled, inst.key_types);
+    std::vector<CompiledExpr> converted = convert_args(ctx, compiled, inst.key_types);
     if (lambda.captures.empty())
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
     std::string args_text = join_texts(converted);
@@ -76,7 +76,6 @@ CompiledExpr compile_lambda_value_call(CodegenContext &ctx, const std::string &c
 
 CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::Call &c,
                                 const Type *expected) {
-    CallDepthGuard depth(ctx);
     if (auto var = lookup_var(ctx, c.name)) {
         if (var->type.is<Type::Function>())
             return compile_function_value_call(ctx, var->text, var->type.as<Type::Function>()->value,
@@ -100,7 +99,6 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
 }
 
 CompiledExpr compile_expr_call(CodegenContext &ctx, const Expr &e, const Expr::CallExpr &c) {
-    CallDepthGuard depth(ctx);
     CompiledExpr f = compile_expr(ctx, *c.callee);
     if (!f.type.is<Type::Function>())
         throw_error(fmt::format("{:#} can't be called", f.type), c.callee->line, c.callee->column);
@@ -109,7 +107,6 @@ CompiledExpr compile_expr_call(CodegenContext &ctx, const Expr &e, const Expr::C
 }
 
 CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e, const Expr::MethodCall &m) {
-    CallDepthGuard depth(ctx);
     if (auto module = resolve_module_ref(ctx, *m.receiver))
         return compile_module_call(ctx, *module, m.method, m.args, m.kwargs, e);
     const auto *recv_call = m.receiver->as<Expr::Call>();
@@ -195,7 +192,7 @@ CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &
         types.push_back(compiled.back().type);
     }
     InstanceResult inst = instantiate_function(ctx, name, types, {}, line, column);
-    std::vector<CompiledExpr> converted = convert_args(compiled, inst.key_types);
+    std::vector<CompiledExpr> converted = convert_args(ctx, compiled, inst.key_types);
     if (kwargs.empty() || bound.size() < 2)
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
     std::vector<std::string> temps;
@@ -256,7 +253,6 @@ CompiledExpr compile_call_with_arg_texts(CodegenContext &ctx, const std::string 
         bindings.push_back(std::make_unique<ScopedBinding>(ctx, name, Variable{a.type, a.text}));
         names.push_back(Expr{Expr::Name{name}, position.line, position.column});
     }
-    CallDepthGuard depth(ctx);
     return compile_function_value_call(ctx, callee_text, value, names, {}, position);
 }
 

@@ -188,14 +188,14 @@ CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, con
         left_type = *t.as<Type::Optional>()->inner;
         left_value = unwrap_optional_text("_ao", left_type);
     }
-    auto joined = join_types(left_type, r.type);
+    auto joined = join_types(ctx, left_type, r.type);
     if (!joined)
         throw_error(fmt::format("`{}` here gives either {:#} or {:#}, and a Kestal value has one type",
                                 is_and ? "and" : "or", left_type, r.type),
                     line, column);
     ensure_type_defined(ctx, *joined);
-    std::string lv = *coerce_expr(left_value, left_type, *joined);
-    std::string rv = *coerce_expr(r.text, r.type, *joined);
+    std::string lv = *coerce_expr(ctx, left_value, left_type, *joined);
+    std::string rv = *coerce_expr(ctx, r.text, r.type, *joined);
     std::string text = fmt::format("({{ {} _ao = {}; {} ? {} : {}; }})", c_type_name(t), l.text, *test,
                                    is_and ? rv : lv, is_and ? lv : rv);
     return {text, *joined};

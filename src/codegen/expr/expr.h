@@ -106,16 +106,4 @@ bool is_builtin_name(CodegenContext &ctx, const std::string &name);
 std::optional<std::pair<std::string, std::string>> split_module_member(CodegenContext &ctx,
                                                                        const std::string &dotted);
 
-// Raises and lowers the context's call depth around one call.
-class CallDepthGuard {
-  public:
-    explicit CallDepthGuard(CodegenContext &ctx) : ctx_(ctx) { ++ctx_.call_depth; }
-    ~CallDepthGuard() { --ctx_.call_depth; }
-    CallDepthGuard(const CallDepthGuard &) = delete;
-    CallDepthGuard &operator=(const CallDepthGuard &) = delete;
-
-  private:
-    CodegenContext &ctx_;
-};
-
 } // namespace kestal

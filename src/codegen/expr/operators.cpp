@@ -75,15 +75,15 @@ CompiledExpr compile_if_expr(CodegenContext &ctx, const Expr &e, const Type *exp
     std::string cond = compile_condition(ctx, *x.condition);
     CompiledExpr a = compile_expr_with_paths(ctx, facts.when_true, *x.if_true, expected);
     CompiledExpr b = compile_expr_with_paths(ctx, facts.when_false, *x.if_false, expected);
-    auto joined = join_types(a.type, b.type);
+    auto joined = join_types(ctx, a.type, b.type);
     if (!joined)
         throw_error(fmt::format("both branches of a conditional expression must have the same type "
                                 "({} vs {})",
                                 a.type, b.type),
                     e.line, e.column);
     ensure_type_defined(ctx, *joined);
-    return {fmt::format("({} ? {} : {})", cond, *coerce_expr(a.text, a.type, *joined),
-                        *coerce_expr(b.text, b.type, *joined)),
+    return {fmt::format("({} ? {} : {})", cond, *coerce_expr(ctx, a.text, a.type, *joined),
+                        *coerce_expr(ctx, b.text, b.type, *joined)),
             *joined};
 }
 

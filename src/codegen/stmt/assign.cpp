@@ -6,7 +6,7 @@
 #include "codegen/expr/expr.h"
 #include "analysis/analyses.h"
 #include "codegen/core/ctypes.h"
-#include "codegen/core/instances.h"
+#include "codegen/core/widening.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
@@ -27,11 +27,12 @@ void store_to_name(CodegenContext &ctx, const Expr &target, const std::string &n
         } else if (auto forced = frame.forced_types.find(n); forced != frame.forced_types.end()) {
             d = forced->second;
         }
-        auto converted = coerce_expr(value.text, value.type, d);
+        auto converted = coerce_expr(ctx, value.text, value.type, d);
         if (!converted)
             throw_error(fmt::format("can't assign {:#} to '{}', declared as {}", value.type, n, d),
                         target.line, target.column);
         Variable var = declare_var(ctx, n, d);
+        if (annotation) frame.annotated_names.insert(n);
         emit_line(ctx, "{} = {};", var.text, *converted);
         held = d;
     } else {
@@ -40,10 +41,13 @@ void store_to_name(CodegenContext &ctx, const Expr &target, const std::string &n
             throw_error(fmt::format("'{}' is already {:#}; it can't be redeclared as {}", n, l,
                                     *annotation),
                         target.line, target.column);
-        if (auto converted = coerce_expr(value.text, value.type, l)) {
+        if (auto converted = coerce_expr(ctx, value.text, value.type, l)) {
             emit_line(ctx, "{} = {};", existing->text, *converted);
         } else if (auto wider = assign_local_type(ctx, n, l, value.type)) {
-            throw request_var_widening(ctx, n, *wider, target.line, target.column);
+            throw variable_widening(n, *wider, target.line, target.column);
+        } else if (frame.annotated_names.count(n)) {
+            throw_error(fmt::format("can't assign {:#} to '{}', declared as {}", value.type, n, l),
+                        target.line, target.column);
         } else {
             throw_error(fmt::format("can't assign {:#} to '{}', which holds {:#} (a variable keeps "
                                     "one type)",
@@ -77,21 +81,6 @@ std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &
     }
     throw_error(fmt::format("can't unpack {:#} into {} targets", type, count), line, column);
 }
-
-// Restores the frame's indentation when a block is left, also by an error.
-class IndentGuard {
-  public:
-    explicit IndentGuard(CodegenContext &ctx) : frame_(ctx.frame()), indent_(frame_.indent) {
-        ++frame_.indent;
-    }
-    ~IndentGuard() { frame_.indent = indent_; }
-    IndentGuard(const IndentGuard &) = delete;
-    IndentGuard &operator=(const IndentGuard &) = delete;
-
-  private:
-    FunctionFrame &frame_;
-    unsigned indent_;
-};
 
 } // namespace
 
@@ -226,7 +215,7 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         CompiledExpr value = compile_expr(ctx, value_expr, &inner);
         CompiledExpr left{narrowed_read_text(ctx, name, *var), inner};
         CompiledExpr r = compile_binary_op(ctx, op, left, value, target);
-        auto converted = coerce_expr(r.text, r.type, held);
+        auto converted = coerce_expr(ctx, r.text, r.type, held);
         if (!converted) aug_result_error(name, held, op, r.type, target);
         emit_line(ctx, "{} = {};", var->text, *converted);
         return;
@@ -244,13 +233,13 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         return;
     }
     CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{var->text, held}, value, target);
-    if (auto converted = coerce_expr(r.text, r.type, held)) {
+    if (auto converted = coerce_expr(ctx, r.text, r.type, held)) {
         emit_line(ctx, "{} = {};", var->text, *converted);
         return;
     }
     auto wider = assign_local_type(ctx, name, held, r.type);
     if (!wider) aug_result_error(name, held, op, r.type, target);
-    throw request_var_widening(ctx, name, *wider, target.line, target.column);
+    throw variable_widening(name, *wider, target.line, target.column);
 }
 
 } // namespace

@@ -106,8 +106,7 @@ void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break) {
     const char *word = is_break ? "break" : "continue";
     if (ctx.frame().loop_stack.empty())
         throw_error(fmt::format("'{}' outside of a loop", word), stmt.line, stmt.column);
-    LoopEntry entry = ctx.frame().loop_stack.back();
-    emit_cleanup_lines(ctx, entry.cleanup_height);
+    const LoopEntry &entry = ctx.frame().loop_stack.back();
     if (!is_break) {
         emit_line(ctx, "continue;");
     } else if (entry.break_label) {
@@ -120,13 +119,11 @@ void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break) {
 void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
                        const std::optional<std::string> &label) {
     FunctionFrame &frame = ctx.frame();
-    frame.loop_stack.push_back(LoopEntry{label, frame.cleanup_lines.size()});
-    unsigned indent = frame.indent;
+    frame.loop_stack.push_back(LoopEntry{label});
     try {
         compile_block(ctx, body);
     } catch (...) {
         frame.loop_stack.pop_back();
-        frame.indent = indent;
         throw;
     }
     frame.loop_stack.pop_back();

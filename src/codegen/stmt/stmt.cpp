@@ -7,6 +7,7 @@
 
 #include "codegen/expr/expr.h"
 #include "codegen/core/ctypes.h"
+#include "codegen/core/widening.h"
 #include "codegen/stmt/lowerings.h"
 
 namespace kestal {
@@ -53,9 +54,9 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
             throw_error(fmt::format("this function returns nothing (`-> None`), but this returns {:#}",
                                     v.type),
                         stmt.line, stmt.column);
-        throw request_return_widening(ctx, make_optional(v.type), pl, pc);
+        throw return_widening(make_optional(v.type), pl, pc);
     }
-    if (auto converted = coerce_expr(v.text, v.type, *r)) {
+    if (auto converted = coerce_expr(ctx, v.text, v.type, *r)) {
         emit_return(ctx, CompiledExpr{*converted, *r});
         return;
     }
@@ -64,7 +65,7 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
         emit_return(ctx, CompiledExpr{fmt::format("(({}){{0}})", c_type_name(*r)), *r});
         return;
     }
-    auto joined = join_types(*r, v.type);
+    auto joined = join_types(ctx, *r, v.type);
     if (frame.return_annotated || !joined) {
         if (valueless)
             throw_error(fmt::format("this function returns {}, so it can't return None (annotate it "
@@ -76,47 +77,22 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
                                 v.type, *r, v.type),
                     pl, pc);
     }
-    throw request_return_widening(ctx, *joined, pl, pc);
+    throw return_widening(*joined, pl, pc);
 }
 
 } // namespace
 
 void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
-    ctx.frame().indent++;
+    IndentGuard indent(ctx);
     for (const Stmt &s : body) compile_stmt(ctx, s);
-    ctx.frame().indent--;
-}
-
-void emit_cleanup_lines(CodegenContext &ctx, size_t height) {
-    std::vector<std::string> lines = ctx.frame().cleanup_lines;
-    for (size_t i = lines.size(); i > height; --i) emit_line(ctx, lines[i - 1]);
 }
 
 void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) {
-    if (ctx.frame().cleanup_lines.empty()) {
-        if (value) {
-            emit_line(ctx, "return {};", value->text);
-        } else {
-            emit_line(ctx, "return;");
-        }
-        return;
+    if (value) {
+        emit_line(ctx, "return {};", value->text);
+    } else {
+        emit_line(ctx, "return;");
     }
-    if (!value) {
-        emit_line(ctx, "{");
-        emit_cleanup_lines(ctx, 0);
-        emit_line(ctx, "return; }");
-        return;
-    }
-    std::string r = fresh_temp(ctx, "r");
-    emit_line(ctx, "{{ {} {} = {};", c_type_name(value->type), r, value->text);
-    emit_cleanup_lines(ctx, 0);
-    emit_line(ctx, "return {}; }}", r);
-}
-
-CompileError request_return_widening(CodegenContext &ctx, const Type &type, uint64_t line,
-                                     uint64_t column) {
-    ctx.pending_return_widening = type;
-    return error_at("internal: widen return type", line, column);
 }
 
 void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {

@@ -17,11 +17,8 @@ namespace kestal {
 void compile_stmt(CodegenContext &ctx, const Stmt &stmt);
 // One level deeper; an empty list emits nothing.
 void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body);
-// The C `return` of a value already in final form, after the cleanup lines.
+// The C `return` of a value already in final form.
 void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value);
-void emit_cleanup_lines(CodegenContext &ctx, size_t height);
-CompileError request_return_widening(CodegenContext &ctx, const Type &type, uint64_t line,
-                                     uint64_t column);
 
 // ---- Assignments ----
 

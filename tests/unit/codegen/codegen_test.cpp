@@ -331,9 +331,15 @@ TEST(CodegenWidening, AtMostSixtyFourForcedNames) {
     EXPECT_EQ(rejection("def f():\n" + widened(64, "    ") + "    return x63\nprint(f())\n"),
               "(none)");
     EXPECT_EQ(rejection("def f():\n" + widened(65, "    ") + "    return x0\nprint(f())\n"),
-              "131:5: internal: widen 'x64'");
+              "131:5: more than 64 variables here need a wider type than their first value gives; "
+              "declare 'x64' as float at its first assignment");
     EXPECT_EQ(rejection(widened(64, "")), "(none)");
-    EXPECT_EQ(rejection(widened(65, "")), "130:1: internal: widen 'x64'");
+    EXPECT_EQ(rejection(widened(65, "")),
+              "130:1: more than 64 variables here need a wider type than their first value gives; "
+              "declare 'x64' as float at its first assignment");
+    // A name already forced may widen again at the limit: int, then float,
+    // then an optional float.
+    EXPECT_EQ(rejection(widened(64, "") + "x0 = None\nprint(x0)\n"), "(none)");
 }
 
 TEST(CodegenOutputLists, EmptyProgramHasTablesAndEmptyMain) {
@@ -594,6 +600,13 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"x = 1\nprint(isinstance(x, int, key=1))\n",
          "2:30: isinstance() got an unexpected keyword argument 'key'"},
         {"def g():\n    pass\nprint(f\"{g()}\")\n", "3:10: this expression has no value"},
+        // An annotation fixes a variable's Type: it never widens.
+        {"x: int = 1\nx = None\n", "2:1: can't assign None to 'x', declared as int"},
+        {"def f() -> None:\n    n: int = 0\n    n, m = 0.5, 1\nf()\n",
+         "3:5: can't assign a float to 'n', declared as int"},
+        {"x: int = 1\nx /= 2\n", "2:1: 'x' holds an int, but `/=` here would produce a float"},
+        {"def f() -> None:\n    n: int = 0\n    n += 0.5\nf()\n",
+         "3:5: 'n' holds an int, but `+=` here would produce a float"},
     };
     for (const Case &c : cases) EXPECT_EQ(rejection(c.source), c.expected) << c.source;
 }

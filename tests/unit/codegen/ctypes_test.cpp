@@ -3,15 +3,22 @@
 // string literals.
 #include "codegen/core/ctypes.h"
 
+#include "parser/parser.h"
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestal::testing {
 namespace {
 
 TEST(CodegenTypes, ConversionsAndJoins) {
+    Program program;
+    std::unique_ptr<CodegenContext> owner = new_codegen_context(program);
+    const CodegenContext &ctx = *owner;
     const Type &i = Type::int_();
     const Type &f = Type::float_();
     const Type &b = Type::bool_();
@@ -21,21 +28,50 @@ TEST(CodegenTypes, ConversionsAndJoins) {
     EXPECT_EQ(widen_to_float_text("x", f), "x");
     EXPECT_EQ(widen_to_float_text("x", b), "x");
     // A bool is not a number here.
-    EXPECT_EQ(coerce_expr("x", b, i), std::nullopt);
-    std::optional<std::string> to_opt_float = coerce_expr("x", i, make_optional(f));
+    EXPECT_EQ(coerce_expr(ctx, "x", b, i), std::nullopt);
+    std::optional<std::string> to_opt_float = coerce_expr(ctx, "x", i, make_optional(f));
     ASSERT_TRUE(to_opt_float);
     EXPECT_NE(to_opt_float->find("true"), std::string::npos) << *to_opt_float;
     EXPECT_NE(to_opt_float->find("(double)"), std::string::npos) << *to_opt_float;
     // None into an optional list: the None expression still runs, then a null
     // pointer.
-    std::optional<std::string> to_opt_list = coerce_expr("g()", none, make_optional(list_i));
+    std::optional<std::string> to_opt_list = coerce_expr(ctx, "g()", none, make_optional(list_i));
     EXPECT_EQ(to_opt_list, "((void)(g()), (L_i *){0})");
 
-    EXPECT_EQ(join_types(make_optional(i), f), make_optional(f));
-    EXPECT_EQ(join_types(i, f), f);
-    EXPECT_EQ(join_types(none, none), none);
-    EXPECT_EQ(join_types(i, none), make_optional(i));
-    EXPECT_EQ(join_types(i, Type::str()), std::nullopt);
+    EXPECT_EQ(join_types(ctx, make_optional(i), f), make_optional(f));
+    EXPECT_EQ(join_types(ctx, i, f), f);
+    EXPECT_EQ(join_types(ctx, none, none), none);
+    EXPECT_EQ(join_types(ctx, i, none), make_optional(i));
+    EXPECT_EQ(join_types(ctx, i, Type::str()), std::nullopt);
+}
+
+// Class conversions and joins follow the base table of the context they are
+// asked in: two programs whose classes share names but not bases, compiled
+// on one thread, never see each other's ancestry.
+TEST(CodegenTypes, ClassJoinsFollowTheContextsBases) {
+    Program tree = parse_module("class A:\n    pass\nclass B(A):\n    pass\nclass C(A):\n    pass\n");
+    Program chain = parse_module("class A:\n    pass\nclass B:\n    pass\nclass C(B):\n    pass\n");
+    std::unique_ptr<CodegenContext> in_tree = new_codegen_context(tree);
+    std::unique_ptr<CodegenContext> in_chain = new_codegen_context(chain);
+    Type a = Type::class_("A"), b = Type::class_("B"), c = Type::class_("C");
+    struct Row {
+        const CodegenContext *ctx;
+        Type x, y;
+        std::optional<Type> join;
+    };
+    std::vector<Row> rows = {
+        {in_tree.get(), b, c, a},
+        {in_chain.get(), b, c, b},
+        {in_chain.get(), a, c, std::nullopt},
+        {in_tree.get(), c, Type::none(), make_optional(c)},
+        {in_chain.get(), make_optional(c), b, make_optional(b)},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(join_types(*r.ctx, r.x, r.y), r.join) << type_display(r.x) << " | " << type_display(r.y);
+    EXPECT_EQ(coerce_expr(*in_tree, "o", b, a), "((C_A *)(o))");
+    EXPECT_EQ(coerce_expr(*in_chain, "o", b, a), std::nullopt);
+    EXPECT_EQ(coerce_expr(*in_chain, "o", c, b), "((C_B *)(o))");
+    EXPECT_EQ(coerce_expr(*in_tree, "o", a, b), std::nullopt);
 }
 
 TEST(CodegenTypes, TruthTestsAndStringLiterals) {
