@@ -153,7 +153,7 @@ def main():
     failures = []
     endings = ["none", "shutdown", "exit", "shutdown+exit", "truncated"]
     total = 0
-    for round_no in range(15):
+    for round_no in range(12):
         ending = endings[round_no % len(endings)]
         count = rng.randrange(100, 250)
         stream, wanted, status = build_stream(rng, count, ending)
@@ -173,7 +173,7 @@ def main():
         except (ValueError, KeyError, IndexError) as error:
             failures.append(f"{label}: bad output: {error}")
             continue
-        if sorted(map(str, answered)) != sorted(map(str, wanted)) or answered != wanted:
+        if answered != wanted:
             failures.append(f"{label}: answered ids {answered[:10]}..., wanted {wanted[:10]}...")
 
     # Pure noise, and truncations of one good message at every length.
