@@ -7,6 +7,7 @@
 // dispatch table: they get the unknown-command message, like any other word.
 #include "main/driver.h"
 
+#include "lsp/server.h"
 #include "main/addresses.h"
 #include "main/compile_road.h"
 #include "main/version.h"
@@ -184,6 +185,8 @@ int run_main(int argc, char **argv) {
         std::printf("kestal %s\n", kVersion);
         return 0;
     }
+    if (command == "lsp")
+        return lsp::run_lsp_server();
     if (!is_compile_command(command)) {
         std::fputs(fmt::format("kestal: unknown command '{}'\n\n", command).c_str(), stderr);
         exit_usage();

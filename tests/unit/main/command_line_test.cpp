@@ -108,8 +108,10 @@ TEST_F(DriverCommandLine, DispatchStatusesAndStreams) {
         {{"-v"}, 2, "", unknown("-v")},
         {{"--pause"}, 2, "", unknown("--pause")},
         {{"Run", "a.ktl"}, 2, "", unknown("Run")},
+        // The language server ignores its arguments; with no input at all
+        // the input ends before any shutdown request: status 1, no output.
+        {{"lsp", "extra"}, 1, "", ""},
         // Commands whose subsystems are not part of this tool yet.
-        {{"lsp"}, 2, "", unknown("lsp")},
         {{"doctor"}, 2, "", unknown("doctor")},
         {{"libraries", "--offline"}, 2, "", unknown("libraries")},
         {{"install", "x"}, 2, "", unknown("install")},
