@@ -36,6 +36,14 @@ struct InstanceSummary {
     std::vector<std::pair<std::string, Type>> locals;
 };
 
+// A class and the fields its methods assign, as the language server shows
+// them. Empty until classes are compiled.
+struct ClassSummary {
+    std::string name;
+    // Fields in creation order.
+    std::vector<std::pair<std::string, Type>> attributes;
+};
+
 struct CodegenOutput {
     // The complete C file: switches, runtime text, program section.
     std::string c_text;
@@ -44,6 +52,9 @@ struct CodegenOutput {
     std::vector<InstanceSummary> instances;
     // The top-level code's variables and every module global, sorted by name.
     std::vector<std::pair<std::string, Type>> variables;
+    // Classes with recorded fields, in class-id order (none yet: classes
+    // are not compiled).
+    std::vector<ClassSummary> classes;
 };
 
 // Generates the program. Throws the first CompileError (message, line,
