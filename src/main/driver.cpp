@@ -10,6 +10,8 @@
 #include "main/addresses.h"
 #include "main/compile_road.h"
 #include "main/version.h"
+#include "update/command.h"
+#include "update/notice.h"
 
 #include <array>
 #include <cstdio>
@@ -184,10 +186,13 @@ int run_main(int argc, char **argv) {
         std::printf("kestal %s\n", kVersion);
         return 0;
     }
+    if (command == "update")
+        return update::update_command(std::vector<std::string>(argv + 2, argv + argc));
     if (!is_compile_command(command)) {
         std::fputs(fmt::format("kestal: unknown command '{}'\n\n", command).c_str(), stderr);
         exit_usage();
     }
+    update::daily_update_check();
     std::vector<std::string> args(argv + 2, argv + argc);
     std::variant<DriverOptions, OptionError> parsed =
         parse_driver_options(std::string(command), args);
