@@ -27,8 +27,9 @@ namespace {
 constexpr std::string_view kMismatch =
     "kestal update: the download doesn't match the manifest ({0}); nothing was installed";
 
-// How many other names are tried when the download folder's name is taken.
-constexpr int kFolderAttempts = 100;
+// How many names are tried when the download folder's name is taken; more
+// than a few taken names in a row is someone planting them.
+constexpr int kFolderAttempts = 10;
 
 void write_line(std::FILE *stream, const std::string &text) {
     // Standard output first, so lines of both streams keep their order.
