@@ -11,6 +11,8 @@
 #include "main/addresses.h"
 #include "main/compile_road.h"
 #include "main/version.h"
+#include "update/command.h"
+#include "update/notice.h"
 
 #include <array>
 #include <cstdio>
@@ -187,10 +189,13 @@ int run_main(int argc, char **argv) {
     }
     if (command == "lsp")
         return lsp::run_lsp_server();
+    if (command == "update")
+        return update::update_command(std::vector<std::string>(argv + 2, argv + argc));
     if (!is_compile_command(command)) {
         std::fputs(fmt::format("kestal: unknown command '{}'\n\n", command).c_str(), stderr);
         exit_usage();
     }
+    update::daily_update_check();
     std::vector<std::string> args(argv + 2, argv + argc);
     std::variant<DriverOptions, OptionError> parsed =
         parse_driver_options(std::string(command), args);

@@ -239,11 +239,19 @@ void feed_some(int &fd, std::string_view &pending) {
         close_fd(fd);
 }
 
-// The poll loop of a captured run: until both outputs reach end of file.
-// Returns an error only when poll itself fails.
+// The poll loop of a captured run: until both outputs reach end of file, or
+// standard output passes max_out bytes (then every descriptor is closed and
+// limit_hit set). Returns an error only when poll itself fails.
 Result<void> exchange(int &in_fd, std::string_view pending, int &out_fd, std::string &out,
-                      int &err_fd, std::string &err) {
+                      int &err_fd, std::string &err, std::size_t max_out, bool &limit_hit) {
     while (out_fd >= 0 || err_fd >= 0 || in_fd >= 0) {
+        if (out.size() > max_out) {
+            limit_hit = true;
+            close_fd(out_fd);
+            close_fd(err_fd);
+            close_fd(in_fd);
+            return {};
+        }
         pollfd polls[3];
         int count = 0;
         for (int fd : {out_fd, err_fd})
@@ -282,7 +290,7 @@ std::string describe_exit(ExitStatus status) {
 }
 
 Result<CapturedRun> run_captured(const std::vector<std::string> &argv, const EnvVars &extra_env,
-                                 std::string_view stdin_bytes) {
+                                 std::string_view stdin_bytes, std::size_t max_out) {
     Pipe out_pipe, err_pipe, in_pipe;
     for (Pipe *p : {&out_pipe, &err_pipe})
         if (auto opened = p->open(); !opened)
@@ -310,13 +318,17 @@ Result<CapturedRun> run_captured(const std::vector<std::string> &argv, const Env
         if (in_pipe.write_end >= 0)
             block.emplace();
         exchanged = exchange(in_pipe.write_end, stdin_bytes, out_pipe.read_end, run.out,
-                             err_pipe.read_end, run.err);
+                             err_pipe.read_end, run.err, max_out, run.out_limit_hit);
     }
-    if (!exchanged) {
+    if (!exchanged || run.out_limit_hit) {
         // The loop cannot go on: stop the child rather than leave it behind.
         kill(*pid, SIGKILL);
-        (void)wait_for(*pid);
-        return exchanged.error();
+        Result<ExitStatus> killed = wait_for(*pid);
+        if (!exchanged)
+            return exchanged.error();
+        if (killed)
+            run.status = *killed;
+        return run;
     }
     Result<ExitStatus> status = wait_for(*pid);
     if (!status)

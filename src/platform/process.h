@@ -33,7 +33,12 @@ struct CapturedRun {
     ExitStatus status;
     std::string out;
     std::string err;
+    // The child wrote more than the run's output limit to its standard
+    // output and was killed; `out` then holds only the first bytes.
+    bool out_limit_hit = false;
 };
+
+inline constexpr std::size_t kNoOutputLimit = static_cast<std::size_t>(-1);
 
 // "exit status 3" or "killed by signal 9 (SIGKILL)".
 std::string describe_exit(ExitStatus status);
@@ -42,9 +47,12 @@ std::string describe_exit(ExitStatus status);
 // full (both pipes are drained together, so no output size can deadlock it),
 // its standard input fed with stdin_bytes and then closed (empty: the null
 // device). Waits for it. Fails with the OS error when the program cannot be
-// started, e.g. "No such file or directory (os error 2)".
+// started, e.g. "No such file or directory (os error 2)". When standard
+// output grows beyond max_out bytes the child is killed at once (so a child
+// that writes without end cannot exhaust memory) and out_limit_hit is set.
 Result<CapturedRun> run_captured(const std::vector<std::string> &argv,
-                                 const EnvVars &extra_env = {}, std::string_view stdin_bytes = {});
+                                 const EnvVars &extra_env = {}, std::string_view stdin_bytes = {},
+                                 std::size_t max_out = kNoOutputLimit);
 
 // Runs argv[0] sharing this process's standard input, output and error, and
 // waits for it. Fails with the OS error when the program cannot be started.

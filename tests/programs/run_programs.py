@@ -132,7 +132,10 @@ def main() -> int:
 
     work = Path(options.work)
     work.mkdir(parents=True, exist_ok=True)
-    kestal_env = dict(os.environ, KESTAL_CC=options.cc, TMPDIR=str(work))
+    # The daily update check stays off, so no run ever starts a background
+    # copy that would reach for the network.
+    kestal_env = dict(os.environ, KESTAL_CC=options.cc, TMPDIR=str(work),
+                      KESTAL_NO_UPDATE_CHECK="1")
     python_env = dict(os.environ, PYTHONHASHSEED="0", PYTHONIOENCODING="utf-8",
                       PYTHONDONTWRITEBYTECODE="1")
     programs = [Program(path) for folder in options.folders

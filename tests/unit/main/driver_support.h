@@ -1,6 +1,6 @@
 // Shared pieces of the driver tests: the scratch folder and environment
 // helpers of the platform tests, and a runner for the built `kestal` tool
-// with a private temporary folder.
+// with a private temporary folder and the daily update check switched off.
 #pragma once
 
 #include "../platform/test_support.h"
@@ -31,6 +31,8 @@ inline platform::CapturedRun run_kestal(const std::vector<std::string> &args,
     std::vector<std::string> argv = {kestal_binary()};
     argv.insert(argv.end(), args.begin(), args.end());
     env.emplace_back("TMPDIR", temp_root);
+    // The tool under test never looks for updates, wherever it is placed.
+    env.emplace_back("KESTAL_NO_UPDATE_CHECK", "1");
     platform::Result<platform::CapturedRun> run = platform::run_captured(argv, env, input);
     EXPECT_TRUE(run.ok()) << (run.ok() ? "" : run.error().text);
     return run.ok() ? *run : platform::CapturedRun{};

@@ -39,6 +39,22 @@ TEST(PlatformProcess, CapturesAMebibyteOnEachStreamWithoutDeadlock) {
     EXPECT_EQ(run.err, std::string(kMiB, 'e'));
 }
 
+TEST(PlatformProcess, OutputLimitStopsAChildThatWritesWithoutEnd) {
+    Result<CapturedRun> endless = run_captured({"yes"}, {}, {}, 1000);
+    ASSERT_TRUE(endless.ok()) << endless.error().text;
+    EXPECT_TRUE(endless->out_limit_hit);
+    EXPECT_GT(endless->out.size(), 1000u);
+    EXPECT_LE(endless->out.size(), 1000u + 65536u);
+    EXPECT_FALSE(endless->status.success());
+
+    // Exactly the limit is no overflow.
+    Result<CapturedRun> exact = run_captured({"printf", "abc"}, {}, {}, 3);
+    ASSERT_TRUE(exact.ok()) << exact.error().text;
+    EXPECT_FALSE(exact->out_limit_hit);
+    EXPECT_EQ(exact->out, "abc");
+    EXPECT_TRUE(exact->status.success());
+}
+
 TEST(PlatformProcess, FeedsLargeInputWhileDrainingOutput) {
     // cat writes back while it still reads: feeding all input before reading
     // any output would deadlock on full pipes in both directions.

@@ -32,10 +32,13 @@ class ScratchDir {
     const std::string &path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
 
-    // Writes a file in the folder and returns its path.
+    // Writes a file in the folder (creating the folders a name such as
+    // "a/b/c" needs) and returns its path.
     std::string write(const std::string &name, const std::string &text,
                       unsigned mode = 0644) const {
         std::string file = *this / name;
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
         EXPECT_TRUE(write_file(file, text, mode).ok()) << file;
         return file;
     }
