@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include <stdexcept>
 
 namespace kestal {
@@ -159,6 +161,23 @@ FunctionFrame FrameGuard::pop() {
     FunctionFrame frame = std::move(*ctx_.frames.back());
     ctx_.frames.pop_back();
     return frame;
+}
+
+NameTypeList sorted_frame_locals(const FunctionFrame &frame) {
+    NameTypeList out;
+    for (const auto &[name, var] : frame.locals)
+        if (name.empty() || name[0] != '%') out.emplace_back(name, var.type);
+    // The locals map is unordered: sort its entries before the inner lists
+    // join, so the result never depends on hashing.
+    std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &entry : frame.inner_locals)
+        if (!frame.locals.count(entry.first)) out.push_back(entry);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    NameTypeList unique;
+    for (auto &entry : out)
+        if (unique.empty() || unique.back().first != entry.first) unique.push_back(std::move(entry));
+    return unique;
 }
 
 } // namespace kestal
