@@ -393,7 +393,11 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
                 }
                 return Expr::Dict{std::move(out)};
             },
-            [&](const auto &) -> Expr::Kind { internal_fault("rebuilding a node without operands"); },
+            [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
+                           Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
+                           Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) -> Expr::Kind {
+                internal_fault("rebuilding a node without operands");
+            },
         },
         e.kind);
     return Expr{std::move(kind), e.line, e.column};
@@ -448,7 +452,12 @@ std::vector<const Expr *> expr_children(const Expr &e) {
                            out.push_back(&en.value);
                        }
                    },
-                   [](const auto &) {},
+                   // One operand, or operands that run only in their own
+                   // order (an f-string's fields, a conditional's branches, a
+                   // comprehension's clauses).
+                   [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
+                                  Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
+                                  Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) {},
                },
                e.kind);
     if (out.size() >= 2) {
