@@ -1,9 +1,13 @@
 // Statement analyses. Each is a walk over the statement tree that writes no
 // C; only check_annotation_classes reports an error.
 #include "analysis/analyses.h"
-#include "ast/overload.h"
 
 #include "analysis/walkers.h"
+#include "ast/compile_error.h"
+#include "ast/overload.h"
+#include "ast/traverse.h"
+
+#include <fmt/format.h>
 
 #include <algorithm>
 #include <unordered_map>
@@ -35,34 +39,6 @@ bool block_contains_break(const std::vector<Stmt> &body) {
     return std::any_of(body.begin(), body.end(), [](const Stmt &s) { return contains_loop_break(s); });
 }
 
-void each_nested_list(const Stmt &stmt, const std::function<void(const std::vector<Stmt> &)> &fn) {
-    std::visit(Overload{
-                   [&](const Stmt::If &s) {
-                       for (const auto &b : s.branches) fn(b.body);
-                       if (s.else_body) fn(*s.else_body);
-                   },
-                   [&](const Stmt::While &s) {
-                       fn(s.body);
-                       if (s.else_body) fn(*s.else_body);
-                   },
-                   [&](const Stmt::For &s) {
-                       fn(s.body);
-                       if (s.else_body) fn(*s.else_body);
-                   },
-                   [&](const Stmt::With &s) { fn(s.body); },
-                   [&](const Stmt::Try &s) {
-                       fn(s.body);
-                       for (const auto &h : s.handlers) fn(h.body);
-                       if (s.else_body) fn(*s.else_body);
-                       if (s.finally_body) fn(*s.finally_body);
-                   },
-                   [](const auto &) {},
-               },
-               stmt.kind);
-}
-
-void count_bindings(const std::vector<Stmt> &body, std::unordered_map<std::string, unsigned> &counts);
-
 void count_target(const Expr &target, unsigned weight,
                   std::unordered_map<std::string, unsigned> &counts) {
     std::vector<std::string> names;
@@ -70,37 +46,27 @@ void count_target(const Expr &target, unsigned weight,
     for (const auto &n : names) counts[n] += weight;
 }
 
-void count_bindings(const std::vector<Stmt> &body, std::unordered_map<std::string, unsigned> &counts) {
+// Counts each binding of a name; `weight` is 2 inside a loop body, where one
+// binding may run many times. Only whether a count is 1 matters.
+void count_bindings(const std::vector<Stmt> &body, unsigned weight,
+                    std::unordered_map<std::string, unsigned> &counts) {
     for (const Stmt &stmt : body) {
-        std::visit(Overload{
-                       [&](const Stmt::Assign &s) { count_target(s.target, 1, counts); },
-                       [&](const Stmt::AugAssign &s) { count_target(s.target, 1, counts); },
-                       [&](const Stmt::Unpack &s) {
-                           for (const auto &t : s.targets) count_target(t, 1, counts);
-                       },
-                       [&](const Stmt::For &s) {
-                           count_target(s.target, 2, counts);
-                           count_bindings(s.body, counts);
-                           count_bindings(s.body, counts);
-                           if (s.else_body) count_bindings(*s.else_body, counts);
-                       },
-                       [&](const Stmt::While &s) {
-                           count_bindings(s.body, counts);
-                           count_bindings(s.body, counts);
-                           if (s.else_body) count_bindings(*s.else_body, counts);
-                       },
-                       [&](const Stmt::If &s) {
-                           for (const auto &b : s.branches) count_bindings(b.body, counts);
-                           if (s.else_body) count_bindings(*s.else_body, counts);
-                       },
-                       [&](const Stmt::With &s) {
-                           for (const auto &item : s.items)
-                               if (item.target) count_target(*item.target, 1, counts);
-                           count_bindings(s.body, counts);
-                       },
-                       [](const auto &) {},
-                   },
-                   stmt.kind);
+        if (const auto *t = stmt.as<Stmt::Try>()) {
+            for (const ExceptHandler &h : t->handlers)
+                if (h.name) counts[*h.name] += weight;
+        }
+        for_each_stmt_expr(stmt, [&](const Expr &e, ExprRole role) {
+            switch (role) {
+            case ExprRole::Read:
+            case ExprRole::Delete: return;
+            case ExprRole::Bind:
+            case ExprRole::Update: count_target(e, weight, counts); return;
+            case ExprRole::LoopBind: count_target(e, 2, counts); return;
+            }
+        });
+        for_each_child_block(stmt, [&](const std::vector<Stmt> &inner, BlockRole role) {
+            count_bindings(inner, role == BlockRole::LoopBody ? 2 : weight, counts);
+        });
     }
 }
 
@@ -141,17 +107,22 @@ bool stmt_never_completes(const Stmt &stmt) {
                 return true;
             },
             [](const Stmt::Assert &s) { return is_bool_literal(s.condition, false); },
-            [](const auto &) { return false; },
+            // A `for` may run out of items; the rest fall through.
+            [](const OneOf<Stmt::Assign, Stmt::Unpack, Stmt::AugAssign, Stmt::For, Stmt::Break,
+                           Stmt::Continue, Stmt::Pass, Stmt::Global, Stmt::Del> auto &) {
+                return false;
+            },
         },
         stmt.kind);
 }
 
+// A `break` in a loop's body belongs to that loop; one in its `else` leaves
+// the loop around it.
 bool contains_loop_break(const Stmt &stmt) {
     if (stmt.is<Stmt::Break>()) return true;
-    if (stmt.is<Stmt::While>() || stmt.is<Stmt::For>()) return false;
     bool found = false;
-    each_nested_list(stmt, [&](const std::vector<Stmt> &body) {
-        if (!found) found = block_contains_break(body);
+    for_each_child_block(stmt, [&](const std::vector<Stmt> &body, BlockRole role) {
+        if (!found && role != BlockRole::LoopBody) found = block_contains_break(body);
     });
     return found;
 }
@@ -159,11 +130,8 @@ bool contains_loop_break(const Stmt &stmt) {
 bool any_stmt_matches(const std::function<bool(const Stmt &)> &pred, const Stmt &stmt) {
     if (pred(stmt)) return true;
     bool found = false;
-    each_nested_list(stmt, [&](const std::vector<Stmt> &body) {
-        for (const Stmt &s : body) {
-            if (found) return;
-            found = any_stmt_matches(pred, s);
-        }
+    for_each_child_stmt(stmt, [&](const Stmt &s) {
+        if (!found) found = any_stmt_matches(pred, s);
     });
     return found;
 }
@@ -192,41 +160,22 @@ void add_target_paths(PathSet &out, const Expr &target) {
 
 void collect_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
     for (const Stmt &stmt : body) {
-        std::visit(Overload{
-                       [&](const Stmt::Assign &s) { add_target_paths(out, s.target); },
-                       [&](const Stmt::Unpack &s) {
-                           for (const auto &t : s.targets) add_target_paths(out, t);
-                       },
-                       [&](const Stmt::AugAssign &s) { add_target_paths(out, s.target); },
-                       [&](const Stmt::For &s) {
-                           add_target_paths(out, s.target);
-                           collect_assigned_names(s.body, out);
-                           if (s.else_body) collect_assigned_names(*s.else_body, out);
-                       },
-                       [&](const Stmt::If &s) {
-                           for (const auto &b : s.branches) collect_assigned_names(b.body, out);
-                           if (s.else_body) collect_assigned_names(*s.else_body, out);
-                       },
-                       [&](const Stmt::While &s) {
-                           collect_assigned_names(s.body, out);
-                           if (s.else_body) collect_assigned_names(*s.else_body, out);
-                       },
-                       [&](const Stmt::With &s) {
-                           for (const auto &item : s.items)
-                               if (item.target) add_target_paths(out, *item.target);
-                           collect_assigned_names(s.body, out);
-                       },
-                       [&](const Stmt::Try &s) {
-                           for (const auto &h : s.handlers)
-                               if (h.name) out.insert(*h.name);
-                           collect_assigned_names(s.body, out);
-                           for (const auto &h : s.handlers) collect_assigned_names(h.body, out);
-                           if (s.else_body) collect_assigned_names(*s.else_body, out);
-                           if (s.finally_body) collect_assigned_names(*s.finally_body, out);
-                       },
-                       [](const auto &) {},
-                   },
-                   stmt.kind);
+        if (const auto *t = stmt.as<Stmt::Try>()) {
+            for (const auto &h : t->handlers)
+                if (h.name) out.insert(*h.name);
+        }
+        for_each_stmt_expr(stmt, [&](const Expr &e, ExprRole role) {
+            switch (role) {
+            case ExprRole::Read:
+            case ExprRole::Delete: return;
+            case ExprRole::Bind:
+            case ExprRole::LoopBind:
+            case ExprRole::Update: add_target_paths(out, e); return;
+            }
+        });
+        for_each_child_block(stmt, [&](const std::vector<Stmt> &inner, BlockRole) {
+            collect_assigned_names(inner, out);
+        });
     }
 }
 
@@ -240,29 +189,21 @@ void collect_try_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
                 collect_assigned_names(*t->finally_body, out);
             }
         }
-        each_nested_list(stmt, [&](const std::vector<Stmt> &b) { collect_try_assigned_names(b, out); });
+        for_each_child_block(stmt, [&](const std::vector<Stmt> &inner, BlockRole) {
+            collect_try_assigned_names(inner, out);
+        });
     }
 }
 
 PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vector<Param> &params) {
     std::unordered_map<std::string, unsigned> counts;
-    count_bindings(body, counts);
+    count_bindings(body, 1, counts);
     PathSet result;
     for (const auto &[name, count] : counts)
         if (count == 1) result.insert(name);
     for (const Param &p : params)
         if (!counts.count(p.name)) result.insert(p.name);
     return result;
-}
-
-NameTypeList sorted_frame_locals(const FunctionFrame &frame) {
-    NameTypeList out;
-    for (const auto &[name, var] : frame.locals)
-        if (name.empty() || name[0] != '%') out.emplace_back(name, var.type);
-    // The locals map is unordered: sort its entries, so the result never
-    // depends on hashing.
-    std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    return out;
 }
 
 void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &t, uint64_t line,

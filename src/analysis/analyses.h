@@ -2,11 +2,11 @@
 // before or while it compiles them: does a statement ever complete normally,
 // which access paths a block assigns, which locals must be `volatile` because
 // a `try` can jump back over their assignments, which names keep one value
-// for the whole body, which classes an annotation names, and the sorted
-// variable list a finished function reports.
+// for the whole body, and which classes an annotation names. The walks get
+// the children of each statement from the shared traversal (ast/traverse.h).
 #pragma once
 
-#include "codegen/core/context.h"
+#include "ast/program.h"
 
 #include <functional>
 #include <optional>
@@ -29,7 +29,6 @@ void add_target_paths(PathSet &out, const Expr &target);
 void collect_assigned_names(const std::vector<Stmt> &body, PathSet &out);
 void collect_try_assigned_names(const std::vector<Stmt> &body, PathSet &out);
 PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vector<Param> &params);
-NameTypeList sorted_frame_locals(const FunctionFrame &frame);
 
 // Throws "unknown type '{}' (no class with that name)" at the position for
 // the first class the annotation names that the Program lacks. Looks through

@@ -157,6 +157,9 @@ struct CodegenContext {
     // `compile_expr` call on a tree that holds it is running, so an answer is
     // never kept for a node that may already be freed.
     std::optional<std::unordered_set<std::string>> method_names;
+    // The names some function or method declares `global`, built on first
+    // use: a read of one of them must not move across a call.
+    std::optional<std::unordered_set<std::string>> call_assigned_globals;
     std::unordered_map<const Expr *, uint8_t> side_effect_memo;
 
     FunctionFrame &frame() { return *frames.back(); }
@@ -190,6 +193,9 @@ std::optional<Variable> lookup_local(CodegenContext &ctx, const std::string &nam
 Variable declare_var(CodegenContext &ctx, const std::string &name, const Type &type);
 // Records the current frame's return Type (and its instance's).
 void set_return_type(CodegenContext &ctx, const Type &type);
+// The frame's variables sorted bytewise by name (internal "%" names left
+// out).
+NameTypeList sorted_frame_locals(const FunctionFrame &frame);
 // The wider Type a variable must take to hold `assigned`, or none: globals,
 // annotated variables and internal "%" names never widen; only int to float
 // and any Type to an optional do.

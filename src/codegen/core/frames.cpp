@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include <stdexcept>
 
 namespace kestal {
@@ -166,6 +168,16 @@ FunctionFrame FrameGuard::pop() {
     FunctionFrame frame = std::move(*ctx_.frames.back());
     ctx_.frames.pop_back();
     return frame;
+}
+
+NameTypeList sorted_frame_locals(const FunctionFrame &frame) {
+    NameTypeList out;
+    for (const auto &[name, var] : frame.locals)
+        if (name.empty() || name[0] != '%') out.emplace_back(name, var.type);
+    // The locals map is unordered: sort its entries, so the result never
+    // depends on hashing.
+    std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    return out;
 }
 
 } // namespace kestal

@@ -50,12 +50,11 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
     rw->tree = chain;
     std::vector<Expr *> links;
     collect_links(rw->tree, links);
-    const std::unordered_set<std::string> &names = program_method_names(ctx);
     for (size_t i = 0; i + 1 < links.size(); ++i) {
         auto *link = links[i]->as<Expr::BinaryOp>();
         auto *next = links[i + 1]->as<Expr::BinaryOp>();
         if (!link || !next || !is_comparison(link->op)) continue;
-        if (!may_have_side_effects(*link->right, &names)) continue;
+        if (!may_have_side_effects(ctx, *link->right)) continue;
         CompiledExpr left = compile_expr(ctx, *link->left);
         CompiledExpr middle = compile_expr(ctx, *link->right);
         if (middle.type.is<Type::NoValue>() || left.type.is<Type::NoValue>()) continue;

@@ -35,9 +35,10 @@ bool is_constant_expr(const Expr &expr);
 
 // The direct operands that hoisting may evaluate first, in evaluation order.
 std::vector<const Expr *> expr_children(const Expr &expr);
-// Conservative: true when evaluating the expression may have a side effect.
-// Without a method-name set every method call counts as one.
-bool may_have_side_effects(const Expr &expr, const std::unordered_set<std::string> *method_names);
+// Conservative: true when evaluating the expression may have a side effect
+// (a call of a user function or method, a built-in that is not pure, a
+// pure built-in's name that a user function or variable takes over).
+bool may_have_side_effects(CodegenContext &ctx, const Expr &expr);
 // The names of every method of every class, built once per context.
 const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx);
 

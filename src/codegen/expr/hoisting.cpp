@@ -1,17 +1,26 @@
 // Evaluation-order hoisting. C leaves the order of function arguments and
-// of most operands open, so an expression with two or more direct operands
-// that may have side effects evaluates those operands first, in source
-// order, into fresh variables `__ktl_o<N>`, and is compiled over them inside
-// a GNU statement expression.
+// of most operands open, so where the order of an expression's direct
+// operands can be observed, the operands that must come first are evaluated
+// in source order into fresh variables `__ktl_o<N>`, and the expression is
+// compiled over them inside a GNU statement expression.
+//
+// Each operand has an Order: Free, Sensitive (it may raise, or it reads a
+// module global that a function assigns, a field or an item) or Effect (a
+// call that is not a pure built-in; a pure built-in's name counts only where
+// it means the built-in). An Effect must come before every later operand
+// that is not Free, and a Sensitive operand before every later Effect;
+// operands left in place run after all the hoisted ones, so only the
+// operands with such a later partner are hoisted (and, once there are two
+// effects, every effect).
 //
 // Some operands must stay where they are: a `super()` receiver (it is no
 // value), an `open(...)` receiver whose file the method-call lowering closes
 // right after the call, and the lazy iterables (`zip`, `map`, `filter`,
 // `reversed`, `enumerate`), which exist only where they are consumed.
 //
-// Cost: each level of a deep expression asks the side-effect question about
-// its operands, so the answers are kept per node (`side_effect_memo` of the
-// context) and the method-name set is built once per context. The memo only
+// Cost: each level of a deep expression asks the Order of its operands, so
+// the answers are kept per node (`side_effect_memo` of the context) and the
+// method-name and assigned-global sets are built once per context. The memo only
 // holds nodes of trees that a running `compile_expr` call was given: the call
 // that first reaches a tree registers its nodes and drops them when it
 // returns, so no answer outlives its node (temporary trees are freed and
@@ -19,10 +28,14 @@
 // and the rewritten expression is built around the hoisted names, without
 // copying the hoisted subtrees.
 #include "codegen/expr/expr.h"
+
+#include "analysis/walkers.h"
 #include "ast/overload.h"
+#include "ast/traverse.h"
 
 #include <algorithm>
 #include <array>
+#include <set>
 #include <unordered_map>
 
 namespace kestal {
@@ -47,9 +60,25 @@ constexpr std::array<std::string_view, 39> kPureMethods = {
 constexpr std::array<std::string_view, 5> kLazyIterables = {"zip", "map", "filter", "reversed",
                                                             "enumerate"};
 
+// The pure built-ins and methods that can't raise either: an operand made
+// of them needs no ordering against a call beside it. Any other pure one
+// may raise (a bad literal for int(), an empty max(), a missing index()).
+constexpr std::array<std::string_view, 12> kNeverRaisingCalls = {
+    "len", "str", "repr", "bool", "isinstance", "type", "id", "hex", "oct", "bin", "any", "all"};
+
+constexpr std::array<std::string_view, 29> kNeverRaisingMethods = {
+    "upper",      "lower",        "strip",        "lstrip",  "rstrip",  "splitlines",
+    "replace",    "startswith",   "endswith",     "find",    "rfind",   "count",
+    "isdigit",    "isalpha",      "isalnum",      "isspace", "isupper", "islower",
+    "title",      "capitalize",   "swapcase",     "zfill",   "removeprefix",
+    "removesuffix", "get",        "keys",         "values",  "items",   "copy"};
+
 template <size_t N> bool in_table(const std::array<std::string_view, N> &table, std::string_view n) {
     return std::find(table.begin(), table.end(), n) != table.end();
 }
+
+bool is_pure_call_name(std::string_view name) { return in_table(kPureCalls, name); }
+bool is_pure_method_name(std::string_view name) { return in_table(kPureMethods, name); }
 
 bool is_plain_call_of(const Expr &e, std::string_view name) {
     const auto *call = e.as<Expr::Call>();
@@ -74,160 +103,159 @@ bool is_closing_open_receiver(const Expr &e) {
 
 using MethodNames = std::unordered_set<std::string>;
 
-// The side-effect test of one node; `child` answers it for a child node, so
-// the same rules serve the plain and the memoized test.
-template <class Child>
-bool side_effects_by_kind(const Expr &e, const MethodNames *names, Child &&child) {
-    auto any_of = [&](const std::vector<Expr> &list) {
-        return std::any_of(list.begin(), list.end(), [&](const Expr &x) { return child(x); });
-    };
-    auto any_kw = [&](const std::vector<Keyword> &list) {
-        return std::any_of(list.begin(), list.end(), [&](const Keyword &k) { return child(k.value); });
-    };
-    auto clauses = [&](const std::vector<ComprehensionClause> &list) {
-        for (const auto &c : list) {
-            if (child(c.iterable)) return true;
-            if (any_of(c.conditions)) return true;
-        }
-        return false;
-    };
+// How evaluating an operand can be observed, in rising strength. An operand
+// is as strong as its strongest part.
+enum class Order : uint8_t {
+    // Nothing to see: it can be evaluated at any point.
+    Free,
+    // It may raise, or it reads what a call may change (a module global that
+    // a function assigns, an attribute, an item): it must not move across
+    // an operand with effects.
+    Sensitive,
+    // It may change state or print: it keeps its place among all the other
+    // operands that are not Free.
+    Effect,
+};
+
+// A name written as a callee means the built-in only where no user function,
+// class, import alias or variable of that name is in sight.
+bool means_builtin(CodegenContext &ctx, const std::string &name) {
+    return is_builtin_name(ctx, name) && !ctx.classes.count(name) && !ctx.aliases->count(name);
+}
+
+// The names that some function or method declares `global`: the only
+// module globals a call can assign. Built once per context.
+const std::unordered_set<std::string> &call_assigned_globals(CodegenContext &ctx) {
+    if (!ctx.call_assigned_globals) {
+        std::set<std::string> names;
+        for (const FuncDef &f : ctx.program->functions) collect_global_declarations(f.body, names);
+        for (const ClassDef &c : ctx.program->classes)
+            for (const FuncDef &m : c.methods) collect_global_declarations(m.body, names);
+        ctx.call_assigned_globals.emplace(names.begin(), names.end());
+    }
+    return *ctx.call_assigned_globals;
+}
+
+bool reads_call_assigned_global(CodegenContext &ctx, const std::string &name) {
+    if (!call_assigned_globals(ctx).count(name)) return false;
+    std::optional<Variable> var = lookup_var(ctx, name);
+    return var && var->text.starts_with("ktl_G.");
+}
+
+bool is_nonzero_number(const Expr &e) {
+    if (const auto *i = e.as<Expr::Int>()) return i->value != 0;
+    if (const auto *f = e.as<Expr::Float>()) return f->value != 0.0;
+    return false;
+}
+
+bool is_nonnegative_int(const Expr &e) {
+    const auto *i = e.as<Expr::Int>();
+    return i && i->value >= 0;
+}
+
+Order binary_op_order(const Expr::BinaryOp &b) {
+    switch (b.op) {
+    case BinOp::Div:
+    case BinOp::FloorDiv:
+    case BinOp::Mod: return is_nonzero_number(*b.right) ? Order::Free : Order::Sensitive;
+    case BinOp::Shl:
+    case BinOp::Shr: return is_nonnegative_int(*b.right) ? Order::Free : Order::Sensitive;
+    case BinOp::Pow: return Order::Sensitive;
+    case BinOp::Add:
+    case BinOp::Sub:
+    case BinOp::Mul:
+    case BinOp::BitAnd:
+    case BinOp::BitOr:
+    case BinOp::BitXor:
+    case BinOp::Eq:
+    case BinOp::Ne:
+    case BinOp::Lt:
+    case BinOp::Le:
+    case BinOp::Gt:
+    case BinOp::Ge:
+    case BinOp::And:
+    case BinOp::Or:
+    case BinOp::In:
+    case BinOp::NotIn:
+    case BinOp::Is:
+    case BinOp::IsNot: return Order::Free;
+    }
+    return Order::Effect;
+}
+
+// The order of the node itself, its operands aside. `names` is null (the
+// quick test, where every method call counts as an effect) or the
+// context's method-name set.
+Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
     return std::visit(
         Overload{
-            [&](const Expr::FString &f) {
-                for (const auto &seg : f.segments) {
-                    const auto *field = std::get_if<FStringSegment::Field>(&seg.kind);
-                    if (field && child(field->expr)) return true;
-                }
-                return false;
+            [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::None, Expr::Lambda,
+                           Expr::FString, Expr::Unary, Expr::IfExp, Expr::List, Expr::Tuple,
+                           Expr::Dict, Expr::Set, Expr::SetComp, Expr::ListComp, Expr::DictComp,
+                           Expr::GeneratorExp> auto &) { return Order::Free; },
+            [&](const Expr::Name &n) {
+                return reads_call_assigned_global(ctx, n.name) ? Order::Sensitive : Order::Free;
             },
-            [&](const Expr::BinaryOp &b) { return child(*b.left) || child(*b.right); },
-            [&](const Expr::Unary &u) { return child(*u.operand); },
-            [&](const Expr::IfExp &i) {
-                return child(*i.condition) || child(*i.if_true) || child(*i.if_false);
-            },
+            [](const Expr::BinaryOp &b) { return binary_op_order(b); },
             [&](const Expr::Call &c) {
-                if (!in_table(kPureCalls, c.name)) return true;
-                return any_of(c.args) || any_kw(c.kwargs);
+                if (!is_pure_call_name(c.name) || !means_builtin(ctx, c.name)) return Order::Effect;
+                return in_table(kNeverRaisingCalls, c.name) ? Order::Free : Order::Sensitive;
             },
-            [&](const Expr::CallExpr &) { return true; },
+            [](const Expr::CallExpr &) { return Order::Effect; },
             [&](const Expr::MethodCall &m) {
-                if (!in_table(kPureMethods, m.method) || !names || names->count(m.method)) return true;
-                return child(*m.receiver) || any_of(m.args) || any_kw(m.kwargs);
+                if (!is_pure_method_name(m.method) || !names || names->count(m.method))
+                    return Order::Effect;
+                return in_table(kNeverRaisingMethods, m.method) ? Order::Free : Order::Sensitive;
             },
-            [&](const Expr::Attribute &a) { return child(*a.object); },
-            [&](const Expr::Index &i) { return child(*i.object) || child(*i.index); },
-            [&](const Expr::Slice &s) {
-                return child(*s.object) || (s.lower && child(**s.lower)) ||
-                       (s.upper && child(**s.upper)) || (s.step && child(**s.step));
+            // A module's member never changes; an object's field may.
+            [&](const Expr::Attribute &a) {
+                return resolve_module_ref(ctx, *a.object) ? Order::Free : Order::Sensitive;
             },
-            [&](const Expr::List &l) { return any_of(l.elements); },
-            [&](const Expr::Tuple &l) { return any_of(l.elements); },
-            [&](const Expr::Set &l) { return any_of(l.elements); },
-            [&](const Expr::Dict &d) {
-                for (const auto &en : d.entries)
-                    if (child(en.key) || child(en.value)) return true;
-                return false;
-            },
-            [&](const Expr::SetComp &c) { return child(*c.element) || clauses(c.clauses); },
-            [&](const Expr::ListComp &c) { return child(*c.element) || clauses(c.clauses); },
-            [&](const Expr::GeneratorExp &c) { return child(*c.element) || clauses(c.clauses); },
-            [&](const Expr::DictComp &c) {
-                return child(*c.key) || child(*c.value) || clauses(c.clauses);
-            },
-            [](const auto &) { return false; },
+            [](const OneOf<Expr::Index, Expr::Slice> auto &) { return Order::Sensitive; },
         },
         e.kind);
 }
 
-// Every expression directly inside `e`, whatever its role.
-template <class F> void for_each_sub_expr(const Expr &e, F &&f) {
-    auto each = [&](const std::vector<Expr> &list) {
-        for (const Expr &x : list) f(x);
-    };
-    auto each_kw = [&](const std::vector<Keyword> &list) {
-        for (const Keyword &k : list) f(k.value);
-    };
-    auto each_clause = [&](const std::vector<ComprehensionClause> &list) {
-        for (const auto &c : list) {
-            f(c.target);
-            f(c.iterable);
-            each(c.conditions);
-        }
-    };
-    std::visit(Overload{
-                   [&](const Expr::FString &x) {
-                       for (const auto &seg : x.segments)
-                           if (const auto *field = std::get_if<FStringSegment::Field>(&seg.kind))
-                               f(field->expr);
-                   },
-                   [&](const Expr::BinaryOp &x) {
-                       f(*x.left);
-                       f(*x.right);
-                   },
-                   [&](const Expr::Unary &x) { f(*x.operand); },
-                   [&](const Expr::IfExp &x) {
-                       f(*x.condition);
-                       f(*x.if_true);
-                       f(*x.if_false);
-                   },
-                   [&](const Expr::Call &x) {
-                       each(x.args);
-                       each_kw(x.kwargs);
-                   },
-                   [&](const Expr::CallExpr &x) {
-                       f(*x.callee);
-                       each(x.args);
-                       each_kw(x.kwargs);
-                   },
-                   [&](const Expr::MethodCall &x) {
-                       f(*x.receiver);
-                       each(x.args);
-                       each_kw(x.kwargs);
-                   },
-                   [&](const Expr::Attribute &x) { f(*x.object); },
-                   [&](const Expr::Index &x) {
-                       f(*x.object);
-                       f(*x.index);
-                   },
-                   [&](const Expr::Slice &x) {
-                       f(*x.object);
-                       if (x.lower) f(**x.lower);
-                       if (x.upper) f(**x.upper);
-                       if (x.step) f(**x.step);
-                   },
-                   [&](const Expr::List &x) { each(x.elements); },
-                   [&](const Expr::Tuple &x) { each(x.elements); },
-                   [&](const Expr::Set &x) { each(x.elements); },
-                   [&](const Expr::Dict &x) {
-                       for (const auto &en : x.entries) {
-                           f(en.key);
-                           f(en.value);
-                       }
-                   },
-                   [&](const Expr::SetComp &x) {
-                       f(*x.element);
-                       each_clause(x.clauses);
-                   },
-                   [&](const Expr::ListComp &x) {
-                       f(*x.element);
-                       each_clause(x.clauses);
-                   },
-                   [&](const Expr::GeneratorExp &x) {
-                       f(*x.element);
-                       each_clause(x.clauses);
-                   },
-                   [&](const Expr::DictComp &x) {
-                       f(*x.key);
-                       f(*x.value);
-                       each_clause(x.clauses);
-                   },
-                   [](const auto &) {},
-               },
-               e.kind);
+// The order of the node with its operands; `child` answers for an operand,
+// so the same rules serve the plain and the memoized test. Comprehension
+// targets bind and are not operands.
+template <class Child>
+Order order_by_kind(CodegenContext &ctx, const Expr &e, const MethodNames *names, Child &&child) {
+    Order order = own_order(ctx, e, names);
+    if (order == Order::Effect) return order;
+    for_each_child_expr(e, [&](const Expr &c, ExprRole role) {
+        if (order == Order::Effect || role != ExprRole::Read) return;
+        order = std::max(order, child(c));
+    });
+    return order;
 }
 
-// Memo bits per registered node: whether each answer is known, and its value.
-constexpr uint8_t kQuickKnown = 1, kQuickValue = 2, kFullKnown = 4, kFullValue = 8;
+// Which operands to evaluate first, in order, given their orders: an operand
+// is hoisted when a later one must not run before it (an effect before
+// anything that is not Free, a Sensitive operand before an effect), and
+// every effect is hoisted once there are two of them.
+std::vector<bool> hoisting_plan(const std::vector<Order> &orders) {
+    std::vector<bool> plan(orders.size(), false);
+    size_t effects = static_cast<size_t>(std::count(orders.begin(), orders.end(), Order::Effect));
+    bool later_effect = false, later_observable = false;
+    for (size_t i = orders.size(); i-- > 0;) {
+        Order o = orders[i];
+        plan[i] = (o == Order::Effect && (effects >= 2 || later_observable)) ||
+                  (o == Order::Sensitive && later_effect);
+        later_effect = later_effect || o == Order::Effect;
+        later_observable = later_observable || o != Order::Free;
+    }
+    return plan;
+}
+
+bool any_hoisted(const std::vector<bool> &plan) {
+    return std::find(plan.begin(), plan.end(), true) != plan.end();
+}
+
+// Memo bits per registered node: for the quick and the full test, whether
+// the answer is known (one bit) and the Order (two bits above it).
+constexpr unsigned kQuickShift = 0, kFullShift = 3;
+constexpr uint8_t kKnown = 1;
 
 // Registers the nodes of the tree under `root` in the context's memo for the
 // lifetime of the guard, unless an enclosing guard already holds the root.
@@ -244,7 +272,7 @@ class MemoScope {
             pending.pop_back();
             if (!memo_.emplace(e, uint8_t{0}).second) continue;
             added_.push_back(e);
-            for_each_sub_expr(*e, [&](const Expr &c) { pending.push_back(&c); });
+            for_each_child_expr(*e, [&](const Expr &c) { pending.push_back(&c); });
         }
     }
     ~MemoScope() {
@@ -258,53 +286,33 @@ class MemoScope {
     std::vector<const Expr *> added_;
 };
 
-// `may_have_side_effects` with the answers of registered nodes kept. `names`
-// is null (the quick test) or the context's method-name set.
-bool side_effects(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
+// `order_by_kind` with the answers of registered nodes kept. `names` is
+// null (the quick test) or the context's method-name set.
+Order order_of(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
     auto it = ctx.side_effect_memo.find(&e);
-    const uint8_t known = names ? kFullKnown : kQuickKnown;
-    const uint8_t value = names ? kFullValue : kQuickValue;
-    if (it != ctx.side_effect_memo.end() && (it->second & known)) return (it->second & value) != 0;
-    bool answer =
-        side_effects_by_kind(e, names, [&](const Expr &child) { return side_effects(ctx, child, names); });
+    const unsigned shift = names ? kFullShift : kQuickShift;
+    if (it != ctx.side_effect_memo.end() && ((it->second >> shift) & kKnown))
+        return static_cast<Order>((it->second >> (shift + 1)) & 3);
+    Order answer =
+        order_by_kind(ctx, e, names, [&](const Expr &child) { return order_of(ctx, child, names); });
     // The recursion may have rehashed the map: look the node up again.
     if (it != ctx.side_effect_memo.end()) {
         it = ctx.side_effect_memo.find(&e);
-        it->second = static_cast<uint8_t>(it->second | known | (answer ? value : 0));
+        unsigned bits = (kKnown | (static_cast<unsigned>(answer) << 1)) << shift;
+        it->second = static_cast<uint8_t>(it->second | bits);
     }
     return answer;
 }
 
-size_t count_side_effects(CodegenContext &ctx, const std::vector<const Expr *> &list,
-                          const MethodNames *names) {
-    return static_cast<size_t>(std::count_if(
-        list.begin(), list.end(), [&](const Expr *e) { return side_effects(ctx, *e, names); }));
-}
-
-// The quick test, without the method-name set.
-bool worth_full_test(CodegenContext &ctx, const Expr &e) {
-    return std::visit(
-        Overload{
-            [&](const Expr::BinaryOp &b) {
-                if (b.op == BinOp::And || b.op == BinOp::Or) return false;
-                return side_effects(ctx, *b.left, nullptr) && side_effects(ctx, *b.right, nullptr);
-            },
-            [&](const Expr::Call &) { return count_side_effects(ctx, expr_children(e), nullptr) >= 2; },
-            [&](const Expr::CallExpr &) {
-                return count_side_effects(ctx, expr_children(e), nullptr) >= 2;
-            },
-            [&](const Expr::MethodCall &) {
-                return count_side_effects(ctx, expr_children(e), nullptr) >= 2;
-            },
-            [](const Expr::Index &) { return true; },
-            [](const Expr::Slice &) { return true; },
-            [](const Expr::List &) { return true; },
-            [](const Expr::Tuple &) { return true; },
-            [](const Expr::Dict &) { return true; },
-            [](const Expr::Set &) { return true; },
-            [](const auto &) { return false; },
-        },
-        e.kind);
+// The hoisting plan of `e`'s operands (`children`); `skip` (may be null)
+// stands where it is whatever it holds.
+std::vector<bool> plan_for(CodegenContext &ctx, const std::vector<const Expr *> &children,
+                           const Expr *skip, const MethodNames *names) {
+    std::vector<Order> orders;
+    orders.reserve(children.size());
+    for (const Expr *child : children)
+        orders.push_back(child == skip ? Order::Free : order_of(ctx, *child, names));
+    return hoisting_plan(orders);
 }
 
 // A copy of `e` in which each direct child found in `hoisted` is replaced by
@@ -385,7 +393,11 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
                 }
                 return Expr::Dict{std::move(out)};
             },
-            [&](const auto &) -> Expr::Kind { internal_fault("rebuilding a node without operands"); },
+            [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
+                           Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
+                           Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) -> Expr::Kind {
+                internal_fault("rebuilding a node without operands");
+            },
         },
         e.kind);
     return Expr{std::move(kind), e.line, e.column};
@@ -440,7 +452,12 @@ std::vector<const Expr *> expr_children(const Expr &e) {
                            out.push_back(&en.value);
                        }
                    },
-                   [](const auto &) {},
+                   // One operand, or operands that run only in their own
+                   // order (an f-string's fields, a conditional's branches, a
+                   // comprehension's clauses).
+                   [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
+                                  Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
+                                  Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) {},
                },
                e.kind);
     if (out.size() >= 2) {
@@ -451,10 +468,8 @@ std::vector<const Expr *> expr_children(const Expr &e) {
     return out;
 }
 
-bool may_have_side_effects(const Expr &e, const std::unordered_set<std::string> *names) {
-    return side_effects_by_kind(e, names, [&](const Expr &child) {
-        return may_have_side_effects(child, names);
-    });
+bool may_have_side_effects(CodegenContext &ctx, const Expr &e) {
+    return order_of(ctx, e, &program_method_names(ctx)) == Order::Effect;
 }
 
 const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx) {
@@ -471,15 +486,15 @@ const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx)
 // result text.
 CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     MemoScope memo(ctx, e);
-    if (!worth_full_test(ctx, e) || is_closing_open_receiver(e)) return compile_expr_node(ctx, e, expected);
+    std::vector<const Expr *> children = expr_children(e);
+    // The quick test never finds less to order than the full one.
+    if (!any_hoisted(plan_for(ctx, children, nullptr, nullptr)) || is_closing_open_receiver(e))
+        return compile_expr_node(ctx, e, expected);
     const MethodNames *names = &program_method_names(ctx);
     const auto *mc = e.as<Expr::MethodCall>();
     const Expr *super_receiver = mc && is_super_receiver(*mc->receiver) ? mc->receiver.get() : nullptr;
-    std::vector<const Expr *> children = expr_children(e);
-    size_t effects = 0;
-    for (const Expr *child : children)
-        if (child != super_receiver && side_effects(ctx, *child, names)) ++effects;
-    if (effects < 2) return compile_expr_node(ctx, e, expected);
+    std::vector<bool> plan = plan_for(ctx, children, super_receiver, names);
+    if (!any_hoisted(plan)) return compile_expr_node(ctx, e, expected);
 
     // Each hoisted child is compiled where it stands in `e` (the rewritten
     // expression holds an equal copy of every child it keeps).
@@ -487,8 +502,9 @@ CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expect
     // the whole chain below it, so it is copied once, not once per step.
     std::unordered_map<const Expr *, Expr> hoisted;
     std::string text = "({ ";
-    for (const Expr *child : children) {
-        if (child == super_receiver || !side_effects(ctx, *child, names)) continue;
+    for (size_t i = 0; i < children.size(); ++i) {
+        const Expr *child = children[i];
+        if (!plan[i]) continue;
         if (child->is<Expr::GeneratorExp>()) return compile_expr_node(ctx, e, expected);
         // Operands after a lazy iterable stay in place too, so that none of
         // them jumps ahead of it.

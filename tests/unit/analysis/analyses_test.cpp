@@ -55,6 +55,16 @@ TEST(CodegenAnalyses, WhichBodiesNeverComplete) {
         {"    raise ValueError('x')\n", true},
         {"    print(1)\n    return\n", true},
         {"    pass\n", false},
+        // A `break` in a loop's `else` leaves the loop around it; one in an
+        // inner loop's body leaves only that loop.
+        {"    while True:\n        for i in q:\n            pass\n        else:\n            break\n",
+         false},
+        {"    while True:\n        while p:\n            pass\n        else:\n            break\n",
+         false},
+        {"    while True:\n        while p:\n            break\n        else:\n            pass\n",
+         true},
+        {"    while True:\n        with p:\n            break\n", false},
+        {"    while True:\n        try:\n            pass\n        finally:\n            break\n", false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(block_never_completes(parse_function(c.body).body), c.never_completes) << c.body;
@@ -71,6 +81,47 @@ TEST(CodegenAnalyses, SingleAssignmentNames) {
     // (reassigned in a loop), z (twice) and the loop variable are not.
     EXPECT_EQ(sorted(analyse_body_assignments(f.body, f.params)),
               (std::vector<std::string>{"p", "x"}));
+}
+
+// Which names keep one value for the whole body: every binding counts,
+// wherever it stands (try bodies, handlers and their names, `with` targets,
+// augmented assignments), and a binding in a loop body counts as many.
+TEST(CodegenAnalyses, SingleAssignmentNamesInEveryBlock) {
+    struct Case {
+        const char *body;
+        std::vector<std::string> names;
+    } cases[] = {
+        // A parameter assigned twice inside `try` is not single.
+        {"    try:\n        p = 1\n        p = 2\n    except ValueError:\n        pass\n", {"q"}},
+        {"    try:\n        p = 1\n    except ValueError:\n        p = 2\n", {"q"}},
+        {"    try:\n        pass\n    finally:\n        x = 1\n        q += 1\n", {"p", "q", "x"}},
+        {"    try:\n        x = 1\n    except ValueError as e:\n        y = e\n", {"e", "p", "q", "x", "y"}},
+        {"    try:\n        pass\n    except ValueError as p:\n        pass\n", {"p", "q"}},
+        {"    while q:\n        try:\n            x = 1\n        except ValueError as e:\n            pass\n",
+         {"p", "q"}},
+        {"    with p as h:\n        q += 1\n        q += 1\n", {"h", "p"}},
+        {"    if p:\n        x = 1\n    else:\n        x = 2\n", {"p", "q"}},
+        {"    while p:\n        pass\n    else:\n        x = 1\n", {"p", "q", "x"}},
+        {"    x, (y, z) = q\n    del p\n", {"p", "q", "x", "y", "z"}},
+    };
+    for (const Case &c : cases) {
+        FuncDef f = parse_function(c.body);
+        EXPECT_EQ(sorted(analyse_body_assignments(f.body, f.params)), c.names) << c.body;
+    }
+}
+
+// Which access paths a block assigns, nested blocks and handler names
+// included.
+TEST(CodegenAnalyses, AssignedPaths) {
+    FuncDef f = parse_function("    if p:\n        self.a.b = 1\n    for i, (j, k) in q:\n        n += 1\n"
+                               "    with p as h:\n        pass\n"
+                               "    try:\n        pass\n    except E as e:\n        x[0] = 1\n"
+                               "    finally:\n        z = 2\n"
+                               "    while p:\n        pass\n    else:\n        w = 1\n");
+    PathSet paths;
+    collect_assigned_names(f.body, paths);
+    EXPECT_EQ(sorted(paths),
+              (std::vector<std::string>{"e", "h", "i", "j", "k", "n", "self.a.b", "w", "z"}));
 }
 
 TEST(CodegenAnalyses, TryAssignedNamesAreVolatile) {

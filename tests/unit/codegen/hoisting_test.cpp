@@ -1,6 +1,7 @@
 // Evaluation-order hoisting as generated C and as run: which operands are
 // evaluated first into `__ktl_o<N>` variables, in which order and with which
-// numbers, for calls, operators and keyword arguments; chains deep enough
+// numbers, for calls, operators, keyword arguments and operands that may
+// raise; chains deep enough
 // that each level answers the side-effect question from the kept answers;
 // and a program whose printed trace shows the left-to-right order.
 #include "codegen_fixture.h"
@@ -52,6 +53,16 @@ TEST(CodegenHoisting, GeneratedTexts) {
         // One side-effecting argument with pure ones: nothing hoisted.
         {"    print(pair(f(\"p\", 1), 2 + 3))", "f_pair__ii(f_f__si(", "__ktl_o"},
         {"    n = 4\n    print(pair(len(\"ab\"), f(\"p\", n)))", "f_pair__ii(", "__ktl_o"},
+        // An operand that may raise goes first when a call stands to its
+        // right; after the only call it stays in place, the call going first.
+        {"    t = \"5\"\n    print(pair(int(t), f(\"p\", 1)))",
+         "({ v___ktl_o1 = ktl_parse_int(v_t); f_pair__ii(v___ktl_o1, f_f__si(", nullptr},
+        {"    t = \"5\"\n    print(pair(f(\"q\", 1), int(t)))",
+         "({ v___ktl_o2 = f_f__si(((ktl_str){\"q\", 1}), INT64_C(1)); "
+         "f_pair__ii(v___ktl_o2, ktl_parse_int(v_t)); })",
+         nullptr},
+        // One that can't raise never moves.
+        {"    t = \"5\"\n    print(pair(f(\"r\", 1), len(t)))", "f_pair__ii(f_f__si(", "__ktl_o"},
         // `and`/`or` keep their own short-circuit order.
         {"    print(f(\"x\", 1) > 0 and f(\"y\", 2) > 0)", "f_f__si(", "__ktl_o"},
         {"    print(f(\"x\", 1) > 0 or f(\"y\", 2) > 0)", "f_f__si(", "__ktl_o"},
