@@ -1,11 +1,11 @@
-// Code generation: a parsed Program (its imports resolved) in, the one C file
-// of the program out, together with the lists an editor shows in hover texts
-// (function instances, program variables, classes with their attributes).
+// Code generation: a parsed Program in, the one C file of the program out,
+// together with the lists that describe it (function instances, program
+// variables, classes with their attributes) for tests and tools.
 //
 // Types are inferred while the C text is written, so generation may run
-// several attempts: an int class attribute that later receives a float makes
-// the whole program be generated again from an empty context with that
-// attribute widened. Only the final attempt's text is returned.
+// several attempts: a variable found too narrow (an int that later receives
+// a float) makes its function, or the whole program, be generated again with
+// that variable widened. Only the final attempt's text is returned.
 #pragma once
 
 #include "ast/program.h"
