@@ -6,8 +6,8 @@
  * sets, files, exceptions, output buffering and number formatting, and the C
  * entry point. Every function and global is `static`, so the C compiler can
  * inline what a program uses and drop the rest; there is no runtime library
- * to link. The same text builds on Windows and on POSIX systems (chosen by
- * `_WIN32` and `__APPLE__`).
+ * to link. It is written for Linux: the system calls are POSIX ones, and
+ * a few details (file times, peak memory) are Linux's.
  *
  * Switches read from the lines the compiler writes before this text:
  * KTL_UNCHECKED (no index or zero-divisor checks), KTL_PARALLEL (per-thread
@@ -15,7 +15,7 @@
  * (digit-grouping support of f-string formats).
  */
 
-/* ---- Header: includes, platform declarations, hints, the string view ---- */
+/* ---- Header: includes, hints, the string view ---- */
 
 /* A program uses a few of the runtime's static functions; the C compiler
    drops the rest, so warnings about the unused ones say nothing. They are
@@ -39,44 +39,17 @@
 #include <fcntl.h>
 #include <sys/types.h>
 #include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <direct.h>
-#include <wchar.h>
-#else
 #include <unistd.h>
 #include <dirent.h>
-#endif
-
-/* The Windows header is never included (it costs about 0.4 s per compile);
-   the few calls the runtime makes are declared here by hand. */
-#ifdef _WIN32
-#define KTL_WINAPI __declspec(dllimport) __stdcall
-KTL_WINAPI int SetConsoleOutputCP(unsigned int cp);
-KTL_WINAPI void Sleep(unsigned long ms);
-KTL_WINAPI int MultiByteToWideChar(unsigned int cp, unsigned long flags, const char *src,
-                                   int srclen, wchar_t *dst, int dstlen);
-KTL_WINAPI int WideCharToMultiByte(unsigned int cp, unsigned long flags, const wchar_t *src,
-                                   int srclen, char *dst, int dstlen, const char *defchar,
-                                   int *useddef);
-#endif
 
 static inline bool ktl_isatty_stdout(void) {
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
     return isatty(fileno(stdout)) != 0;
-#endif
 }
 
-/* macOS's setjmp also saves the signal mask, a system call on every `try`. */
-#ifdef __APPLE__
-#define ktl_setjmp _setjmp
-#define ktl_longjmp _longjmp
-#else
+/* The jumps of `try` and `raise`; glibc's setjmp leaves the signal mask
+   alone, so a `try` costs no system call. */
 #define ktl_setjmp setjmp
 #define ktl_longjmp longjmp
-#endif
 
 /* Vector level of the byte scans: follows the target of the C compiler
    (-march=native by default), so a build uses the widest vectors its

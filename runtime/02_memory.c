@@ -66,8 +66,8 @@ static size_t ktl_heap_pages;
    system only granted a smaller range. */
 static size_t ktl_heap_max_pages;
 /* Bytes made usable so far when the range was reserved without access
-   (Windows always; elsewhere only after the fallback of ktl_gc_init);
-   SIZE_MAX when the whole range is usable from the start. */
+   (only after the fallback of ktl_gc_init); SIZE_MAX when the whole range
+   is usable from the start. */
 static size_t ktl_heap_commit;
 static ktl_page **ktl_pages;
 static size_t ktl_free_pages;
@@ -88,17 +88,12 @@ static void **ktl_mstack;
 static size_t ktl_mstack_n;
 static size_t ktl_mstack_cap;
 
-#ifdef _WIN32
-KTL_WINAPI void *VirtualAlloc(void *addr, size_t size, unsigned long type, unsigned long prot);
-KTL_WINAPI int VirtualFree(void *addr, size_t size, unsigned long type);
-#else
 #include <sys/mman.h>
 #ifndef MAP_NORESERVE
 #define MAP_NORESERVE 0
 #endif
 #ifndef MAP_ANONYMOUS
 #define MAP_ANONYMOUS MAP_ANON
-#endif
 #endif
 
 /* Taking and freeing pages is shared by the threads of parallel loops; it
@@ -154,12 +149,8 @@ static void ktl_heap_commit_to(size_t end_page) {
     size_t limit = ktl_heap_max_pages << KTL_PAGE_SHIFT;
     size_t to = (want + step - 1) / step * step;
     if (to > limit) to = limit;
-#ifdef _WIN32
-    if (!VirtualAlloc(ktl_heap + ktl_heap_commit, to - ktl_heap_commit, 0x1000, 0x04)) ktl_oom();
-#else
     if (mprotect(ktl_heap + ktl_heap_commit, to - ktl_heap_commit, PROT_READ | PROT_WRITE) != 0)
         ktl_oom();
-#endif
     ktl_heap_commit = to;
 }
 
@@ -541,11 +532,6 @@ static KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void) {
         "movq %%r13, 24(%0)\n\t"
         "movq %%r14, 32(%0)\n\t"
         "movq %%r15, 40(%0)\n\t"
-#ifdef _WIN32
-        /* Callee-saved in the Windows calling convention too. */
-        "movq %%rsi, 48(%0)\n\t"
-        "movq %%rdi, 56(%0)\n\t"
-#endif
         :
         : "r"(regs)
         : "memory");
@@ -570,20 +556,6 @@ static void ktl_gc_init(void) {
     for (int c = 0; c < KTL_NCLS; c++) ktl_cls_size[c] = ktl_class_block_size(c);
     size_t size = KTL_HEAP_MAX;
     char *heap = NULL;
-#ifdef _WIN32
-    heap = (char *)VirtualAlloc(NULL, size, 0x2000, 0x01);
-    if (!heap) {
-        for (size /= 2; size >= 16 * KTL_PAGE; size /= 2) {
-            void *p = VirtualAlloc(NULL, size, 0x2000, 0x01);
-            if (!p) continue;
-            VirtualFree(p, 0, 0x8000);
-            size /= 2;
-            heap = (char *)VirtualAlloc(NULL, size, 0x2000, 0x01);
-            break;
-        }
-    }
-    ktl_heap_commit = 0;
-#else
     void *p = mmap(NULL, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                    -1, 0);
     if (p != MAP_FAILED) {
@@ -600,7 +572,6 @@ static void ktl_gc_init(void) {
             break;
         }
     }
-#endif
     if (heap) {
         ktl_heap_max_pages = size >> KTL_PAGE_SHIFT;
         ktl_pages = (ktl_page **)calloc(ktl_heap_max_pages, sizeof(ktl_page *));

@@ -9,7 +9,7 @@
  * arrives; a "\r" that ends one chunk is remembered, so a "\r\n" split across
  * two reads still makes one line end.
  *
- * Paths are UTF-8 strings: NUL-terminated copies here, UTF-16 on Windows. The
+ * Paths are UTF-8 strings, passed to the system as NUL-terminated copies. The
  * standard streams are three static file objects outside the open-files list;
  * writing to standard output goes through the program's output buffer.
  * Every failure Python reports as an exception is raised as one, with
@@ -104,38 +104,12 @@ static char *ktl_cpath(ktl_str p) {
     return c;
 }
 
-#ifdef _WIN32
-/* A path as NUL-terminated UTF-16 for the wide C functions. */
-static wchar_t *ktl_wpath(ktl_str p) {
-    char *c = ktl_cpath(p);
-    int n = MultiByteToWideChar(65001, 0, c, -1, NULL, 0);
-    if (n <= 0) n = 1;
-    wchar_t *w = (wchar_t *)ktl_alloc_bytes((size_t)n * sizeof(wchar_t));
-    w[0] = 0;
-    MultiByteToWideChar(65001, 0, c, -1, w, n);
-    return w;
-}
-
-/* A NUL-terminated UTF-16 name as a UTF-8 string. */
-static ktl_str ktl_from_wide(const wchar_t *w) {
-    int n = WideCharToMultiByte(65001, 0, w, -1, NULL, 0, NULL, NULL);
-    if (n <= 1) return KTL_LIT("");
-    char *c = ktl_alloc_bytes((size_t)n);
-    WideCharToMultiByte(65001, 0, w, -1, c, n, NULL, NULL);
-    return ktl_mkstr(c, n - 1);
-}
-#endif
-
 /* Writes n bytes to a descriptor, at most 1 GiB a call, resuming after
    signals. False when a call fails or writes nothing. */
 static bool ktl_write_fd(int fd, const char *p, int64_t n) {
     while (n > 0) {
         int64_t c = n > KTL_IO_MAX ? KTL_IO_MAX : n;
-#ifdef _WIN32
-        int w = _write(fd, p, (unsigned)c);
-#else
         ssize_t w = write(fd, p, (size_t)c);
-#endif
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) return false;
         p += w;
@@ -175,11 +149,7 @@ static ktl_file *ktl_open(ktl_str path, ktl_str mode) {
     if (flags < 0)
         ktl_raise_fmt(KTL_E_ValueError, "invalid mode: '%.*s' (Kestal supports 'r', 'w', 'a' and 'x')",
                       (int)(mode.len > 40 ? 40 : mode.len), mode.p);
-#ifdef _WIN32
-    int fd = _wopen(ktl_wpath(path), flags | O_BINARY, 0666);
-#else
     int fd = open(ktl_cpath(path), flags | O_CLOEXEC, 0666);
-#endif
     if (fd < 0) ktl_os_error(errno, path);
     /* A directory opens for reading on POSIX systems but can't be read;
        Python refuses it at once. */
@@ -272,11 +242,7 @@ static KTL_COLD void ktl_file_fill(ktl_file *f) {
         if (f->fd == 0) ktl_flush();
         int64_t room = f->bcap - f->len;
         if (room > KTL_IO_MAX) room = KTL_IO_MAX;
-#ifdef _WIN32
-        int got = _read(f->fd, f->buf + f->len, (unsigned)room);
-#else
         ssize_t got = read(f->fd, f->buf + f->len, (size_t)room);
-#endif
         if (got < 0 && errno == EINTR) continue;
         /* A closed standard input reads as empty. */
         if (got < 0 && !(f->fd == 0 && errno == EBADF)) {
@@ -364,21 +330,7 @@ static int64_t ktl_file_write(ktl_file *f, ktl_str s) {
         fwrite(s.p, 1, (size_t)s.len, stderr);
         fflush(stderr);
     } else {
-#ifdef _WIN32
-        /* The runtime does its own newline handling: text files on Windows
-           end their lines in CR LF. */
-        int64_t at = 0;
-        for (;;) {
-            int64_t k = ktl_find_byte(s.p + at, s.len - at, '\n');
-            if (k < 0) break;
-            ktl_file_put(f, s.p + at, k);
-            ktl_file_put(f, "\r\n", 2);
-            at += k + 1;
-        }
-        ktl_file_put(f, s.p + at, s.len - at);
-#else
         ktl_file_put(f, s.p, s.len);
-#endif
     }
     return ktl_utf8_len(s);
 }

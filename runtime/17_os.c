@@ -10,23 +10,12 @@
 /* sys.argv (filled at start-up). */
 static L_s *ktl_argv;
 
-#ifdef _WIN32
-#define KTL_SEP '\\'
-static const char ktl_sep_s[] = "\\";
-static inline bool ktl_is_sep(char c) { return c == '/' || c == '\\'; }
-#else
 #define KTL_SEP '/'
 static const char ktl_sep_s[] = "/";
 static inline bool ktl_is_sep(char c) { return c == '/'; }
-#endif
 
-#ifdef _WIN32
-typedef struct _stat64 ktl_stat_t;
-static int ktl_stat(ktl_str p, ktl_stat_t *st) { return _wstat64(ktl_wpath(p), st); }
-#else
 typedef struct stat ktl_stat_t;
 static int ktl_stat(ktl_str p, ktl_stat_t *st) { return stat(ktl_cpath(p), st); }
-#endif
 
 /* os.path.exists (kind 0), isfile (1), isdir (2). A path the system can't
    even name (a NUL byte in it) doesn't exist. */
@@ -50,62 +39,33 @@ static int64_t ktl_path_getsize(ktl_str p) {
 static double ktl_path_getmtime(ktl_str p) {
     ktl_stat_t st;
     if (ktl_stat(p, &st) != 0) ktl_os_error(errno, p);
-#if defined(_WIN32)
-    return (double)st.st_mtime;
-#elif defined(__APPLE__)
-    return (double)st.st_mtimespec.tv_sec + (double)st.st_mtimespec.tv_nsec * 1e-9;
-#else
     return (double)st.st_mtim.tv_sec + (double)st.st_mtim.tv_nsec * 1e-9;
-#endif
 }
 
 /* os.remove: files only. unlink never removes a directory (it fails with
    EISDIR or EPERM), as Python's os.remove doesn't. */
 static void ktl_os_remove(ktl_str p) {
-#ifdef _WIN32
-    int r = _wunlink(ktl_wpath(p));
-#else
     int r = unlink(ktl_cpath(p));
-#endif
     if (r != 0) ktl_os_error(errno, p);
 }
 
 static void ktl_os_mkdir(ktl_str p) {
-#ifdef _WIN32
-    int r = _wmkdir(ktl_wpath(p));
-#else
     int r = mkdir(ktl_cpath(p), 0777);
-#endif
     if (r != 0) ktl_os_error(errno, p);
 }
 
 static void ktl_os_rmdir(ktl_str p) {
-#ifdef _WIN32
-    int r = _wrmdir(ktl_wpath(p));
-#else
     int r = rmdir(ktl_cpath(p));
-#endif
     if (r != 0) ktl_os_error(errno, p);
 }
 
 /* os.rename and os.replace: an existing target is replaced. */
 static void ktl_os_rename(ktl_str a, ktl_str b) {
-#ifdef _WIN32
-    wchar_t *wa = ktl_wpath(a), *wb = ktl_wpath(b);
-    _wunlink(wb);
-    int r = _wrename(wa, wb);
-#else
     int r = rename(ktl_cpath(a), ktl_cpath(b));
-#endif
     if (r != 0) ktl_os_error(errno, a);
 }
 
 static ktl_str ktl_os_getcwd(void) {
-#ifdef _WIN32
-    wchar_t buf[4096];
-    if (!_wgetcwd(buf, 4096)) ktl_raise_c(KTL_E_OSError, "getcwd failed");
-    return ktl_from_wide(buf);
-#else
     /* The buffer grows for directories nested deeper than 4096 bytes. */
     for (size_t size = 4096;; size *= 2) {
         char *buf = (char *)ktl_xmalloc(size);
@@ -118,41 +78,20 @@ static ktl_str ktl_os_getcwd(void) {
         free(buf);
         if (err != ERANGE || size > ((size_t)1 << 24)) ktl_raise_c(KTL_E_OSError, "getcwd failed");
     }
-#endif
 }
 
 /* The variable's value, or def when it is not set. A set variable always
    gives a non-NULL view, even when empty (os.getenv(name) tests for NULL). */
 static ktl_str ktl_os_getenv(ktl_str name, ktl_str def) {
     if (memchr(name.p, 0, (size_t)name.len) || memchr(name.p, '=', (size_t)name.len)) return def;
-#ifdef _WIN32
-    const wchar_t *v = _wgetenv(ktl_wpath(name));
-    if (!v) return def;
-    return ktl_from_wide(v);
-#else
     const char *v = getenv(ktl_cpath(name));
     if (!v) return def;
     return ktl_mkstr(v, (int64_t)strlen(v));
-#endif
 }
 
 /* The entry names without "." and "..", in the order the system gives them. */
 static L_s *ktl_os_listdir(ktl_str p) {
     L_s *l = L_s_new(0);
-#ifdef _WIN32
-    ktl_str pat = ktl_str_cat(p, p.len && ktl_is_sep(p.p[p.len - 1]) ? KTL_LIT("*") : KTL_LIT("\\*"));
-    struct _wfinddata64_t fd;
-    intptr_t h = _wfindfirst64(ktl_wpath(pat), &fd);
-    if (h == -1) {
-        if (!ktl_path_exists(p, 0)) ktl_os_error(ENOENT, p);
-        return l;
-    }
-    do {
-        if (wcscmp(fd.name, L".") == 0 || wcscmp(fd.name, L"..") == 0) continue;
-        L_s_push(l, ktl_from_wide(fd.name));
-    } while (_wfindnext64(h, &fd) == 0);
-    _findclose(h);
-#else
     DIR *d = opendir(ktl_cpath(p));
     if (!d) ktl_os_error(errno, p);
     struct dirent *e;
@@ -162,17 +101,10 @@ static L_s *ktl_os_listdir(ktl_str p) {
         L_s_push(l, ktl_str_copy(n, (int64_t)strlen(n)));
     }
     closedir(d);
-#endif
     return l;
 }
 
-static inline bool ktl_path_absolute(ktl_str b) {
-    if (b.len > 0 && ktl_is_sep(b.p[0])) return true;
-#ifdef _WIN32
-    if (b.len > 1 && b.p[1] == ':') return true;
-#endif
-    return false;
-}
+static inline bool ktl_path_absolute(ktl_str b) { return b.len > 0 && ktl_is_sep(b.p[0]); }
 
 /* os.path.join of two parts. */
 static ktl_str ktl_path_join(ktl_str a, ktl_str b) {
@@ -186,15 +118,10 @@ static ktl_str ktl_path_join(ktl_str a, ktl_str b) {
     return ktl_mkstr(q, n);
 }
 
-/* Index just after the last separator (or, on Windows, drive colon). */
+/* Index just after the last separator. */
 static int64_t ktl_path_tail_at(ktl_str p) {
     int64_t i = p.len;
-    while (i > 0 && !ktl_is_sep(p.p[i - 1])) {
-#ifdef _WIN32
-        if (p.p[i - 1] == ':') break;
-#endif
-        i--;
-    }
+    while (i > 0 && !ktl_is_sep(p.p[i - 1])) i--;
     return i;
 }
 
@@ -204,14 +131,11 @@ static ktl_str ktl_path_basename(ktl_str p) {
 }
 
 /* The head without its trailing separators, unless the head is nothing but
-   separators (the root stays "/") or would end at a drive colon. */
+   separators (the root stays "/"). */
 static ktl_str ktl_path_dirname(ktl_str p) {
     int64_t i = ktl_path_tail_at(p), j = i;
     while (j > 0 && ktl_is_sep(p.p[j - 1])) j--;
     if (j == 0) return ktl_mkstr(p.p, i);
-#ifdef _WIN32
-    if (p.p[j - 1] == ':') return ktl_mkstr(p.p, i);
-#endif
     return ktl_mkstr(p.p, j);
 }
 
@@ -260,16 +184,12 @@ static void ktl_sleep(double s) {
     if (!(s > 0)) return;
     if (s > 9.2e9) ktl_raise_c(KTL_E_OverflowError, "timestamp out of range for platform time_t");
     ktl_flush();
-#ifdef _WIN32
-    Sleep((unsigned long)(s * 1000.0));
-#else
     struct timespec req, rem;
     req.tv_sec = (time_t)s;
     req.tv_nsec = (long)((s - (double)req.tv_sec) * 1e9);
     if (req.tv_nsec > 999999999L) req.tv_nsec = 999999999L;
     /* A signal ends nanosleep early; the rest of the time is slept too. */
     while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
-#endif
 }
 
 static KTL_COLD KTL_NORETURN void ktl_strftime_code_error(void) {
@@ -277,7 +197,7 @@ static KTL_COLD KTL_NORETURN void ktl_strftime_code_error(void) {
 }
 
 /* time.strftime(fmt, t) in local time. Codes outside the portable set are
-   refused before the C library sees them (the Windows one aborts on them).
+   refused before the C library sees them.
    The result is never cut: the buffer grows until the text fits. */
 static ktl_str ktl_time_strftime(ktl_str fmt, double t) {
     for (int64_t i = 0; i < fmt.len; i++) {
@@ -292,11 +212,7 @@ static ktl_str ktl_time_strftime(ktl_str fmt, double t) {
     /* Python's localtime rounds the seconds toward minus infinity. */
     time_t tt = (time_t)floor(t);
     struct tm tm;
-#ifdef _WIN32
-    if (localtime_s(&tm, &tt) != 0) ktl_raise_c(KTL_E_ValueError, "strftime: time out of range");
-#else
     if (!localtime_r(&tt, &tm)) ktl_raise_c(KTL_E_ValueError, "strftime: time out of range");
-#endif
     /* A leading blank makes every result at least one byte long, so that 0
        from strftime can only mean "too small" (an empty result is valid). */
     char *cf = ktl_alloc_bytes((size_t)fmt.len + 2);

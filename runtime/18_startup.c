@@ -8,24 +8,7 @@
  * reported on standard error.
  */
 
-#ifdef _WIN32
-typedef struct {
-    unsigned long cb;
-    unsigned long faults;
-    size_t peak_ws;
-    size_t ws;
-    size_t quota_peak_paged;
-    size_t quota_paged;
-    size_t quota_peak_nonpaged;
-    size_t quota_nonpaged;
-    size_t pagefile;
-    size_t peak_pagefile;
-} ktl_pmc;
-KTL_WINAPI void *GetCurrentProcess(void);
-KTL_WINAPI int K32GetProcessMemoryInfo(void *process, ktl_pmc *counters, unsigned long cb);
-#else
 #include <sys/resource.h>
-#endif
 
 static void ktl_gc_start(void) {
     ktl_gc_init();
@@ -38,26 +21,13 @@ static void ktl_gc_start(void) {
 
 /* Peak resident memory in bytes (0 when the system won't say). */
 static size_t ktl_peak_rss(void) {
-#ifdef _WIN32
-    ktl_pmc c;
-    memset(&c, 0, sizeof c);
-    c.cb = sizeof c;
-    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c)) return 0;
-    return c.peak_ws;
-#else
     struct rusage u;
     if (getrusage(RUSAGE_SELF, &u) != 0) return 0;
-#ifdef __APPLE__
-    return (size_t)u.ru_maxrss;
-#else
     return (size_t)u.ru_maxrss * 1024;
-#endif
-#endif
 }
 
 static void ktl_memstats(void) {
     if (!getenv("KESTAL_MEMSTATS")) return;
-    /* %llu rather than %zu: older Windows C libraries don't know %zu. */
     fprintf(stderr, "kestal: peak memory %llu KB, heap %llu KB, live %llu KB, %llu collections\n",
             (unsigned long long)(ktl_peak_rss() / 1024),
             (unsigned long long)((ktl_heap_pages << KTL_PAGE_SHIFT) / 1024),
@@ -68,10 +38,6 @@ static void ktl_memstats(void) {
 /* Runs the program. Kept out of line so that the program's frames lie below
    the entry's frame, where the stack scan ends. */
 static __attribute__((noinline)) void ktl_start(void) {
-#ifdef _WIN32
-    SetConsoleOutputCP(65001);
-    _setmode(0, _O_BINARY);
-#endif
     ktl_tty = ktl_isatty_stdout();
     for (int i = 0; i < 128; i++) ktl_ascii[i] = (char)i;
     struct timespec ts;
@@ -85,18 +51,6 @@ static __attribute__((noinline)) void ktl_start(void) {
     ktl_memstats();
 }
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t **argv) {
-    ktl_stack_base = __builtin_frame_address(0);
-    ktl_gc_start();
-    ktl_argv = L_s_new(argc);
-    for (int i = 0; i < argc; i++) L_s_push(ktl_argv, ktl_from_wide(argv[i]));
-    const wchar_t *argv0 = _wgetenv(L"KESTAL_ARGV0");
-    if (argv0 && argc > 0) ktl_argv->data[0] = ktl_from_wide(argv0);
-    ktl_start();
-    return 0;
-}
-#else
 int main(int argc, char **argv) {
     ktl_stack_base = __builtin_frame_address(0);
     ktl_gc_start();
@@ -107,6 +61,5 @@ int main(int argc, char **argv) {
     ktl_start();
     return 0;
 }
-#endif
 
 #pragma GCC diagnostic pop

@@ -1,7 +1,7 @@
-// The one error of the front end, import resolution and the code generator.
-// It is thrown from where the fault is found (through `error_at`) and caught
-// only by the driver, the language server, or a retry loop that owns a
-// widening. Positions are 1-based; line 0 means "no source position".
+// The one error of the front end and the code generator. It is thrown from
+// where the fault is found (through `error_at`) and caught only by the
+// driver or by a retry loop that owns a widening. Positions are 1-based;
+// line 0 means "no source position".
 #pragma once
 
 #include <cstdint>

@@ -208,7 +208,8 @@ struct Program {
     std::vector<ModuleImport> imports;
     // Local name to the dotted name it stands for (`sqrt` -> `math.sqrt`).
     std::map<std::string, std::string> aliases;
-    // Filled by import resolution; empty after parsing.
+    // The libraries the imports name. Nothing loads libraries yet, so it is
+    // always empty today; the code generator and the driver already read it.
     std::map<std::string, Library> libraries;
 };
 

@@ -1,6 +1,7 @@
 // Code generation: a parsed Program (its imports resolved) in, the one C file
 // of the program out, together with the lists an editor shows in hover texts
-// (function instances and program variables).
+// (function instances, program variables and, once classes compile, classes
+// with their fields).
 //
 // Types are inferred while the C text is written: a function instance or the
 // top-level code whose Type guess proves too narrow is compiled again with

@@ -1,10 +1,11 @@
-// An imported C library as its manifest describes it: what import resolution
-// stores in `Program::libraries` and what the code generator reads to paste
-// the header, type-check calls and pass link names to the C compiler.
+// An imported C library as its manifest describes it: the record kept in
+// `Program::libraries`, which the code generator reads to paste the header,
+// type-check calls and pass link names to the C compiler.
 //
 // The records are plain data; every map is ordered by name (byte order)
 // because the generated C file lists functions and constants in that order.
-// The parser leaves `Program::libraries` empty; loading fills it.
+// Nothing reads manifests or fills `Program::libraries` yet: it is empty
+// after parsing and stays empty.
 #pragma once
 
 #include "ast/expr.h"

@@ -1,7 +1,8 @@
-// The maker's web addresses: the home page (named by the usage text and the
-// updater), the library site (the default download base of `install`) and
-// the update feed. They are reserved example addresses until a real site
-// exists; every part of the tool that names one takes it from here.
+// The maker's web addresses: the home page and the library site, both named
+// by the usage text, and the update feed, which nothing reads yet (there is
+// no `install` or `update` command so far). They are reserved example
+// addresses until a real site exists; every part of the tool that names one
+// takes it from here.
 #pragma once
 
 #include <string_view>

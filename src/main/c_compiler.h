@@ -20,8 +20,7 @@
 
 namespace kestal {
 
-// The flags every compile uses, in order; the build cache and `doctor` use
-// the same list.
+// The flags every compile uses, in order.
 inline constexpr std::array<std::string_view, 6> kFixedFlags = {
     "-O3", "-std=gnu11", "-fwrapv", "-fno-math-errno", "-ffp-contract=off", "-w"};
 
@@ -36,8 +35,8 @@ struct BuildOptions {
     bool static_link = false;
     // Accepted for compatibility with other platforms; adds nothing here.
     bool windowed = false;
-    // The program imports at least one library: only changes the wording of
-    // the failure message.
+    // The program imports at least one library (none can be loaded yet, so
+    // this stays false): only changes the wording of the failure message.
     bool imports_library = false;
 };
 
@@ -71,8 +70,8 @@ platform::Result<std::string> work_dir_in(const std::string &temp_root);
 // trailing slash).
 std::string path_stem(std::string_view path);
 
-// The executable `run` builds when not caching: "<stem>-<pid>" in the work
-// folder, from the source path's stem.
+// The executable `run` builds: "<stem>-<pid>" in the work folder, from the
+// source path's stem.
 std::string temp_exe_path(const std::string &work_folder, std::string_view source_path);
 
 // The C file a build writes: "<stem>-<pid>.c" in the work folder, from the

@@ -1,5 +1,5 @@
-// The tool's one version text: printed by `version` and `doctor`, hashed into
-// the build-cache key, compared with library requirements and the update feed.
+// The tool's one version text, printed by `kestal version` (and its -V and
+// --version spellings).
 #pragma once
 
 namespace kestal {

@@ -1,8 +1,8 @@
 // Import statements. They produce no statement: each one fills the parser's
-// `imports` (modules that are not built in, for import resolution to turn
-// into C libraries) and `aliases` (which dotted name a local name stands
-// for). Both belong to the whole file, so an import inside a function body
-// has the same effect as one at the top.
+// `imports` (modules that are not built in; nothing resolves them into
+// libraries yet) and `aliases` (which dotted name a local name stands for).
+// Both belong to the whole file, so an import inside a function body has the
+// same effect as one at the top.
 #include "lexer/lexer.h"
 #include "parser/parser.h"
 

@@ -1,9 +1,9 @@
 // The parser: source text in, a `Program` (or one expression) out, or the
 // first CompileError. It is a recursive-descent parser over the token list
 // of `tokenize`, one function per grammar rule, with no error recovery: the
-// first fault is thrown as a CompileError and ends the whole parse. The
-// recursion has no depth limit; the compile road runs it on a big-stack
-// thread.
+// first fault is thrown as a CompileError and ends the whole parse. Source
+// nested deeper than kMaxNesting levels is refused, and the compile road
+// runs the parser on a big-stack thread, so no source overflows the stack.
 //
 // The first two functions are the public entry points. The `Parser` record
 // and the rule functions below them are shared by the parser's own files

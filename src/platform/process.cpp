@@ -350,7 +350,7 @@ Result<void> spawn_detached(const std::vector<std::string> &argv) {
     if (!pid)
         return pid.error();
     // Without a reaper the finished child would stay a zombie for as long as
-    // this process lives (the language server lives long).
+    // this process lives.
     try {
         std::thread([child = *pid] {
             int status;

@@ -16,7 +16,7 @@
 
 namespace kestal::platform {
 
-// The stack of the compiler's and the language server's checking threads.
+// The stack of the thread the compile road parses and generates code on.
 inline constexpr std::size_t kBigStackBytes = std::size_t{256} << 20;
 
 // Runs body on a new thread with at least stack_bytes of stack and joins it.

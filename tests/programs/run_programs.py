@@ -9,7 +9,13 @@ it does is compared with the files beside it:
   NAME.status  the exit status (absent: 1 when NAME.err exists, else 0)
   NAME.err     the first lines of standard error, exactly (absent: not
                checked); a compile error's first line reads
-               "NAME.ktl:LINE:COL: error: MESSAGE"
+               "NAME.ktl:LINE:COL: error: MESSAGE"; the two lines after it,
+               when present, are the excerpt of source line LINE
+               ("  LINE | text") and the caret line ("      | " with a caret
+               under column COL), and then standard error must hold those
+               three lines and nothing more. Such an .err file is itself
+               checked against NAME.ktl: its excerpt must quote line LINE
+               and its caret must sit under column COL
   NAME.in      standard input (absent: empty)
   NAME.args    program arguments, one a line (absent: none)
 
@@ -28,6 +34,7 @@ import argparse
 import concurrent.futures
 import difflib
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -35,6 +42,7 @@ from pathlib import Path
 
 NOT_PYTHON_MARKER = "# not-python:"
 TIMEOUT_SECONDS = 120
+DIAGNOSTIC_HEADER = re.compile(rb"^(?P<file>[^:]+):(?P<line>\d+):(?P<col>\d+): error: ")
 
 
 def read_optional(path: Path, default=None):
@@ -68,6 +76,34 @@ class Program:
         self.not_python = first_line.startswith(NOT_PYTHON_MARKER)
         self.rejected = (self.expected_err is not None and
                          self.expected_err.startswith(f"{source.name}:".encode()))
+        # A rejection whose .err shows the excerpt and caret is the whole
+        # diagnostic: nothing may follow it on standard error.
+        self.whole_err = self.rejected and len(self.expected_err.splitlines()) > 1
+
+    def check_err_file(self) -> list:
+        """Faults of a rejection's .err file itself: an excerpt that doesn't
+        quote the source line the header names, or a caret that isn't under
+        the header's column. Catches a file edited (or generated) wrongly."""
+        if not self.whole_err:
+            return []
+        lines = self.expected_err.splitlines()
+        header = DIAGNOSTIC_HEADER.match(lines[0])
+        if header is None or header["file"].decode() != self.source.name:
+            return [f"  {self.name}.err: first line is no \"{self.source.name}:LINE:COL: "
+                    f"error: \" header\n"]
+        line, col = int(header["line"]), int(header["col"])
+        source_lines = self.source.read_bytes().split(b"\n")
+        if not 1 <= line <= len(source_lines) or col < 1:
+            return [f"  {self.name}.err: the header names line {line}, column {col}, "
+                    f"which {self.source.name} doesn't have\n"]
+        quoted = source_lines[line - 1].removesuffix(b"\r")
+        want = [lines[0], f"{line:>5} | ".encode() + quoted,
+                b"      | " + b" " * (col - 1) + b"^"]
+        if lines != want:
+            return [f"  {self.name}.err doesn't match its own header and {self.source.name}:\n"
+                    + show_diff(f"{self.name}.err", b"\n".join(want) + b"\n",
+                                b"\n".join(lines) + b"\n")]
+        return []
 
     def run(self, argv, env) -> subprocess.CompletedProcess:
         # Its own process group, so that a timeout ends the built program
@@ -95,9 +131,12 @@ class Program:
             faults.append(f"  exit status {done.returncode}, expected {self.expected_status}\n")
         if self.expected_err is not None:
             want = self.expected_err.splitlines(keepends=True)
-            got = done.stderr.splitlines(keepends=True)[:len(want)]
+            got = done.stderr.splitlines(keepends=True)
+            if not self.whole_err:
+                got = got[:len(want)]
             if [line.rstrip(b"\n") for line in got] != [line.rstrip(b"\n") for line in want]:
-                faults.append(show_diff("stderr (first lines)", b"".join(want), b"".join(got)))
+                label = "stderr" if self.whole_err else "stderr (first lines)"
+                faults.append(show_diff(label, b"".join(want), b"".join(got)))
         if faults and done.stderr and self.expected_err is None:
             faults.append("  stderr:\n" + done.stderr.decode("utf-8", "replace"))
         return faults
@@ -115,7 +154,7 @@ class Program:
         return faults
 
     def check(self, kestal: str, kestal_env, python_env) -> list:
-        faults = self.check_kestal(kestal, kestal_env)
+        faults = self.check_err_file() + self.check_kestal(kestal, kestal_env)
         if not (self.not_python or self.rejected):
             faults += self.check_python(python_env)
         return faults

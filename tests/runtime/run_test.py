@@ -17,6 +17,8 @@ and prints the expected output:
   - a line `// warnings: error` builds with -Wall -Wextra -Werror instead of
     the fixed flags' -w, so the runtime text (and the test) must compile
     without a single warning.
+It builds and runs one program, one process at a time, so CTest counts each
+test as one processor.
 """
 import argparse
 import os

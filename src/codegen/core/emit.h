@@ -1,6 +1,6 @@
 // Whole-program emission: one generation attempt inside a fresh context,
-// from the top-level statements to the assembled C file and the lists the
-// language server keeps.
+// from the top-level statements to the assembled C file and the lists of
+// instances, variables and classes that come with it.
 #pragma once
 
 #include "codegen/codegen.h"
