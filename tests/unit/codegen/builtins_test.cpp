@@ -1,7 +1,7 @@
-// The lowering of f-string format specs: which fields printf lays out (its
-// output is Python's there) and which go to the runtime's Python-exact
-// layout functions, checked on the generated C. What the programs print is
-// covered by the program tests of the fstrings and builtins areas.
+// The lowering of f-string format specs: each field becomes one printf
+// format, a padding call or a grouping call, checked on the generated C.
+// What the programs print is covered by the program tests of the fstrings
+// and builtins areas.
 #include "codegen_fixture.h"
 
 #include <regex>
@@ -26,29 +26,39 @@ TEST(CodegenBuiltinsFormat, FieldLowerings) {
         {"{n}", "ktl_sb_int(&sb, v_n);"},
         {"{n:<10}", "ktl_sb_fmt_i(&sb, \"%-10lld\", v_n);"},
         {"{n:+08d}", "ktl_sb_fmt_i(&sb, \"%+08lld\", v_n);"},
-        {"{n:<08}", "ktl_fs_int(&sb, v_n, 'd', KTL_FS_ZERO | KTL_FS_LEFT, 8);"},
+        {"{n:<08}", "ktl_sb_fmt_i(&sb, \"%0-8lld\", v_n);"},
         {"{n:>+5}", "ktl_sb_fmt_i(&sb, \"%+5lld\", v_n);"},
-        {"{n:#d}", "ktl_fs_int(&sb, v_n, 'd', KTL_FS_ALT, 0);"},
-        {"{n:x}", "ktl_fs_int(&sb, v_n, 'x', 0, 0);"},
-        {"{n:#010b}", "ktl_fs_int(&sb, v_n, 'b', KTL_FS_ALT | KTL_FS_ZERO, 10);"},
+        {"{n:.2}", "ktl_sb_fmt_i(&sb, \"%.2lld\", v_n);"},
+        {"{n:x}", "ktl_sb_fmt_i(&sb, \"%llx\", v_n);"},
+        {"{n:08X}", "ktl_sb_fmt_i(&sb, \"%08llX\", v_n);"},
+        {"{n:o}", "ktl_sb_fmt_i(&sb, \"%llo\", v_n);"},
         {"{n:.2f}", "ktl_sb_fmt_f(&sb, \"%.2f\", (double)(v_n));"},
         {"{x:8.3f}", "ktl_sb_fmt_f(&sb, \"%8.3f\", (double)(v_x));"},
-        {"{x:08.3f}", "ktl_fs_float(&sb, (double)(v_x), 'f', 3, KTL_FS_ZERO, 8);"},
-        {"{x:.2}", "ktl_fs_float(&sb, (double)(v_x), 0, 2, 0, 0);"},
-        {"{x:+}", "ktl_fs_float(&sb, (double)(v_x), 0, -1, KTL_FS_PLUS, 0);"},
-        {"{x:.1%}", "ktl_fs_float(&sb, (double)(v_x), '%', 1, 0, 0);"},
-        {"{x:#g}", "ktl_fs_float(&sb, (double)(v_x), 'g', -1, KTL_FS_ALT, 0);"},
+        {"{x:08.3f}", "ktl_sb_fmt_f(&sb, \"%08.3f\", (double)(v_x));"},
+        {"{x:.2}", "ktl_sb_fmt_f(&sb, \"%.2g\", v_x);"},
+        {"{x:+}", "ktl_sb_fmt_f(&sb, \"%+g\", v_x);"},
+        {"{x:.f}", "ktl_sb_fmt_f(&sb, \"%.f\", (double)(v_x));"},
+        {"{x:.1%}", "ktl_sb_fmt_f(&sb, \"%.1f\", (double)(v_x) * 100.0); ktl_sb_add(&sb, KTL_LIT(\"%\"));"},
         {"{x:}", "ktl_sb_float(&sb, v_x);"},
-        {"{s:>10}", "ktl_fs_text(&sb, v_s, KTL_FS_RIGHT, 10);"},
-        {"{s:10}", "ktl_fs_text(&sb, v_s, 0, 10);"},
+        {"{s:>10}", "ktl_sb_pad(&sb, v_s, 10, false);"},
+        {"{s:10}", "ktl_sb_pad(&sb, v_s, 10, true);"},
         {"{s!r:<6}", "ktl_print_repr_s(_x"},
-        {"{s!r:<6}", "ktl_sb_done(&sb); }), 0, 6);"},
-        {"{b:>3}", "ktl_sb_fmt_i(&sb, \"%3lld\", ((int64_t)(v_b)));"},
+        {"{s!r:<6}", "ktl_sb_done(&sb); }), 6, true);"},
+        {"{b:>6}", "ktl_sb_pad(&sb, ktl_bool_str(v_b), 6, false);"},
+        {"{b:s}", "ktl_sb_pad(&sb, ktl_bool_str(v_b), 0, true);"},
         {"{b}", "ktl_sb_add(&sb, ktl_bool_str(v_b));"},
         {"{n:,}", "ktl_sb_group_i(&sb, \"%lld\", v_n, ',', 0, false);"},
         {"{n:<+12_d}", "ktl_sb_group_i(&sb, \"%+lld\", v_n, '_', 12, true);"},
         {"{x:,.2f}", "ktl_sb_group_f(&sb, \"%.2f\", (double)(v_x), ',', 0, false);"},
-        {"{n:99999999999}", "ktl_fs_int(&sb, v_n, 'd', 0, 99999999999);"},
+        // The largest C int still lays out; one more raises ValueError, for
+        // a width and a precision alike, after the value is computed.
+        {"{n:2147483647}", "ktl_sb_fmt_i(&sb, \"%2147483647lld\", v_n);"},
+        {"{n:2147483648}",
+         "(void)(v_n); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in format string\");"},
+        {"{x:.99999999999999999999f}",
+         "(void)(v_x); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in format string\");"},
+        {"{s:99999999999999999999}",
+         "(void)(v_s); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in format string\");"},
     };
     for (const Case &c : cases) {
         std::string source = "n = 5\nx = 1.5\ns = \"a\"\nb = True\nt = f\"" + c.field + "\"\n";
@@ -73,10 +83,15 @@ TEST(CodegenBuiltinsConversions, CheckedFloatToIntConversions) {
         {"round(x)", "ktl_round(v_x)"},
         {"floor(x)", "ktl_float_to_int(floor(v_x))"},
         {"ceil(x)", "ktl_float_to_int(ceil(v_x))"},
-        {"round(n, -1)", "ktl_iround_n(v_n, INT64_C(-1))"},
-        {"round(x, 2)", "ktl_round_n(v_x, INT64_C(2))"},
+        {"round(n, -1)", "ktl_round_n(((double)(v_n)), INT64_C(-1))"},
+        {"round(x, 2)", "ktl_round_n((v_x), INT64_C(2))"},
         {"math.isqrt(n)", "ktl_isqrt(v_n)"},
-        {"math.sqrt(n)", "sqrt(((double)(v_n)))"},
+        // The math functions raise Python's errors through the runtime.
+        {"math.sqrt(n)", "ktl_math_sqrt(((double)(v_n)))"},
+        {"math.log(x, 2)", "ktl_math_log_base((v_x), ((double)(INT64_C(2))))"},
+        {"math.pow(x, n)", "ktl_math_pow((v_x), ((double)(v_n)))"},
+        // The built-in pow() is the float power, ints included.
+        {"pow(n, 2)", "ktl_fpow(((double)(v_n)), ((double)(INT64_C(2))))"},
     };
     for (const Case &c : cases) {
         std::string source = "import math\nn = 5\nx = 1.5\nprint(" + c.call + ")\n";
@@ -104,9 +119,21 @@ TEST(CodegenBuiltinsConversions, Rejections) {
         {"import math\nprint(math.isqrt(True))\n", "2:18: isqrt() argument must be int, not bool"},
         {"x = 2.5\nprint(f\"{x:F}\")\n", "2:10: format spec ':F' doesn't apply to a float"},
         {"n = 5\nprint(f\"{n:*<10}\")\n", "2:10: unsupported format spec ':*<10'"},
-        // A precision needs its digits (printf would read "%.f" as "%.0f").
-        {"x = 2.5\nprint(f\"{x:.f}\")\n", "2:10: unsupported format spec ':.f'"},
-        {"n = 5\nprint(f\"{n:8.}\")\n", "2:10: unsupported format spec ':8.'"},
+        // No '#' form, no 'b', no 'c' or 'n'.
+        {"n = 5\nprint(f\"{n:#x}\")\n", "2:10: unsupported format spec ':#x'"},
+        {"n = 5\nprint(f\"{n:b}\")\n", "2:10: format spec ':b' doesn't apply to an int"},
+        {"n = 5\nprint(f\"{n:c}\")\n", "2:10: format spec ':c' doesn't apply to an int"},
+        {"x = 2.5\nprint(f\"{x:n}\")\n", "2:10: format spec ':n' doesn't apply to a float"},
+        {"x = 2.5\nprint(f\"{x:d}\")\n", "2:10: format spec ':d' doesn't apply to a float"},
+        // A bool with a spec is its text: no number forms.
+        {"b = True\nprint(f\"{b:d}\")\n", "2:10: format spec ':d' doesn't apply to a bool"},
+        {"b = True\nprint(f\"{b:x}\")\n", "2:10: format spec ':x' doesn't apply to a bool"},
+        {"b = True\nprint(f\"{b:.1f}\")\n", "2:10: format spec ':.1f' doesn't apply to a bool"},
+        {"b = True\nprint(f\"{b:+}\")\n", "2:10: format spec ':+' doesn't apply to a bool"},
+        {"b = True\nprint(f\"{b:05}\")\n", "2:10: format spec ':05' doesn't apply to a bool"},
+        {"b = True\nprint(f\"{b:,}\")\n",
+         "2:10: format spec ':,' doesn't apply to a bool (a separator works with d, f, e and E)"},
+        {"s = \"a\"\nprint(f\"{s:.2}\")\n", "2:10: format spec ':.2' doesn't apply to a str"},
         {"s = \"a\"\nprint(f\"{s:%}\")\n", "2:10: format spec ':%' doesn't apply to a str"},
     };
     for (const Case &c : cases)
