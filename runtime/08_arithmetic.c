@@ -86,6 +86,41 @@ static inline double ktl_ffloordiv(double a, double b) {
     return copysign(0.0, a / b);
 }
 
+/* a / b for ints, correctly rounded as Python's int true division is.
+   Converting both to double first rounds twice once either is beyond 2**53
+   (9007199254740993 / 3 would come out one unit off), so such operands are
+   divided exactly in 128 bits and rounded once: the quotient keeps at least
+   55 bits, a non-zero remainder sets its lowest bit so that a tie is never
+   mistaken, and the one conversion to double rounds to nearest even. */
+static double ktl_itruediv_wide(int64_t a, int64_t b) {
+    bool neg = (a < 0) != (b < 0);
+    uint64_t ua = a < 0 ? (uint64_t)0 - (uint64_t)a : (uint64_t)a;
+    uint64_t ub = b < 0 ? (uint64_t)0 - (uint64_t)b : (uint64_t)b;
+    if (ua == 0)
+        return neg ? -0.0 : 0.0;
+    int shift = 55 + (64 - __builtin_clzll(ub)) - (64 - __builtin_clzll(ua));
+    if (shift < 0)
+        shift = 0;
+    unsigned __int128 n = (unsigned __int128)ua << shift;
+    unsigned __int128 q = n / ub;
+    if (n % ub != 0)
+        q |= 1;
+    double d = ldexp((double)q, -shift);
+    return neg ? -d : d;
+}
+
+static inline double ktl_itruediv(int64_t a, int64_t b) {
+    const int64_t exact = INT64_C(1) << 53;
+    KTL_DIVCHECK(b);
+    if (a >= -exact && a <= exact && b >= -exact && b <= exact)
+        return (double)a / (double)b;
+#ifdef KTL_UNCHECKED
+    if (KTL_UNLIKELY(b == 0))
+        return (double)a / 0.0;
+#endif
+    return ktl_itruediv_wide(a, b);
+}
+
 /* b ** e by repeated squaring, wrapping on overflow. A negative exponent
    has no int result; it ends the program. */
 static int64_t ktl_ipow(int64_t b, int64_t e) {
@@ -153,6 +188,67 @@ static double ktl_fpow(double a, double b) {
             ktl_raise_c(KTL_E_OverflowError, "(34, 'Numerical result out of range')");
     }
     return r;
+}
+
+/* ---- The math module's functions ----
+ *
+ * The C library's result classified as Python's math module classifies it:
+ * a NaN from arguments that are not NaN is ValueError "math domain error";
+ * an infinity from finite arguments is OverflowError "math range error",
+ * except at a pole (log of 0, a zero base to a negative power), which is a
+ * domain error. Results that underflow to zero pass, as in Python. */
+static double ktl_math_check(double r, double a, double b, bool pole) {
+    if (KTL_UNLIKELY(r != r) && a == a && b == b)
+        ktl_value_error("math domain error");
+    if (KTL_UNLIKELY(isinf(r)) && isfinite(a) && isfinite(b)) {
+        if (pole)
+            ktl_value_error("math domain error");
+        ktl_raise_c(KTL_E_OverflowError, "math range error");
+    }
+    return r;
+}
+
+#define KTL_MATH1(name, pole)                                                                      \
+    static inline double ktl_math_##name(double x) {                                               \
+        return ktl_math_check(name(x), x, x, pole);                                                \
+    }
+#define KTL_MATH2(name)                                                                            \
+    static inline double ktl_math_##name(double a, double b) {                                     \
+        return ktl_math_check(name(a, b), a, b, false);                                            \
+    }
+KTL_MATH1(sin, false)
+KTL_MATH1(cos, false)
+KTL_MATH1(tan, false)
+KTL_MATH1(exp, false)
+KTL_MATH1(log, true)
+KTL_MATH1(sqrt, false)
+KTL_MATH1(asin, false)
+KTL_MATH1(acos, false)
+KTL_MATH1(atan, false)
+KTL_MATH1(log2, true)
+KTL_MATH1(fabs, false)
+KTL_MATH1(sinh, false)
+KTL_MATH1(cosh, false)
+KTL_MATH1(tanh, false)
+KTL_MATH1(log10, true)
+KTL_MATH2(fmod)
+KTL_MATH2(atan2)
+KTL_MATH2(hypot)
+#undef KTL_MATH1
+#undef KTL_MATH2
+
+static inline double ktl_math_pow(double a, double b) {
+    return ktl_math_check(pow(a, b), a, b, a == 0.0);
+}
+
+/* log(x, base) is log(x) / log(base), as Python computes it: each logarithm
+   is checked, and a base of 1 divides by zero. */
+static double ktl_math_log_base(double x, double base) {
+    double num = ktl_math_log(x);
+    double den = ktl_math_log(base);
+    if (KTL_UNLIKELY(den == 0.0))
+        ktl_raise_c(KTL_E_ZeroDivisionError, "float division by zero");
+    return num / den;
 }
 
 /* a << n and a >> n with the count taken as it is, never masked: a count of

@@ -556,42 +556,33 @@ class Lexer {
     }
 
     // Reads what follows a backslash in a string or in f-string text and
-    // appends its value to `out`. Unknown escapes keep the backslash and the
-    // character.
+    // appends its value to `out`. The escapes are Python's: `\\ \' \" \a \b
+    // \f \n \r \t \v`, one to three octal digits, `\xHH`, `\uHHHH` and
+    // `\UHHHHHHHH`, each code point stored as its UTF-8 bytes. `\N{...}` is
+    // refused; any other character keeps the backslash before it.
     void unescape_string(std::string &out) {
         if (at_end()) {
             fail("unterminated string");
         }
         char c = peek();
-        switch (c) {
-        case '\\':
-        case '\'':
-        case '"':
-            out += c;
+        if (char simple = simple_escape(c)) {
+            out += simple;
             advance();
             return;
-        case 'n':
-            out += '\n';
-            advance();
+        }
+        if (c >= '0' && c <= '7') {
+            unescape_octal(out);
             return;
-        case 'r':
-            out += '\r';
+        }
+        if (c == 'x' || c == 'u' || c == 'U') {
             advance();
+            unescape_hex(out, c);
             return;
-        case 't':
-            out += '\t';
-            advance();
-            return;
-        case '0':
-            out += '\0';
-            advance();
-            return;
-        case 'x':
-            advance();
-            unescape_hex(out);
-            return;
-        default:
-            break;
+        }
+        if (c == 'N') {
+            // At the backslash, one column back on the same line.
+            throw_error("\\N{...} escapes aren't supported (write the character itself, or use \\u or \\U)",
+                        line_, column_ - 1);
         }
         if (at_line_end()) {
             // The string continues on the next line.
@@ -604,30 +595,87 @@ class Lexer {
         out += text_.substr(start, pos_ - start);
     }
 
-    // `\xHH`: the character U+00HH in UTF-8. The two characters are consumed
-    // before they are checked, so the error stands after them.
-    void unescape_hex(std::string &out) {
-        std::array<char, 2> digits{};
+    // The character a one-letter escape stands for, or 0 for none.
+    static char simple_escape(char c) {
+        switch (c) {
+        case '\\':
+        case '\'':
+        case '"': return c;
+        case 'a': return '\a';
+        case 'b': return '\b';
+        case 'f': return '\f';
+        case 'n': return '\n';
+        case 'r': return '\r';
+        case 't': return '\t';
+        case 'v': return '\v';
+        default: return 0;
+        }
+    }
+
+    // Up to three octal digits; `\0` is the character 0. Values above 0o377
+    // are code points, as in Python (`\777` is U+01FF).
+    void unescape_octal(std::string &out) {
+        uint32_t value = 0;
+        for (int i = 0; i < 3 && !at_end() && peek() >= '0' && peek() <= '7'; ++i) {
+            value = value * 8 + static_cast<uint32_t>(peek() - '0');
+            advance();
+        }
+        append_utf8(out, value);
+    }
+
+    // `\xHH`, `\uHHHH` and `\UHHHHHHHH`: the code point in UTF-8. The digits
+    // are consumed before they are checked, so an error stands after them.
+    // Surrogates and values past U+10FFFF have no UTF-8 form and are refused.
+    void unescape_hex(std::string &out, char kind) {
+        size_t count = kind == 'x' ? 2 : kind == 'u' ? 4 : 8;
+        uint32_t value = 0;
         bool valid = true;
-        for (char &digit : digits) {
+        for (size_t i = 0; i < count; ++i) {
             if (at_end()) {
                 valid = false;
                 break;
             }
-            digit = peek();
-            valid = valid && is_hex_digit(digit);
+            char digit = peek();
+            if (is_hex_digit(digit)) {
+                value = value * 16 + static_cast<uint32_t>(hex_value(digit));
+            } else {
+                valid = false;
+            }
             advance_char();
         }
         if (!valid) {
-            fail("invalid \\x escape (expected two hex digits)");
+            static constexpr std::array<const char *, 3> kCounts = {"two", "four", "eight"};
+            fail(fmt::format("invalid \\{} escape (expected {} hex digits)", kind,
+                             kCounts[count == 2 ? 0 : count == 4 ? 1 : 2]));
         }
-        unsigned value = 0;
-        std::from_chars(digits.data(), digits.data() + 2, value, 16);
-        if (value < 0x80) {
-            out += static_cast<char>(value);
+        if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+            fail(fmt::format("invalid \\{} escape: U+{:04X} isn't a character that UTF-8 can hold",
+                             kind, value));
+        }
+        append_utf8(out, value);
+    }
+
+    static int hex_value(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return c - 'A' + 10;
+    }
+
+    static void append_utf8(std::string &out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out += static_cast<char>(0xC0 | (value >> 6));
-            out += static_cast<char>(0x80 | (value & 0x3F));
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
 
@@ -683,7 +731,9 @@ class Lexer {
     }
 
     // One replacement field; the cursor is just after its `{`. Brackets
-    // nest inside the source text, so `:` and `!` inside them belong to it.
+    // nest inside the source text, so `:` and `!` inside them belong to it,
+    // and so does everything inside a string literal written with the other
+    // quote (`f"{d['a:b']}"`).
     FStringPart::Code lex_fstring_field(char quote) {
         FStringPart::Code code;
         code.line = line_;
@@ -710,6 +760,10 @@ class Lexer {
                 advance();
                 continue;
             }
+            if (c == '\'' || c == '"') {
+                lex_field_string(quote, code.src);
+                continue;
+            }
             if (c == '(' || c == '[' || c == '{') {
                 ++depth;
             } else if (c == ')' || c == ']' || c == '}') {
@@ -717,6 +771,33 @@ class Lexer {
             }
             code.src += c;
             advance();
+        }
+    }
+
+    // A string literal inside a field's source, copied as written (the
+    // parser reads its escapes): up to its own closing quote, a backslash
+    // taking the next character with it. A line feed, the f-string's quote
+    // or the end of the text leaves the field unterminated.
+    void lex_field_string(char fstring_quote, std::string &src) {
+        char quote = peek();
+        src += quote;
+        advance();
+        while (true) {
+            if (at_end() || at_line_end() || peek() == fstring_quote) {
+                fail("unterminated '{' in f-string");
+            }
+            char c = peek();
+            size_t start = pos_;
+            advance_char();
+            src += text_.substr(start, pos_ - start);
+            if (c == quote) {
+                return;
+            }
+            if (c == '\\' && !at_end() && !at_line_end() && peek() != fstring_quote) {
+                start = pos_;
+                advance_char();
+                src += text_.substr(start, pos_ - start);
+            }
         }
     }
 

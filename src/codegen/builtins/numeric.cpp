@@ -2,7 +2,9 @@
 // values in, one C expression out. Float-to-int conversions (int(), round(),
 // ceil(), floor()) go through the runtime's checked conversions, so NaN, the
 // infinities and values beyond 64 bits raise Python's ValueError or
-// OverflowError instead of reaching C's undefined conversion.
+// OverflowError instead of reaching C's undefined conversion. The math
+// functions go through the runtime's `ktl_math_*` wrappers, which raise
+// Python's math errors instead of returning a NaN or an infinity.
 #include "codegen/builtins/numeric.h"
 
 #include "codegen/builtins/builtins.h"
@@ -32,6 +34,10 @@ void arity(const std::string &name, const std::vector<CompiledExpr> &args, size_
 
 [[noreturn]] void fail(const std::string &message, const Expr &at) {
     throw_error(message, at.line, at.column);
+}
+
+std::string float_arg(const CompiledExpr &x) {
+    return widen_to_float_text(fmt::format("({})", x.text), x.type);
 }
 
 CompiledExpr compile_len(CodegenContext &ctx, const std::vector<CompiledExpr> &args, const Expr &call) {
@@ -82,9 +88,9 @@ CompiledExpr compile_float(const std::vector<CompiledExpr> &args, const Expr &ca
     }
 }
 
-// ceil(), floor() and round(): an int stays itself (round() with digits
-// rounds it as Python does, to an int); a float goes through the checked
-// conversion.
+// ceil(), floor() and round(): an int stays itself; round() with digits
+// gives a float for an int as for a float (`round(7, 1)` is 7.0); a float
+// goes through the checked conversion.
 CompiledExpr compile_rounding(const std::string &name, const std::vector<CompiledExpr> &args,
                               const Expr &call) {
     arity(name, args, 1, name == "round" ? 2 : 1, call);
@@ -93,9 +99,7 @@ CompiledExpr compile_rounding(const std::string &name, const std::vector<Compile
     if (args.size() == 2) {
         const CompiledExpr &digits = args[1];
         if (!digits.type.is<Type::Int>()) fail("round() digits must be int", call);
-        if (x.type.is<Type::Int>())
-            return {fmt::format("ktl_iround_n({}, {})", x.text, digits.text), Type::int_()};
-        return {fmt::format("ktl_round_n({}, {})", x.text, digits.text), Type::float_()};
+        return {fmt::format("ktl_round_n({}, {})", float_arg(x), digits.text), Type::float_()};
     }
     if (x.type.is<Type::Int>()) return x;
     if (name == "round") return {fmt::format("ktl_round({})", x.text), Type::int_()};
@@ -108,7 +112,7 @@ CompiledExpr compile_str_like(CodegenContext &ctx, const std::string &name,
     bool repr = name == "repr";
     arity(name, args, repr ? 1 : 0, 1, call);
     if (args.empty()) return {"KTL_LIT(\"\")", Type::str()};
-    return {compile_to_str(ctx, args[0], repr, exprs[0].line, exprs[0].column), Type::str()};
+    return {compile_to_str(ctx, args[0], repr, call.line, call.column), Type::str()};
 }
 
 CompiledExpr compile_simple(const std::string &name, const std::vector<CompiledExpr> &args,
@@ -136,10 +140,6 @@ CompiledExpr compile_simple(const std::string &name, const std::vector<CompiledE
     }
     if (!x.type.is<Type::Int>()) fail("chr() needs an int", call);
     return {fmt::format("ktl_chr({})", x.text), Type::str()};
-}
-
-std::string float_arg(const CompiledExpr &x) {
-    return widen_to_float_text(fmt::format("({})", x.text), x.type);
 }
 
 } // namespace
@@ -180,27 +180,28 @@ bool is_math_function_two(std::string_view name) {
 }
 
 CompiledExpr compile_math_function(CodegenContext &ctx, const std::string &name,
-                                   const std::vector<Expr> &args, const Expr &call, bool int_pow) {
-    // log(x, base) is log(x) / log(base), as Python computes it.
+                                   const std::vector<Expr> &args, const Expr &call, bool builtin_pow) {
     if (name == "log" && args.size() == 2) {
         CompiledExpr x = compile_expr(ctx, args[0]);
         CompiledExpr base = compile_expr(ctx, args[1]);
         if (!is_number(x.type) || !is_number(base.type)) fail("log() needs numbers", call);
-        return {fmt::format("(log({}) / log({}))", float_arg(x), float_arg(base)), Type::float_()};
+        return {fmt::format("ktl_math_log_base({}, {})", float_arg(x), float_arg(base)), Type::float_()};
     }
     if (is_math_function_one(name)) {
         check_builtin_arity(name, args.size(), 1, name == "log" ? 2 : 1, call.line, call.column);
         CompiledExpr x = compile_expr(ctx, args[0]);
         if (!is_number(x.type)) fail(fmt::format("{}() needs a number, not {}", name, x.type), args[0]);
-        return {fmt::format("{}({})", name, float_arg(x)), Type::float_()};
+        return {fmt::format("ktl_math_{}({})", name, float_arg(x)), Type::float_()};
     }
     check_builtin_arity(name, args.size(), 2, 2, call.line, call.column);
     CompiledExpr a = compile_expr(ctx, args[0]);
     CompiledExpr b = compile_expr(ctx, args[1]);
     if (!is_number(a.type) || !is_number(b.type)) fail(fmt::format("{}() needs numbers", name), call);
-    if (int_pow && name == "pow" && a.type.is<Type::Int>() && b.type.is<Type::Int>())
-        return compile_binary_op(ctx, BinOp::Pow, a, b, call);
-    return {fmt::format("{}({}, {})", name, float_arg(a), float_arg(b)), Type::float_()};
+    // The built-in pow() is the float power `**`, with its errors; its
+    // result is a float for ints too (`pow(2, -1)` is 0.5).
+    if (builtin_pow && name == "pow")
+        return {fmt::format("ktl_fpow({}, {})", float_arg(a), float_arg(b)), Type::float_()};
+    return {fmt::format("ktl_math_{}({}, {})", name, float_arg(a), float_arg(b)), Type::float_()};
 }
 
 } // namespace kestal

@@ -29,10 +29,11 @@ std::optional<CompiledExpr> compile_len_count(CodegenContext &ctx, const std::ve
 // (pow, fmod, atan2, hypot) C library functions of doubles.
 bool is_math_function_one(std::string_view name);
 bool is_math_function_two(std::string_view name);
-// A call of a math function of either list; compiles its arguments. With
-// `int_pow`, pow() of two ints is the int power (Python's built-in pow),
-// otherwise every math function gives a float (math.pow).
+// A call of a math function of either list; compiles its arguments. Every
+// math function gives a float and raises Python's math errors at run time;
+// with `builtin_pow`, pow() is the float power `**` (Python's built-in pow
+// and its errors) rather than math.pow. Throws the arity and Type errors.
 CompiledExpr compile_math_function(CodegenContext &ctx, const std::string &name,
-                                   const std::vector<Expr> &args, const Expr &call, bool int_pow);
+                                   const std::vector<Expr> &args, const Expr &call, bool builtin_pow);
 
 } // namespace kestal

@@ -276,8 +276,9 @@ std::optional<std::string> truth_test_expr(const std::string &x, const Type &t) 
                            pointer ? "(_qt != NULL)" : "_qt.has", *inner_test);
     }
     case TypeKind::Tuple:
-    case TypeKind::File:
-    case TypeKind::Function: return fmt::format("((void)({}), true)", x);
+    case TypeKind::File: return fmt::format("((void)({}), true)", x);
+    // `if f:` of a function is almost always a forgotten call.
+    case TypeKind::Function:
     case TypeKind::NoValue: return std::nullopt;
     }
     return std::nullopt;

@@ -145,6 +145,8 @@ std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const Co
     case BinOp::Div:
         if (!both_int && !numeric)
             return std::nullopt;
+        if (both_int)
+            return float_result(fmt::format("ktl_itruediv({}, {})", l.text, r.text));
         // A non-zero literal divisor needs no zero check.
         if (is_nonzero_literal(r.text))
             return float_result(fmt::format("(((double){}) / ((double){}))", l.text, r.text));

@@ -3,13 +3,13 @@
 // into the builder, so each Type's text is written in one place only.
 //
 // A format spec is read at compile time into a FormatSpec (align '<' or
-// '>', '+', '#', '0', width, ',' or '_', precision, one type letter) and
-// lowered by the value's Type. Where printf lays a field out exactly as
-// Python does (ints by 'd' without '#' or an aligned zero fill, floats by
-// e/f/g without zero fill) the field is one printf format; every other
-// field goes to the runtime's `ktl_fs_*` functions, which lay numbers out
-// the way Python's format() does. A bool with a spec is formatted as the
-// int it is in Python (`f"{True:>3}"` is "  1").
+// '>', '+', '0', width, ',' or '_', precision, one type letter) and lowered
+// by the value's Type into one printf format (numbers), a padding call
+// (text, and a bool, which formats as its text) or a digit-grouping call.
+// This is the language's own small spec language, not Python's: there is no
+// '#', no fill character, no '^' or '=', no 'b', and ints are laid out by
+// printf, so an int precision pads with zeros (`{5:.2}` is "05") and x, X
+// and o show a negative int's 64-bit pattern.
 #include "codegen/expr/strings.h"
 
 #include "codegen/expr/expr.h"
@@ -24,17 +24,17 @@ namespace kestal {
 
 namespace {
 
-// printf widths and precisions are C ints; larger ones go to the runtime.
-constexpr uint64_t kPrintfLimit = 2147483647;
+// Widths and precisions are C ints in printf; a larger one in any field
+// raises at run time instead of printing nothing or gigabytes of blanks.
+constexpr uint64_t kWidthLimit = 2147483647;
 
 struct FormatSpec {
     char align = 0;
     bool sign = false;
-    bool alt = false;
     bool zero = false;
     std::string width;
     char separator = 0;
-    // With its '.', as written; at least one digit follows it.
+    // With its '.', as written; the digits after it may be absent.
     std::optional<std::string> precision;
     char type = 0;
 };
@@ -54,15 +54,12 @@ std::optional<FormatSpec> parse_format_spec(std::string_view s) {
     };
     if (i < s.size() && (s[i] == '<' || s[i] == '>')) f.align = s[i++];
     f.sign = take('+');
-    f.alt = take('#');
     f.zero = take('0');
     while (i < s.size() && is_digit(s[i])) f.width += s[i++];
     if (i < s.size() && (s[i] == ',' || s[i] == '_')) f.separator = s[i++];
     if (take('.')) {
         std::string p = ".";
         while (i < s.size() && is_digit(s[i])) p += s[i++];
-        // Python refuses a '.' without digits; printf would read it as 0.
-        if (p.size() == 1) return std::nullopt;
         f.precision = p;
     }
     if (i < s.size()) f.type = s[i++];
@@ -70,38 +67,21 @@ std::optional<FormatSpec> parse_format_spec(std::string_view s) {
     return f;
 }
 
-// A run of digits as a number; none when it is empty or too large.
+// A run of digits as a number; none when it is beyond kWidthLimit.
 std::optional<uint64_t> digits_value(std::string_view digits) {
     uint64_t v = 0;
-    if (digits.empty()) return std::nullopt;
+    if (digits.empty()) return 0;
     auto res = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-    if (res.ec != std::errc() || v > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+    if (res.ec != std::errc() || v > kWidthLimit) return std::nullopt;
     return v;
 }
 
+bool too_many_digits(const FormatSpec &f) {
+    return !digits_value(f.width) ||
+           (f.precision && !digits_value(std::string_view(*f.precision).substr(1)));
+}
+
 uint64_t width_value(const FormatSpec &f) { return digits_value(f.width).value_or(0); }
-
-// The precision as a number, -1 when the spec has none.
-int64_t precision_value(const FormatSpec &f) {
-    if (!f.precision) return -1;
-    auto v = digits_value(std::string_view(*f.precision).substr(1));
-    return v ? static_cast<int64_t>(*v) : INT64_MAX;
-}
-
-bool fits_printf(const FormatSpec &f) {
-    return width_value(f) <= kPrintfLimit && precision_value(f) <= static_cast<int64_t>(kPrintfLimit);
-}
-
-std::string fs_flags(const FormatSpec &f) {
-    std::vector<std::string> names;
-    if (f.sign) names.push_back("KTL_FS_PLUS");
-    if (f.alt) names.push_back("KTL_FS_ALT");
-    if (f.zero) names.push_back("KTL_FS_ZERO");
-    if (f.align == '<') names.push_back("KTL_FS_LEFT");
-    if (f.align == '>') names.push_back("KTL_FS_RIGHT");
-    if (names.empty()) return "0";
-    return fmt::format("{}", fmt::join(names, " | "));
-}
 
 // The C string literal of the printf format of the spec with the given
 // conversion: flags "+", "0" and "-", the width digits, the precision.
@@ -111,11 +91,6 @@ std::string printf_format_literal(const FormatSpec &f, std::string_view conversi
     if (f.zero) flags += '0';
     if (f.align == '<') flags += '-';
     return fmt::format("\"%{}{}{}{}\"", flags, f.width, f.precision.value_or(""), conversion);
-}
-
-std::string type_letter_text(char type) {
-    if (type == 0) return "0";
-    return fmt::format("'{}'", type);
 }
 
 struct FieldPosition {
@@ -129,7 +104,7 @@ struct FieldPosition {
                 at.column);
 }
 
-// A separator: digit grouping of a decimal int, or of a float by e, E or f.
+// A separator: digit grouping of a decimal int, or of a number by e, E or f.
 std::string compile_grouped_field(CodegenContext &ctx, const std::string &sb, const FormatSpec &f,
                                   const CompiledExpr &v, const FieldPosition &at) {
     if (f.zero)
@@ -144,9 +119,8 @@ std::string compile_grouped_field(CodegenContext &ctx, const std::string &sb, co
         return fmt::format("ktl_sb_group_i(&{}, \"%{}lld\", {}, '{}', {}, {}); ", sb, sign, v.text,
                            f.separator, width_value(f), left);
     }
-    if (number && (f.type == 'e' || f.type == 'E' || f.type == 'f') && fits_printf(f)) {
+    if (number && (f.type == 'e' || f.type == 'E' || f.type == 'f')) {
         ctx.uses_grouping = true;
-        if (f.alt) sign += '#';
         return fmt::format("ktl_sb_group_f(&{}, \"%{}{}{}\", (double)({}), '{}', {}, {}); ", sb, sign,
                            f.precision.value_or(""), f.type, v.text, f.separator, width_value(f), left);
     }
@@ -155,60 +129,61 @@ std::string compile_grouped_field(CodegenContext &ctx, const std::string &sb, co
                 at.line, at.column);
 }
 
-std::string compile_int_field(const std::string &sb, const FormatSpec &f, const std::string &value,
-                              const FieldPosition &at) {
-    if (f.precision) doesnt_apply(at);
-    if (f.type == 0 || f.type == 'd') {
-        bool exact = !(f.zero && f.align) && !f.alt && fits_printf(f);
-        if (exact)
-            return fmt::format("ktl_sb_fmt_i(&{}, {}, {}); ", sb, printf_format_literal(f, "lld"), value);
-        return fmt::format("ktl_fs_int(&{}, {}, 'd', {}, {}); ", sb, value, fs_flags(f), width_value(f));
-    }
-    return fmt::format("ktl_fs_int(&{}, {}, '{}', {}, {}); ", sb, value, f.type, fs_flags(f),
-                       width_value(f));
+bool is_float_type_letter(char t) {
+    return t == 'e' || t == 'E' || t == 'f' || t == 'g' || t == 'G';
 }
 
-std::string compile_float_field(const std::string &sb, const FormatSpec &f, const std::string &value) {
-    bool printf_type = f.type == 'e' || f.type == 'E' || f.type == 'f' || f.type == 'g' || f.type == 'G';
-    if (printf_type && !f.zero && !f.alt && fits_printf(f))
+// A number without a separator: one printf format.
+std::string compile_number_field(const std::string &sb, const FormatSpec &f, const CompiledExpr &v,
+                                 const FieldPosition &at) {
+    bool is_int = v.type.is<Type::Int>();
+    if (is_int && (f.type == 0 || f.type == 'd'))
+        return fmt::format("ktl_sb_fmt_i(&{}, {}, {}); ", sb, printf_format_literal(f, "lld"), v.text);
+    if (is_int && (f.type == 'x' || f.type == 'X' || f.type == 'o'))
+        return fmt::format("ktl_sb_fmt_i(&{}, {}, {}); ", sb,
+                           printf_format_literal(f, std::string("ll") + f.type), v.text);
+    if (is_float_type_letter(f.type))
         return fmt::format("ktl_sb_fmt_f(&{}, {}, (double)({})); ", sb,
-                           printf_format_literal(f, std::string(1, f.type)), value);
-    return fmt::format("ktl_fs_float(&{}, (double)({}), {}, {}, {}, {}); ", sb, value,
-                       type_letter_text(f.type), precision_value(f), fs_flags(f), width_value(f));
+                           printf_format_literal(f, std::string(1, f.type)), v.text);
+    if (f.type == '%')
+        return fmt::format("ktl_sb_fmt_f(&{0}, {1}, (double)({2}) * 100.0); ktl_sb_add(&{0}, "
+                           "KTL_LIT(\"%\")); ",
+                           sb, printf_format_literal(f, "f"), v.text);
+    if (!is_int && f.type == 0)
+        return fmt::format("ktl_sb_fmt_f(&{}, {}, {}); ", sb, printf_format_literal(f, "g"), v.text);
+    doesnt_apply(at);
 }
 
+// A str, or a bool by its text: padded to the width, left-aligned unless the
+// spec says '>'.
 std::string compile_text_field(const std::string &sb, const FormatSpec &f, const std::string &value,
                                const FieldPosition &at) {
-    if (f.precision || f.sign || f.zero || f.alt || !(f.type == 0 || f.type == 's')) doesnt_apply(at);
-    return fmt::format("ktl_fs_text(&{}, {}, {}, {}); ", sb, value, f.align == '>' ? "KTL_FS_RIGHT" : "0",
-                       width_value(f));
-}
-
-bool is_float_type_letter(char t) {
-    return t == 'e' || t == 'E' || t == 'f' || t == 'g' || t == 'G' || t == '%';
+    if (f.precision || f.sign || f.zero || !(f.type == 0 || f.type == 's')) doesnt_apply(at);
+    return fmt::format("ktl_sb_pad(&{}, {}, {}, {}); ", sb, value, width_value(f),
+                       f.align == '>' ? "false" : "true");
 }
 
 // The spec applied to a compiled value (str for a converted field).
-std::string apply_format_spec(CodegenContext &ctx, const std::string &sb, const CompiledExpr &value,
+std::string apply_format_spec(CodegenContext &ctx, const std::string &sb, const CompiledExpr &v,
                               const std::string &spec, uint64_t line, uint64_t column) {
-    FieldPosition at{spec, value.type, line, column};
+    FieldPosition at{spec, v.type, line, column};
     auto parsed = parse_format_spec(spec);
     if (!parsed) throw_error(fmt::format("unsupported format spec ':{}'", spec), line, column);
     const FormatSpec &f = *parsed;
-    CompiledExpr v = value;
-    if (v.type.is<Type::Bool>()) v = {fmt::format("((int64_t)({}))", value.text), Type::int_()};
-    if (f.separator) return compile_grouped_field(ctx, sb, f, v, at);
-    if (v.type.is<Type::Str>()) return compile_text_field(sb, f, v.text, at);
-    if (v.type.is<Type::Int>()) {
-        if (is_float_type_letter(f.type)) return compile_float_field(sb, f, v.text);
-        if (f.type == 0 || f.type == 'd' || f.type == 'x' || f.type == 'X' || f.type == 'o' ||
-            f.type == 'b')
-            return compile_int_field(sb, f, v.text, at);
-        doesnt_apply(at);
-    }
-    if (v.type.is<Type::Float>() && (f.type == 0 || is_float_type_letter(f.type)))
-        return compile_float_field(sb, f, v.text);
-    doesnt_apply(at);
+    std::string field;
+    if (f.separator) field = compile_grouped_field(ctx, sb, f, v, at);
+    else if (v.type.is<Type::Str>()) field = compile_text_field(sb, f, v.text, at);
+    else if (v.type.is<Type::Bool>())
+        field = compile_text_field(sb, f, fmt::format("ktl_bool_str({})", v.text), at);
+    else if (v.type.is<Type::Int>() || v.type.is<Type::Float>())
+        field = compile_number_field(sb, f, v, at);
+    else doesnt_apply(at);
+    // The value is still computed first, as it would be for a field that fits.
+    if (too_many_digits(f))
+        return fmt::format("(void)({}); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in "
+                           "format string\"); ",
+                           v.text);
+    return field;
 }
 
 } // namespace

@@ -2,10 +2,9 @@
 // builder, str() and repr() of any value, and the appending of a value to a
 // builder. Scalars use the runtime's number texts; every other value is
 // printed by its print function into the builder through an output capture.
-// A format spec is parsed at compile time; printf lays out the fields where
-// its output is Python's, and the runtime's `ktl_fs_*` layout functions the
-// rest (signed hexadecimal, '#' forms, zero fill with an alignment, '%',
-// floats without a type letter, text padded by characters).
+// A format spec is parsed at compile time: numbers are laid out by one printf
+// format, text and bools are padded, and a separator groups digits. A width
+// or precision beyond a C int raises ValueError when the field is formatted.
 #pragma once
 
 #include "codegen/core/context.h"

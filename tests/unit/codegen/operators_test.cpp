@@ -31,11 +31,14 @@ struct TextCase {
 // powers through the checked runtime power, and plain && for bool operands.
 TEST(CodegenOperators, GeneratedTexts) {
     std::vector<TextCase> cases = {
-        // A non-zero literal divisor needs no check; a variable or 0 does.
-        {"n = 7\nprint(n / 2)\n", "/ ((double)INT64_C(2))", "ktl_fdiv"},
+        // Two ints divide in the runtime, rounded once, never through two
+        // conversions to double; a float division by a non-zero literal needs
+        // no check, by a variable or 0 it does.
+        {"n = 7\nprint(n / 2)\n", "ktl_itruediv(", "((double)v_n)"},
+        {"n = 7\nprint(1 / n)\n", "ktl_itruediv(", "ktl_fdiv"},
         {"n = 7\nprint(n / 2.5)\n", "/ ((double)2.5)", "ktl_fdiv"},
-        {"n = 7\nprint(1 / n)\n", "ktl_fdiv(", nullptr},
-        {"n = 7\nprint(n / 0)\n", "ktl_fdiv(", nullptr},
+        {"x = 7.0\nprint(1 / x)\n", "ktl_fdiv(", nullptr},
+        {"x = 7.0\nprint(x / 0)\n", "ktl_fdiv(", nullptr},
         // An int and a float compare exactly, never through a double.
         {"n = 7\nx = 2.5\nprint(x < n, n != x)\n", "ktl_if_", "((double)v_n)"},
         // Shifts go through the runtime with the count as it is.
@@ -141,6 +144,31 @@ TEST(CodegenOperators, RejectedOperands) {
          "1:7: unsupported operand types for +: None and int (it is always None here)"},
         {"print(1 < None)\n",
          "1:7: unsupported operand types for <: int and None (it is always None here)"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(rejection(c.source), c.error) << c.source;
+}
+
+// A function value has no truth value: every place that tests one refuses
+// it at the tested expression (a forgotten call is the usual cause).
+TEST(CodegenOperators, FunctionValuesHaveNoTruth) {
+    const char *cond = "this expression has no value, so it can't be used as a condition";
+    struct Case {
+        std::string source;
+        std::string error;
+    };
+    std::vector<Case> cases = {
+        {"if len:\n    pass\n", std::string("1:4: ") + cond},
+        {"def f() -> int:\n    return 1\nwhile f:\n    pass\n", std::string("3:7: ") + cond},
+        {"x = not len\n", std::string("1:9: ") + cond},
+        {"x = 1 if abs else 2\n", std::string("1:10: ") + cond},
+        {"b = True\nif b and len:\n    pass\n", std::string("2:10: ") + cond},
+        {"y = len or 1\n", "1:5: this expression has no value"},
+        {"def f() -> int:\n    return 1\ny = f and 1\n", "3:5: this expression has no value"},
+        {"print(bool(len))\n", "1:7: bool() needs a value"},
+        // str() and repr() of a call without a value: at the str() call.
+        {"def g():\n    pass\nprint(1, str(g()))\n", "3:10: this expression has no value"},
+        {"def g():\n    pass\nprint(1, repr(g()))\n", "3:10: this expression has no value"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(c.source), c.error) << c.source;

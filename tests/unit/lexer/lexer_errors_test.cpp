@@ -21,6 +21,10 @@ const char *const kIndent = "this line's indentation doesn't match any outer blo
 const char *const kOneQuote = "unterminated string (use triple quotes for multi-line strings)";
 const char *const kString = "unterminated string";
 const char *const kHex = "invalid \\x escape (expected two hex digits)";
+const char *const kHex4 = "invalid \\u escape (expected four hex digits)";
+const char *const kHex8 = "invalid \\U escape (expected eight hex digits)";
+const char *const kNamed =
+    "\\N{...} escapes aren't supported (write the character itself, or use \\u or \\U)";
 const char *const kFString = "unterminated f-string";
 const char *const kField = "unterminated '{' in f-string";
 const char *const kBrace = "single '}' is not allowed in an f-string (use '}}')";
@@ -85,6 +89,14 @@ TEST(LexerErrors, Strings) {
         {"'\\x", kHex, 1, 4},
         {"'\\x4", kHex, 1, 5},
         {"'\\x\xc3\xa9\xc3\xa9'", kHex, 1, 6},
+        {"'\\u00e'", kHex4, 1, 8},
+        {"'\\u00'", kHex4, 1, 7},
+        {"'\\U0001F60'", kHex8, 1, 12},
+        {"'\\U0001F60z'", kHex8, 1, 12},
+        {"'\\N{BULLET}'", kNamed, 1, 2},
+        {"f'\\N{BULLET}'", kNamed, 1, 3},
+        {"'\\U00110000'", "invalid \\U escape: U+110000 isn't a character that UTF-8 can hold", 1, 12},
+        {"'\\ud800'", "invalid \\u escape: U+D800 isn't a character that UTF-8 can hold", 1, 8},
     });
 }
 
@@ -97,6 +109,9 @@ TEST(LexerErrors, FStrings) {
         {"f'{x\n'", kField, 1, 5},
         {"f'{x", kField, 1, 5},
         {"f'{d['k']}'", kField, 1, 6},
+        {"f\"{'a:b}\"", kField, 1, 9},
+        {"f\"{'a\nb'}\"", kField, 1, 6},
+        {"f\"{'a\\\"}\"", kField, 1, 7},
         {"f'{(x}'", kField, 1, 7},
         {"f'{x:abc\n'", kField, 1, 9},
         {"f'{x:ab'", kField, 1, 8},
