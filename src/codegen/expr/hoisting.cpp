@@ -20,6 +20,8 @@
 // copying the hoisted subtrees.
 #include "codegen/expr/expr.h"
 #include "ast/overload.h"
+#include "codegen/builtins/builtin_functions.h"
+#include "codegen/builtins/builtin_methods.h"
 
 #include <algorithm>
 #include <array>
@@ -29,20 +31,6 @@ namespace kestal {
 
 namespace {
 
-
-constexpr std::array<std::string_view, 33> kPureCalls = {
-    "len",   "str",    "int",  "float", "bool",     "abs",       "ord",  "chr",  "round",
-    "repr",  "isinstance", "min", "max", "sum",     "range",     "hex",  "oct",  "bin",
-    "divmod", "pow",   "tuple", "list", "set",      "dict",      "sorted", "reversed",
-    "enumerate", "zip", "any",  "all",  "type",     "hash",      "id"};
-
-constexpr std::array<std::string_view, 39> kPureMethods = {
-    "upper",    "lower",      "strip",      "lstrip",       "rstrip",       "split",  "rsplit",
-    "splitlines", "join",     "replace",    "startswith",   "endswith",     "find",   "rfind",
-    "count",    "index",      "format",     "isdigit",      "isalpha",      "isalnum", "isspace",
-    "isupper",  "islower",    "title",      "capitalize",   "swapcase",     "zfill",  "center",
-    "ljust",    "rjust",      "partition",  "rpartition",   "removeprefix", "removesuffix",
-    "get",      "keys",       "values",     "items",        "copy"};
 
 constexpr std::array<std::string_view, 5> kLazyIterables = {"zip", "map", "filter", "reversed",
                                                             "enumerate"};
@@ -106,12 +94,12 @@ bool side_effects_by_kind(const Expr &e, const MethodNames *names, Child &&child
                 return child(*i.condition) || child(*i.if_true) || child(*i.if_false);
             },
             [&](const Expr::Call &c) {
-                if (!in_table(kPureCalls, c.name)) return true;
+                if (!builtin_has(c.name, kBuiltinPure)) return true;
                 return any_of(c.args) || any_kw(c.kwargs);
             },
             [&](const Expr::CallExpr &) { return true; },
             [&](const Expr::MethodCall &m) {
-                if (!in_table(kPureMethods, m.method) || !names || names->count(m.method)) return true;
+                if (!is_pure_method(m.method) || !names || names->count(m.method)) return true;
                 return child(*m.receiver) || any_of(m.args) || any_kw(m.kwargs);
             },
             [&](const Expr::Attribute &a) { return child(*a.object); },
