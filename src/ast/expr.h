@@ -8,6 +8,8 @@
 // its whole subtree. Nodes carry no types and no resolved names.
 #pragma once
 
+#include "ast/operators.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -48,56 +50,6 @@ template <class T> class Box {
   private:
     std::unique_ptr<T> ptr_;
 };
-
-// The binary operators. The numbers matter: augmented assignment uses the
-// first twelve (Add to Shr) and the comparisons are Eq to Ge (12 to 17).
-#define KESTAL_BIN_OPS(X)                                                                          \
-    X(Add)                                                                                         \
-    X(Sub)                                                                                         \
-    X(Mul)                                                                                         \
-    X(Div)                                                                                         \
-    X(FloorDiv)                                                                                    \
-    X(Mod)                                                                                         \
-    X(Pow)                                                                                         \
-    X(BitAnd)                                                                                      \
-    X(BitOr)                                                                                       \
-    X(BitXor)                                                                                      \
-    X(Shl)                                                                                         \
-    X(Shr)                                                                                         \
-    X(Eq)                                                                                          \
-    X(Ne)                                                                                          \
-    X(Lt)                                                                                          \
-    X(Le)                                                                                          \
-    X(Gt)                                                                                          \
-    X(Ge)                                                                                          \
-    X(And)                                                                                         \
-    X(Or)                                                                                          \
-    X(In)                                                                                          \
-    X(NotIn)                                                                                       \
-    X(Is)                                                                                          \
-    X(IsNot)
-
-enum class BinOp : uint8_t {
-#define KESTAL_X(name) name,
-    KESTAL_BIN_OPS(KESTAL_X)
-#undef KESTAL_X
-};
-
-inline constexpr int kBinOpCount = 24;
-
-// The enumerator name ("Add", "FloorDiv", "IsNot").
-std::string_view binop_name(BinOp op);
-
-// True for Eq, Ne, Lt, Le, Gt and Ge.
-inline bool is_comparison(BinOp op) {
-    return op >= BinOp::Eq && op <= BinOp::Ge;
-}
-
-// Unary `+` leaves no node.
-enum class UnaryOp : uint8_t { Neg, Not, Invert };
-
-// The enumerator name ("Neg", "Not", "Invert").
-std::string_view unaryop_name(UnaryOp op);
 
 struct Expr;
 struct Keyword;
