@@ -9,6 +9,7 @@
 #pragma once
 
 #include "ast/operators.h"
+#include "support/box.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,36 +21,6 @@
 #include <vector>
 
 namespace kestal {
-
-// A heap box with value semantics: copying deep-copies the boxed value, so a
-// tree built from boxes copies like a plain value. A box is never empty
-// except after it has been moved from; copying an empty box gives an empty box.
-template <class T> class Box {
-  public:
-    Box() : ptr_(std::make_unique<T>()) {}
-    Box(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
-    Box(const Box &other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
-    Box(Box &&other) noexcept = default;
-    // Copies before replacing, so assigning a box from a part of its own
-    // subtree is safe.
-    Box &operator=(const Box &other) {
-        std::unique_ptr<T> copy = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
-        ptr_ = std::move(copy);
-        return *this;
-    }
-    Box &operator=(Box &&other) noexcept = default;
-    ~Box() = default;
-
-    T &operator*() { return *ptr_; }
-    const T &operator*() const { return *ptr_; }
-    T *operator->() { return ptr_.get(); }
-    const T *operator->() const { return ptr_.get(); }
-    T *get() { return ptr_.get(); }
-    const T *get() const { return ptr_.get(); }
-
-  private:
-    std::unique_ptr<T> ptr_;
-};
 
 struct Expr;
 struct Keyword;
@@ -214,6 +185,16 @@ struct Expr {
     Kind kind;
     uint64_t line = 0;
     uint64_t column = 0;
+
+    // Defined in expr.cpp, so the copy and destroy code of the whole variant
+    // tree is compiled once there instead of in every file that holds an Expr.
+    Expr();
+    Expr(Kind kind, uint64_t line = 0, uint64_t column = 0);
+    Expr(const Expr &other);
+    Expr(Expr &&other) noexcept;
+    Expr &operator=(const Expr &other);
+    Expr &operator=(Expr &&other) noexcept;
+    ~Expr();
 
     template <class K> bool is() const { return std::holds_alternative<K>(kind); }
     template <class K> K *as() { return std::get_if<K>(&kind); }

@@ -1,12 +1,5 @@
-// The overload set for std::visit over the tree's and the Type's variants:
-// `std::visit(Overload{[](const Expr::Int &) {...}, ...}, e.kind)`.
+// Kept for files that include it from here; the overload set lives in
+// support/overload.h, which the types use as well as the trees.
 #pragma once
 
-namespace kestal {
-
-template <class... Fs> struct Overload : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
-
-} // namespace kestal
+#include "support/overload.h"

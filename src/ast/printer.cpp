@@ -4,7 +4,7 @@
 // `_`. Floats always show a decimal point or an exponent so they never read
 // as ints.
 #include "ast/printer.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>

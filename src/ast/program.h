@@ -133,6 +133,16 @@ struct Stmt {
     uint64_t line = 0;
     uint64_t column = 0;
 
+    // Defined in program.cpp, so the copy and destroy code of the whole
+    // variant tree is compiled once there.
+    Stmt();
+    Stmt(Kind kind, uint64_t line = 0, uint64_t column = 0);
+    Stmt(const Stmt &other);
+    Stmt(Stmt &&other) noexcept;
+    Stmt &operator=(const Stmt &other);
+    Stmt &operator=(Stmt &&other) noexcept;
+    ~Stmt();
+
     template <class K> bool is() const { return std::holds_alternative<K>(kind); }
     template <class K> K *as() { return std::get_if<K>(&kind); }
     template <class K> const K *as() const { return std::get_if<K>(&kind); }

@@ -3,7 +3,7 @@
 // not part of this compiler yet are refused with a clear message at their
 // position, never compiled wrongly.
 #include "codegen/expr/expr.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtins.h"
