@@ -167,6 +167,16 @@ struct FuncDef {
     // The `def` (the `lambda` keyword for a lambda).
     uint64_t line = 0;
     uint64_t column = 0;
+
+    // The special members are defined in program.cpp, like Stmt's.
+    FuncDef();
+    FuncDef(const FuncDef &other);
+    FuncDef(FuncDef &&other) noexcept;
+    FuncDef &operator=(const FuncDef &other);
+    FuncDef &operator=(FuncDef &&other) noexcept;
+    ~FuncDef();
+    FuncDef(std::optional<Type> return_type, std::string name, std::vector<Param> params,
+            std::vector<Stmt> body, uint64_t line = 0, uint64_t column = 0);
 };
 
 // `NAME = value` in a class body.
@@ -190,6 +200,13 @@ struct ClassDef {
     uint64_t column = 0;
     // True for the 27 built-in exception classes only.
     bool is_builtin = false;
+
+    ClassDef();
+    ClassDef(const ClassDef &other);
+    ClassDef(ClassDef &&other) noexcept;
+    ClassDef &operator=(const ClassDef &other);
+    ClassDef &operator=(ClassDef &&other) noexcept;
+    ~ClassDef();
 };
 
 // One import of a module that is not built in.
@@ -220,6 +237,13 @@ struct Program {
     std::map<std::string, std::string> aliases;
     // Filled by import resolution; empty after parsing.
     std::map<std::string, Library> libraries;
+
+    Program();
+    Program(const Program &other);
+    Program(Program &&other) noexcept;
+    Program &operator=(const Program &other);
+    Program &operator=(Program &&other) noexcept;
+    ~Program();
 };
 
 } // namespace kestal
