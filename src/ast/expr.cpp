@@ -1,29 +1,17 @@
-// Names of the operator enumerations, for token descriptions and dumps.
+// The special members of Expr, out of line: each file that copies, moves or
+// destroys an expression calls these instead of compiling the variant tree's
+// copy and destroy code itself.
 #include "ast/expr.h"
-
-#include <array>
 
 namespace kestal {
 
-std::string_view binop_name(BinOp op) {
-    static constexpr std::array<std::string_view, kBinOpCount> names = {
-#define KESTAL_X(name) #name,
-        KESTAL_BIN_OPS(KESTAL_X)
-#undef KESTAL_X
-    };
-    return names.at(static_cast<size_t>(op));
-}
-
-std::string_view unaryop_name(UnaryOp op) {
-    switch (op) {
-    case UnaryOp::Neg:
-        return "Neg";
-    case UnaryOp::Not:
-        return "Not";
-    case UnaryOp::Invert:
-        return "Invert";
-    }
-    return "?";
-}
+Expr::Expr() = default;
+Expr::Expr(Kind kind, uint64_t line, uint64_t column)
+    : kind(std::move(kind)), line(line), column(column) {}
+Expr::Expr(const Expr &other) = default;
+Expr::Expr(Expr &&other) noexcept = default;
+Expr &Expr::operator=(const Expr &other) = default;
+Expr &Expr::operator=(Expr &&other) noexcept = default;
+Expr::~Expr() = default;
 
 } // namespace kestal

@@ -8,6 +8,9 @@
 // its whole subtree. Nodes carry no types and no resolved names.
 #pragma once
 
+#include "ast/operators.h"
+#include "support/box.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,86 +21,6 @@
 #include <vector>
 
 namespace kestal {
-
-// A heap box with value semantics: copying deep-copies the boxed value, so a
-// tree built from boxes copies like a plain value. A box is never empty
-// except after it has been moved from; copying an empty box gives an empty box.
-template <class T> class Box {
-  public:
-    Box() : ptr_(std::make_unique<T>()) {}
-    Box(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
-    Box(const Box &other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
-    Box(Box &&other) noexcept = default;
-    // Copies before replacing, so assigning a box from a part of its own
-    // subtree is safe.
-    Box &operator=(const Box &other) {
-        std::unique_ptr<T> copy = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
-        ptr_ = std::move(copy);
-        return *this;
-    }
-    Box &operator=(Box &&other) noexcept = default;
-    ~Box() = default;
-
-    T &operator*() { return *ptr_; }
-    const T &operator*() const { return *ptr_; }
-    T *operator->() { return ptr_.get(); }
-    const T *operator->() const { return ptr_.get(); }
-    T *get() { return ptr_.get(); }
-    const T *get() const { return ptr_.get(); }
-
-  private:
-    std::unique_ptr<T> ptr_;
-};
-
-// The binary operators. The numbers matter: augmented assignment uses the
-// first twelve (Add to Shr) and the comparisons are Eq to Ge (12 to 17).
-#define KESTAL_BIN_OPS(X)                                                                          \
-    X(Add)                                                                                         \
-    X(Sub)                                                                                         \
-    X(Mul)                                                                                         \
-    X(Div)                                                                                         \
-    X(FloorDiv)                                                                                    \
-    X(Mod)                                                                                         \
-    X(Pow)                                                                                         \
-    X(BitAnd)                                                                                      \
-    X(BitOr)                                                                                       \
-    X(BitXor)                                                                                      \
-    X(Shl)                                                                                         \
-    X(Shr)                                                                                         \
-    X(Eq)                                                                                          \
-    X(Ne)                                                                                          \
-    X(Lt)                                                                                          \
-    X(Le)                                                                                          \
-    X(Gt)                                                                                          \
-    X(Ge)                                                                                          \
-    X(And)                                                                                         \
-    X(Or)                                                                                          \
-    X(In)                                                                                          \
-    X(NotIn)                                                                                       \
-    X(Is)                                                                                          \
-    X(IsNot)
-
-enum class BinOp : uint8_t {
-#define KESTAL_X(name) name,
-    KESTAL_BIN_OPS(KESTAL_X)
-#undef KESTAL_X
-};
-
-inline constexpr int kBinOpCount = 24;
-
-// The enumerator name ("Add", "FloorDiv", "IsNot").
-std::string_view binop_name(BinOp op);
-
-// True for Eq, Ne, Lt, Le, Gt and Ge.
-inline bool is_comparison(BinOp op) {
-    return op >= BinOp::Eq && op <= BinOp::Ge;
-}
-
-// Unary `+` leaves no node.
-enum class UnaryOp : uint8_t { Neg, Not, Invert };
-
-// The enumerator name ("Neg", "Not", "Invert").
-std::string_view unaryop_name(UnaryOp op);
 
 struct Expr;
 struct Keyword;
@@ -262,6 +185,16 @@ struct Expr {
     Kind kind;
     uint64_t line = 0;
     uint64_t column = 0;
+
+    // Defined in expr.cpp, so the copy and destroy code of the whole variant
+    // tree is compiled once there instead of in every file that holds an Expr.
+    Expr();
+    Expr(Kind kind, uint64_t line = 0, uint64_t column = 0);
+    Expr(const Expr &other);
+    Expr(Expr &&other) noexcept;
+    Expr &operator=(const Expr &other);
+    Expr &operator=(Expr &&other) noexcept;
+    ~Expr();
 
     template <class K> bool is() const { return std::holds_alternative<K>(kind); }
     template <class K> K *as() { return std::get_if<K>(&kind); }

@@ -4,7 +4,7 @@
 // `_`. Floats always show a decimal point or an exponent so they never read
 // as ints.
 #include "ast/printer.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -14,58 +14,9 @@ namespace kestal {
 namespace {
 
 
-std::string_view binop_symbol(BinOp op) {
-    switch (op) {
-    case BinOp::Add:
-        return "+";
-    case BinOp::Sub:
-        return "-";
-    case BinOp::Mul:
-        return "*";
-    case BinOp::Div:
-        return "/";
-    case BinOp::FloorDiv:
-        return "//";
-    case BinOp::Mod:
-        return "%";
-    case BinOp::Pow:
-        return "**";
-    case BinOp::BitAnd:
-        return "&";
-    case BinOp::BitOr:
-        return "|";
-    case BinOp::BitXor:
-        return "^";
-    case BinOp::Shl:
-        return "<<";
-    case BinOp::Shr:
-        return ">>";
-    case BinOp::Eq:
-        return "==";
-    case BinOp::Ne:
-        return "!=";
-    case BinOp::Lt:
-        return "<";
-    case BinOp::Le:
-        return "<=";
-    case BinOp::Gt:
-        return ">";
-    case BinOp::Ge:
-        return ">=";
-    case BinOp::And:
-        return "and";
-    case BinOp::Or:
-        return "or";
-    case BinOp::In:
-        return "in";
-    case BinOp::NotIn:
-        return "not-in";
-    case BinOp::Is:
-        return "is";
-    case BinOp::IsNot:
-        return "is-not";
-    }
-    return "?";
+// Dumps spell an operator as one word: `not-in`, `is-not`.
+std::string_view binop_dump(BinOp op) {
+    return kBinOpSpellings[static_cast<size_t>(op)].dump;
 }
 
 std::string quote(std::string_view text) {
@@ -200,15 +151,13 @@ std::string Printer::expr(const Expr &e) const {
             },
             [&](const Expr::Name &n) { return head(n.name); },
             [&](const Expr::BinaryOp &b) {
-                std::string op(binop_symbol(b.op));
+                std::string op(binop_dump(b.op));
                 if (b.chain)
                     op += "*";
                 return fmt::format("({} {} {})", head(op), expr(*b.left), expr(*b.right));
             },
             [&](const Expr::Unary &u) {
-                std::string_view word = u.op == UnaryOp::Neg   ? "neg"
-                                        : u.op == UnaryOp::Not ? "not"
-                                                               : "~";
+                std::string_view word = kUnaryOpSpellings[static_cast<size_t>(u.op)].dump;
                 return fmt::format("({} {})", head(word), expr(*u.operand));
             },
             [&](const Expr::IfExp &i) {
@@ -297,7 +246,7 @@ std::string Printer::stmt(const Stmt &s) const {
                                    expr(u.value));
             },
             [&](const Stmt::AugAssign &a) {
-                return fmt::format("({}= {} {})", head(binop_symbol(a.op)), expr(a.target),
+                return fmt::format("({}= {} {})", head(binop_dump(a.op)), expr(a.target),
                                    expr(a.value));
             },
             [&](const Stmt::If &i) {

@@ -133,6 +133,16 @@ struct Stmt {
     uint64_t line = 0;
     uint64_t column = 0;
 
+    // Defined in program.cpp, so the copy and destroy code of the whole
+    // variant tree is compiled once there.
+    Stmt();
+    Stmt(Kind kind, uint64_t line = 0, uint64_t column = 0);
+    Stmt(const Stmt &other);
+    Stmt(Stmt &&other) noexcept;
+    Stmt &operator=(const Stmt &other);
+    Stmt &operator=(Stmt &&other) noexcept;
+    ~Stmt();
+
     template <class K> bool is() const { return std::holds_alternative<K>(kind); }
     template <class K> K *as() { return std::get_if<K>(&kind); }
     template <class K> const K *as() const { return std::get_if<K>(&kind); }
@@ -157,6 +167,16 @@ struct FuncDef {
     // The `def` (the `lambda` keyword for a lambda).
     uint64_t line = 0;
     uint64_t column = 0;
+
+    // The special members are defined in program.cpp, like Stmt's.
+    FuncDef();
+    FuncDef(const FuncDef &other);
+    FuncDef(FuncDef &&other) noexcept;
+    FuncDef &operator=(const FuncDef &other);
+    FuncDef &operator=(FuncDef &&other) noexcept;
+    ~FuncDef();
+    FuncDef(std::optional<Type> return_type, std::string name, std::vector<Param> params,
+            std::vector<Stmt> body, uint64_t line = 0, uint64_t column = 0);
 };
 
 // `NAME = value` in a class body.
@@ -180,6 +200,13 @@ struct ClassDef {
     uint64_t column = 0;
     // True for the 27 built-in exception classes only.
     bool is_builtin = false;
+
+    ClassDef();
+    ClassDef(const ClassDef &other);
+    ClassDef(ClassDef &&other) noexcept;
+    ClassDef &operator=(const ClassDef &other);
+    ClassDef &operator=(ClassDef &&other) noexcept;
+    ~ClassDef();
 };
 
 // One import of a module that is not built in.
@@ -211,6 +238,13 @@ struct Program {
     // The libraries the imports name. Nothing loads libraries yet, so it is
     // always empty today; the code generator and the driver already read it.
     std::map<std::string, Library> libraries;
+
+    Program();
+    Program(const Program &other);
+    Program(Program &&other) noexcept;
+    Program &operator=(const Program &other);
+    Program &operator=(Program &&other) noexcept;
+    ~Program();
 };
 
 } // namespace kestal

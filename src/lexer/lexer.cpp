@@ -19,6 +19,7 @@
 
 #include "ast/compile_error.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -27,7 +28,9 @@
 #include <limits>
 #include <optional>
 #include <type_traits>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace kestal {
 
@@ -82,37 +85,30 @@ std::optional<TokenKind> keyword_kind(std::string_view word) {
 }
 
 struct Operator {
-    std::string_view text;
+    std::string text;
     TokenKind kind;
+    // Used only for AugAssign.
     BinOp op;
 };
 
-// Longest first, so the first match is the longest match. The `op` field
-// matters only for AugAssign.
-constexpr std::array<Operator, 44> kOperators = {{
-    {"**=", TokenKind::AugAssign, BinOp::Pow},  {"//=", TokenKind::AugAssign, BinOp::FloorDiv},
-    {"<<=", TokenKind::AugAssign, BinOp::Shl},  {">>=", TokenKind::AugAssign, BinOp::Shr},
-    {"+=", TokenKind::AugAssign, BinOp::Add},   {"-=", TokenKind::AugAssign, BinOp::Sub},
-    {"*=", TokenKind::AugAssign, BinOp::Mul},   {"/=", TokenKind::AugAssign, BinOp::Div},
-    {"%=", TokenKind::AugAssign, BinOp::Mod},   {"&=", TokenKind::AugAssign, BinOp::BitAnd},
-    {"|=", TokenKind::AugAssign, BinOp::BitOr}, {"^=", TokenKind::AugAssign, BinOp::BitXor},
-    {"**", TokenKind::StarStar, BinOp::Add},    {"//", TokenKind::SlashSlash, BinOp::Add},
-    {"<<", TokenKind::Shl, BinOp::Add},         {">>", TokenKind::Shr, BinOp::Add},
-    {"->", TokenKind::Arrow, BinOp::Add},       {"<=", TokenKind::Le, BinOp::Add},
-    {">=", TokenKind::Ge, BinOp::Add},          {"==", TokenKind::EqEq, BinOp::Add},
-    {"!=", TokenKind::NotEq, BinOp::Add},       {"+", TokenKind::Plus, BinOp::Add},
-    {"-", TokenKind::Minus, BinOp::Add},        {"*", TokenKind::Star, BinOp::Add},
-    {"/", TokenKind::Slash, BinOp::Add},        {"%", TokenKind::Percent, BinOp::Add},
-    {"&", TokenKind::Amp, BinOp::Add},          {"|", TokenKind::Pipe, BinOp::Add},
-    {"^", TokenKind::Caret, BinOp::Add},        {"~", TokenKind::Tilde, BinOp::Add},
-    {"<", TokenKind::Lt, BinOp::Add},           {">", TokenKind::Gt, BinOp::Add},
-    {"=", TokenKind::Assign, BinOp::Add},       {"(", TokenKind::LParen, BinOp::Add},
-    {")", TokenKind::RParen, BinOp::Add},       {"[", TokenKind::LBracket, BinOp::Add},
-    {"]", TokenKind::RBracket, BinOp::Add},     {"{", TokenKind::LBrace, BinOp::Add},
-    {"}", TokenKind::RBrace, BinOp::Add},       {",", TokenKind::Comma, BinOp::Add},
-    {":", TokenKind::Colon, BinOp::Add},        {";", TokenKind::Semicolon, BinOp::Add},
-    {".", TokenKind::Dot, BinOp::Add},          {"@", TokenKind::At, BinOp::Add},
-}};
+// Every operator and punctuation spelling with the augmented assignments,
+// longest first, so the first match is the longest match.
+const std::vector<Operator> &operators() {
+    static const std::vector<Operator> table = [] {
+        std::vector<Operator> ops;
+        for (int i = 0; i < kAugAssignOpCount; ++i) {
+            BinOp op = static_cast<BinOp>(i);
+            ops.push_back({std::string(binop_symbol(op)) + "=", TokenKind::AugAssign, op});
+        }
+        for (const Punctuation &p : kPunctuation)
+            ops.push_back({std::string(p.text), p.kind, BinOp::Add});
+        std::stable_sort(ops.begin(), ops.end(), [](const Operator &a, const Operator &b) {
+            return a.text.size() > b.text.size();
+        });
+        return ops;
+    }();
+    return table;
+}
 
 // A float literal's text whose conversion left the double range: the
 // nearest double is then an infinity (too large) or zero (too small).
@@ -336,7 +332,7 @@ class Lexer {
 
     void lex_operator() {
         std::string_view rest = text_.substr(pos_);
-        for (const Operator &op : kOperators) {
+        for (const Operator &op : operators()) {
             if (rest.starts_with(op.text)) {
                 uint64_t line = line_;
                 uint64_t column = column_;

@@ -8,8 +8,9 @@
 // `Token{TokenKind::Comma}`.
 #pragma once
 
-#include "ast/expr.h"
+#include "ast/operators.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -104,7 +105,56 @@ enum class TokenKind : uint8_t {
 #undef KESTAL_X
 };
 
-inline constexpr int kTokenKindCount = 73;
+#define KESTAL_X(name, words) +1
+inline constexpr int kTokenKindCount = 0 KESTAL_TOKEN_KINDS(KESTAL_X);
+#undef KESTAL_X
+
+// The spelling of each operator and punctuation kind. An augmented
+// assignment is spelled as its operator's symbol followed by '='.
+#define KESTAL_PUNCTUATION(X)                                                                      \
+    X(Plus, "+")                                                                                   \
+    X(Minus, "-")                                                                                  \
+    X(Star, "*")                                                                                   \
+    X(Slash, "/")                                                                                  \
+    X(SlashSlash, "//")                                                                            \
+    X(Percent, "%")                                                                                \
+    X(StarStar, "**")                                                                              \
+    X(Amp, "&")                                                                                    \
+    X(Pipe, "|")                                                                                   \
+    X(Caret, "^")                                                                                  \
+    X(Tilde, "~")                                                                                  \
+    X(Shl, "<<")                                                                                   \
+    X(Shr, ">>")                                                                                   \
+    X(EqEq, "==")                                                                                  \
+    X(NotEq, "!=")                                                                                 \
+    X(Lt, "<")                                                                                     \
+    X(Le, "<=")                                                                                    \
+    X(Gt, ">")                                                                                     \
+    X(Ge, ">=")                                                                                    \
+    X(Assign, "=")                                                                                 \
+    X(LParen, "(")                                                                                 \
+    X(RParen, ")")                                                                                 \
+    X(LBracket, "[")                                                                               \
+    X(RBracket, "]")                                                                               \
+    X(LBrace, "{")                                                                                 \
+    X(RBrace, "}")                                                                                 \
+    X(Comma, ",")                                                                                  \
+    X(Colon, ":")                                                                                  \
+    X(Semicolon, ";")                                                                              \
+    X(Arrow, "->")                                                                                 \
+    X(Dot, ".")                                                                                    \
+    X(At, "@")
+
+struct Punctuation {
+    std::string_view text;
+    TokenKind kind;
+};
+
+inline constexpr auto kPunctuation = std::to_array<Punctuation>({
+#define KESTAL_X(name, text) {text, TokenKind::name},
+    KESTAL_PUNCTUATION(KESTAL_X)
+#undef KESTAL_X
+});
 
 // The enumerator name ("Int", "NoneKw", "AugAssign").
 std::string_view token_kind_name(TokenKind kind);

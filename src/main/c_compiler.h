@@ -21,8 +21,9 @@
 namespace kestal {
 
 // The flags every compile uses, in order.
-inline constexpr std::array<std::string_view, 6> kFixedFlags = {
-    "-O3", "-std=gnu11", "-fwrapv", "-fno-math-errno", "-ffp-contract=off", "-w"};
+inline constexpr std::array kFixedFlags = std::to_array<std::string_view>({
+#include "main/fixed_c_flags.inc"
+});
 
 // What the runtime needs from the system libraries on Linux, after the
 // program's own link names.

@@ -3,26 +3,19 @@
 // libraries yet) and `aliases` (which dotted name a local name stands for).
 // Both belong to the whole file, so an import inside a function body has the
 // same effect as one at the top.
+#include "ast/builtin_modules.h"
 #include "lexer/lexer.h"
 #include "parser/parser.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include <algorithm>
-#include <array>
+#include <string_view>
+#include <vector>
 
 namespace kestal {
 
 namespace {
-
-// The modules that need no library. `os.path` is the only dotted module.
-constexpr std::array<std::string_view, 9> kBuiltinModules = {
-    "math", "time", "random", "sys", "os", "os.path", "typing", "dataclasses", "parallel"};
-
-bool is_builtin_module(std::string_view name) {
-    return std::find(kBuiltinModules.begin(), kBuiltinModules.end(), name) != kBuiltinModules.end();
-}
 
 // An import ends its line: no `;` and no further statement may follow.
 void expect_import_line_end(Parser &p) {
@@ -42,14 +35,17 @@ std::string parse_import_name(Parser &p) {
         name += '.';
         name += expect_ident(p, "a module name");
     }
-    if (is_builtin_module(name))
+    if (find_builtin_module(name))
         return name;
     if (name.find('.') == std::string::npos) {
         p.imports.push_back(ModuleImport{name, line, column});
         return name;
     }
+    std::vector<std::string_view> builtin;
+    for (const BuiltinModule &m : kBuiltinModules)
+        builtin.push_back(m.name);
     throw error_at(fmt::format("module '{}' is not available (built in: {})", name,
-                               fmt::join(kBuiltinModules, ", ")),
+                               fmt::join(builtin, ", ")),
                    line, column);
 }
 

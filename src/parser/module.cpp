@@ -5,6 +5,7 @@
 // classes, and top-level statements. A class joins the class list only when
 // its body is complete, so it becomes visible to base-class lookups,
 // duplicate checks and annotations after its own body.
+#include "ast/builtin_exceptions.h"
 #include "lexer/lexer.h"
 #include "parser/dataclass.h"
 #include "parser/parser.h"
@@ -17,43 +18,6 @@
 namespace kestal {
 
 namespace {
-
-struct BuiltinClass {
-    std::string_view name;
-    // Empty for no base.
-    std::string_view base;
-};
-
-// In class-id order; the runtime's `KTL_E_` enumeration follows it.
-constexpr std::array<BuiltinClass, 27> kBuiltinExceptionClasses = {{
-    {"BaseException", ""},
-    {"SystemExit", "BaseException"},
-    {"KeyboardInterrupt", "BaseException"},
-    {"Exception", "BaseException"},
-    {"ArithmeticError", "Exception"},
-    {"ZeroDivisionError", "ArithmeticError"},
-    {"OverflowError", "ArithmeticError"},
-    {"AssertionError", "Exception"},
-    {"AttributeError", "Exception"},
-    {"EOFError", "Exception"},
-    {"LookupError", "Exception"},
-    {"IndexError", "LookupError"},
-    {"KeyError", "LookupError"},
-    {"NameError", "Exception"},
-    {"OSError", "Exception"},
-    {"FileNotFoundError", "OSError"},
-    {"FileExistsError", "OSError"},
-    {"PermissionError", "OSError"},
-    {"IsADirectoryError", "OSError"},
-    {"NotADirectoryError", "OSError"},
-    {"UnsupportedOperation", "OSError"},
-    {"RuntimeError", "Exception"},
-    {"NotImplementedError", "RuntimeError"},
-    {"RecursionError", "RuntimeError"},
-    {"StopIteration", "Exception"},
-    {"TypeError", "Exception"},
-    {"ValueError", "Exception"},
-}};
 
 const ClassDef *find_class(const Parser &p, std::string_view name) {
     for (const ClassDef &c : p.classes) {
@@ -294,7 +258,7 @@ void add_function(Parser &p, std::vector<FuncDef> &functions) {
 
 std::vector<ClassDef> seed_builtin_classes() {
     std::vector<ClassDef> classes;
-    for (const BuiltinClass &entry : kBuiltinExceptionClasses) {
+    for (const BuiltinExceptionClass &entry : kBuiltinExceptionClasses) {
         ClassDef def;
         def.name = std::string(entry.name);
         if (!entry.base.empty())

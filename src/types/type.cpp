@@ -5,7 +5,7 @@
 // every variable-length part, so codes concatenate without separators and
 // read back unambiguously; that is what keeps generated C names distinct.
 #include "types/type.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 
 #include <functional>
 
@@ -260,6 +260,11 @@ Type::Type(Class k) : kind(std::move(k)) {}
 Type::Type(None k) : kind(k) {}
 Type::Type(Optional k) : kind(std::move(k)) {}
 Type::Type(NoValue k) : kind(k) {}
+Type::Type(const Type& other) = default;
+Type::Type(Type&& other) noexcept = default;
+Type& Type::operator=(const Type& other) = default;
+Type& Type::operator=(Type&& other) noexcept = default;
+Type::~Type() = default;
 
 const Type& Type::int_() {
     static const Type t{Int{}};

@@ -11,6 +11,8 @@
 // fails or keeps state.
 #pragma once
 
+#include "support/box.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -25,33 +27,6 @@
 namespace kestal {
 
 struct Type;
-
-// Owning pointer with value semantics: copying copies the pointee, comparing
-// compares the pointees. Lets a Type kind hold a child Type of its own type.
-// A moved-from box is empty and may only be assigned to or destroyed.
-template <class T>
-class TypeBox {
-public:
-    TypeBox(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
-    TypeBox(const TypeBox& other) : ptr_(std::make_unique<T>(*other.ptr_)) {}
-    TypeBox(TypeBox&&) noexcept = default;
-    TypeBox& operator=(const TypeBox& other) {
-        if (this != &other) ptr_ = std::make_unique<T>(*other.ptr_);
-        return *this;
-    }
-    TypeBox& operator=(TypeBox&&) noexcept = default;
-    ~TypeBox() = default;
-
-    const T& operator*() const { return *ptr_; }
-    T& operator*() { return *ptr_; }
-    const T* operator->() const { return ptr_.get(); }
-    T* operator->() { return ptr_.get(); }
-
-    friend bool operator==(const TypeBox& a, const TypeBox& b) { return *a.ptr_ == *b.ptr_; }
-
-private:
-    std::unique_ptr<T> ptr_;
-};
 
 // The callee a function-typed value stands for. Because it is part of the
 // Type, a function value carries no run-time data except a lambda's captures.
@@ -110,14 +85,14 @@ struct Type {
     struct Bool {};
     struct Str {};
     struct List {
-        TypeBox<Type> element;
+        Box<Type> element;
     };
     struct Dict {
-        TypeBox<Type> key;
-        TypeBox<Type> value;
+        Box<Type> key;
+        Box<Type> value;
     };
     struct Set {
-        TypeBox<Type> element;
+        Box<Type> element;
     };
     // May be empty (the empty tuple); the element count is part of the Type.
     struct Tuple {
@@ -136,7 +111,7 @@ struct Type {
     struct None {};
     // Built only through `make_optional`: never wraps None, Optional or NoValue.
     struct Optional {
-        TypeBox<Type> inner;
+        Box<Type> inner;
     };
     // The result of a call that returns nothing.
     struct NoValue {};
@@ -162,6 +137,14 @@ struct Type {
     Type(None k);
     Type(Optional k);
     Type(NoValue k);
+
+    // Defined in type.cpp, so the copy and destroy code of the variant is
+    // compiled once there.
+    Type(const Type &other);
+    Type(Type &&other) noexcept;
+    Type &operator=(const Type &other);
+    Type &operator=(Type &&other) noexcept;
+    ~Type();
 
     TypeKind tag() const { return static_cast<TypeKind>(kind.index()); }
     template <class K>

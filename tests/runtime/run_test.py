@@ -27,7 +27,20 @@ import shlex
 import subprocess
 import sys
 
-FLAGS = ["-O3", "-std=gnu11", "-fwrapv", "-fno-math-errno", "-ffp-contract=off", "-w"]
+
+def fixed_flags():
+    """The compiler's fixed C flags, read from the file the driver includes."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    path = os.path.join(here, "..", "..", "src", "main", "fixed_c_flags.inc")
+    with open(path, encoding="utf-8") as f:
+        lines = [line.strip() for line in f if not line.startswith("//")]
+    flags = [m.group(1) for line in lines if (m := re.fullmatch(r'"([^"]+)",', line))]
+    if len(flags) != len([line for line in lines if line]) or "-w" not in flags:
+        sys.exit(f"run_test.py: can't read the fixed flags from {path}")
+    return flags
+
+
+FLAGS = fixed_flags()
 
 
 def main():

@@ -7,6 +7,7 @@
 // refused with a clear message until their lowerings exist.
 #include "codegen/builtins/builtins.h"
 
+#include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/numeric.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
@@ -18,16 +19,6 @@
 namespace kestal {
 
 namespace {
-
-constexpr std::array<std::string_view, 5> kIterationOnly = {"zip", "map", "filter", "reversed",
-                                                            "enumerate"};
-constexpr std::array<std::string_view, 17> kValueBuiltins = {
-    "len",  "str",   "int",   "abs",   "min",   "max",   "ord",   "chr",  "repr",
-    "bool", "ceil",  "exit",  "float", "range", "floor", "round", "input"};
-
-template <size_t N> bool in_table(const std::array<std::string_view, N> &t, std::string_view n) {
-    return std::find(t.begin(), t.end(), n) != t.end();
-}
 
 [[noreturn]] void unexpected_keyword(const std::string &name, const Keyword &k) {
     throw_error(fmt::format("{}() got an unexpected keyword argument '{}'", name, k.name), k.value.line,
@@ -235,14 +226,14 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
     // reports the arity rather than an unknown function.
     if (is_math_function_one(name) || is_math_function_two(name))
         return compile_math_function(ctx, name, args, call, true);
-    if (in_table(kIterationOnly, name))
+    if (builtin_has(name, kBuiltinIterationOnly))
         throw_error(fmt::format("{}() can only be used where it's iterated: in a for loop, a "
                                 "comprehension, or passed to list(), sum(), ...",
                                 name),
                     call.line, call.column);
     std::vector<CompiledExpr> compiled;
     for (const Expr &a : args) compiled.push_back(compile_expr(ctx, a));
-    if (in_table(kValueBuiltins, name)) {
+    if (builtin_has(name, kBuiltinCompiledArgs)) {
         if (auto value = compile_value_builtin(ctx, name, compiled, args, call)) return *value;
         not_yet(name, call);
     }

@@ -7,6 +7,7 @@
 // Python's math errors instead of returning a NaN or an infinity.
 #include "codegen/builtins/numeric.h"
 
+#include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtins.h"
 #include "codegen/classes/classes.h"
 #include "codegen/expr/expr.h"
@@ -20,16 +21,13 @@ namespace kestal {
 
 namespace {
 
-constexpr std::array<std::string_view, 15> kMathOne = {"sin",  "cos",  "tan",  "exp",  "log",
-                                                       "sqrt", "asin", "acos", "atan", "log2",
-                                                       "fabs", "sinh", "cosh", "tanh", "log10"};
-constexpr std::array<std::string_view, 4> kMathTwo = {"pow", "fmod", "atan2", "hypot"};
-
 bool is_number(const Type &t) { return t.is<Type::Int>() || t.is<Type::Float>(); }
 
-void arity(const std::string &name, const std::vector<CompiledExpr> &args, size_t min, size_t max,
-           const Expr &call) {
-    check_builtin_arity(name, args.size(), min, max, call.line, call.column);
+// The argument-count check of a built-in, with the counts of its table row.
+void arity(const std::string &name, size_t count, const Expr &call) {
+    const BuiltinFunction *b = find_builtin(name);
+    if (!b) internal_fault(fmt::format("'{}' has no row in the built-in table", name));
+    check_builtin_arity(name, count, b->min_args, b->max_args, call.line, call.column);
 }
 
 [[noreturn]] void fail(const std::string &message, const Expr &at) {
@@ -41,7 +39,7 @@ std::string float_arg(const CompiledExpr &x) {
 }
 
 CompiledExpr compile_len(CodegenContext &ctx, const std::vector<CompiledExpr> &args, const Expr &call) {
-    arity("len", args, 1, 1, call);
+    arity("len", args.size(), call);
     const CompiledExpr &x = args[0];
     switch (x.type.tag()) {
     case TypeKind::Str: return {fmt::format("({}).len", x.text), Type::int_()};
@@ -65,7 +63,7 @@ CompiledExpr compile_len(CodegenContext &ctx, const std::vector<CompiledExpr> &a
 }
 
 CompiledExpr compile_int(const std::vector<CompiledExpr> &args, const Expr &call) {
-    arity("int", args, 1, 1, call);
+    arity("int", args.size(), call);
     const CompiledExpr &x = args[0];
     switch (x.type.tag()) {
     case TypeKind::Int: return x;
@@ -77,7 +75,7 @@ CompiledExpr compile_int(const std::vector<CompiledExpr> &args, const Expr &call
 }
 
 CompiledExpr compile_float(const std::vector<CompiledExpr> &args, const Expr &call) {
-    arity("float", args, 1, 1, call);
+    arity("float", args.size(), call);
     const CompiledExpr &x = args[0];
     switch (x.type.tag()) {
     case TypeKind::Int:
@@ -93,7 +91,7 @@ CompiledExpr compile_float(const std::vector<CompiledExpr> &args, const Expr &ca
 // goes through the checked conversion.
 CompiledExpr compile_rounding(const std::string &name, const std::vector<CompiledExpr> &args,
                               const Expr &call) {
-    arity(name, args, 1, name == "round" ? 2 : 1, call);
+    arity(name, args.size(), call);
     const CompiledExpr &x = args[0];
     if (!is_number(x.type)) fail(fmt::format("{}() needs a number, not {}", name, x.type), call);
     if (args.size() == 2) {
@@ -110,14 +108,14 @@ CompiledExpr compile_str_like(CodegenContext &ctx, const std::string &name,
                               const std::vector<CompiledExpr> &args, const std::vector<Expr> &exprs,
                               const Expr &call) {
     bool repr = name == "repr";
-    arity(name, args, repr ? 1 : 0, 1, call);
+    arity(name, args.size(), call);
     if (args.empty()) return {"KTL_LIT(\"\")", Type::str()};
     return {compile_to_str(ctx, args[0], repr, call.line, call.column), Type::str()};
 }
 
 CompiledExpr compile_simple(const std::string &name, const std::vector<CompiledExpr> &args,
                             const Expr &call) {
-    arity(name, args, name == "exit" ? 0 : 1, 1, call);
+    arity(name, args.size(), call);
     if (name == "exit") {
         if (args.empty()) return {"ktl_sys_exit(0)", Type::no_value()};
         if (!args[0].type.is<Type::Int>()) fail("exit() code must be an int", call);
@@ -172,11 +170,13 @@ std::optional<CompiledExpr> compile_len_count(CodegenContext &ctx, const std::ve
 }
 
 bool is_math_function_one(std::string_view name) {
-    return std::find(kMathOne.begin(), kMathOne.end(), name) != kMathOne.end();
+    const BuiltinFunction *b = find_builtin(name);
+    return b && b->has(kBuiltinMath) && b->min_args == 1;
 }
 
 bool is_math_function_two(std::string_view name) {
-    return std::find(kMathTwo.begin(), kMathTwo.end(), name) != kMathTwo.end();
+    const BuiltinFunction *b = find_builtin(name);
+    return b && b->has(kBuiltinMath) && b->min_args == 2;
 }
 
 CompiledExpr compile_math_function(CodegenContext &ctx, const std::string &name,
@@ -188,12 +188,12 @@ CompiledExpr compile_math_function(CodegenContext &ctx, const std::string &name,
         return {fmt::format("ktl_math_log_base({}, {})", float_arg(x), float_arg(base)), Type::float_()};
     }
     if (is_math_function_one(name)) {
-        check_builtin_arity(name, args.size(), 1, name == "log" ? 2 : 1, call.line, call.column);
+        arity(name, args.size(), call);
         CompiledExpr x = compile_expr(ctx, args[0]);
         if (!is_number(x.type)) fail(fmt::format("{}() needs a number, not {}", name, x.type), args[0]);
         return {fmt::format("ktl_math_{}({})", name, float_arg(x)), Type::float_()};
     }
-    check_builtin_arity(name, args.size(), 2, 2, call.line, call.column);
+    arity(name, args.size(), call);
     CompiledExpr a = compile_expr(ctx, args[0]);
     CompiledExpr b = compile_expr(ctx, args[1]);
     if (!is_number(a.type) || !is_number(b.type)) fail(fmt::format("{}() needs numbers", name), call);

@@ -22,11 +22,6 @@ namespace kestal {
 
 namespace {
 
-// Indexed by BinOp, in its order.
-constexpr std::array<std::string_view, 24> kSymbols = {
-    "+",  "-",  "*", "/",  "//", "%",  "**",  "&",  "|",  "^",      "<<", ">>",
-    "==", "!=", "<", "<=", ">",  ">=", "and", "or", "in", "not in", "is", "is not"};
-
 // Forward and reflected dunder names of `+` through `>=`, indexed by BinOp.
 struct DunderPair {
     std::string_view forward;
@@ -128,7 +123,7 @@ std::string mixed_comparison(BinOp op, const CompiledExpr &l, const CompiledExpr
 std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const CompiledExpr &r) {
     bool both_int = is_int(l.type) && is_int(r.type);
     bool numeric = is_number(l.type) && is_number(r.type) && !both_int;
-    std::string sym = binop_symbol(op);
+    std::string sym(binop_symbol(op));
     auto int_result = [](std::string text) { return CompiledExpr{std::move(text), Type::int_()}; };
     auto float_result = [](std::string text) {
         return CompiledExpr{std::move(text), Type::float_()};
@@ -255,7 +250,7 @@ std::optional<CompiledExpr> container_op(CodegenContext &ctx, BinOp op, const Co
                                          const CompiledExpr &r, const Expr &e) {
     const Type &lt = l.type, &rt = r.type;
     bool same = lt == rt;
-    std::string sym = binop_symbol(op);
+    std::string sym(binop_symbol(op));
     if (op == BinOp::Add && lt.is<Type::List>() && same) {
         ensure_type_defined(ctx, lt);
         return CompiledExpr{
@@ -458,10 +453,6 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
 
 } // namespace
 
-std::string binop_symbol(BinOp op) {
-    return std::string(kSymbols[static_cast<size_t>(op)]);
-}
-
 std::string c_false_text() {
     return "false";
 }
@@ -542,7 +533,7 @@ CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr
     if (auto c = class_op(ctx, op, l, r, e))
         return *c;
     if (op == BinOp::And || op == BinOp::Or)
-        throw operand_type_error(l.type, r.type, e, binop_symbol(op));
+        throw operand_type_error(l.type, r.type, e, std::string(binop_symbol(op)));
     if (op == BinOp::Mod && l.type.is<Type::Str>())
         fail(e, "%-formatting isn't supported; use an f-string: f\"{x}\"");
     if (auto n = numeric_op(op, l, r))
@@ -555,7 +546,7 @@ CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr
     } else if (auto c = container_op(ctx, op, l, r, e)) {
         return *c;
     }
-    throw operand_type_error(l.type, r.type, e, binop_symbol(op));
+    throw operand_type_error(l.type, r.type, e, std::string(binop_symbol(op)));
 }
 
 std::string compile_dict_key(CodegenContext &ctx, const Expr &expr, const Type &key) {

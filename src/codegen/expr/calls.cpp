@@ -5,6 +5,8 @@
 // with the temporaries in parameter order.
 #include "codegen/expr/expr.h"
 
+#include "ast/builtin_modules.h"
+
 #include "codegen/builtins/builtins.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
@@ -263,8 +265,7 @@ bool is_builtin_name(CodegenContext &ctx, const std::string &name) {
 std::optional<std::pair<std::string, std::string>> split_module_member(CodegenContext &ctx,
                                                                        const std::string &dotted) {
     auto is_module = [&](const std::string &n) {
-        return n == "os" || n == "sys" || n == "math" || n == "time" || n == "random" ||
-               n == "os.path" || n == "parallel" || ctx.libraries->count(n) > 0;
+        return builtin_module_has(n, kModuleHasMembers) || ctx.libraries->count(n) > 0;
     };
     if (is_module(dotted)) return std::nullopt;
     size_t dot = dotted.rfind('.');

@@ -3,8 +3,9 @@
 // not part of this compiler yet are refused with a clear message at their
 // position, never compiled wrongly.
 #include "codegen/expr/expr.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 
+#include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtins.h"
 #include "codegen/expr/strings.h"
 #include "analysis/analyses.h"
@@ -21,11 +22,6 @@ namespace kestal {
 
 namespace {
 
-
-// The sixteen built-in functions that may be used as values.
-constexpr std::array<std::string_view, 16> kBuiltinValues = {
-    "len", "str", "int", "abs", "ord", "chr", "sum", "min",
-    "max", "repr", "bool", "list", "float", "round", "print", "sorted"};
 
 [[noreturn]] void not_supported(const Expr &e, std::string_view what) {
     throw_error(fmt::format("{} isn't supported yet", what), e.line, e.column);
@@ -49,9 +45,8 @@ CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string 
                         e.column);
         return compile_module_attribute(ctx, split->first, split->second, e.line, e.column);
     }
-    for (std::string_view b : kBuiltinValues)
-        if (n == b)
-            return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::Builtin{n}})};
+    if (builtin_has(n, kBuiltinValue))
+        return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::Builtin{n}})};
     throw_error(fmt::format("name '{}' is not defined", n), e.line, e.column);
 }
 

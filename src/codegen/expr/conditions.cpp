@@ -9,6 +9,8 @@
 // operand) and the right link reads that variable.
 #include "codegen/expr/expr.h"
 
+#include "ast/builtin_modules.h"
+
 #include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
 
@@ -91,19 +93,16 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
 } // namespace
 
 std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &e) {
-    static constexpr std::array<std::string_view, 5> kPlain = {"os", "sys", "math", "time", "random"};
     if (const auto *n = e.as<Expr::Name>()) {
         if (lookup_var(ctx, n->name) || ctx.functions.count(n->name)) return std::nullopt;
         auto alias = ctx.aliases->find(n->name);
         if (alias != ctx.aliases->end()) {
             const std::string &target = alias->second;
-            bool known = target == "os.path" || target == "parallel" || ctx.libraries->count(target);
-            for (auto m : kPlain) known = known || target == m;
-            if (known) return target;
+            if (builtin_module_has(target, kModuleHasMembers) || ctx.libraries->count(target))
+                return target;
             return std::nullopt;
         }
-        for (auto m : kPlain)
-            if (n->name == m) return n->name;
+        if (builtin_module_has(n->name, kModuleNamedWithoutImport)) return n->name;
         return std::nullopt;
     }
     if (const auto *a = e.as<Expr::Attribute>()) {

@@ -60,7 +60,6 @@ std::string compile_dict_key(CodegenContext &ctx, const Expr &expr, const Type &
 // function, not {Type}" at the operand.
 std::pair<std::string, FunctionValue> compile_function_operand(CodegenContext &ctx, const Expr &expr,
                                                                const std::string &what);
-std::string binop_symbol(BinOp op);
 // "unsupported operand types for {symbol}: {l} and {r}" with a None hint.
 CompileError operand_type_error(const Type &left, const Type &right, const Expr &expr,
                                 const std::string &symbol);

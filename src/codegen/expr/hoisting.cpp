@@ -32,6 +32,8 @@
 #include "analysis/walkers.h"
 #include "ast/overload.h"
 #include "ast/traverse.h"
+#include "codegen/builtins/builtin_functions.h"
+#include "codegen/builtins/builtin_methods.h"
 
 #include <algorithm>
 #include <array>
@@ -42,23 +44,6 @@ namespace kestal {
 
 namespace {
 
-
-constexpr std::array<std::string_view, 33> kPureCalls = {
-    "len",   "str",    "int",  "float", "bool",     "abs",       "ord",  "chr",  "round",
-    "repr",  "isinstance", "min", "max", "sum",     "range",     "hex",  "oct",  "bin",
-    "divmod", "pow",   "tuple", "list", "set",      "dict",      "sorted", "reversed",
-    "enumerate", "zip", "any",  "all",  "type",     "hash",      "id"};
-
-constexpr std::array<std::string_view, 39> kPureMethods = {
-    "upper",    "lower",      "strip",      "lstrip",       "rstrip",       "split",  "rsplit",
-    "splitlines", "join",     "replace",    "startswith",   "endswith",     "find",   "rfind",
-    "count",    "index",      "format",     "isdigit",      "isalpha",      "isalnum", "isspace",
-    "isupper",  "islower",    "title",      "capitalize",   "swapcase",     "zfill",  "center",
-    "ljust",    "rjust",      "partition",  "rpartition",   "removeprefix", "removesuffix",
-    "get",      "keys",       "values",     "items",        "copy"};
-
-constexpr std::array<std::string_view, 5> kLazyIterables = {"zip", "map", "filter", "reversed",
-                                                            "enumerate"};
 
 // The pure built-ins and methods that can't raise either: an operand made
 // of them needs no ordering against a call beside it. Any other pure one
@@ -77,8 +62,8 @@ template <size_t N> bool in_table(const std::array<std::string_view, N> &table, 
     return std::find(table.begin(), table.end(), n) != table.end();
 }
 
-bool is_pure_call_name(std::string_view name) { return in_table(kPureCalls, name); }
-bool is_pure_method_name(std::string_view name) { return in_table(kPureMethods, name); }
+bool is_pure_call_name(std::string_view name) { return builtin_has(name, kBuiltinPure); }
+bool is_pure_method_name(std::string_view name) { return is_pure_method(name); }
 
 bool is_plain_call_of(const Expr &e, std::string_view name) {
     const auto *call = e.as<Expr::Call>();
@@ -92,7 +77,7 @@ bool is_super_receiver(const Expr &e) {
 
 bool is_lazy_iterable_call(const Expr &e) {
     const auto *call = e.as<Expr::Call>();
-    return call && in_table(kLazyIterables, call->name);
+    return call && builtin_has(call->name, kBuiltinIterationOnly);
 }
 
 // A method call on `open(...)` whose file the call lowering closes.

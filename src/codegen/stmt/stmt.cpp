@@ -3,7 +3,7 @@
 // part of this compiler yet are refused with a clear message at the
 // statement, never compiled wrongly.
 #include "codegen/stmt/stmt.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 
 #include "codegen/expr/expr.h"
 #include "codegen/core/ctypes.h"

@@ -1,5 +1,7 @@
 #include "codegen_fixture.h"
 
+#include "main/c_compiler.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 namespace kestal::testing {
 
@@ -46,8 +49,7 @@ RunResult build_and_run(const std::string &c_text, const std::string &name) {
         f << c_text;
     }
     RunResult result;
-    std::string cc = fmt::format("gcc -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w "
-                                 "-o '{}' '{}' -lm > '{}' 2>&1",
+    std::string cc = fmt::format("gcc {} -o '{}' '{}' -lm > '{}' 2>&1", fmt::join(kFixedFlags, " "),
                                  exe.string(), c_file.string(), cc_log.string());
     if (run_shell(cc) != 0) {
         result.cc_errors = read_file(cc_log);

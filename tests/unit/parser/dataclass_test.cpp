@@ -1,7 +1,7 @@
 // Dataclass synthesis: the methods a @dataclass gets, dumped to one line each,
 // and the positions their nodes carry.
 #include "parser/dataclass.h"
-#include "ast/overload.h"
+#include "support/overload.h"
 #include "parser/parser.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,132 @@
+// The built-in functions, listed once. Every question the compiler asks about
+// a built-in name reads this table: which dispatch step compiles a call, how
+// many positional arguments it takes, whether the name is usable as a value,
+// whether it exists only as an iteration source, and whether a call of it is
+// free of side effects when its arguments are.
+//
+// The table also holds a few names that are not compiled as built-ins here
+// (`isinstance`, `type` and the like have their own lowerings or none at all)
+// because the side-effect test knows them as pure.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace kestal {
+
+enum BuiltinTrait : uint8_t {
+    // A call is free of side effects when its arguments are.
+    kBuiltinPure = 1 << 0,
+    // Usable as a function value (`f = len`).
+    kBuiltinValue = 1 << 1,
+    // Exists only where it is iterated (a for loop, a comprehension, a consumer).
+    kBuiltinIterationOnly = 1 << 2,
+    // Compiled after all its arguments are: the numeric and conversion
+    // built-ins, `range`, `input`, `exit`, and `min`/`max` of several values.
+    kBuiltinCompiledArgs = 1 << 3,
+    // A C library function of doubles, shared with the math module.
+    kBuiltinMath = 1 << 4,
+};
+
+// The maximum of a built-in that takes any number of positional arguments.
+inline constexpr uint8_t kAnyArgCount = UINT8_MAX;
+
+struct BuiltinFunction {
+    std::string_view name;
+    // Inclusive range of positional argument counts.
+    uint8_t min_args;
+    uint8_t max_args;
+    uint8_t traits;
+
+    constexpr bool has(BuiltinTrait trait) const { return (traits & trait) != 0; }
+};
+
+namespace builtin_table_detail {
+inline constexpr uint8_t P = kBuiltinPure, V = kBuiltinValue, I = kBuiltinIterationOnly,
+                         C = kBuiltinCompiledArgs, M = kBuiltinMath, N = kAnyArgCount;
+} // namespace builtin_table_detail
+
+// The order is that of the built-in function reference; it carries no meaning.
+inline constexpr std::array kBuiltinFunctions = [] {
+    using namespace builtin_table_detail;
+    return std::to_array<BuiltinFunction>({
+        {"print", 0, N, V},
+        {"len", 1, 1, P | V | C},
+        {"str", 0, 1, P | V | C},
+        {"repr", 1, 1, P | V | C},
+        {"int", 1, 1, P | V | C},
+        {"float", 1, 1, P | V | C},
+        {"bool", 1, 1, P | V | C},
+        {"abs", 1, 1, P | V | C},
+        {"round", 1, 2, P | V | C},
+        {"ceil", 1, 1, C},
+        {"floor", 1, 1, C},
+        {"ord", 1, 1, P | V | C},
+        {"chr", 1, 1, P | V | C},
+        {"input", 0, 1, C},
+        {"exit", 0, 1, C},
+        {"range", 1, 3, P | C},
+        {"open", 0, 2, 0},
+        {"sin", 1, 1, M},
+        {"cos", 1, 1, M},
+        {"tan", 1, 1, M},
+        {"exp", 1, 1, M},
+        // log(x, base) is log(x) / log(base).
+        {"log", 1, 2, M},
+        {"sqrt", 1, 1, M},
+        {"asin", 1, 1, M},
+        {"acos", 1, 1, M},
+        {"atan", 1, 1, M},
+        {"log2", 1, 1, M},
+        {"fabs", 1, 1, M},
+        {"sinh", 1, 1, M},
+        {"cosh", 1, 1, M},
+        {"tanh", 1, 1, M},
+        {"log10", 1, 1, M},
+        {"pow", 2, 2, P | M},
+        {"fmod", 2, 2, M},
+        {"atan2", 2, 2, M},
+        {"hypot", 2, 2, M},
+        {"list", 1, 1, P | V},
+        {"dict", 0, 1, P},
+        {"set", 0, 1, P},
+        {"sorted", 1, 1, P | V},
+        {"any", 1, 1, P},
+        {"all", 1, 1, P},
+        {"sum", 1, 2, P | V},
+        // One iterable, or two or more values.
+        {"min", 1, N, P | V | C},
+        {"max", 1, N, P | V | C},
+        {"zip", 0, N, P | I},
+        {"map", 0, N, I},
+        {"filter", 0, N, I},
+        {"reversed", 0, N, P | I},
+        {"enumerate", 0, N, P | I},
+        // Known to the side-effect test only.
+        {"isinstance", 0, N, P},
+        {"hex", 0, N, P},
+        {"oct", 0, N, P},
+        {"bin", 0, N, P},
+        {"divmod", 0, N, P},
+        {"tuple", 0, N, P},
+        {"type", 0, N, P},
+        {"hash", 0, N, P},
+        {"id", 0, N, P},
+    });
+}();
+
+// The table row of a built-in name, or null for any other name.
+constexpr const BuiltinFunction *find_builtin(std::string_view name) {
+    for (const BuiltinFunction &b : kBuiltinFunctions)
+        if (b.name == name) return &b;
+    return nullptr;
+}
+
+// Whether `name` is a built-in with the trait.
+constexpr bool builtin_has(std::string_view name, BuiltinTrait trait) {
+    const BuiltinFunction *b = find_builtin(name);
+    return b && b->has(trait);
+}
+
+} // namespace kestal
