@@ -63,6 +63,45 @@ static void ktl_fs_int(ktl_sb *b, int64_t v, char type, int flags, int64_t width
     ktl_fs_layout(b, lead, n, body + k, (int64_t)sizeof body - k, flags, width);
 }
 
+/* An int by 'x', 'X' or 'o' under the language's printf-based specs, laid
+   out as printf lays out a signed conversion: a negative int shows '-' and
+   its magnitude (INT64_MIN included) instead of its 64-bit pattern, and
+   KTL_FS_PLUS shows '+' on the others, as for 'd'. prec < 0 when the spec
+   gives none; a precision pads the digits with zeros to that count, and
+   zero with precision 0 has no digits. As printf's '0' flag, KTL_FS_ZERO
+   fills between the sign and the digits, and is ignored under KTL_FS_LEFT
+   or with a precision. */
+static void ktl_fs_radix(ktl_sb *b, int64_t v, char type, int64_t prec, int flags, int64_t width) {
+    unsigned base = type == 'o' ? 8 : 16;
+    const char *digits = type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    uint64_t m = v < 0 ? (uint64_t)0 - (uint64_t)v : (uint64_t)v;
+    char d[24];
+    int k = (int)sizeof d;
+    while (m) {
+        d[--k] = digits[m % base];
+        m /= base;
+    }
+    int64_t nd = (int64_t)sizeof d - k;
+    if (prec < 0 && nd == 0)
+        d[--k] = '0', nd = 1;
+    int64_t zeros = prec > nd ? prec - nd : 0;
+    ktl_sb body;
+    ktl_sb_init(&body);
+    ktl_sb_fill(&body, '0', zeros);
+    ktl_sb_add(&body, ktl_mkstr(d + k, nd));
+    char lead[1];
+    int n = 0;
+    if (v < 0)
+        lead[n++] = '-';
+    else if (flags & KTL_FS_PLUS)
+        lead[n++] = '+';
+    int lay = flags & KTL_FS_LEFT;
+    if ((flags & KTL_FS_ZERO) && !(flags & KTL_FS_LEFT) && prec < 0)
+        lay |= KTL_FS_ZERO;
+    ktl_fs_layout(b, lead, n, body.p, body.len, lay, width);
+    ktl_sb_free(&body);
+}
+
 /* A finite non-negative double through one printf conversion, appended at
    full length whatever the precision. */
 static void ktl_fs_printf(ktl_sb *t, bool alt, int prec, char conv, double a) {

@@ -73,6 +73,43 @@ static void kt_fs(const char *spec, bool is_float, int64_t iv, double fv) {
     line(ktl_sb_done(&b));
 }
 
+/* x, X and o through ktl_fs_radix, the spec written as a printf format
+   "%[-+0][width][.precision]type" with the flags the compiler passes. A
+   non-negative int without '+' lays out exactly as printf's unsigned
+   conversion does (checked here); test_strbuilder.py lays every case out
+   as printf lays out a signed one. */
+static void kt_radix_table(void) {
+    static const int64_t vs[] = {0, 7, 255, -255, -1, INT64_MAX, INT64_MIN};
+    static const char *const fmts[] = {"%x",     "%X",    "%o",       "%+x",    "%08x",  "%-8X",
+                                       "%+010o", "%.4x",  "%-+12.3x", "%08.3x", "%.0x",  "%.x",
+                                       "%30o",   "%-08x", "%+5.0o",   "%-6.0X", "%025o", "%+.25o"};
+    for (size_t i = 0; i < sizeof vs / sizeof *vs; i++)
+        for (size_t f = 0; f < sizeof fmts / sizeof *fmts; f++) {
+            const char *p = fmts[f] + 1;
+            int flags = 0;
+            int64_t width = 0, prec = -1;
+            for (; *p == '-' || *p == '+' || *p == '0'; p++)
+                flags |= *p == '-' ? KTL_FS_LEFT : *p == '+' ? KTL_FS_PLUS : KTL_FS_ZERO;
+            while (*p >= '0' && *p <= '9')
+                width = width * 10 + (*p++ - '0');
+            if (*p == '.')
+                for (prec = 0, p++; *p >= '0' && *p <= '9'; p++)
+                    prec = prec * 10 + (*p - '0');
+            ktl_sb b;
+            ktl_sb_init(&b);
+            ktl_fs_radix(&b, vs[i], *p, prec, flags, width);
+            ktl_str got = ktl_sb_done(&b);
+            if (vs[i] >= 0 && !(flags & KTL_FS_PLUS)) {
+                char c_fmt[32], want[64];
+                snprintf(c_fmt, sizeof c_fmt, "%.*sll%c", (int)(p - fmts[f]), fmts[f], *p);
+                snprintf(want, sizeof want, c_fmt, (unsigned long long)vs[i]);
+                KT_CHECK(got.len == (int64_t)strlen(want) &&
+                         memcmp(got.p, want, strlen(want)) == 0);
+            }
+            line(got);
+        }
+}
+
 static void kt_fs_table(void) {
     static const int64_t fsi[] = {0, 7, -7, 255, -255, INT64_MAX, INT64_MIN};
     static const char *const ispecs[] = {"d", "x", "X", "#x", "#X", "o", "#o", "b", "#b", "+#x",
@@ -193,4 +230,5 @@ static void ktl_main(void) {
     ktl_cap_end(s3);
     line(ktl_sb_done(&b));
     kt_fs_table();
+    kt_radix_table();
 }

@@ -1,4 +1,5 @@
 # Oracle of test_strbuilder.c: the same texts through Python's format().
+import re
 import sys
 
 out = []
@@ -62,4 +63,21 @@ for v in fsf:
 for t in ["", "ab", "été"]:
     for w in range(0, 6, 2):
         line(format(t, f"<{w}") + format(t, f">{w}"))
+
+def c_radix(fmt, v):
+    # Python's '%' lays x, X and o out as C's printf lays out a signed
+    # conversion, except that it keeps a '0' flag beside a precision and
+    # gives zero at precision 0 a digit.
+    flags, width, prec, conv = re.fullmatch(r"%([-+0]*)(\d*)(?:\.(\d*))?([xXo])", fmt).groups()
+    if prec is None:
+        return fmt % v
+    flags = flags.replace("0", "")
+    if v == 0 and prec in ("", "0"):
+        return f"%{flags.replace('+', '')}{width}s" % ("+" if "+" in flags else "")
+    return f"%{flags}{width}.{prec}{conv}" % v
+
+for v in [0, 7, 255, -255, -1, I64MAX, -I64MAX - 1]:
+    for f in ["%x", "%X", "%o", "%+x", "%08x", "%-8X", "%+010o", "%.4x", "%-+12.3x", "%08.3x",
+              "%.0x", "%.x", "%30o", "%-08x", "%+5.0o", "%-6.0X", "%025o", "%+.25o"]:
+        line(c_radix(f, v))
 sys.stdout.write("".join(out))

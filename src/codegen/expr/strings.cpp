@@ -8,8 +8,8 @@
 // (text, and a bool, which formats as its text) or a digit-grouping call.
 // This is the language's own small spec language, not Python's: there is no
 // '#', no fill character, no '^' or '=', no 'b', and ints are laid out by
-// printf, so an int precision pads with zeros (`{5:.2}` is "05") and x, X
-// and o show a negative int's 64-bit pattern.
+// printf, so an int precision pads with zeros (`{5:.2}` is "05"); x, X and
+// o lay an int out as d does, a negative one with its sign and magnitude.
 #include "codegen/expr/strings.h"
 
 #include "codegen/expr/expr.h"
@@ -129,6 +129,31 @@ std::string compile_grouped_field(CodegenContext &ctx, const std::string &sb, co
                 at.line, at.column);
 }
 
+// An int by x, X or o: printf's layout of a signed number, so a negative
+// int shows its sign and magnitude rather than its 64-bit pattern.
+std::string compile_radix_field(const std::string &sb, const FormatSpec &f, const CompiledExpr &v) {
+    std::string flags;
+    auto add_flag = [&](std::string_view name) {
+        if (!flags.empty())
+            flags += " | ";
+        flags += name;
+    };
+    if (f.sign)
+        add_flag("KTL_FS_PLUS");
+    if (f.zero)
+        add_flag("KTL_FS_ZERO");
+    if (f.align == '<')
+        add_flag("KTL_FS_LEFT");
+    if (flags.empty())
+        flags = "0";
+    // A '.' without digits is precision 0, as in printf.
+    int64_t precision = -1;
+    if (f.precision)
+        precision = int64_t(digits_value(std::string_view(*f.precision).substr(1)).value_or(0));
+    return fmt::format("ktl_fs_radix(&{}, {}, '{}', {}, {}, {}); ", sb, v.text, f.type, precision,
+                       flags, width_value(f));
+}
+
 bool is_float_type_letter(char t) {
     return t == 'e' || t == 'E' || t == 'f' || t == 'g' || t == 'G';
 }
@@ -140,8 +165,7 @@ std::string compile_number_field(const std::string &sb, const FormatSpec &f, con
     if (is_int && (f.type == 0 || f.type == 'd'))
         return fmt::format("ktl_sb_fmt_i(&{}, {}, {}); ", sb, printf_format_literal(f, "lld"), v.text);
     if (is_int && (f.type == 'x' || f.type == 'X' || f.type == 'o'))
-        return fmt::format("ktl_sb_fmt_i(&{}, {}, {}); ", sb,
-                           printf_format_literal(f, std::string("ll") + f.type), v.text);
+        return compile_radix_field(sb, f, v);
     if (is_float_type_letter(f.type))
         return fmt::format("ktl_sb_fmt_f(&{}, {}, (double)({})); ", sb,
                            printf_format_literal(f, std::string(1, f.type)), v.text);
