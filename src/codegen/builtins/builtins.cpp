@@ -7,6 +7,7 @@
 // refused with a clear message until their lowerings exist.
 #include "codegen/builtins/builtins.h"
 
+#include "codegen/builtins/methods.h"
 #include "codegen/builtins/numeric.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
@@ -253,8 +254,18 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
 CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiver,
                                  const std::string &method, const std::vector<Expr> &args,
                                  const std::vector<Keyword> &kwargs, const Expr &call) {
-    throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
-                call.line, call.column);
+    switch (receiver.type.tag()) {
+    case TypeKind::Str: return compile_str_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::List: return compile_list_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Dict: return compile_dict_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Set: return compile_set_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::File:
+    case TypeKind::Class:
+        throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
+                    call.line, call.column);
+    default:
+        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line, call.column);
+    }
 }
 
 } // namespace kestal
