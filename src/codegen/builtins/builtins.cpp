@@ -82,7 +82,7 @@ std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &
 std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string &pre, const Expr &arg) {
     if (const auto *fs = arg.as<Expr::FString>()) return print_fstring_pieces(ctx, pre, *fs);
     if (const auto *mc = arg.as<Expr::MethodCall>()) {
-        if (mc->args.empty() && dict_view_kind(mc->method)) {
+        if (mc->args.empty() && dict_view_kind(mc->method) && !resolve_module_ref(ctx, *mc->receiver)) {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
             if (receiver.type.is<Type::Dict>())
                 throw_error(fmt::format("Python prints d.{0}() as dict_{0}([...]), but in Kestal .{0}() "
@@ -245,6 +245,7 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
     for (const Expr &a : args) compiled.push_back(compile_expr(ctx, a));
     if (in_table(kValueBuiltins, name)) {
         if (auto value = compile_value_builtin(ctx, name, compiled, args, call)) return *value;
+        if (name == "range") return compile_range_value(compiled, call);
         not_yet(name, call);
     }
     (void)expected;

@@ -25,6 +25,9 @@ CompiledExpr compile_set_method(CodegenContext &ctx, const CompiledExpr &receive
                                 const std::string &method, const std::vector<Expr> &args,
                                 const std::vector<Keyword> &kwargs, const Expr &call);
 
+// `range(...)` as a value, from its compiled arguments.
+CompiledExpr compile_range_value(const std::vector<CompiledExpr> &args, const Expr &call);
+
 // Compiles the argument with `expected` as its hint and converts it to that
 // Type; otherwise "expected {:#}, got {:#}" at the argument.
 CompiledExpr compile_method_arg(CodegenContext &ctx, const Expr &arg, const Type &expected);
