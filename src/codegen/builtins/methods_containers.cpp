@@ -19,6 +19,32 @@ namespace {
                 call.column);
 }
 
+// A list argument of exactly the receiver's Type (`[]` takes it from the hint).
+CompiledExpr compile_same_list(CodegenContext &ctx, const Expr &arg, const Type &type,
+                               std::string_view verb) {
+    CompiledExpr c = compile_expr(ctx, arg, &type);
+    if (!(c.type == type))
+        throw_error(fmt::format("can't {} {:#} with {:#}", verb, type, c.type), arg.line, arg.column);
+    return c;
+}
+
+// The live entries of a dict as a new list of keys, values or pairs.
+CompiledExpr dict_view_list(CodegenContext &ctx, const CompiledExpr &receiver, const Type::Dict &dict,
+                            int kind) {
+    Type item = kind == 0 ? *dict.key : kind == 1 ? *dict.value : Type::tuple({*dict.key, *dict.value});
+    define_list_type(ctx, item);
+    std::string dn = dict_c_name(*dict.key, *dict.value), ln = list_c_name(item);
+    std::string d = fresh_temp(ctx, "d"), r = fresh_temp(ctx, "r"), i = fresh_temp(ctx, "i");
+    std::string entry = fmt::format("{}->ents[{}]", d, i);
+    std::string value = kind == 0   ? entry + ".key"
+                        : kind == 1 ? entry + ".val"
+                                    : fmt::format("(({0}){{{1}.key, {1}.val}})", c_type_name(item), entry);
+    return {fmt::format("({{ {0} *{1} = {2}; {3} *{4} = {3}_new({1}->len); for (int64_t {5} = 0; {5} < "
+                        "{1}->n; {5}++) if (!{1}->dead || !{1}->dead[{5}]) {3}_push({4}, {6}); {4}; }})",
+                        dn, d, receiver.text, ln, r, i, value),
+            Type::list(item)};
+}
+
 // The C less-than of an orderable item Type.
 std::string less_fn(const Type &t) {
     switch (t.tag()) {
@@ -30,8 +56,8 @@ std::string less_fn(const Type &t) {
     }
 }
 
-// Instantiates the sort, min and max of a list of `element` once; false when
-// its items can't be ordered with <.
+} // namespace
+
 bool define_list_algos(CodegenContext &ctx, const Type &element) {
     if (!is_orderable_type(element)) return false;
     if (element.is<Type::Int>() || element.is<Type::Float>() || element.is<Type::Bool>() ||
@@ -44,13 +70,6 @@ bool define_list_algos(CodegenContext &ctx, const Type &element) {
                                       less_fn(element));
     return true;
 }
-
-// The sort keywords: `key` (a function value, or the literal None) and
-// `reverse` (any value with a truth value).
-struct SortKeywords {
-    std::optional<std::pair<std::string, FunctionValue>> key;
-    std::optional<std::string> reverse;
-};
 
 SortKeywords parse_sort_keywords(CodegenContext &ctx, const std::string &name,
                                  const std::vector<Keyword> &kwargs) {
@@ -74,9 +93,6 @@ SortKeywords parse_sort_keywords(CodegenContext &ctx, const std::string &name,
     return out;
 }
 
-// One C expression of type void that sorts the list `list` (a temporary:
-// it is read several times). A keyed sort computes each key once, in list
-// order, and breaks ties by the item's index, so it is stable both ways.
 std::string compile_sort_call(CodegenContext &ctx, const std::string &list, const Type &element,
                               const SortKeywords &kw, const Expr &position) {
     if (!kw.key) {
@@ -131,34 +147,6 @@ std::string compile_sort_call(CodegenContext &ctx, const std::string &list, cons
         needs_gc_scan(key.type) ? "KTL_SCAN" : "KTL_NOSCAN", i, key.text, sort, item, tmp,
         needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
 }
-
-// A list argument of exactly the receiver's Type (`[]` takes it from the hint).
-CompiledExpr compile_same_list(CodegenContext &ctx, const Expr &arg, const Type &type,
-                               std::string_view verb) {
-    CompiledExpr c = compile_expr(ctx, arg, &type);
-    if (!(c.type == type))
-        throw_error(fmt::format("can't {} {:#} with {:#}", verb, type, c.type), arg.line, arg.column);
-    return c;
-}
-
-// The live entries of a dict as a new list of keys, values or pairs.
-CompiledExpr dict_view_list(CodegenContext &ctx, const CompiledExpr &receiver, const Type::Dict &dict,
-                            int kind) {
-    Type item = kind == 0 ? *dict.key : kind == 1 ? *dict.value : Type::tuple({*dict.key, *dict.value});
-    define_list_type(ctx, item);
-    std::string dn = dict_c_name(*dict.key, *dict.value), ln = list_c_name(item);
-    std::string d = fresh_temp(ctx, "d"), r = fresh_temp(ctx, "r"), i = fresh_temp(ctx, "i");
-    std::string entry = fmt::format("{}->ents[{}]", d, i);
-    std::string value = kind == 0   ? entry + ".key"
-                        : kind == 1 ? entry + ".val"
-                                    : fmt::format("(({0}){{{1}.key, {1}.val}})", c_type_name(item), entry);
-    return {fmt::format("({{ {0} *{1} = {2}; {3} *{4} = {3}_new({1}->len); for (int64_t {5} = 0; {5} < "
-                        "{1}->n; {5}++) if (!{1}->dead || !{1}->dead[{5}]) {3}_push({4}, {6}); {4}; }})",
-                        dn, d, receiver.text, ln, r, i, value),
-            Type::list(item)};
-}
-
-} // namespace
 
 // One piece per container: each reads as its table of rows.
 CompiledExpr compile_list_method(CodegenContext &ctx, const CompiledExpr &receiver,

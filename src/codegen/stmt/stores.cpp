@@ -76,7 +76,9 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
         std::string key = compile_dict_key(ctx, *ix.index, *d->key);
         auto converted = coerce_expr(ctx, v, value.type, *d->value);
         if (!converted) store_type_error(value.type, o.type, target);
-        emit_line(ctx, "{}_set({}, {}, {});", dict_c_name(*d->key, *d->value), o.text, key, *converted);
+        // The dict before the key, as Python evaluates them.
+        std::string name = dict_c_name(*d->key, *d->value), obj = fresh_temp(ctx, "o");
+        emit_line(ctx, "{{ {0} *{1} = {2}; {0}_set({1}, {3}, {4}); }}", name, obj, o.text, key, *converted);
         return;
     }
     std::string index = compile_list_index(ctx, *ix.index);
