@@ -7,6 +7,7 @@
 #include "codegen/builtins/methods.h"
 
 #include "codegen/core/ctypes.h"
+#include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
 
 namespace kestal {
@@ -19,13 +20,16 @@ namespace {
                 call.column);
 }
 
-// A list argument of exactly the receiver's Type (`[]` takes it from the hint).
+// A list of exactly the receiver's Type from any iterable argument (`[]`
+// takes the Type from the hint; a list[int] doesn't extend a list[float]).
 CompiledExpr compile_same_list(CodegenContext &ctx, const Expr &arg, const Type &type,
                                std::string_view verb) {
     CompiledExpr c = compile_expr(ctx, arg, &type);
-    if (!(c.type == type))
-        throw_error(fmt::format("can't {} {:#} with {:#}", verb, type, c.type), arg.line, arg.column);
-    return c;
+    auto items = collect_iterable(ctx, c);
+    if (!items || !(items->type == type))
+        throw_error(fmt::format("can't {} {:#} with {:#}", verb, type, items ? items->type : c.type), arg.line,
+                    arg.column);
+    return *items;
 }
 
 // The live entries of a dict as a new list of keys, values or pairs.
@@ -278,17 +282,18 @@ CompiledExpr compile_set_method(CodegenContext &ctx, const CompiledExpr &receive
         std::string held = fresh_temp(ctx, "a");
         if (c.type == receiver.type) {
             text += fmt::format("{} *{} = {}; ", sn, held, c.text);
-        } else if (const auto *l = c.type.as<Type::List>(); l && *l->element == t) {
-            text += fmt::format("{0} *{1} = {0}_from(({2})->len, ({2})->data); ", sn, held, c.text);
-        } else {
-            const Type *element = nullptr;
-            if (const auto *l = c.type.as<Type::List>()) element = &*l->element;
-            if (const auto *st = c.type.as<Type::Set>()) element = &*st->element;
-            if (!element)
-                throw_error(fmt::format("{}() needs a set or a list of {}, not {}", method, t, c.type), a.line,
-                            a.column);
-            throw_error(fmt::format("this set holds {}, not {}", t, *element), a.line, a.column);
+            sets.push_back(held);
+            continue;
         }
+        auto items = collect_iterable(ctx, c);
+        if (!items)
+            throw_error(fmt::format("{}() needs an iterable, not {:#}", method, c.type), a.line, a.column);
+        const Type &element = *items->type.as<Type::List>()->element;
+        if (!(element == t))
+            throw_error(fmt::format("this set holds {}, not {}", t, element), a.line, a.column);
+        std::string list = fresh_temp(ctx, "l");
+        text += fmt::format("{0} {1} = {2}; {3} *{4} = {3}_from({1}->len, {1}->data); ",
+                            c_type_name(items->type), list, items->text, sn, held);
         sets.push_back(held);
     }
     std::string res = fresh_temp(ctx, "r");

@@ -8,6 +8,7 @@
 #include "codegen/builtins/methods.h"
 
 #include "codegen/core/ctypes.h"
+#include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
 
 #include <array>
@@ -52,13 +53,14 @@ CompiledExpr compile_join(CodegenContext &ctx, const CompiledExpr &receiver,
                           const std::vector<Expr> &args, const Expr &call) {
     if (args.size() != 1) throw_error("join() takes exactly one argument", call.line, call.column);
     Type hint = Type::list(Type::str());
-    CompiledExpr items = compile_expr(ctx, args[0], &hint);
-    if (!(items.type == hint)) {
-        std::string element = items.type.is<Type::List>() ? type_display(*items.type.as<Type::List>()->element)
-                                                          : type_display(items.type);
+    CompiledExpr value = compile_expr(ctx, args[0], &hint);
+    auto items = collect_iterable(ctx, value);
+    if (!items || !(items->type == hint)) {
+        std::string element = items ? type_display(*items->type.as<Type::List>()->element)
+                                    : type_display(value.type);
         throw_error(fmt::format("join() needs strings, not {}", element), args[0].line, args[0].column);
     }
-    return {fmt::format("ktl_str_join({}, {})", receiver.text, items.text), Type::str()};
+    return {fmt::format("ktl_str_join({}, {})", receiver.text, items->text), Type::str()};
 }
 
 } // namespace

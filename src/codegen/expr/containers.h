@@ -51,4 +51,10 @@ struct SliceBounds {
 };
 SliceBounds compile_slice_bounds(CodegenContext &ctx, const Expr::Slice &slice);
 
+// ---- Iterable values (iterables.cpp) ----
+
+// The items of a list, range, str, set, dict (its keys) or one-Type tuple
+// value as a list (a list value unchanged); none for any other Type.
+std::optional<CompiledExpr> collect_iterable(CodegenContext &ctx, const CompiledExpr &value);
+
 } // namespace kestal

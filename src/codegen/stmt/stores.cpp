@@ -108,8 +108,10 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
     throw_error(fmt::format("{:#} can't be indexed", o.type), target.line, target.column);
 }
 
-void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr &value) {
+void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr &assigned) {
     const auto &s = *target.as<Expr::Slice>();
+    // Any iterable value becomes a new list first (`xs[1:3] = range(4, 6)`).
+    CompiledExpr value = collect_iterable(ctx, assigned).value_or(assigned);
     std::string v = hold_value(ctx, value.text, value.type);
     CompiledExpr o = compile_expr(ctx, *s.object);
     if (o.type.is<Type::Str>())
