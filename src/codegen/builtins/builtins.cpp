@@ -260,6 +260,14 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
     case TypeKind::List: return compile_list_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Dict: return compile_dict_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Set: return compile_set_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Function: {
+        // `str.split(s)` calls the method with s as its receiver.
+        const auto *b = std::get_if<FunctionValue::Builtin>(&receiver.type.as<Type::Function>()->value.kind);
+        if (b && b->name == "str")
+            return compile_function_value_call(ctx, receiver.text, FunctionValue{FunctionValue::StrMethod{method}},
+                                               args, kwargs, call);
+        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line, call.column);
+    }
     case TypeKind::File:
     case TypeKind::Class:
         throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),

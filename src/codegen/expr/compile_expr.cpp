@@ -154,11 +154,7 @@ CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &e, const Type *e
             [&](const Expr::Call &) { return compile_call_expr(ctx, e, expected); },
             [&](const Expr::CallExpr &) { return compile_call_expr(ctx, e, expected); },
             [&](const Expr::MethodCall &) { return compile_call_expr(ctx, e, expected); },
-            [&](const Expr::Attribute &k) -> CompiledExpr {
-                if (auto module = resolve_module_ref(ctx, *k.object))
-                    return compile_module_attribute(ctx, *module, k.name, e.line, e.column);
-                not_supported(e, "reading an attribute");
-            },
+            [&](const Expr::Attribute &) { return compile_attribute_expr(ctx, e); },
             [&](const Expr::Index &) { return compile_index_expr(ctx, e); },
             [&](const Expr::Slice &) { return compile_slice_expr(ctx, e); },
             [&](const Expr::List &) { return compile_list_display(ctx, e, expected); },

@@ -38,6 +38,7 @@ void reject_function_element(const Type &type, uint64_t line, uint64_t column);
 // ---- Subscripts and slices (subscripts.cpp) ----
 
 CompiledExpr compile_index_expr(CodegenContext &ctx, const Expr &expr);
+CompiledExpr compile_attribute_expr(CodegenContext &ctx, const Expr &expr);
 CompiledExpr compile_slice_expr(CodegenContext &ctx, const Expr &expr);
 
 // The field number of a constant tuple index (a negative one counts from

@@ -6,6 +6,7 @@
 // its bounds as Python does.
 #include "codegen/expr/containers.h"
 
+#include "codegen/builtins/builtins.h"
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
@@ -94,6 +95,31 @@ CompiledExpr compile_slice_expr(CodegenContext &ctx, const Expr &e) {
     if (b.step)
         return {fmt::format("{}_step({}, {}, {}, {})", prefix, o.text, b.start, b.stop, *b.step), o.type};
     return {fmt::format("{}({}, {}, {})", prefix, o.text, b.start, b.stop), o.type};
+}
+
+} // namespace kestal
+
+namespace kestal {
+
+// `str.name` is the str method as a function value; a module's member
+// comes from the module; a file has `name` and `closed`. Attributes of
+// classes and their objects are refused until classes are compiled.
+CompiledExpr compile_attribute_expr(CodegenContext &ctx, const Expr &e) {
+    const auto &a = *e.as<Expr::Attribute>();
+    const auto *name = a.object->as<Expr::Name>();
+    if (name && name->name == "str" && is_builtin_name(ctx, "str"))
+        return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::StrMethod{a.name}})};
+    if (auto module = resolve_module_ref(ctx, *a.object))
+        return compile_module_attribute(ctx, *module, a.name, e.line, e.column);
+    if (name && !lookup_var(ctx, name->name) && ctx.classes.count(name->name))
+        throw_error("reading an attribute isn't supported yet", e.line, e.column);
+    CompiledExpr o = compile_expr(ctx, *a.object);
+    if (o.type.is<Type::File>() && a.name == "name") return {fmt::format("({})->name", o.text), Type::str()};
+    if (o.type.is<Type::File>() && a.name == "closed")
+        return {fmt::format("({})->closed", o.text), Type::bool_()};
+    if (o.type.is<Type::Class>()) throw_error("reading an attribute isn't supported yet", e.line, e.column);
+    throw_error(fmt::format("{:#} has no attribute '{}'{}", o.type, a.name, none_hint(o.type)), e.line,
+                e.column);
 }
 
 } // namespace kestal
