@@ -134,7 +134,7 @@ void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr 
 void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value_expr) {
     const auto &ix = *target.as<Expr::Index>();
     CompiledExpr o = compile_expr(ctx, *ix.object);
-    std::string container_name, slot_type_text, key_line;
+    std::string container_name, key_line;
     Type element;
     std::string obj = fresh_temp(ctx, "o");
     std::string key = fresh_temp(ctx, "k");
@@ -165,7 +165,6 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
         emit_line(ctx, "{} {} = *{}_at({}, {});", c_type_name(element), old, container_name, obj, key);
         CompiledExpr value = compile_expr(ctx, value_expr, &element);
         std::string slot = fmt::format("*{}_at({}, {})", container_name, obj, key);
-        std::string store_text;
         if (auto line = set_update_line(old, element, op, value, value_expr)) {
             emit_line(ctx, *line);
         } else if (const auto *inner = element.as<Type::List>(); inner && op == BinOp::Add) {
