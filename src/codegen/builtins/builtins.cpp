@@ -82,7 +82,8 @@ std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &
 std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string &pre, const Expr &arg) {
     if (const auto *fs = arg.as<Expr::FString>()) return print_fstring_pieces(ctx, pre, *fs);
     if (const auto *mc = arg.as<Expr::MethodCall>()) {
-        if (mc->args.empty() && dict_view_kind(mc->method) && !resolve_module_ref(ctx, *mc->receiver)) {
+        if (mc->args.empty() && dict_view_kind(mc->method) &&
+            !resolve_module_ref(ctx, *mc->receiver)) {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
             if (receiver.type.is<Type::Dict>())
                 throw_error(fmt::format("Python prints d.{0}() as dict_{0}([...]), but in Kestal .{0}() "
@@ -262,18 +263,23 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
     case TypeKind::Set: return compile_set_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Function: {
         // `str.split(s)` calls the method with s as its receiver.
-        const auto *b = std::get_if<FunctionValue::Builtin>(&receiver.type.as<Type::Function>()->value.kind);
+        const auto &value = receiver.type.as<Type::Function>()->value;
+        const auto *b = std::get_if<FunctionValue::Builtin>(&value.kind);
         if (b && b->name == "str")
-            return compile_function_value_call(ctx, receiver.text, FunctionValue{FunctionValue::StrMethod{method}},
-                                               args, kwargs, call);
-        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line, call.column);
+            return compile_function_value_call(ctx, receiver.text,
+                                               FunctionValue{FunctionValue::StrMethod{method}}, args,
+                                               kwargs, call);
+        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
+                    call.column);
     }
     case TypeKind::File:
     case TypeKind::Class:
-        throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
+        throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method,
+                                receiver.type),
                     call.line, call.column);
     default:
-        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line, call.column);
+        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
+                    call.column);
     }
 }
 

@@ -183,8 +183,9 @@ namespace {
 
 } // namespace
 
-std::optional<std::string> set_update_line(const std::string &target, const Type &target_type, BinOp op,
-                                           const CompiledExpr &value, const Expr &value_expr) {
+std::optional<std::string> set_update_line(const std::string &target, const Type &target_type,
+                                           BinOp op, const CompiledExpr &value,
+                                           const Expr &value_expr) {
     const auto *set = target_type.as<Type::Set>();
     if (!set) return std::nullopt;
     std::string_view word;

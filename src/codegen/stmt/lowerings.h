@@ -23,7 +23,8 @@ void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr 
 void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value);
 // The in-place set update of `target op= value` on a set target, when the
 // operator is one of `-`, `&`, `|`, `^`; none for other targets and operators.
-std::optional<std::string> set_update_line(const std::string &target, const Type &target_type, BinOp op,
-                                           const CompiledExpr &value, const Expr &value_expr);
+std::optional<std::string> set_update_line(const std::string &target, const Type &target_type,
+                                           BinOp op, const CompiledExpr &value,
+                                           const Expr &value_expr);
 
 } // namespace kestal

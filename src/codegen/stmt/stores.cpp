@@ -23,7 +23,8 @@ namespace {
 std::string compile_list_index(CodegenContext &ctx, const Expr &index) {
     CompiledExpr c = compile_expr(ctx, index);
     if (!c.type.is<Type::Int>())
-        throw_error(fmt::format("list indices must be int, not {}", c.type), index.line, index.column);
+        throw_error(fmt::format("list indices must be int, not {}", c.type), index.line,
+                    index.column);
     return c.text;
 }
 
@@ -36,7 +37,8 @@ std::string hold_value(CodegenContext &ctx, const std::string &text, const Type 
 }
 
 [[noreturn]] void store_type_error(const Type &value, const Type &container, const Expr &target) {
-    throw_error(fmt::format("can't store {:#} in {:#}", value, container), target.line, target.column);
+    throw_error(fmt::format("can't store {:#} in {:#}", value, container), target.line,
+                target.column);
 }
 
 } // namespace
@@ -44,13 +46,16 @@ std::string hold_value(CodegenContext &ctx, const std::string &text, const Type 
 std::optional<Type> infer_subscript_type(CodegenContext &ctx, const Expr &target) {
     if (const auto *ix = target.as<Expr::Index>()) {
         CompiledExpr o = compile_expr(ctx, *ix->object);
-        if (const auto *l = o.type.as<Type::List>()) return *l->element;
-        if (const auto *d = o.type.as<Type::Dict>()) return *d->value;
+        if (const auto *l = o.type.as<Type::List>())
+            return *l->element;
+        if (const auto *d = o.type.as<Type::Dict>())
+            return *d->value;
         return std::nullopt;
     }
     if (const auto *s = target.as<Expr::Slice>()) {
         CompiledExpr o = compile_expr(ctx, *s->object);
-        if (o.type.is<Type::List>()) return o.type;
+        if (o.type.is<Type::List>())
+            return o.type;
     }
     return std::nullopt;
 }
@@ -67,7 +72,8 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
                                         target.line, target.column);
         if (!r)
             throw_error(
-                fmt::format("'{}' object doesn't support item assignment (define __setitem__)", c->name),
+                fmt::format("'{}' object doesn't support item assignment (define __setitem__)",
+                            c->name),
                 target.line, target.column);
         emit_line(ctx, "{};", r->text);
         return;
@@ -75,15 +81,18 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
     if (const auto *d = o.type.as<Type::Dict>()) {
         std::string key = compile_dict_key(ctx, *ix.index, *d->key);
         auto converted = coerce_expr(ctx, v, value.type, *d->value);
-        if (!converted) store_type_error(value.type, o.type, target);
+        if (!converted)
+            store_type_error(value.type, o.type, target);
         // The dict before the key, as Python evaluates them.
         std::string name = dict_c_name(*d->key, *d->value), obj = fresh_temp(ctx, "o");
-        emit_line(ctx, "{{ {0} *{1} = {2}; {0}_set({1}, {3}, {4}); }}", name, obj, o.text, key, *converted);
+        emit_line(ctx, "{{ {0} *{1} = {2}; {0}_set({1}, {3}, {4}); }}", name, obj, o.text, key,
+                  *converted);
         return;
     }
     std::string index = compile_list_index(ctx, *ix.index);
     if (o.type.is<Type::Str>())
-        throw_error("strings are immutable; build a new string instead", target.line, target.column);
+        throw_error("strings are immutable; build a new string instead", target.line,
+                    target.column);
     if (const auto *l = o.type.as<Type::List>()) {
         const Type &element = *l->element;
         auto converted = coerce_expr(ctx, v, value.type, element);
@@ -92,7 +101,8 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
                                     "`xs: list[{0} | None] = [None] * n`",
                                     value.type),
                         target.line, target.column);
-        if (!converted) store_type_error(value.type, o.type, target);
+        if (!converted)
+            store_type_error(value.type, o.type, target);
         // Python names the store in its IndexError.
         std::string obj = fresh_temp(ctx, "o");
         std::string at = fresh_temp(ctx, "k");
@@ -115,18 +125,20 @@ void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr 
     std::string v = hold_value(ctx, value.text, value.type);
     CompiledExpr o = compile_expr(ctx, *s.object);
     if (o.type.is<Type::Str>())
-        throw_error("strings are immutable; build a new string instead", target.line, target.column);
+        throw_error("strings are immutable; build a new string instead", target.line,
+                    target.column);
     const auto *l = o.type.as<Type::List>();
     if (!l)
         throw_error(fmt::format("{:#} doesn't support slice assignment", o.type), target.line,
                     target.column);
     if (!(value.type == o.type))
-        throw_error(fmt::format("can't assign {:#} to a slice of {:#}", value.type, o.type), target.line,
-                    target.column);
+        throw_error(fmt::format("can't assign {:#} to a slice of {:#}", value.type, o.type),
+                    target.line, target.column);
     SliceBounds b = compile_slice_bounds(ctx, s);
     std::string name = list_c_name(*l->element);
     if (b.step)
-        emit_line(ctx, "{}_setslice_step({}, {}, {}, {}, {});", name, o.text, b.start, b.stop, *b.step, v);
+        emit_line(ctx, "{}_setslice_step({}, {}, {}, {}, {});", name, o.text, b.start, b.stop,
+                  *b.step, v);
     else
         emit_line(ctx, "{}_setslice({}, {}, {}, {});", name, o.text, b.start, b.stop, v);
 }
@@ -151,7 +163,8 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
         key_line = fmt::format("{} {} = {};", c_type_name(*d->key), key, k);
         is_dict = true;
     } else {
-        throw_error(fmt::format("{:#} can't be modified by index", o.type), target.line, target.column);
+        throw_error(fmt::format("{:#} can't be modified by index", o.type), target.line,
+                    target.column);
     }
     // The object, the index and the old item, in Python's order, before the
     // value; the slot itself is fetched again after the value.
@@ -162,22 +175,24 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
         emit_line(ctx, key_line);
         std::string old = fresh_temp(ctx, "old");
         ensure_type_defined(ctx, element);
-        emit_line(ctx, "{} {} = *{}_at({}, {});", c_type_name(element), old, container_name, obj, key);
+        emit_line(ctx, "{} {} = *{}_at({}, {});", c_type_name(element), old, container_name, obj,
+                  key);
         CompiledExpr value = compile_expr(ctx, value_expr, &element);
         std::string slot = fmt::format("*{}_at({}, {})", container_name, obj, key);
         if (auto line = set_update_line(old, element, op, value, value_expr)) {
             emit_line(ctx, *line);
         } else if (const auto *inner = element.as<Type::List>(); inner && op == BinOp::Add) {
             if (!(value.type == element))
-                throw_error(fmt::format("can't extend {:#} with {:#}", element, value.type), value_expr.line,
-                            value_expr.column);
+                throw_error(fmt::format("can't extend {:#} with {:#}", element, value.type),
+                            value_expr.line, value_expr.column);
             emit_line(ctx, "{}_extend({}, {});", list_c_name(*inner->element), old, value.text);
         } else {
             std::string v = hold_value(ctx, value.text, value.type);
-            CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{old, element}, CompiledExpr{v, value.type},
-                                               target);
+            CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{old, element},
+                                               CompiledExpr{v, value.type}, target);
             auto converted = coerce_expr(ctx, r.text, r.type, element);
-            if (!converted) store_type_error(r.type, o.type, target);
+            if (!converted)
+                store_type_error(r.type, o.type, target);
             if (is_dict)
                 emit_line(ctx, "{}_set({}, {}, {});", container_name, obj, key, *converted);
             else

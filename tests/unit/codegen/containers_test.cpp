@@ -36,7 +36,8 @@ TEST(CodegenContainers, GeneratedTexts) {
         {"xs: list[int] = []\n", "L_i_new(0)", nullptr},
         // A step of 1 (or none) keeps the plain slice and its defaults.
         {"xs = [1]\nys = xs[::1]\n", "L_i_slice(v_xs, 0, INT64_MAX)", "_step"},
-        {"xs = [1]\nys = xs[::-1]\n", "L_i_slice_step(v_xs, KTL_NOIDX, KTL_NOIDX, INT64_C(-1))", nullptr},
+        {"xs = [1]\nys = xs[::-1]\n", "L_i_slice_step(v_xs, KTL_NOIDX, KTL_NOIDX, INT64_C(-1))",
+         nullptr},
         {"s = \"ab\"\nt = s[1:]\n", "ktl_str_slice(v_s, INT64_C(1), INT64_MAX)", nullptr},
         // Tuple fields by constant index, negative ones counted from the end.
         {"t = (1, \"a\", 2.5)\nx = t[-1]\n", "(v_t).f2", nullptr},
