@@ -478,3 +478,90 @@ static ktl_str ktl_str_zfill(ktl_str s, int64_t w) {
     return z;
 }
 
+
+/* ---- Search within bounds, counted replace ----
+ *
+ * s.find(x, start, end) and its kin read start and end as a slice does
+ * (negative counts from the end, clamped to the string); a window whose
+ * start lies past its end holds nothing, not even the empty string, so
+ * "abc".find("", 4) is -1 as in Python. Positions are byte offsets into s.
+ */
+
+static bool ktl_str_window(int64_t len, int64_t *lo, int64_t *hi) {
+    int64_t a = *lo, b = *hi;
+    if (a < 0) {
+        a += len;
+        if (a < 0) a = 0;
+    }
+    if (b < 0) {
+        b += len;
+        if (b < 0) b = 0;
+    } else if (b > len) {
+        b = len;
+    }
+    *lo = a;
+    *hi = b;
+    return a <= b;
+}
+
+static int64_t ktl_str_find_in(ktl_str s, ktl_str x, int64_t lo, int64_t hi) {
+    if (!ktl_str_window(s.len, &lo, &hi)) return -1;
+    int64_t i = ktl_str_find((ktl_str){s.p + lo, hi - lo}, x);
+    return i < 0 ? i : i + lo;
+}
+
+static int64_t ktl_str_rfind_in(ktl_str s, ktl_str x, int64_t lo, int64_t hi) {
+    if (!ktl_str_window(s.len, &lo, &hi)) return -1;
+    int64_t i = ktl_str_rfind((ktl_str){s.p + lo, hi - lo}, x);
+    return i < 0 ? i : i + lo;
+}
+
+static int64_t ktl_str_index_in(ktl_str s, ktl_str x, int64_t lo, int64_t hi) {
+    int64_t i = ktl_str_find_in(s, x, lo, hi);
+    if (KTL_UNLIKELY(i < 0)) ktl_substr_error();
+    return i;
+}
+
+static int64_t ktl_str_rindex_in(ktl_str s, ktl_str x, int64_t lo, int64_t hi) {
+    int64_t i = ktl_str_rfind_in(s, x, lo, hi);
+    if (KTL_UNLIKELY(i < 0)) ktl_substr_error();
+    return i;
+}
+
+static int64_t ktl_str_count_in(ktl_str s, ktl_str x, int64_t lo, int64_t hi) {
+    if (!ktl_str_window(s.len, &lo, &hi)) return 0;
+    return ktl_str_count((ktl_str){s.p + lo, hi - lo}, x);
+}
+
+/* s.replace(old, new, count): at most `count` replacements from the left; a
+   negative count replaces every occurrence. An empty old inserts new before
+   each of the first `count` characters (never inside a UTF-8 sequence). */
+static ktl_str ktl_str_replace_n(ktl_str s, ktl_str old, ktl_str nw, int64_t count) {
+    if (count < 0) return ktl_str_replace(s, old, nw);
+    if (count == 0) return s;
+    ktl_sb b;
+    ktl_sb_init(&b);
+    int64_t at = 0;
+    if (old.len == 0) {
+        while (count > 0) {
+            ktl_sb_add(&b, nw);
+            count--;
+            if (at >= s.len) break;
+            int64_t next = at + 1;
+            while (next < s.len && ((unsigned char)s.p[next] & 0xC0) == 0x80) next++;
+            ktl_sb_add(&b, (ktl_str){s.p + at, next - at});
+            at = next;
+        }
+    } else {
+        while (count > 0) {
+            int64_t i = ktl_find_raw(s.p + at, s.len - at, old.p, old.len);
+            if (i < 0) break;
+            ktl_sb_add(&b, (ktl_str){s.p + at, i});
+            ktl_sb_add(&b, nw);
+            at += i + old.len;
+            count--;
+        }
+    }
+    ktl_sb_add(&b, (ktl_str){s.p + at, s.len - at});
+    return ktl_sb_done(&b);
+}

@@ -8,6 +8,7 @@
 #include "codegen/builtins/builtins.h"
 
 #include "codegen/builtins/builtin_functions.h"
+#include "codegen/builtins/methods.h"
 #include "codegen/builtins/numeric.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
@@ -72,7 +73,8 @@ std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &
 std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string &pre, const Expr &arg) {
     if (const auto *fs = arg.as<Expr::FString>()) return print_fstring_pieces(ctx, pre, *fs);
     if (const auto *mc = arg.as<Expr::MethodCall>()) {
-        if (mc->args.empty() && dict_view_kind(mc->method)) {
+        if (mc->args.empty() && dict_view_kind(mc->method) &&
+            !resolve_module_ref(ctx, *mc->receiver)) {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
             if (receiver.type.is<Type::Dict>())
                 throw_error(fmt::format("Python prints d.{0}() as dict_{0}([...]), but in Kestal .{0}() "
@@ -235,6 +237,7 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
     for (const Expr &a : args) compiled.push_back(compile_expr(ctx, a));
     if (builtin_has(name, kBuiltinCompiledArgs)) {
         if (auto value = compile_value_builtin(ctx, name, compiled, args, call)) return *value;
+        if (name == "range") return compile_range_value(compiled, call);
         not_yet(name, call);
     }
     (void)expected;
@@ -244,8 +247,31 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
 CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiver,
                                  const std::string &method, const std::vector<Expr> &args,
                                  const std::vector<Keyword> &kwargs, const Expr &call) {
-    throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
-                call.line, call.column);
+    switch (receiver.type.tag()) {
+    case TypeKind::Str: return compile_str_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::List: return compile_list_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Dict: return compile_dict_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Set: return compile_set_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Function: {
+        // `str.split(s)` calls the method with s as its receiver.
+        const auto &value = receiver.type.as<Type::Function>()->value;
+        const auto *b = std::get_if<FunctionValue::Builtin>(&value.kind);
+        if (b && b->name == "str")
+            return compile_function_value_call(ctx, receiver.text,
+                                               FunctionValue{FunctionValue::StrMethod{method}}, args,
+                                               kwargs, call);
+        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
+                    call.column);
+    }
+    case TypeKind::File:
+    case TypeKind::Class:
+        throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method,
+                                receiver.type),
+                    call.line, call.column);
+    default:
+        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
+                    call.column);
+    }
 }
 
 } // namespace kestal

@@ -159,6 +159,8 @@ std::optional<CompiledExpr> compile_len_count(CodegenContext &ctx, const std::ve
     if (args.size() != 1) return std::nullopt;
     const auto *m = args[0].as<Expr::MethodCall>();
     if (!m || m->method != "split" || !m->kwargs.empty() || m->args.size() > 1) return std::nullopt;
+    // `len(lib.split(s))` calls the module's function.
+    if (resolve_module_ref(ctx, *m->receiver)) return std::nullopt;
     CompiledExpr receiver = compile_expr(ctx, *m->receiver);
     if (!receiver.type.is<Type::Str>()) return std::nullopt;
     if (m->args.empty())

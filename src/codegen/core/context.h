@@ -125,6 +125,8 @@ struct CodegenContext {
     std::map<std::string, std::optional<std::string>> class_bases;
     std::unordered_set<std::string> declared_classes;
     std::unordered_set<Type, TypeHash> defined_c_types;
+    // C helpers written once by name (sort instantiations, keyed-sort records).
+    std::unordered_set<std::string> defined_helpers;
 
     // Function state. Frames are boxed so a reference to a frame stays valid
     // while deeper frames are pushed.

@@ -7,6 +7,7 @@
 
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtins.h"
+#include "codegen/expr/containers.h"
 #include "codegen/expr/strings.h"
 #include "analysis/analyses.h"
 #include "codegen/core/ctypes.h"
@@ -148,17 +149,13 @@ CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &e, const Type *e
             [&](const Expr::Call &) { return compile_call_expr(ctx, e, expected); },
             [&](const Expr::CallExpr &) { return compile_call_expr(ctx, e, expected); },
             [&](const Expr::MethodCall &) { return compile_call_expr(ctx, e, expected); },
-            [&](const Expr::Attribute &k) -> CompiledExpr {
-                if (auto module = resolve_module_ref(ctx, *k.object))
-                    return compile_module_attribute(ctx, *module, k.name, e.line, e.column);
-                not_supported(e, "reading an attribute");
-            },
-            [&](const Expr::Index &) -> CompiledExpr { not_supported(e, "indexing"); },
-            [&](const Expr::Slice &) -> CompiledExpr { not_supported(e, "slicing"); },
-            [&](const Expr::List &) -> CompiledExpr { not_supported(e, "a list display"); },
-            [&](const Expr::Tuple &) -> CompiledExpr { not_supported(e, "a tuple display"); },
-            [&](const Expr::Dict &) -> CompiledExpr { not_supported(e, "a dict display"); },
-            [&](const Expr::Set &) -> CompiledExpr { not_supported(e, "a set display"); },
+            [&](const Expr::Attribute &) { return compile_attribute_expr(ctx, e); },
+            [&](const Expr::Index &) { return compile_index_expr(ctx, e); },
+            [&](const Expr::Slice &) { return compile_slice_expr(ctx, e); },
+            [&](const Expr::List &) { return compile_list_display(ctx, e, expected); },
+            [&](const Expr::Tuple &) { return compile_tuple_display(ctx, e, expected); },
+            [&](const Expr::Dict &) { return compile_dict_display(ctx, e, expected); },
+            [&](const Expr::Set &) { return compile_set_display(ctx, e, expected); },
             [&](const Expr::SetComp &) -> CompiledExpr { not_supported(e, "a set comprehension"); },
             [&](const Expr::ListComp &) -> CompiledExpr {
                 not_supported(e, "a list comprehension");

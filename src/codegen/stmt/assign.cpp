@@ -92,6 +92,15 @@ void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets, cons
     std::string setup;
     std::vector<CompiledExpr> elements = unpack_elements(t, type, targets.size(), setup, line, column);
     if (!setup.empty()) emit_line(ctx, setup.substr(0, setup.size() - 1));
+    // The items of a list are copied out before the first store, which may
+    // write into that same list (`xs[1], xs[0] = xs`).
+    if (type.is<Type::List>()) {
+        for (CompiledExpr &element : elements) {
+            std::string held = fresh_temp(ctx, "t");
+            emit_line(ctx, "{} {} = {};", c_type_name(element.type), held, element.text);
+            element.text = held;
+        }
+    }
     for (size_t i = 0; i < targets.size(); ++i) store_to_target(ctx, targets[i], std::nullopt, elements[i]);
 }
 
@@ -140,8 +149,9 @@ void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assi
 std::optional<Type> infer_declared_type(CodegenContext &ctx, const Expr &target) {
     if (const auto *n = target.as<Expr::Name>()) {
         if (auto var = lookup_local(ctx, n->name)) return var->type;
+        return std::nullopt;
     }
-    return std::nullopt;
+    return infer_subscript_type(ctx, target);
 }
 
 void store_to_target(CodegenContext &ctx, const Expr &target, const std::optional<Type> &annotation,
@@ -158,19 +168,24 @@ void store_to_target(CodegenContext &ctx, const Expr &target, const std::optiona
     }
     if (target.is<Expr::Attribute>())
         throw_error("assigning to an attribute isn't supported yet", target.line, target.column);
-    if (target.is<Expr::Index>())
-        throw_error("assigning to an element isn't supported yet", target.line, target.column);
-    if (target.is<Expr::Slice>())
-        throw_error("assigning to a slice isn't supported yet", target.line, target.column);
+    if (target.is<Expr::Index>()) {
+        store_to_element(ctx, target, value);
+        return;
+    }
+    if (target.is<Expr::Slice>()) {
+        store_to_slice(ctx, target, value);
+        return;
+    }
     throw_error("can't assign to this expression", target.line, target.column);
 }
 
 namespace {
 
-// The in-place set update of `target op= value` on a set target, when the
-// operator is one of `-`, `&`, `|`, `^`; none for other targets and operators.
-std::optional<std::string> set_update_line(const std::string &target, const Type &target_type, BinOp op,
-                                           const CompiledExpr &value, const Expr &value_expr) {
+} // namespace
+
+std::optional<std::string> set_update_line(const std::string &target, const Type &target_type,
+                                           BinOp op, const CompiledExpr &value,
+                                           const Expr &value_expr) {
     const auto *set = target_type.as<Type::Set>();
     if (!set) return std::nullopt;
     std::string_view word;
@@ -185,6 +200,8 @@ std::optional<std::string> set_update_line(const std::string &target, const Type
                     value_expr.line, value_expr.column);
     return fmt::format("{}_{}({}, {});", set_c_name(*set->element), word, target, value.text);
 }
+
+namespace {
 
 [[noreturn]] void aug_result_error(const std::string &name, const Type &held, BinOp op,
                                    const Type &result, const Expr &target) {
@@ -252,9 +269,10 @@ void compile_aug_assign(CodegenContext &ctx, const Expr &target, BinOp op, const
     if (target.is<Expr::Attribute>())
         throw_error("augmented assignment to an attribute isn't supported yet", target.line,
                     target.column);
-    if (target.is<Expr::Index>())
-        throw_error("augmented assignment to an element isn't supported yet", target.line,
-                    target.column);
+    if (target.is<Expr::Index>()) {
+        aug_assign_element(ctx, target, op, value);
+        return;
+    }
     throw_error("can't assign to this expression", target.line, target.column);
 }
 

@@ -4,6 +4,9 @@
 
 #include "codegen/core/context.h"
 
+#include <optional>
+#include <string>
+
 namespace kestal {
 
 void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s);
@@ -12,5 +15,16 @@ void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break);
 void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assign &s);
 void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s);
 void compile_aug_assign(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value);
+
+// Item and slice stores (stores.cpp).
+std::optional<Type> infer_subscript_type(CodegenContext &ctx, const Expr &target);
+void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExpr &value);
+void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr &value);
+void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value);
+// The in-place set update of `target op= value` on a set target, when the
+// operator is one of `-`, `&`, `|`, `^`; none for other targets and operators.
+std::optional<std::string> set_update_line(const std::string &target, const Type &target_type,
+                                           BinOp op, const CompiledExpr &value,
+                                           const Expr &value_expr);
 
 } // namespace kestal

@@ -1,0 +1,205 @@
+// Stores into items and slices: `xs[i] = v`, `d[k] = v`, `obj[k] = v`
+// through `__setitem__`, `xs[a:b:c] = ys`, and the augmented form
+// `xs[i] op= v` / `d[k] op= v`.
+//
+// A slot pointer (`L_at`, `D_at`) is valid only until the container grows or
+// rehashes, so it is never taken before the value is evaluated: the value
+// goes into a temporary first, and the slot is fetched after it. For the
+// augmented form Python's order holds: the object and the index are
+// evaluated once, the old item is read, then the value is evaluated, and
+// the result is stored through a slot fetched afterwards.
+#include "codegen/classes/classes.h"
+#include "codegen/core/ctypes.h"
+#include "codegen/expr/containers.h"
+#include "codegen/expr/expr.h"
+#include "codegen/stmt/lowerings.h"
+#include "codegen/stmt/stmt.h"
+
+namespace kestal {
+
+namespace {
+
+// The list index's text; "list indices must be int, not {}" at the index.
+std::string compile_list_index(CodegenContext &ctx, const Expr &index) {
+    CompiledExpr c = compile_expr(ctx, index);
+    if (!c.type.is<Type::Int>())
+        throw_error(fmt::format("list indices must be int, not {}", c.type), index.line,
+                    index.column);
+    return c.text;
+}
+
+// The value, held in a fresh temporary declared by an emitted line.
+std::string hold_value(CodegenContext &ctx, const std::string &text, const Type &type) {
+    std::string v = fresh_temp(ctx, "v");
+    ensure_type_defined(ctx, type);
+    emit_line(ctx, "{} {} = {};", c_type_name(type), v, text);
+    return v;
+}
+
+[[noreturn]] void store_type_error(const Type &value, const Type &container, const Expr &target) {
+    throw_error(fmt::format("can't store {:#} in {:#}", value, container), target.line,
+                target.column);
+}
+
+} // namespace
+
+std::optional<Type> infer_subscript_type(CodegenContext &ctx, const Expr &target) {
+    if (const auto *ix = target.as<Expr::Index>()) {
+        CompiledExpr o = compile_expr(ctx, *ix->object);
+        if (const auto *l = o.type.as<Type::List>())
+            return *l->element;
+        if (const auto *d = o.type.as<Type::Dict>())
+            return *d->value;
+        return std::nullopt;
+    }
+    if (const auto *s = target.as<Expr::Slice>()) {
+        CompiledExpr o = compile_expr(ctx, *s->object);
+        if (o.type.is<Type::List>())
+            return o.type;
+    }
+    return std::nullopt;
+}
+
+void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExpr &value) {
+    const auto &ix = *target.as<Expr::Index>();
+    // The value first: Python evaluates the right-hand side before the
+    // target's object and index, and no slot may be taken before it.
+    std::string v = hold_value(ctx, value.text, value.type);
+    CompiledExpr o = compile_expr(ctx, *ix.object);
+    if (const auto *c = o.type.as<Type::Class>()) {
+        CompiledExpr key = compile_expr(ctx, *ix.index);
+        auto r = call_dunder_if_defined(ctx, o.text, c->name, "__setitem__", {key, {v, value.type}},
+                                        target.line, target.column);
+        if (!r)
+            throw_error(
+                fmt::format("'{}' object doesn't support item assignment (define __setitem__)",
+                            c->name),
+                target.line, target.column);
+        emit_line(ctx, "{};", r->text);
+        return;
+    }
+    if (const auto *d = o.type.as<Type::Dict>()) {
+        std::string key = compile_dict_key(ctx, *ix.index, *d->key);
+        auto converted = coerce_expr(ctx, v, value.type, *d->value);
+        if (!converted)
+            store_type_error(value.type, o.type, target);
+        // The dict before the key, as Python evaluates them.
+        std::string name = dict_c_name(*d->key, *d->value), obj = fresh_temp(ctx, "o");
+        emit_line(ctx, "{{ {0} *{1} = {2}; {0}_set({1}, {3}, {4}); }}", name, obj, o.text, key,
+                  *converted);
+        return;
+    }
+    std::string index = compile_list_index(ctx, *ix.index);
+    if (o.type.is<Type::Str>())
+        throw_error("strings are immutable; build a new string instead", target.line,
+                    target.column);
+    if (const auto *l = o.type.as<Type::List>()) {
+        const Type &element = *l->element;
+        auto converted = coerce_expr(ctx, v, value.type, element);
+        if (!converted && element.is<Type::None>())
+            throw_error(fmt::format("can't store {0:#} in a list[None]; give the list a type, e.g. "
+                                    "`xs: list[{0} | None] = [None] * n`",
+                                    value.type),
+                        target.line, target.column);
+        if (!converted)
+            store_type_error(value.type, o.type, target);
+        // Python names the store in its IndexError.
+        std::string obj = fresh_temp(ctx, "o");
+        std::string at = fresh_temp(ctx, "k");
+        emit_line(ctx,
+                  "{{ {0} *{1} = {2}; int64_t {3} = {4}; if ({3} < 0) {3} += {1}->len; "
+                  "if (KTL_UNLIKELY({3} < 0 || {3} >= {1}->len)) "
+                  "ktl_index_error(\"list assignment\", {3}, {1}->len); {1}->data[{3}] = {5}; }}",
+                  list_c_name(element), obj, o.text, at, index, *converted);
+        return;
+    }
+    if (o.type.is<Type::Tuple>())
+        throw_error("tuples are immutable; build a new tuple instead", target.line, target.column);
+    throw_error(fmt::format("{:#} can't be indexed", o.type), target.line, target.column);
+}
+
+void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr &assigned) {
+    const auto &s = *target.as<Expr::Slice>();
+    // Any iterable value becomes a new list first (`xs[1:3] = range(4, 6)`).
+    CompiledExpr value = collect_iterable(ctx, assigned).value_or(assigned);
+    std::string v = hold_value(ctx, value.text, value.type);
+    CompiledExpr o = compile_expr(ctx, *s.object);
+    if (o.type.is<Type::Str>())
+        throw_error("strings are immutable; build a new string instead", target.line,
+                    target.column);
+    const auto *l = o.type.as<Type::List>();
+    if (!l)
+        throw_error(fmt::format("{:#} doesn't support slice assignment", o.type), target.line,
+                    target.column);
+    if (!(value.type == o.type))
+        throw_error(fmt::format("can't assign {:#} to a slice of {:#}", value.type, o.type),
+                    target.line, target.column);
+    SliceBounds b = compile_slice_bounds(ctx, s);
+    std::string name = list_c_name(*l->element);
+    if (b.step)
+        emit_line(ctx, "{}_setslice_step({}, {}, {}, {}, {});", name, o.text, b.start, b.stop,
+                  *b.step, v);
+    else
+        emit_line(ctx, "{}_setslice({}, {}, {}, {});", name, o.text, b.start, b.stop, v);
+}
+
+void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value_expr) {
+    const auto &ix = *target.as<Expr::Index>();
+    CompiledExpr o = compile_expr(ctx, *ix.object);
+    std::string container_name, key_line;
+    Type element;
+    std::string obj = fresh_temp(ctx, "o");
+    std::string key = fresh_temp(ctx, "k");
+    bool is_dict = false;
+    if (const auto *l = o.type.as<Type::List>()) {
+        std::string index = compile_list_index(ctx, *ix.index);
+        container_name = list_c_name(*l->element);
+        element = *l->element;
+        key_line = fmt::format("int64_t {} = {};", key, index);
+    } else if (const auto *d = o.type.as<Type::Dict>()) {
+        std::string k = compile_dict_key(ctx, *ix.index, *d->key);
+        container_name = dict_c_name(*d->key, *d->value);
+        element = *d->value;
+        key_line = fmt::format("{} {} = {};", c_type_name(*d->key), key, k);
+        is_dict = true;
+    } else {
+        throw_error(fmt::format("{:#} can't be modified by index", o.type), target.line,
+                    target.column);
+    }
+    // The object, the index and the old item, in Python's order, before the
+    // value; the slot itself is fetched again after the value.
+    emit_line(ctx, "{");
+    {
+        IndentGuard indent(ctx);
+        emit_line(ctx, "{} *{} = {};", container_name, obj, o.text);
+        emit_line(ctx, key_line);
+        std::string old = fresh_temp(ctx, "old");
+        ensure_type_defined(ctx, element);
+        emit_line(ctx, "{} {} = *{}_at({}, {});", c_type_name(element), old, container_name, obj,
+                  key);
+        CompiledExpr value = compile_expr(ctx, value_expr, &element);
+        std::string slot = fmt::format("*{}_at({}, {})", container_name, obj, key);
+        if (auto line = set_update_line(old, element, op, value, value_expr)) {
+            emit_line(ctx, *line);
+        } else if (const auto *inner = element.as<Type::List>(); inner && op == BinOp::Add) {
+            if (!(value.type == element))
+                throw_error(fmt::format("can't extend {:#} with {:#}", element, value.type),
+                            value_expr.line, value_expr.column);
+            emit_line(ctx, "{}_extend({}, {});", list_c_name(*inner->element), old, value.text);
+        } else {
+            std::string v = hold_value(ctx, value.text, value.type);
+            CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{old, element},
+                                               CompiledExpr{v, value.type}, target);
+            auto converted = coerce_expr(ctx, r.text, r.type, element);
+            if (!converted)
+                store_type_error(r.type, o.type, target);
+            if (is_dict)
+                emit_line(ctx, "{}_set({}, {}, {});", container_name, obj, key, *converted);
+            else
+                emit_line(ctx, "{} = {};", slot, *converted);
+        }
+    }
+    emit_line(ctx, "}");
+}
+
+} // namespace kestal
