@@ -127,6 +127,26 @@ bool reads_call_assigned_global(CodegenContext &ctx, const std::string &name) {
     return var && var->text.starts_with("ktl_G.");
 }
 
+// A variable holding a list, dict, set, file, object or an optional of one:
+// what a read of it sees (its length, an item, a field) may be changed by a
+// call beside it, so the read keeps its place before that call. A hoisted
+// operand's own variable is read once, where it was placed, and never moves.
+bool names_mutable_value(CodegenContext &ctx, const std::string &name) {
+    if (name.starts_with("__ktl_o")) return false;
+    std::optional<Variable> var = lookup_var(ctx, name);
+    if (!var) return false;
+    const Type *t = &var->type;
+    if (const auto *q = t->as<Type::Optional>()) t = &*q->inner;
+    switch (t->tag()) {
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::File:
+    case TypeKind::Class: return true;
+    default: return false;
+    }
+}
+
 bool is_nonzero_number(const Expr &e) {
     if (const auto *i = e.as<Expr::Int>()) return i->value != 0;
     if (const auto *f = e.as<Expr::Float>()) return f->value != 0.0;
@@ -179,7 +199,9 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
                            Expr::Dict, Expr::Set, Expr::SetComp, Expr::ListComp, Expr::DictComp,
                            Expr::GeneratorExp> auto &) { return Order::Free; },
             [&](const Expr::Name &n) {
-                return reads_call_assigned_global(ctx, n.name) ? Order::Sensitive : Order::Free;
+                return reads_call_assigned_global(ctx, n.name) || names_mutable_value(ctx, n.name)
+                           ? Order::Sensitive
+                           : Order::Free;
             },
             [](const Expr::BinaryOp &b) { return binary_op_order(b); },
             [&](const Expr::Call &c) {
