@@ -118,7 +118,7 @@ TEST(ParserStatements, RefusalsGiveTheirMessageAtTheirPosition) {
          "5:1: a bare `except:` must be the last except clause"},
         {"try:\n    pass\nelse:\n    pass\n",
          "3:1: expected 'except' or 'finally' after the try block"},
-        {"try: pass\n", "2:1: expected 'except' or 'finally' after the try block"},
+        {"try: pass\n", "1:10: expected 'except' or 'finally' after the try block"},
         {"try:\n    pass\nexcept E as 1:\n    pass\n",
          "3:13: expected a name after 'as', found number 1"},
         {"try:\n    pass\nexcept E, F:\n    pass\n", "3:9: expected ':', found ','"},
