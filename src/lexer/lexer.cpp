@@ -156,7 +156,13 @@ class Lexer {
             if (at_end()) {
                 break;
             }
+            size_t before = tokens_.size();
             lex_one();
+            if (tokens_.size() != before && tokens_.back().kind != TokenKind::Newline) {
+                code_end_pos_ = pos_;
+                code_end_line_ = line_;
+                code_end_column_ = column_;
+            }
         }
         finish();
         return std::move(tokens_);
@@ -171,6 +177,11 @@ class Lexer {
     std::vector<uint64_t> indent_stack_{0};
     int32_t bracket_depth_ = 0;
     bool at_line_start_ = true;
+    // Just after the last token that is not layout; line 0 while there is
+    // none.
+    size_t code_end_pos_ = 0;
+    uint64_t code_end_line_ = 0;
+    uint64_t code_end_column_ = 0;
 
     // ---- Reading characters ----
 
@@ -520,6 +531,12 @@ class Lexer {
         }
         std::string value;
         while (true) {
+            // An open triple-quoted string runs to the end of the file, so
+            // that end says nothing about where the mistake is: its start
+            // does.
+            if (triple && (at_end() || (peek() == '\\' && pos_ + 1 == text_.size()))) {
+                throw_error("unterminated string", line, column);
+            }
             if (at_end()) {
                 fail("unterminated string");
             }
@@ -818,14 +835,31 @@ class Lexer {
 
     // ---- End of input ----
 
+    // The closing tokens stand at the line feed that ends the last line of
+    // code (at the end of the text when that line has none), not at the end
+    // of the text: after a final line feed, or trailing blank lines and
+    // comments, that end lies on a line past the code, where an error about
+    // an unclosed bracket or a missing block would show no excerpt.
     void finish() {
+        uint64_t line = line_;
+        uint64_t column = column_;
+        if (code_end_line_ != 0) {
+            line = code_end_line_;
+            column = code_end_column_;
+            for (size_t i = code_end_pos_; i < text_.size() && text_[i] != '\n' &&
+                                           text_.substr(i, 2) != "\r\n";
+                 ++i) {
+                if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80)
+                    ++column;
+            }
+        }
         if (!tokens_.empty() && tokens_.back().kind != TokenKind::Newline) {
-            add(TokenKind::Newline, line_, column_);
+            add(TokenKind::Newline, line, column);
         }
         for (size_t i = 1; i < indent_stack_.size(); ++i) {
-            add(TokenKind::Dedent, line_, 1);
+            add(TokenKind::Dedent, line, column);
         }
-        add(TokenKind::Eof, line_, column_);
+        add(TokenKind::Eof, line, column);
     }
 };
 

@@ -111,6 +111,21 @@ platform::Result<void> check_existing_work_dir(const std::string &path) {
     return {};
 }
 
+// True when the compiler's output points into the generated C file
+// ("<c file>:<line>:"): a diagnostic about the text Kestal wrote. A compiler
+// that fails without one (a wrong KESTAL_CC, a linker without its
+// libraries, a full disk, a killed process) failed on its own account.
+bool names_generated_c(std::string_view output, std::string_view c_file) {
+    for (std::size_t at = output.find(c_file); at != std::string_view::npos;
+         at = output.find(c_file, at + 1)) {
+        std::size_t after = at + c_file.size();
+        if (after + 1 < output.size() && output[after] == ':' && output[after + 1] >= '0' &&
+            output[after + 1] <= '9')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string choose_c_compiler() {
@@ -237,6 +252,16 @@ void build_executable(const std::string &c_text, const std::string &output_path,
         while (!output.empty() &&
                std::string_view(" \t\n\r\f\v").find(output.back()) != std::string_view::npos)
             output.pop_back();
+        if (!names_generated_c(output, c_file)) {
+            if (!output.empty())
+                fmt::print(stderr, "{}\n", output);
+            fmt::print(stderr,
+                       "kestal: the C compiler '{}' failed ({}) without reporting an error in the "
+                       "generated C; check its setup with `kestal doctor`. Generated C kept at "
+                       "{}\n",
+                       compiler, platform::describe_exit(run->status), c_file);
+            exit_with_pause(1);
+        }
         fmt::print(stderr, "{}\n", output);
         fmt::print(stderr, "kestal: the C compiler failed; {}. Generated C kept at {}\n",
                    options.imports_library

@@ -88,7 +88,9 @@ std::vector<std::string> compiler_arguments(const std::string &compiler, const s
 // deletes the C file. On any failure (work folder refused, C file not
 // written, compiler missing or failing) it writes the messages to standard
 // error and ends the process with status 1 (through the pause); a failed
-// compile keeps the C file and names it.
+// compile keeps the C file and names it. A failure whose output holds no
+// diagnostic about the C file is reported as the compiler's own, with its
+// exit status, not as a fault of Kestal.
 void build_executable(const std::string &c_text, const std::string &output_path,
                       const BuildOptions &options);
 

@@ -39,14 +39,24 @@ struct GeneratedC {
     std::optional<CompileError> error;
 };
 
+// Written with its length: a message or a source excerpt may hold a NUL
+// byte, which must not cut the rest of it off.
+void write_stderr(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 [[noreturn]] void fail(const std::string &message) {
-    std::fputs(message.c_str(), stderr);
+    write_stderr(message);
     std::fputc('\n', stderr);
     exit_with_pause(1);
 }
 
+// No real program comes near this size; the cap keeps a device or a
+// runaway generated file from exhausting the memory before parsing starts.
+constexpr std::size_t kMaxSourceBytes = std::size_t{32} << 20;
+
 std::string read_source(const std::string &path) {
-    platform::Result<std::string> bytes = platform::read_file(path);
+    platform::Result<std::string> bytes = platform::read_file(path, kMaxSourceBytes);
     if (!bytes)
         fail(fmt::format("kestal: can't read {}: {}", path, bytes.error().text));
     if (!platform::is_valid_utf8(*bytes))
@@ -167,12 +177,17 @@ double milliseconds_between(Clock::time_point from, Clock::time_point to) {
     exit_with_pause(status->code);
 }
 
+// A C text cut short by a full disk or a closed pipe is a failure, not a
+// successful emit. SIGPIPE is ignored (see run_main), so a reader that
+// goes away shows up here as EPIPE.
 void emit_command(const std::string &c_text) {
-    std::fwrite(c_text.data(), 1, c_text.size(), stdout);
-    // A C text cut short by a full disk or a closed pipe is a failure, not
-    // a successful emit.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        fail(fmt::format("kestal: can't write the C text: {}", platform::last_os_error().text));
+    errno = 0;
+    bool written = std::fwrite(c_text.data(), 1, c_text.size(), stdout) == c_text.size() &&
+                   std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) {
+        int errnum = errno != 0 ? errno : EIO;
+        fail(fmt::format("kestal: can't write the C text: {}", platform::os_error(errnum).text));
+    }
 }
 
 // Refuses an output path that names the source file itself: the compiler
@@ -261,7 +276,7 @@ int run_compile_command(const DriverOptions &options) {
     GeneratedC generated = generate_on_big_stack(options, source_text);
     if (generated.error) {
         std::string shown = render_diagnostic(*generated.error, source_path, source_text);
-        std::fputs(shown.c_str(), stderr);
+        write_stderr(shown);
         exit_with_pause(1);
     }
     if (options.command == "emit")

@@ -15,6 +15,7 @@
 #include "update/notice.h"
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fmt/format.h>
@@ -175,6 +176,9 @@ void exit_with_pause(int status) {
 }
 
 int run_main(int argc, char **argv) {
+    // A closed pipe on our output is reported as a failed write (status 1),
+    // not by a silent death; children get the default action back.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2)
         exit_usage();
     std::string_view command = argv[1];

@@ -6,6 +6,7 @@
 #include "lexer/lexer.h"
 #include "parser/parser.h"
 
+#include <algorithm>
 #include <fmt/format.h>
 
 namespace kestal {
@@ -55,13 +56,38 @@ std::string expect_ident(Parser &p, std::string_view description) {
     return advance(p).text();
 }
 
+namespace {
+
+std::string nesting_message() {
+    return fmt::format("too many nested levels (brackets, operators or blocks nest at most {} "
+                       "deep)",
+                       kMaxNesting);
+}
+
+} // namespace
+
 NestingGuard::NestingGuard(Parser &p) : p_(p) {
     if (++p_.depth > kMaxNesting) {
         --p_.depth;
-        throw error_at_current(p, fmt::format("too many nested levels (brackets, operators or "
-                                              "blocks nest at most {} deep)",
-                                              kMaxNesting));
+        throw error_at_current(p, nesting_message());
     }
+    p_.peak = std::max(p_.peak, p_.depth);
+}
+
+// While the chain is open, `peak` measures only what its operands reach;
+// the outer value is merged back when the chain closes.
+ChainHeight::ChainHeight(Parser &p) : p_(p), outer_peak_(p.peak) {
+    p_.peak = p_.depth;
+}
+
+ChainHeight::~ChainHeight() {
+    p_.peak = std::max(outer_peak_, p_.peak + links_);
+}
+
+void ChainHeight::link(uint64_t line, uint64_t column) {
+    ++links_;
+    if (p_.peak + links_ > kMaxNesting)
+        throw error_at(nesting_message(), line, column);
 }
 
 } // namespace kestal

@@ -16,6 +16,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -47,6 +48,7 @@ struct BinaryLevel {
 template <size_t N>
 Expr parse_binary_level(Parser &p, Expr (*next)(Parser &),
                         const std::array<BinaryLevel, N> &table) {
+    ChainHeight height(p);
     Expr left = next(p);
     for (;;) {
         const BinaryLevel *hit = nullptr;
@@ -58,9 +60,12 @@ Expr parse_binary_level(Parser &p, Expr (*next)(Parser &),
         }
         if (hit == nullptr)
             return left;
-        advance(p);
+        const Token &op = advance(p);
+        uint64_t op_line = op.line;
+        uint64_t op_column = op.column;
         Expr right = next(p);
         left = make_binary(std::move(left), hit->op, std::move(right));
+        height.link(op_line, op_column);
     }
 }
 
@@ -136,17 +141,24 @@ std::optional<BinOp> accept_comparison(Parser &p) {
 // of link k - 1; the code generator uses the `chain` mark to evaluate that
 // shared operand once. A plain `and` written in the source never has the mark.
 Expr parse_comparison(Parser &p) {
+    ChainHeight height(p);
     Expr previous = parse_bitor(p);
     uint64_t line = previous.line;
     uint64_t column = previous.column;
     std::vector<Expr> links;
-    while (std::optional<BinOp> op = accept_comparison(p)) {
+    for (;;) {
+        uint64_t op_line = current(p).line;
+        uint64_t op_column = current(p).column;
+        std::optional<BinOp> op = accept_comparison(p);
+        if (!op)
+            break;
         Expr right = parse_bitor(p);
         Expr link = make_binary(std::move(previous), *op, right);
         link.line = line;
         link.column = column;
         links.push_back(std::move(link));
         previous = std::move(right);
+        height.link(op_line, op_column);
     }
     if (links.empty())
         return previous;
@@ -287,6 +299,10 @@ FStringSegment parse_fstring_field(Parser &p, const FStringPart::Code &code) {
     Parser sub;
     sub.tokens = std::move(tokens);
     sub.lambdas = std::move(p.lambdas);
+    // The field nests inside the expression around the f-string: it
+    // continues that expression's levels, not a fresh count.
+    sub.depth = p.depth;
+    sub.peak = p.peak;
     Expr expr;
     try {
         expr = parse_expr(sub);
@@ -295,6 +311,7 @@ FStringSegment parse_fstring_field(Parser &p, const FStringPart::Code &code) {
         throw;
     }
     p.lambdas = std::move(sub.lambdas);
+    p.peak = std::max(p.peak, sub.peak);
     if (!at(sub, TokenKind::Newline) && !at(sub, TokenKind::Eof)) {
         throw error_at_current(sub, "unexpected text in f-string expression");
     }
@@ -503,12 +520,15 @@ Expr parse_or(Parser &p) {
 }
 
 Expr parse_primary(Parser &p) {
+    ChainHeight height(p);
     Expr node = parse_atom(p);
     // Every postfix node stands at the start of the primary, which for a
     // parenthesised expression is that expression's own position.
     uint64_t line = node.line;
     uint64_t column = node.column;
     for (;;) {
+        uint64_t link_line = current(p).line;
+        uint64_t link_column = current(p).column;
         if (accept(p, TokenKind::LParen)) {
             CallArgs call = parse_call_args(p);
             if (Expr::Name *name = node.as<Expr::Name>()) {
@@ -535,6 +555,7 @@ Expr parse_primary(Parser &p) {
         } else {
             return node;
         }
+        height.link(link_line, link_column);
     }
 }
 

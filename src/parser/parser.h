@@ -58,6 +58,11 @@ struct Parser {
     // kMaxNesting so that no source can exhaust the stack of the parser or
     // of the stages that walk its tree.
     uint32_t depth = 0;
+    // The highest tree level reached so far: nesting levels, plus the links
+    // of left-leaning chains (`a + b + c`, `f(1)(2)`, `a < b < c`), whose
+    // trees grow one level per link although the parser walks them in a
+    // loop. Kept under kMaxNesting too (see ChainHeight).
+    uint32_t peak = 0;
 };
 
 inline constexpr uint32_t kMaxNesting = 1000;
@@ -73,6 +78,25 @@ class NestingGuard {
 
   private:
     Parser &p_;
+};
+
+// Measures one left-leaning chain: the operands' own height plus one level
+// per link. Open it before the first operand and call `link` with the
+// position of the link's operator once the link is complete; it throws the
+// nesting error there when the chain's tree would stand deeper than
+// kMaxNesting.
+class ChainHeight {
+  public:
+    explicit ChainHeight(Parser &p);
+    ~ChainHeight();
+    void link(uint64_t line, uint64_t column);
+    ChainHeight(const ChainHeight &) = delete;
+    ChainHeight &operator=(const ChainHeight &) = delete;
+
+  private:
+    Parser &p_;
+    uint32_t outer_peak_;
+    uint32_t links_ = 0;
 };
 
 // Token operations.

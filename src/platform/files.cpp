@@ -63,7 +63,7 @@ PathKind kind_of(mode_t mode) {
 
 } // namespace
 
-Result<std::string> read_file(const std::string &path) {
+Result<std::string> read_file(const std::string &path, std::size_t max_bytes) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return last_os_error();
@@ -80,6 +80,13 @@ Result<std::string> read_file(const std::string &path) {
         }
         if (n == 0)
             break;
+        if (static_cast<std::size_t>(n) > max_bytes - bytes.size()) {
+            close(fd);
+            std::string limit = max_bytes >= (1u << 20) && max_bytes % (1u << 20) == 0
+                                    ? fmt::format("{} MiB", max_bytes >> 20)
+                                    : fmt::format("{} bytes", max_bytes);
+            return OsError{fmt::format("file too large (more than {})", limit), EFBIG};
+        }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
     close(fd);

@@ -12,8 +12,12 @@
 
 namespace kestal::platform {
 
-// The whole file's bytes.
-Result<std::string> read_file(const std::string &path);
+// The whole file's bytes. A file (or a device such as /dev/zero) holding
+// more than max_bytes fails with the code EFBIG and the text "file too
+// large (more than 32 MiB)" (the limit in MiB when it is a whole number of
+// them, else in bytes), having read at most one buffer past the limit.
+Result<std::string> read_file(const std::string &path,
+                              std::size_t max_bytes = static_cast<std::size_t>(-1));
 
 // Creates or truncates the file and writes the bytes. A failure part-way
 // leaves a partial file.

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
+#include <utility>
 
 namespace kestal {
 
@@ -31,6 +33,18 @@ std::string result_truth(const CompiledExpr &call, const char *absent) {
     return test ? *test : call.text;
 }
 
+// The definition of the class's special method: the position of every
+// fault found while the class section calls it, since no line of the
+// program makes that call.
+std::pair<uint64_t, uint64_t> method_position(const CodegenContext &ctx, const std::string &cls,
+                                              const std::string &method) {
+    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
+    if (!owner) internal_fault("the position of a special method no class defines");
+    auto it = ctx.functions.find(*owner + "." + method);
+    if (it == ctx.functions.end()) internal_fault("a special method without a definition");
+    return {it->second->line, it->second->column};
+}
+
 std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const std::string &code,
                              const char *prefix, const std::vector<std::string> &methods) {
     std::string cases;
@@ -47,8 +61,11 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
         std::string receiver = s == x ? "o" : fmt::format("((C_{} *)({}))", s, "o");
         auto call = call_dunder_if_defined(ctx, receiver, s, *method, {}, 0, 0);
         if (!call) internal_fault("a special method the chain defines does not compile");
-        if (!call->type.is<Type::Str>())
-            throw_error(fmt::format("{}.{}() must return a str, not {}", s, *method, call->type), 0, 0);
+        if (!call->type.is<Type::Str>()) {
+            auto [line, column] = method_position(ctx, s, *method);
+            throw_error(fmt::format("{}.{}() must return a str, not {}", s, *method, call->type),
+                        line, column);
+        }
         cases += fmt::format("case {}: ktl_print_s({}); return; ", class_id(ctx, s), call->text);
     }
     bool print = std::string_view(prefix) == "ktl_print";
@@ -176,6 +193,8 @@ std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const st
                                                    uint64_t line, uint64_t column) {
     auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
     if (!owner) return std::nullopt;
+    if (line == 0)
+        std::tie(line, column) = method_position(ctx, cls, method);
     std::vector<Type> types = {Type::class_(*owner)};
     for (const CompiledExpr &a : args) types.push_back(a.type);
     InstanceResult inst = instantiate_function(ctx, *owner + "." + method, types, {}, line, column);

@@ -38,7 +38,9 @@ bool is_exception_class(const CodegenContext &ctx, const std::string &name);
 // Writes the class's typedef and prototypes once, then declares its base.
 void declare_class(CodegenContext &ctx, const std::string &name);
 // Calls `method` on the receiver when the class's chain defines it: none
-// when it does not, else the call. Throws the CompileError of compiling it.
+// when it does not, else the call. Throws the CompileError of compiling it;
+// line 0 (a call the class section makes, not the program) reports it at
+// the method's definition.
 std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
                                                    const std::string &cls,
                                                    const std::string &method,

@@ -20,11 +20,19 @@ namespace kestal {
 
 namespace {
 
+// The compiled main body and where in its text each top-level statement
+// ends.
+struct MainBody {
+    FunctionFrame frame;
+    std::vector<size_t> statement_ends;
+};
+
 // The main body, compiled again while a variable must widen. Each
 // repetition starts from the globals table as it was before the first
 // attempt, so no global declared by a discarded attempt is visible to the
 // next.
-FunctionFrame compile_main_body(CodegenContext &ctx, const Program &program) {
+MainBody compile_main_body(CodegenContext &ctx, const Program &program) {
+    std::vector<size_t> ends;
     const std::unordered_map<std::string, Variable> globals_before = ctx.globals;
     auto attempt = [&](const ForcedTypes &forced) {
         FunctionFrame frame = new_frame(true, std::nullopt, forced);
@@ -32,10 +40,16 @@ FunctionFrame compile_main_body(CodegenContext &ctx, const Program &program) {
         collect_try_assigned_names(program.statements, volatile_paths);
         frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
         FrameGuard guard(ctx, std::move(frame));
-        for (const Stmt &s : program.statements) compile_stmt(ctx, s);
+        ends.clear();
+        for (const Stmt &s : program.statements) {
+            compile_stmt(ctx, s);
+            ends.push_back(ctx.frame().body.size());
+        }
         return guard.pop();
     };
-    return compile_with_forced_variables(attempt, [&] { ctx.globals = globals_before; });
+    FunctionFrame frame =
+        compile_with_forced_variables(attempt, [&] { ctx.globals = globals_before; });
+    return MainBody{std::move(frame), std::move(ends)};
 }
 
 void compile_annotated_functions(CodegenContext &ctx, const Program &program) {
@@ -102,6 +116,49 @@ void fill_output_lists(CodegenContext &ctx, const FunctionFrame &main, CodegenOu
         if (out.variables.empty() || out.variables.back().first != v.first) out.variables.push_back(std::move(v));
 }
 
+// C compilers optimise one function in time that grows faster than its
+// length: clang -O3 needs minutes for a ktl_main of a few thousand lines,
+// and gives up on longer ones. A main body of more than kMainSplitStatements
+// top-level statements is cut, between statements, into parts of
+// kMainPartStatements, each its own function. Shorter bodies stay whole:
+// their variables then stay locals, which the compiler keeps in registers.
+constexpr size_t kMainSplitStatements = 200;
+constexpr size_t kMainPartStatements = 50;
+
+// ktl_main and, for a long body, its parts. The parts share main's
+// variables, which then live in the struct ktl_M (a collector root, like
+// ktl_G); the body's text names them unchanged, so each name is defined as
+// its field while the parts are written, and undefined again after them.
+// `noinline` keeps the compiler from joining the parts again.
+std::string main_function_text(const MainBody &main) {
+    const FunctionFrame &frame = main.frame;
+    if (main.statement_ends.size() <= kMainSplitStatements)
+        return "static void ktl_main(void) {\n" +
+               emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body + "}\n";
+    std::string fields, defines, undefines;
+    for (const auto &[type, c_name] : frame.declared_locals) {
+        fields += fmt::format(" {} {};", c_type_name(type), c_name);
+        defines += fmt::format("#define {0} (ktl_M.{0})\n", c_name);
+        undefines += fmt::format("#undef {}\n", c_name);
+    }
+    std::string text = fmt::format("static struct {{ char unused;{} }} ktl_M;\n", fields) + defines;
+    std::string calls;
+    size_t start = 0;
+    for (size_t i = 0; i < main.statement_ends.size(); i += kMainPartStatements) {
+        size_t end = main.statement_ends[std::min(i + kMainPartStatements,
+                                                  main.statement_ends.size()) - 1];
+        std::string name = fmt::format("ktl_main_part{}", i / kMainPartStatements + 1);
+        text += fmt::format("__attribute__((noinline)) static void {}(void) {{\n", name);
+        text.append(frame.body, start, end - start);
+        text += "}\n";
+        calls += fmt::format("    {}();\n", name);
+        start = end;
+    }
+    text += "static void ktl_main(void) {\n    ktl_gc_add_root(&ktl_M, sizeof ktl_M);\n" + calls;
+    text.append(frame.body, start, std::string::npos);
+    return text + "}\n" + undefines;
+}
+
 std::string globals_struct(const CodegenContext &ctx) {
     std::vector<Variable> entries;
     for (const auto &entry : ctx.globals) entries.push_back(entry.second);
@@ -140,7 +197,8 @@ std::string escape_src_path(std::string_view path) {
 }
 
 CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const CodegenOptions &options) {
-    FunctionFrame main = compile_main_body(ctx, program);
+    MainBody main_body = compile_main_body(ctx, program);
+    const FunctionFrame &main = main_body.frame;
     compile_annotated_functions(ctx, program);
     {
         FrameGuard aux(ctx, new_frame(false, std::nullopt, {}));
@@ -173,10 +231,7 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const Co
     c += ctx.prototypes_text;
     c += "\n";
     c += ctx.definitions_text;
-    c += "static void ktl_main(void) {\n";
-    c += emit_local_decls(main.declared_locals, main.volatile_names);
-    c += main.body;
-    c += "}\n";
+    c += main_function_text(main_body);
     fill_output_lists(ctx, main, out);
     return out;
 }

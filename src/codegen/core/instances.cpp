@@ -138,6 +138,9 @@ FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
 
 void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
                      const FunctionFrame &frame) {
+    // The return Type may be one no attempt has defined yet: a widened
+    // candidate (an int return joined with None) is only named, never built.
+    ensure_type_defined(ctx, r);
     ctx.instances[s.key].return_type = r;
     ctx.instance_locals[s.key] = sorted_frame_locals(frame);
     std::vector<std::string> params;

@@ -34,10 +34,24 @@ PathsCopy intersection(const std::vector<PathsCopy> &states) {
 
 } // namespace
 
+// Up to this many branches an `elif` chain is written as C's `else if`.
+// Each `else if` nests one statement deeper, and C compilers parse that
+// nesting recursively (clang's stack gives out at some thousands), so a
+// longer chain is written flat: a run of plain `if`s, each taken branch
+// jumping to a label after the chain.
+constexpr size_t kMaxElseIfChain = 64;
+
 // One piece: the branch loop carries the open-branch state and the end
 // states of the narrowing facts together.
 void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
     bool opened = false;
+    std::optional<std::string> end_label;
+    if (s.branches.size() > kMaxElseIfChain) end_label = fresh_temp(ctx, "endif");
+    const bool flat = end_label.has_value();
+    auto close_chain = [&](std::vector<PathsCopy> &end_states) {
+        if (flat) emit_line(ctx, "{}:;", *end_label);
+        if (!end_states.empty()) ctx.frame().narrowed_paths = intersection(end_states);
+    };
     std::vector<PathsCopy> end_states;
     for (const IfBranch &branch : s.branches) {
         StaticTruth truth = none_test_fact(ctx, branch.condition);
@@ -48,10 +62,10 @@ void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
         }
         PathsCopy snapshot = ctx.frame().narrowed_paths;
         if (truth == StaticTruth::True) {
-            emit_line(ctx, opened ? "} else {" : "{");
+            emit_line(ctx, opened && !flat ? "} else {" : "{");
         } else {
             std::string cond = compile_condition(ctx, branch.condition);
-            emit_line(ctx, "{} ({}) {{", opened ? "} else if" : "if", cond);
+            emit_line(ctx, "{} ({}) {{", opened && !flat ? "} else if" : "if", cond);
         }
         add_paths(ctx, facts.when_true);
         compile_block(ctx, branch.body);
@@ -59,22 +73,26 @@ void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
         ctx.frame().narrowed_paths = snapshot;
         if (truth == StaticTruth::True) {
             emit_line(ctx, "}");
-            if (!end_states.empty()) ctx.frame().narrowed_paths = intersection(end_states);
+            close_chain(end_states);
             return;
+        }
+        if (flat) {
+            emit_line(ctx, "goto {};", *end_label);
+            emit_line(ctx, "}");
         }
         opened = true;
         add_paths(ctx, facts.when_false);
     }
     if (!s.else_body) {
         end_states.push_back(ctx.frame().narrowed_paths);
-        if (opened) emit_line(ctx, "}");
+        if (opened && !flat) emit_line(ctx, "}");
     } else {
-        emit_line(ctx, opened ? "} else {" : "{");
+        emit_line(ctx, opened && !flat ? "} else {" : "{");
         compile_block(ctx, *s.else_body);
         if (!block_never_completes(*s.else_body)) end_states.push_back(ctx.frame().narrowed_paths);
         emit_line(ctx, "}");
     }
-    if (!end_states.empty()) ctx.frame().narrowed_paths = intersection(end_states);
+    close_chain(end_states);
 }
 
 void compile_while_stmt(CodegenContext &ctx, const Stmt::While &s) {

@@ -81,8 +81,11 @@ TEST(LexerErrors, Strings) {
         {"'a\nb'", kOneQuote, 1, 3},
         {"x = \"ab\n", kOneQuote, 1, 8},
         {"'abc", kString, 1, 5},
-        {"'''abc\n", kString, 2, 1},
-        {"'''abc''", kString, 1, 9},
+        // An open triple-quoted string is reported where it starts.
+        {"'''abc\n", kString, 1, 1},
+        {"'''abc''", kString, 1, 1},
+        {"x = 1\ny = \"\"\"a\nb\n\nc", kString, 2, 5},
+        {"'''a\\", kString, 1, 1},
         {"'a\\", kString, 1, 4},
         {"'\\x4'", kHex, 1, 6},
         {"'\\xg1'", kHex, 1, 6},

@@ -38,10 +38,18 @@ TEST(LexerTokens, EndOfInput) {
         {"comment without line feed", "# only", "Eof@1:7"},
         {"blanks without line feed", "   ", "Eof@1:4"},
         {"no final line feed", "x = 1", "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Eof@1:6"},
-        {"final line feed", "x = 1\n", "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Eof@2:1"},
-        {"trailing comment", "x # c\n", "Ident(x)@1:1 Newline@1:6 Eof@2:1"},
+        // After the last line of code the closing tokens stay on its line
+        // feed, so an error there still has a line to show.
+        {"final line feed", "x = 1\n", "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Eof@1:6"},
+        {"trailing comment", "x # c\n", "Ident(x)@1:1 Newline@1:6 Eof@1:6"},
+        {"trailing blank and comment lines", "x = 1\n\n# c\n  \n",
+         "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Eof@1:6"},
+        {"characters, not bytes, up to the line feed", "x # \u00e9\u00e9\n\n",
+         "Ident(x)@1:1 Newline@1:7 Eof@1:7"},
         {"unclosed bracket ends with Newline", "(1", "LParen@1:1 Int(1)@1:2 Newline@1:3 Eof@1:3"},
-        {"unclosed bracket over a line feed", "(1\n", "LParen@1:1 Int(1)@1:2 Newline@2:1 Eof@2:1"},
+        {"unclosed bracket over a line feed", "(1\n", "LParen@1:1 Int(1)@1:2 Newline@1:3 Eof@1:3"},
+        {"unclosed bracket over blank lines", "(1\n\n\n",
+         "LParen@1:1 Int(1)@1:2 Newline@1:3 Eof@1:3"},
     });
 }
 
@@ -49,35 +57,35 @@ TEST(LexerTokens, Indentation) {
     check_rows({
         {"one block", "if a:\n    b\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:5 Newline@2:6 "
-         "Dedent@3:1 Eof@3:1"},
+         "Dedent@2:6 Eof@2:6"},
         {"tab and four spaces are one block", "if a:\n\tb\n    c\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:2 Newline@2:3 "
-         "Ident(c)@3:5 Newline@3:6 Dedent@4:1 Eof@4:1"},
+         "Ident(c)@3:5 Newline@3:6 Dedent@3:6 Eof@3:6"},
         {"tab and two spaces is width 6", "if a:\n\t  b\n      c\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:4 Newline@2:5 "
-         "Ident(c)@3:7 Newline@3:8 Dedent@4:1 Eof@4:1"},
+         "Ident(c)@3:7 Newline@3:8 Dedent@3:8 Eof@3:8"},
         {"one Indent however large the step", "if a:\n            b\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:13 Newline@2:14 "
-         "Dedent@3:1 Eof@3:1"},
+         "Dedent@2:14 Eof@2:14"},
         {"two Dedents at once", "if a:\n  if b:\n    c\nd\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 If@2:3 Ident(b)@2:6 Colon@2:7 "
          "Newline@2:8 Indent@3:1 Ident(c)@3:5 Newline@3:6 Dedent@4:1 Dedent@4:1 Ident(d)@4:1 "
-         "Newline@4:2 Eof@5:1"},
+         "Newline@4:2 Eof@4:2"},
         {"dedent to an outer level", "if a:\n  if b:\n    c\n  d\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 If@2:3 Ident(b)@2:6 Colon@2:7 "
          "Newline@2:8 Indent@3:1 Ident(c)@3:5 Newline@3:6 Dedent@4:1 Ident(d)@4:3 Newline@4:4 "
-         "Dedent@5:1 Eof@5:1"},
+         "Dedent@4:4 Eof@4:4"},
         {"blank and comment lines keep no indentation", "if a:\n  b\n\n      # c\n #d\n  e\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:3 Newline@2:4 "
-         "Ident(e)@6:3 Newline@6:4 Dedent@7:1 Eof@7:1"},
+         "Ident(e)@6:3 Newline@6:4 Dedent@6:4 Eof@6:4"},
         {"open blocks close at the end without a line feed", "if a:\n  b",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:3 Newline@2:4 "
-         "Dedent@2:1 Eof@2:4"},
+         "Dedent@2:4 Eof@2:4"},
         {"open blocks close at the end after trailing blanks", "if a:\n  b\n   ",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:3 Newline@2:4 "
-         "Dedent@3:1 Eof@3:4"},
+         "Dedent@2:4 Eof@2:4"},
         {"an indented first line opens a block", "  x\n",
-         "Indent@1:1 Ident(x)@1:3 Newline@1:4 Dedent@2:1 Eof@2:1"},
+         "Indent@1:1 Ident(x)@1:3 Newline@1:4 Dedent@1:4 Eof@1:4"},
     });
 }
 
@@ -85,21 +93,21 @@ TEST(LexerTokens, LineJoining) {
     check_rows({
         {"brackets join lines without Newline or Indent", "f(1,\n  2)\n",
          "Ident(f)@1:1 LParen@1:2 Int(1)@1:3 Comma@1:4 Int(2)@2:3 RParen@2:4 Newline@2:5 "
-         "Eof@3:1"},
+         "Eof@2:5"},
         {"nested brackets of every kind", "[{(\n)}\n]\nx\n",
          "LBracket@1:1 LBrace@1:2 LParen@1:3 RParen@2:1 RBrace@2:2 RBracket@3:1 Newline@3:2 "
-         "Ident(x)@4:1 Newline@4:2 Eof@5:1"},
+         "Ident(x)@4:1 Newline@4:2 Eof@4:2"},
         {"stray closers leave the depth at 0", "())\n(\n)\n",
          "LParen@1:1 RParen@1:2 RParen@1:3 Newline@1:4 LParen@2:1 RParen@3:1 Newline@3:2 "
-         "Eof@4:1"},
+         "Eof@3:2"},
         {"comment inside brackets", "(1, # one\n 2)\n",
-         "LParen@1:1 Int(1)@1:2 Comma@1:3 Int(2)@2:2 RParen@2:3 Newline@2:4 Eof@3:1"},
+         "LParen@1:1 Int(1)@1:2 Comma@1:3 Int(2)@2:2 RParen@2:3 Newline@2:4 Eof@2:4"},
         {"backslash continuation", "x = 1 + \\\n    2\n",
-         "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Plus@1:7 Int(2)@2:5 Newline@2:6 Eof@3:1"},
+         "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Plus@1:7 Int(2)@2:5 Newline@2:6 Eof@2:6"},
         {"backslash continuation inside a block keeps the block", "if a:\n  b = \\\nc\n  d\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:3 Assign@2:5 "
-         "Ident(c)@3:1 Newline@3:2 Ident(d)@4:3 Newline@4:4 Dedent@5:1 Eof@5:1"},
-        {"semicolon", "a; b\n", "Ident(a)@1:1 Semicolon@1:2 Ident(b)@1:4 Newline@1:5 Eof@2:1"},
+         "Ident(c)@3:1 Newline@3:2 Ident(d)@4:3 Newline@4:4 Dedent@4:4 Eof@4:4"},
+        {"semicolon", "a; b\n", "Ident(a)@1:1 Semicolon@1:2 Ident(b)@1:4 Newline@1:5 Eof@1:5"},
     });
 }
 
@@ -212,7 +220,7 @@ TEST(LexerTokens, Strings) {
         {"lone carriage return is text in a string", "'a\rb'",
          "Str(\"a\\rb\")@1:1 Newline@1:6 Eof@1:6"},
         {"line after a triple-quoted string", "x = '''\n'''\ny\n",
-         "Ident(x)@1:1 Assign@1:3 Str(\"\\n\")@1:5 Newline@2:4 Ident(y)@3:1 Newline@3:2 Eof@4:1"},
+         "Ident(x)@1:1 Assign@1:3 Str(\"\\n\")@1:5 Newline@2:4 Ident(y)@3:1 Newline@3:2 Eof@3:2"},
     });
 }
 
@@ -292,14 +300,14 @@ TEST(LexerCrlf, CarriageReturns) {
         {"backslash CR LF continues a string", "'a\\\r\nb'", "Str(\"ab\")@1:1 Newline@2:3 Eof@2:3"},
         {"line starting with a stray CR is kept", "x = 1\n\ry = 2\n",
          "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Ident(y)@2:2 Assign@2:4 Int(2)@2:6 "
-         "Newline@2:7 Eof@3:1"},
+         "Newline@2:7 Eof@2:7"},
         {"stray CR has no indentation width", "if a:\n  b\n\r  c\n",
          "If@1:1 Ident(a)@1:4 Colon@1:5 Newline@1:6 Indent@2:1 Ident(b)@2:3 Newline@2:4 "
-         "Ident(c)@3:4 Newline@3:5 Dedent@4:1 Eof@4:1"},
+         "Ident(c)@3:4 Newline@3:5 Dedent@3:5 Eof@3:5"},
         {"lone CR is a blank within a line", "x\r=\r1",
          "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Eof@1:6"},
         {"CR LF only", "\r\n", "Eof@2:1"},
-        {"CR LF at the end of a comment", "# c\r\nx\r\n", "Ident(x)@2:1 Newline@2:2 Eof@3:1"},
+        {"CR LF at the end of a comment", "# c\r\nx\r\n", "Ident(x)@2:1 Newline@2:2 Eof@2:2"},
         {"one-quote string broken by CR LF", "'a\r\nb'",
          "error: unterminated string (use triple quotes for multi-line strings) @1:3"},
         {"f-string broken by CR LF", "f'a\r\n'", "error: unterminated f-string @1:4"},

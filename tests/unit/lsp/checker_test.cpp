@@ -30,7 +30,7 @@ TEST(Check, EachStageReportsItsError) {
         std::uint64_t column;
     };
     const Case cases[] = {
-        {"syntax", "x = 1\ny = (2\n", false, 3, 1},
+        {"syntax", "x = 1\ny = (2\n", false, 2, 7},
         {"lexer", "x = 1\ny = $\n", false, 2, 5},
         {"types", "x = 1\nx = 'a'\n", true, 2, 1},
         {"undefined name", "print(zz)\n", true, 1, 7},

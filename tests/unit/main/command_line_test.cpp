@@ -23,7 +23,9 @@ using driver_test::ScratchDir;
 using platform::CapturedRun;
 
 // A stand-in C compiler. It logs its arguments (FAKE_ARGS), copies the C
-// file (FAKE_COPY), fails with output on both streams (FAKE_FAIL), and
+// file (FAKE_COPY), fails with output on both streams (FAKE_FAIL: a
+// diagnostic about the C file; FAKE_FAIL_ALONE: a message naming no
+// file, as a linker or a broken installation writes), and
 // otherwise writes an executable that prints its arguments and
 // KESTAL_ARGV0 and then runs FAKE_END; with FAKE_NOEXEC that file can't be
 // started.
@@ -37,9 +39,13 @@ done
 [ -n "$FAKE_ARGS" ] && printf '%s\n' "$@" > "$FAKE_ARGS"
 [ -n "$FAKE_COPY" ] && cp "$c" "$FAKE_COPY"
 if [ -n "$FAKE_FAIL" ]; then
-  echo "$FAKE_FAIL on stderr" >&2
+  echo "$c:7:3: $FAKE_FAIL on stderr" >&2
   printf 'and stdout\n\n  \n'
   exit 1
+fi
+if [ -n "$FAKE_FAIL_ALONE" ]; then
+  echo "$FAKE_FAIL_ALONE" >&2
+  exit 3
 fi
 cat > "$out" <<'PROG'
 #!/bin/sh
@@ -284,11 +290,43 @@ TEST_F(DriverCommandLine, CompilerFailureShowsItsOutputAndKeepsTheCFile) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(
         run.err, match,
-        std::regex("boom on stderr\nand stdout\nkestal: the C compiler failed; this is a Kestal "
-                   "bug\\. Generated C kept at (.*)\n")))
+        std::regex("(.*):7:3: boom on stderr\nand stdout\nkestal: the C compiler failed; this is "
+                   "a Kestal bug\\. Generated C kept at (.*)\n")))
         << run.err;
-    EXPECT_TRUE(platform::path_exists(match[1].str()));
-    EXPECT_TRUE(match[1].str().starts_with(work() + "/prog-"));
+    EXPECT_EQ(match[1].str(), match[2].str());
+    EXPECT_TRUE(platform::path_exists(match[2].str()));
+    EXPECT_TRUE(match[2].str().starts_with(work() + "/prog-"));
+}
+
+// A compiler that fails without a word about the generated C (a wrong
+// KESTAL_CC, a missing library, a killed process) is reported as failing
+// on its own account, with its status; its output still comes first.
+TEST_F(DriverCommandLine, CompilerFailingOnItsOwnIsNotAKestalBug) {
+    std::string killed_cc = dir.write("killed-cc", "#!/bin/sh\nkill -9 $$\n", 0755);
+    struct Case {
+        platform::EnvVars env;
+        std::string compiler;
+        std::string output;
+        std::string status;
+    };
+    const Case cases[] = {
+        {{{"FAKE_FAIL_ALONE", "ld: cannot find -lm"}}, fake_cc, "ld: cannot find -lm\n",
+         "exit status 3"},
+        {{{"KESTAL_CC", "/bin/false"}}, "/bin/false", "", "exit status 1"},
+        {{{"KESTAL_CC", killed_cc}}, killed_cc, "", "killed by signal 9 (SIGKILL)"},
+    };
+    for (const Case &c : cases) {
+        CapturedRun run = kestal({"build", program, "-o", dir / "out"}, c.env);
+        EXPECT_EQ(run.status.code, 1);
+        std::string expected = fmt::format(
+            "{}kestal: the C compiler '{}' failed ({}) without reporting an error in the "
+            "generated C; check its setup with `kestal doctor`. Generated C kept at ",
+            c.output, c.compiler, c.status);
+        ASSERT_TRUE(run.err.starts_with(expected)) << run.err;
+        std::string kept = run.err.substr(expected.size());
+        ASSERT_TRUE(kept.ends_with(".c\n")) << run.err;
+        EXPECT_TRUE(platform::path_exists(kept.substr(0, kept.size() - 1)));
+    }
 }
 
 // The executable of a run is named by the source's stem (a dot inside it

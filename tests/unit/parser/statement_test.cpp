@@ -118,7 +118,7 @@ TEST(ParserStatements, RefusalsGiveTheirMessageAtTheirPosition) {
          "5:1: a bare `except:` must be the last except clause"},
         {"try:\n    pass\nelse:\n    pass\n",
          "3:1: expected 'except' or 'finally' after the try block"},
-        {"try: pass\n", "2:1: expected 'except' or 'finally' after the try block"},
+        {"try: pass\n", "1:10: expected 'except' or 'finally' after the try block"},
         {"try:\n    pass\nexcept E as 1:\n    pass\n",
          "3:13: expected a name after 'as', found number 1"},
         {"try:\n    pass\nexcept E, F:\n    pass\n", "3:9: expected ':', found ','"},
@@ -177,6 +177,50 @@ TEST(ParserStatements, NestingDeeperThanTheLimitIsRefused) {
         {blocks, "1001:1004: " + message},
     };
     // The compile road parses on a big-stack thread; so does this test.
+    for (const Case &c : cases) {
+        auto parsed = platform::run_on_thread(platform::kBigStackBytes,
+                                              [&] { return first_error(c.source); });
+        ASSERT_TRUE(parsed.ok());
+        EXPECT_EQ(*parsed, c.expected) << c.source.substr(0, 40);
+    }
+}
+
+// A left-leaning chain grows its tree one level per link although the
+// parser reads it in a loop, so its links count towards the same limit;
+// the error stands at the operator of the first link too many.
+TEST(ParserStatements, LongChainsCountTowardsTheNestingLimit) {
+    const std::string message =
+        "too many nested levels (brackets, operators or blocks nest at most 1000 deep)";
+    auto chain = [](std::string_view first, std::string_view link, int links) {
+        std::string out(first);
+        for (int i = 0; i < links; ++i)
+            out += link;
+        return out + "\n";
+    };
+    // A product of 601 factors as the first term of a sum: each chain fits,
+    // the sum's tree stands 1000 levels deep at its 400th link.
+    std::string product = chain("a", "*a", 600);
+    product.pop_back();
+    const Case cases[] = {
+        {"x = " + chain("1", " + 1", 999), "no error"},
+        {"x = " + chain("1", " + 1", 1000), "1:4003: " + message},
+        {"x = " + chain("1", " + 1", 4999), "1:4003: " + message},
+        {"x = " + chain("a", " * a", 4999), "1:4003: " + message},
+        {"x = " + chain("a", " and a", 4999), "1:6001: " + message},
+        {"x = " + chain("a", " or a", 4999), "1:5002: " + message},
+        {"x = " + chain("a", " < a", 4999), "1:4003: " + message},
+        {"x = " + chain("f", "(1)", 998), "no error"},
+        {"x = " + chain("f", "(1)", 5000), "1:3000: " + message},
+        {"x = " + chain("s", "[0]", 5000), "1:3000: " + message},
+        {"x = " + chain("s", ".a", 5000), "1:2004: " + message},
+        {"x = " + chain("s", ".m()", 5000), "1:4002: " + message},
+        // Brackets around the first operand and the links add up.
+        {"x = " + std::string(400, '(') + "1" + chain("", " + 1)", 400), "no error"},
+        {"x = " + std::string(600, '(') + "a" + std::string(600, ')') + chain("", " + a", 500),
+         "1:2803: " + message},
+        {"x = " + product + chain("", " + a", 399), "no error"},
+        {"x = " + product + chain("", " + a", 400), "1:2803: " + message},
+    };
     for (const Case &c : cases) {
         auto parsed = platform::run_on_thread(platform::kBigStackBytes,
                                               [&] { return first_error(c.source); });

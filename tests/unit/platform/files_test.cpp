@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "test_support.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -39,6 +40,20 @@ TEST_F(PlatformFiles, FailuresCarryTheOsText) {
     Result<void> no_parent = write_file(dir / "no/such/file", "x");
     ASSERT_FALSE(no_parent.ok());
     EXPECT_EQ(no_parent.error().code, 2);
+}
+
+// The limit is exact: a file of max_bytes is read whole, one byte more is
+// refused; an endless device stops at the limit instead of filling memory.
+TEST_F(PlatformFiles, ReadStopsAtTheSizeLimit) {
+    ASSERT_TRUE(write_file(dir / "small", std::string(70000, 'x')).ok());
+    EXPECT_EQ(read_file(dir / "small", 70000)->size(), 70000u);
+    Result<std::string> over = read_file(dir / "small", 69999);
+    ASSERT_FALSE(over.ok());
+    EXPECT_EQ(over.error().text, "file too large (more than 69999 bytes)");
+    EXPECT_EQ(over.error().code, EFBIG);
+    Result<std::string> endless = read_file("/dev/zero", std::size_t{2} << 20);
+    ASSERT_FALSE(endless.ok());
+    EXPECT_EQ(endless.error().text, "file too large (more than 2 MiB)");
 }
 
 TEST_F(PlatformFiles, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
