@@ -12,7 +12,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestal {
@@ -217,7 +219,8 @@ TEST_F(DriverCommandLine, CompilerGetsTheFlagsAndTheEmittedText) {
     platform::Result<std::string> logged = platform::read_file(args_log);
     ASSERT_TRUE(logged.ok());
     std::regex expected(
-        "-O3\n-std=gnu11\n-fwrapv\n-fno-math-errno\n-ffp-contract=off\n-w\n-march=native\n" +
+        "-O3\n-std=gnu11\n-fwrapv\n-fno-math-errno\n-ffp-contract=off\n-w\n-fno-finite-loops\n"
+        "-march=native\n" +
         work() + "/out bin-[0-9]+\\.c\n-o\n" + out + "\n-lm\n-lpthread\n-static\n");
     EXPECT_TRUE(std::regex_match(*logged, expected)) << *logged;
     // The C file the compiler got is exactly what `emit` prints, with no
@@ -421,6 +424,35 @@ TEST_F(DriverCommandLine, RealCompilersBuildAndRun) {
     EXPECT_EQ(run.status.code, 0) << run.err;
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+// A loop without effects spins as long as its condition holds, under both
+// compilers: C11 would let the optimizer assume it ends and drop it (clang
+// then runs off the end of the function). The program must still be running
+// after a second; it is then killed.
+TEST_F(DriverCommandLine, EndlessLoopWithoutEffectsSpins) {
+    std::string source = dir.write("spin.ktl", "i = 0\n"
+                                               "while i < 3:\n"
+                                               "    i = 0\n"
+                                               "print('ended')\n");
+    for (std::string cc : {"clang", "gcc"}) {
+        std::string exe = dir / ("spin-" + cc);
+        CapturedRun build = kestal({"build", source, "-o", exe}, {{"KESTAL_CC", cc}});
+        ASSERT_EQ(build.status.code, 0) << cc << ": " << build.err;
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::sleep(1);
+        int status = 0;
+        pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        ::kill(pid, SIGKILL);
+        if (ended == 0)
+            ::waitpid(pid, &status, 0);
+        EXPECT_EQ(ended, 0) << cc << ": the loop ended, status " << status;
+    }
 }
 
 } // namespace
