@@ -435,6 +435,19 @@ TEST_F(DriverCommandLine, RealCompilersBuildAndRun) {
     EXPECT_EQ(work_files(), std::vector<std::string>{});
 }
 
+// Every file name the user can give (up to 255 bytes) can be run and
+// built: the temporary names cut the stem.
+TEST_F(DriverCommandLine, LongSourceNamesRunAndBuild) {
+    std::string source = dir.write(std::string(246, 's') + ".ktl", "print(1)\n");
+    CapturedRun run = kestal({"run", source});
+    EXPECT_EQ(run.status.code, 0) << run.err;
+    EXPECT_EQ(run.out, "argv0: " + source + "\n");
+    CapturedRun build = kestal({"build", source});
+    EXPECT_EQ(build.status.code, 0) << build.err;
+    EXPECT_TRUE(platform::path_exists(dir / std::string(246, 's')));
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
 // A loop without effects spins as long as its condition holds, under both
 // compilers: C11 would let the optimizer assume it ends and drop it (clang
 // then runs off the end of the function). The program must still be running
