@@ -1,8 +1,67 @@
 #!/bin/sh
-# Builds everything and runs every test (unit, runtime and program tests).
+# Builds everything and runs every test (unit, runtime and program tests),
+# then the reliability passes, each bounded and timed:
+#   fuzz      every fuzz target for FUZZ_SECONDS (default 20) each
+#   gc-stress the program tests with the collector run at every allocation
+#   sanitize  the compiler and unit tests under ASan+UBSan (gcc), their unit
+#             tests and the program tests of a few areas; not in the default
+#             list yet: its build alone is too slow for the CI budget
+# KESTAL_TEST_PASSES chooses the passes (default "fuzz gc-stress"; empty
+# for the normal suite only; "sanitize" by hand).
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+passes=${KESTAL_TEST_PASSES-fuzz gc-stress}
+jobs=$(nproc)
+
+timed() {
+    name=$1
+    shift
+    start=$(date +%s)
+    echo "== pass $name"
+    "$@"
+    echo "== pass $name: $(($(date +%s) - start)) s"
+}
+
+fuzz_pass() {
+    for target in check json framing; do
+        scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}" >build-fuzz/fuzz-$target.log 2>&1 || {
+            tail -40 build-fuzz/fuzz-$target.log
+            echo "fuzz target $target found a fault (input in build-fuzz/)" >&2
+            return 1
+        }
+        grep '^stat::number_of_executed_units' build-fuzz/fuzz-$target.log | sed "s/^/$target: /"
+    done
+}
+
+sanitize_pass() {
+    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTAL_SANITIZE=ON \
+        >/dev/null
+    cmake --build build-sanitize
+    export UBSAN_OPTIONS=print_stacktrace=1
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -L unit
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs" \
+        -R '^programs\.(basics|control|operators)\.gcc$'
+}
+
+gc_stress_pass() {
+    for area in tests/programs/*/; do
+        area=${area%/}
+        python3 tests/programs/run_programs.py --kestal build/kestal \
+            --cc "$PWD/scripts/gc-stress-cc" --jobs "$jobs" \
+            --work "build/gc-stress-$(basename "$area")" "$area"
+    done
+}
+
+for pass in $passes; do
+    case $pass in
+        fuzz) mkdir -p build-fuzz; timed fuzz fuzz_pass ;;
+        sanitize) timed sanitize sanitize_pass ;;
+        gc-stress) timed gc-stress gc_stress_pass ;;
+        *) echo "test.sh: unknown pass '$pass'" >&2; exit 2 ;;
+    esac
+done

@@ -32,13 +32,16 @@ class JsonValue {
     // Null.
     JsonValue() = default;
 
-    static JsonValue boolean(bool flag) { return JsonValue(Payload(std::in_place_index<1>, flag)); }
-    static JsonValue number(double x) { return JsonValue(Payload(std::in_place_index<2>, x)); }
-    static JsonValue from_string(std::string text) {
-        return JsonValue(Payload(std::in_place_index<3>, std::move(text)));
-    }
-    static JsonValue array(JsonArray elements = {});
-    static JsonValue object(JsonObject members = {});
+    // Defined below JsonMember: building the payload needs both element
+    // types complete.
+    static JsonValue boolean(bool flag);
+    static JsonValue number(double x);
+    static JsonValue from_string(std::string text);
+    static JsonValue array(JsonArray elements);
+    static JsonValue object(JsonObject members);
+    // The empty ones (no default arguments: they too need complete types).
+    static JsonValue array();
+    static JsonValue object();
 
     JsonKind kind() const { return static_cast<JsonKind>(payload_.index()); }
     bool is_null() const { return kind() == JsonKind::Null; }
@@ -64,7 +67,7 @@ class JsonValue {
 
   private:
     using Payload = std::variant<std::monostate, bool, double, std::string, JsonArray, JsonObject>;
-    explicit JsonValue(Payload payload) : payload_(std::move(payload)) {}
+    explicit JsonValue(Payload payload);
 
     Payload payload_;
 };
@@ -75,6 +78,23 @@ struct JsonMember {
 
     friend bool operator==(const JsonMember &, const JsonMember &) = default;
 };
+
+inline JsonValue::JsonValue(Payload payload) : payload_(std::move(payload)) {}
+inline JsonValue JsonValue::boolean(bool flag) {
+    return JsonValue(Payload(std::in_place_index<1>, flag));
+}
+inline JsonValue JsonValue::number(double x) {
+    return JsonValue(Payload(std::in_place_index<2>, x));
+}
+inline JsonValue JsonValue::from_string(std::string text) {
+    return JsonValue(Payload(std::in_place_index<3>, std::move(text)));
+}
+inline JsonValue JsonValue::array() {
+    return array(JsonArray{});
+}
+inline JsonValue JsonValue::object() {
+    return object(JsonObject{});
+}
 
 // The result of reading a text: a value, or the reader's one-line error text
 // ("expected ':' at byte 5").

@@ -192,14 +192,26 @@ std::string path_stem(std::string_view path) {
     return std::string(name.substr(0, dot));
 }
 
+std::string temp_name_stem(std::string_view path) {
+    std::string stem = path_stem(path);
+    if (stem.size() <= kTempStemBytes)
+        return stem;
+    // The stem is UTF-8: cut before a character, never inside one.
+    std::size_t end = kTempStemBytes;
+    while (end > 0 && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+        --end;
+    stem.resize(end);
+    return stem;
+}
+
 std::string temp_exe_path(const std::string &work_folder, std::string_view source_path) {
     return join_path(work_folder,
-                     fmt::format("{}-{}", path_stem(source_path), platform::process_id()));
+                     fmt::format("{}-{}", temp_name_stem(source_path), platform::process_id()));
 }
 
 std::string c_file_path(const std::string &work_folder, std::string_view output_path) {
     return join_path(work_folder,
-                     fmt::format("{}-{}.c", path_stem(output_path), platform::process_id()));
+                     fmt::format("{}-{}.c", temp_name_stem(output_path), platform::process_id()));
 }
 
 std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,

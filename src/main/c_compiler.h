@@ -71,12 +71,21 @@ platform::Result<std::string> work_dir_in(const std::string &temp_root);
 // trailing slash).
 std::string path_stem(std::string_view path);
 
+// The longest stem a temporary name keeps, in bytes: with the process id
+// and ".c" added, any file name the user can give (up to 255 bytes) still
+// gives a legal temporary name.
+inline constexpr std::size_t kTempStemBytes = 64;
+
+// The path's stem (path_stem) cut to at most kTempStemBytes bytes, before a
+// whole UTF-8 character.
+std::string temp_name_stem(std::string_view path);
+
 // The executable `run` builds: "<stem>-<pid>" in the work folder, from the
-// source path's stem.
+// source path's stem (temp_name_stem).
 std::string temp_exe_path(const std::string &work_folder, std::string_view source_path);
 
 // The C file a build writes: "<stem>-<pid>.c" in the work folder, from the
-// output path's stem.
+// output path's stem (temp_name_stem).
 std::string c_file_path(const std::string &work_folder, std::string_view output_path);
 
 // The compiler's whole argument list, the command first.

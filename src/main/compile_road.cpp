@@ -22,7 +22,11 @@
 #include <exception>
 #include <fmt/format.h>
 #include <set>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 namespace kestal {
 namespace {
@@ -201,23 +205,64 @@ void check_output_is_not_source(const std::string &output, const std::string &so
                          output));
 }
 
-// Refuses an output path the linker could not write because its folder is
-// missing or it names a folder: the C compiler's failure would otherwise be
-// reported as a fault of Kestal.
+// True for a regular file on a kernel's pseudo file system (/proc, /sys):
+// it opens for writing even where nothing can be written to it.
+bool on_pseudo_file_system(const std::string &path) {
+    struct statfs fs;
+    return ::statfs(path.c_str(), &fs) == 0 &&
+           (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC);
+}
+
+// True for the null device, which takes any output.
+bool is_null_device(const struct stat &st) {
+    struct stat null;
+    return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
+}
+
+// Refuses an output path the linker could not write: an empty path, a
+// missing folder, a folder, a device or pipe (the null device excepted), a
+// file of the kernel's, or a place we may not write. The C compiler's
+// failure would otherwise be reported as a fault of Kestal.
 void check_output_is_writable(const std::string &output) {
     std::string folder = output;
     size_t slash = folder.find_last_of('/');
     folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    auto refuse = [&](const std::string &reason) {
+        fail(fmt::format("kestal: can't write {}: {}", output, reason));
+    };
     struct stat st;
-    int errnum = 0;
+    if (output.empty())
+        refuse(platform::os_error(ENOENT).text);
     if (::stat(folder.c_str(), &st) != 0)
-        errnum = errno;
-    else if (!S_ISDIR(st.st_mode))
-        errnum = ENOTDIR;
-    else if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        errnum = EISDIR;
-    if (errnum != 0)
-        fail(fmt::format("kestal: can't write {}: {}", output, platform::os_error(errnum).text));
+        refuse(platform::last_os_error().text);
+    if (!S_ISDIR(st.st_mode))
+        refuse(platform::os_error(ENOTDIR).text);
+    if (::stat(output.c_str(), &st) != 0) {
+        // A new file: the folder must take it, and the name must be legal.
+        if (errno != ENOENT)
+            refuse(platform::last_os_error().text);
+        if (::access(folder.c_str(), W_OK | X_OK) != 0)
+            refuse(platform::last_os_error().text);
+        return;
+    }
+    if (S_ISDIR(st.st_mode))
+        refuse(platform::os_error(EISDIR).text);
+    if (!S_ISREG(st.st_mode)) {
+        if (!is_null_device(st))
+            refuse("it is not a regular file");
+        return;
+    }
+    if (on_pseudo_file_system(output))
+        refuse(platform::os_error(EACCES).text);
+    // The linker replaces a file it can't open when the folder lets it.
+    int fd = ::open(output.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    int errnum = errno;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        refuse(platform::os_error(errnum).text);
 }
 
 void build_command(const DriverOptions &options, const GeneratedC &generated) {

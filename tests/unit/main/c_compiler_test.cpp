@@ -70,19 +70,21 @@ TEST(DriverCompilerChoice, GccFamilyIsSpelledGcc) {
 TEST(DriverCompilerChoice, BuildsTheArgumentList) {
     BuildOptions plain;
     EXPECT_EQ(fmt::format("{}", fmt::join(compiler_arguments("gcc", "/w/a-1.c", "a", plain), " ")),
-              "gcc -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -march=native "
+              "gcc -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -fno-finite-loops "
+              "-march=native "
               "/w/a-1.c -o a -lm -lpthread");
     BuildOptions all{{"SDL2", "z"}, true, true, true, true};
     for (std::string cc : {"clang", "gcc"})
         EXPECT_EQ(
             fmt::format("{}", fmt::join(compiler_arguments(cc, "/w/g-1.c", "out/g", all), " ")),
-            cc + " -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w /w/g-1.c -o out/g "
+            cc + " -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -fno-finite-loops "
+                 "/w/g-1.c -o out/g "
                  "-lSDL2 -lz -lm -lpthread -static");
     // Each argument stays one argument, spaces and all.
     std::vector<std::string> spaced = compiler_arguments("my cc", "/w d/a.c", "my prog", plain);
     EXPECT_EQ(spaced.front(), "my cc");
-    EXPECT_EQ(spaced[8], "/w d/a.c");
-    EXPECT_EQ(spaced[10], "my prog");
+    EXPECT_EQ(spaced[9], "/w d/a.c");
+    EXPECT_EQ(spaced[11], "my prog");
 }
 
 TEST(DriverWorkDir, CreatesAPrivateFolderPerUser) {

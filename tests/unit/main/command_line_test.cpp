@@ -12,7 +12,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestal {
@@ -223,7 +225,8 @@ TEST_F(DriverCommandLine, CompilerGetsTheFlagsAndTheEmittedText) {
     platform::Result<std::string> logged = platform::read_file(args_log);
     ASSERT_TRUE(logged.ok());
     std::regex expected(
-        "-O3\n-std=gnu11\n-fwrapv\n-fno-math-errno\n-ffp-contract=off\n-w\n-march=native\n" +
+        "-O3\n-std=gnu11\n-fwrapv\n-fno-math-errno\n-ffp-contract=off\n-w\n-fno-finite-loops\n"
+        "-march=native\n" +
         work() + "/out bin-[0-9]+\\.c\n-o\n" + out + "\n-lm\n-lpthread\n-static\n");
     EXPECT_TRUE(std::regex_match(*logged, expected)) << *logged;
     // The C file the compiler got is exactly what `emit` prints, with no
@@ -274,8 +277,17 @@ TEST_F(DriverCommandLine, BuildRefusesAnOutputPathItCannotWrite) {
         {dir / "missing/out", "No such file or directory (os error 2)"},
         {program + "/out", "Not a directory (os error 20)"},
         {dir.path(), "Is a directory (os error 21)"},
+        {"", "No such file or directory (os error 2)"},
+        {dir / std::string(256, 'n'), "File name too long (os error 36)"},
+        // Files of the system that open for writing (as root) but take
+        // nothing.
+        {"/dev/full", "it is not a regular file"},
+        {"/proc/version", "Permission denied (os error 13)"},
     };
     for (const Case &c : cases) {
+        if (c.output.starts_with("/dev/") || c.output.starts_with("/proc/"))
+            if (!platform::path_exists(c.output))
+                continue;
         CapturedRun build = kestal({"build", program, "-o", c.output}, {{"FAKE_ARGS", args_log}});
         EXPECT_EQ(build.status.code, 1) << c.output;
         EXPECT_EQ(build.err, fmt::format("kestal: can't write {}: {}\n", c.output, c.reason));
@@ -459,6 +471,48 @@ TEST_F(DriverCommandLine, RealCompilersBuildAndRun) {
     EXPECT_EQ(run.status.code, 0) << run.err;
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+// Every file name the user can give (up to 255 bytes) can be run and
+// built: the temporary names cut the stem.
+TEST_F(DriverCommandLine, LongSourceNamesRunAndBuild) {
+    std::string source = dir.write(std::string(246, 's') + ".ktl", "print(1)\n");
+    CapturedRun run = kestal({"run", source});
+    EXPECT_EQ(run.status.code, 0) << run.err;
+    EXPECT_EQ(run.out, "argv0: " + source + "\n");
+    CapturedRun build = kestal({"build", source});
+    EXPECT_EQ(build.status.code, 0) << build.err;
+    EXPECT_TRUE(platform::path_exists(dir / std::string(246, 's')));
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+// A loop without effects spins as long as its condition holds, under both
+// compilers: C11 would let the optimizer assume it ends and drop it (clang
+// then runs off the end of the function). The program must still be running
+// after a second; it is then killed.
+TEST_F(DriverCommandLine, EndlessLoopWithoutEffectsSpins) {
+    std::string source = dir.write("spin.ktl", "i = 0\n"
+                                               "while i < 3:\n"
+                                               "    i = 0\n"
+                                               "print('ended')\n");
+    for (std::string cc : {"clang", "gcc"}) {
+        std::string exe = dir / ("spin-" + cc);
+        CapturedRun build = kestal({"build", source, "-o", exe}, {{"KESTAL_CC", cc}});
+        ASSERT_EQ(build.status.code, 0) << cc << ": " << build.err;
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::sleep(1);
+        int status = 0;
+        pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        ::kill(pid, SIGKILL);
+        if (ended == 0)
+            ::waitpid(pid, &status, 0);
+        EXPECT_EQ(ended, 0) << cc << ": the loop ended, status " << status;
+    }
 }
 
 } // namespace

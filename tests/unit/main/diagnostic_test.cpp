@@ -108,6 +108,20 @@ TEST(DriverDiagnostic, StemsNameTheTemporaryFiles) {
     EXPECT_EQ(c_file_path("/w", ".."), fmt::format("/w/prog-{}.c", pid));
     // A relative folder that looks like an option is made harmless.
     EXPECT_EQ(c_file_path("-tmp", "a"), fmt::format("./-tmp/a-{}.c", pid));
+    // Long stems are cut, never inside a UTF-8 character.
+    const std::string long_ascii(250, 'a');
+    std::string accented;
+    while (accented.size() < 250)
+        accented += "\xc3\xa9"; // é
+    const std::vector<std::pair<std::string, std::string>> cut = {
+        {long_ascii + ".ktl", std::string(kTempStemBytes, 'a')},
+        {"a" + accented + ".ktl", "a" + accented.substr(0, kTempStemBytes - 2)},
+        {std::string(kTempStemBytes, 'b') + ".ktl", std::string(kTempStemBytes, 'b')},
+    };
+    for (const auto &[path, stem] : cut) {
+        EXPECT_EQ(temp_name_stem(path), stem) << path;
+        EXPECT_EQ(temp_exe_path("/w", path), fmt::format("/w/{}-{}", stem, pid));
+    }
 }
 
 } // namespace
