@@ -39,11 +39,29 @@ std::vector<CompiledExpr> loop_unpack_elements(const std::string &value, const T
 
 } // namespace
 
-std::string declare_loop_variable(CodegenContext &ctx, const std::string &name, const Type &type,
-                                  uint64_t line, uint64_t column) {
+// The loop variable's C text with the element converted to its Type. A
+// first use declares it with the element's Type, or with the wider Type a
+// later assignment asked for on this attempt (`x = None` in the body); an
+// existing variable must hold the element's Type or be its optional form.
+std::pair<std::string, std::string> declare_loop_variable(CodegenContext &ctx,
+                                                          const std::string &name,
+                                                          const std::string &element,
+                                                          const Type &type, uint64_t line,
+                                                          uint64_t column) {
+    FunctionFrame &frame = ctx.frame();
     std::optional<Variable> var = lookup_local(ctx, name);
-    if (!var) return declare_var(ctx, name, type).text;
-    if (var->type == type) return var->text;
+    if (!var) {
+        Type declared = type;
+        if (auto forced = frame.forced_types.find(name); forced != frame.forced_types.end())
+            declared = forced->second;
+        if (auto converted = coerce_expr(ctx, element, type, declared))
+            return {declare_var(ctx, name, declared).text, *converted};
+        var = Variable{declared, ""};
+    } else if (var->type == type) {
+        return {var->text, element};
+    } else if (var->type == make_optional(type)) {
+        if (auto converted = coerce_expr(ctx, element, type, var->type)) return {var->text, *converted};
+    }
     throw_error(fmt::format("loop variable '{}' already holds {:#}, but this loop gives it {}", name,
                             var->type, type),
                 line, column);
@@ -54,8 +72,8 @@ std::string declare_loop_variable(CodegenContext &ctx, const std::string &name, 
 void bind_loop_target(CodegenContext &ctx, const Expr &target, const std::string &element,
                       const Type &type, uint64_t line, uint64_t column) {
     if (const auto *n = target.as<Expr::Name>()) {
-        std::string text = declare_loop_variable(ctx, n->name, type, line, column);
-        emit_line(ctx, "{} = {};", text, element);
+        auto [text, value] = declare_loop_variable(ctx, n->name, element, type, line, column);
+        emit_line(ctx, "{} = {};", text, value);
         return;
     }
     const auto *tuple = target.as<Expr::Tuple>();
