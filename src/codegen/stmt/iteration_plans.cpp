@@ -57,8 +57,10 @@ IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
         if (call->name == "range" && call->kwargs.empty() && is_builtin_name(ctx, "range"))
             return plan_range_loop(ctx, call->args, iterable.line, iterable.column);
     }
+    // A module's function of one of these names (`os.keys()`) is an
+    // ordinary call.
     if (const auto *mc = iterable.as<Expr::MethodCall>();
-        mc && mc->args.empty() && mc->kwargs.empty()) {
+        mc && mc->args.empty() && mc->kwargs.empty() && !resolve_module_ref(ctx, *mc->receiver)) {
         if (is_view_method(mc->method)) {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
             if (receiver.type.is<Type::Dict>()) {
@@ -72,7 +74,7 @@ IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
             return plan_typed_iteration(ctx, r.text, r.type, DictIterationMode::Keys, iterable.line,
                                         iterable.column);
         }
-        if (mc->method == "split" && !resolve_module_ref(ctx, *mc->receiver)) {
+        if (mc->method == "split") {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
             if (receiver.type.is<Type::Str>()) return plan_split_loop(ctx, receiver.text);
             CompiledExpr r = compile_method_call(ctx, receiver, "split", {}, {}, iterable);
