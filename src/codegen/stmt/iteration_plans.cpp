@@ -4,7 +4,8 @@
 // line breaks and indentation and wraps the whole in a C block of its own.
 //
 // Dicts and sets save their size before the loop and compare it at the top
-// of every iteration, raising Python's RuntimeError when it changed. Lists
+// of every step, the one that finds the end included, raising Python's
+// RuntimeError when it changed: removing the last entry is caught too. Lists
 // and strings read their current length on every step, so a body that grows
 // or shrinks a list sees what Python's loop sees and never reads past the
 // end. A range loop runs over a count computed without overflow, so bounds
@@ -118,8 +119,8 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
         std::string n0 = fresh_temp(ctx, "n0");
         plan.setup += fmt::format("int64_t {} = {}->len; ", n0, src);
         plan.header = fmt::format(
-            "for (int64_t {0} = 0; {0} < {1}->n; {0}++) {{ if (KTL_UNLIKELY({1}->len != {2})) "
-            "ktl_dict_changed(); if ({1}->dead && {1}->dead[{0}]) continue; ",
+            "for (int64_t {0} = 0;; {0}++) {{ if (KTL_UNLIKELY({1}->len != {2})) ktl_dict_changed(); "
+            "if ({0} >= {1}->n) break; if ({1}->dead && {1}->dead[{0}]) continue; ",
             k, src, n0);
         std::string entry = fmt::format("{}->ents[{}]", src, k);
         switch (mode) {
@@ -145,8 +146,8 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
         std::string n0 = fresh_temp(ctx, "n0");
         plan.setup += fmt::format("int64_t {} = {}->used; ", n0, src);
         plan.header = fmt::format(
-            "for (int64_t {0} = 0; {0} <= {1}->mask; {0}++) {{ if (KTL_UNLIKELY({1}->used != {2})) "
-            "ktl_set_changed(); if ({1}->table[{0}].st != 1) continue; ",
+            "for (int64_t {0} = 0;; {0}++) {{ if (KTL_UNLIKELY({1}->used != {2})) ktl_set_changed(); "
+            "if ({0} > {1}->mask) break; if ({1}->table[{0}].st != 1) continue; ",
             k, src, n0);
         plan.element_type = *set->element;
         plan.element = fmt::format("{}->table[{}].key", src, k);
