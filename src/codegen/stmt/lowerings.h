@@ -11,6 +11,7 @@ namespace kestal {
 
 void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s);
 void compile_while_stmt(CodegenContext &ctx, const Stmt::While &s);
+void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s);
 void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break);
 void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assign &s);
 void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s);

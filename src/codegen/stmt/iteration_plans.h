@@ -1,0 +1,50 @@
+// Iteration plans: how any construct that walks over an iterable (the for
+// statement, and later the comprehensions and the built-ins that consume an
+// iterable) runs a body once per element. No iterator objects exist in the
+// generated program; a plan is a handful of C fragments that open an inline
+// loop over the iterable's storage and name the current element.
+#pragma once
+
+#include "codegen/core/context.h"
+
+#include <string>
+#include <vector>
+
+namespace kestal {
+
+struct IterationPlan {
+    Type element_type;
+    // Statements run once before the loop (the held iterable, counters).
+    std::string setup = {};
+    // Opens the loop or loops, then runs the per-iteration checks; after
+    // it `element` is valid.
+    std::string header = {};
+    // The current element; evaluated once per iteration right after the
+    // header.
+    std::string element = {};
+    // Closes every loop the header opened.
+    std::string close = "}";
+    // The element count when known before the loop, else "0".
+    std::string length = "0";
+    // Runs once after the loop and on every early exit; empty for now.
+    std::string cleanup = {};
+    // The number of C loops the header opens.
+    int loop_count = 1;
+};
+
+// Which element a dict plan gives; other Types ignore it.
+enum class DictIterationMode { Keys, Values, Items };
+
+// The plan for any iterable expression.
+IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable);
+// The plan for an already compiled value; (line, column) is where its
+// error is reported.
+IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value, const Type &type,
+                                   DictIterationMode mode, uint64_t line, uint64_t column);
+// The plan for `range(args...)`; (line, column) is the call's.
+IterationPlan plan_range_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
+                              uint64_t column);
+// A statement expression building a new list of the plan's elements.
+CompiledExpr compile_iteration_to_list(CodegenContext &ctx, const IterationPlan &plan);
+
+} // namespace kestal

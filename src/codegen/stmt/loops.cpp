@@ -1,0 +1,122 @@
+// The for statement: the iterable becomes an iteration plan, wrapped here
+// into one C block that binds the loop target to each element and runs the
+// body, then the else block when the loop was not left by `break`.
+#include "analysis/analyses.h"
+#include "analysis/walkers.h"
+#include "codegen/core/ctypes.h"
+#include "codegen/optional/narrowing.h"
+#include "codegen/stmt/iteration_plans.h"
+#include "codegen/stmt/lowerings.h"
+#include "codegen/stmt/stmt.h"
+
+namespace kestal {
+
+namespace {
+
+// Unpacking of one element into `count` targets: a tuple's fields (its
+// size checked here), or a list's items behind a run-time length check.
+std::vector<CompiledExpr> loop_unpack_elements(const std::string &value, const Type &type,
+                                               size_t count, std::string &line_text, uint64_t line,
+                                               uint64_t column) {
+    std::vector<CompiledExpr> out;
+    if (const auto *list = type.as<Type::List>()) {
+        line_text += fmt::format("ktl_unpack_check({}->len, {}); ", value, count);
+        for (size_t i = 0; i < count; ++i)
+            out.push_back({fmt::format("{}->data[{}]", value, i), *list->element});
+        return out;
+    }
+    if (const auto *tuple = type.as<Type::Tuple>()) {
+        if (tuple->elements.size() != count)
+            throw_error(fmt::format("can't unpack {} values into {} targets", tuple->elements.size(),
+                                    count),
+                        line, column);
+        for (size_t i = 0; i < count; ++i)
+            out.push_back({fmt::format("{}.f{}", value, i), tuple->elements[i]});
+        return out;
+    }
+    throw_error(fmt::format("can't unpack {:#} into {} targets", type, count), line, column);
+}
+
+} // namespace
+
+// The loop variable's C text with the element converted to its Type. A
+// first use declares it with the element's Type, or with the wider Type a
+// later assignment asked for on this attempt (`x = None` in the body); an
+// existing variable must hold the element's Type or be its optional form.
+std::pair<std::string, std::string> declare_loop_variable(CodegenContext &ctx,
+                                                          const std::string &name,
+                                                          const std::string &element,
+                                                          const Type &type, uint64_t line,
+                                                          uint64_t column) {
+    FunctionFrame &frame = ctx.frame();
+    std::optional<Variable> var = lookup_local(ctx, name);
+    if (!var) {
+        Type declared = type;
+        if (auto forced = frame.forced_types.find(name); forced != frame.forced_types.end())
+            declared = forced->second;
+        if (auto converted = coerce_expr(ctx, element, type, declared))
+            return {declare_var(ctx, name, declared).text, *converted};
+        var = Variable{declared, ""};
+    } else if (var->type == type) {
+        return {var->text, element};
+    } else if (var->type == make_optional(type)) {
+        if (auto converted = coerce_expr(ctx, element, type, var->type)) return {var->text, *converted};
+    }
+    throw_error(fmt::format("loop variable '{}' already holds {:#}, but this loop gives it {}", name,
+                            var->type, type),
+                line, column);
+}
+
+// Emits the stores of one element into the target at the current
+// indentation.
+void bind_loop_target(CodegenContext &ctx, const Expr &target, const std::string &element,
+                      const Type &type, uint64_t line, uint64_t column) {
+    if (const auto *n = target.as<Expr::Name>()) {
+        auto [text, value] = declare_loop_variable(ctx, n->name, element, type, line, column);
+        emit_line(ctx, "{} = {};", text, value);
+        return;
+    }
+    const auto *tuple = target.as<Expr::Tuple>();
+    if (!tuple) throw_error("can't assign to this loop target", target.line, target.column);
+    ensure_type_defined(ctx, type);
+    std::string t = fresh_temp(ctx, "t");
+    std::string text = fmt::format("{} {} = {}; ", c_type_name(type), t, element);
+    std::vector<CompiledExpr> parts =
+        loop_unpack_elements(t, type, tuple->elements.size(), text, line, column);
+    text.pop_back();
+    emit_line(ctx, text);
+    for (size_t i = 0; i < parts.size(); ++i)
+        bind_loop_target(ctx, tuple->elements[i], parts[i].text, parts[i].type, line, column);
+}
+
+void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s) {
+    PathSet assigned;
+    collect_assigned_names(s.body, assigned);
+    std::vector<std::string> bound;
+    collect_target_names(s.target, bound);
+    for (const auto &p : assigned) forget_facts_under(ctx, p);
+    for (const auto &p : bound) forget_facts_under(ctx, p);
+    auto snapshot = ctx.frame().narrowed_paths;
+
+    IterationPlan plan = plan_for_iteration(ctx, s.iterable);
+    std::optional<std::string> label;
+    if (s.else_body || plan.loop_count >= 2) label = fresh_break_label(ctx);
+    auto trim = [](std::string text) {
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        return text;
+    };
+    emit_line(ctx, "{{ {}", trim(plan.setup));
+    emit_line(ctx, trim(plan.header));
+    {
+        IndentGuard indent(ctx);
+        bind_loop_target(ctx, s.target, plan.element, plan.element_type, stmt.line, stmt.column);
+    }
+    compile_loop_body(ctx, s.body, label);
+    emit_line(ctx, trim(plan.close));
+    compile_loop_else(ctx, s.else_body, label);
+    if (!plan.cleanup.empty()) emit_line(ctx, trim(plan.cleanup));
+    emit_line(ctx, "}");
+    ctx.frame().narrowed_paths = snapshot;
+}
+
+} // namespace kestal
