@@ -50,6 +50,24 @@ static inline int64_t ktl_mod(int64_t a, int64_t b) {
     return r;
 }
 
+/* a // c and a % c for a divisor c > 0 that code generation passes as a
+   literal (powers of two become shifts and masks there): no zero or -1
+   checks, the sign fix-up is branch-free, and once inlined the C compiler
+   knows c and the remainder's range 0 <= r < c, so it divides by
+   multiplying. */
+static inline __attribute__((always_inline)) int64_t ktl_floordiv_c(int64_t a, int64_t c) {
+    int64_t q = a / c, r = a % c;
+    return q - (int64_t)((uint64_t)r >> 63);
+}
+
+static inline __attribute__((always_inline)) int64_t ktl_mod_c(int64_t a, int64_t c) {
+    int64_t r = a % c;
+    r += (r >> 63) & c;
+    if (r < 0 || r >= c)
+        __builtin_unreachable();
+    return r;
+}
+
 static inline double ktl_fdiv(double a, double b) {
     KTL_DIVCHECK(b);
     return a / b;

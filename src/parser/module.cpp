@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+#include <unordered_set>
 
 namespace kestal {
 
@@ -243,13 +245,14 @@ void parse_class_def(Parser &p) {
     p.classes.push_back(std::move(def));
 }
 
-void add_function(Parser &p, std::vector<FuncDef> &functions) {
+// `names` holds the names of `functions`, so a long module is checked for
+// repeats in time linear in its length.
+void add_function(Parser &p, std::vector<FuncDef> &functions,
+                  std::unordered_set<std::string> &names) {
     FuncDef function = parse_function_def(p);
-    for (const FuncDef &earlier : functions) {
-        if (earlier.name == function.name) {
-            throw error_at(fmt::format("function '{}' is defined twice", function.name),
-                           function.line, function.column);
-        }
+    if (!names.insert(function.name).second) {
+        throw error_at(fmt::format("function '{}' is defined twice", function.name),
+                       function.line, function.column);
     }
     functions.push_back(std::move(function));
 }
@@ -311,10 +314,11 @@ Program parse_module(std::string_view text) {
     p.tokens = tokenize(text);
     p.classes = seed_builtin_classes();
     Program program;
+    std::unordered_set<std::string> function_names;
     for (;;) {
         switch (current(p).kind) {
         case TokenKind::Def:
-            add_function(p, program.functions);
+            add_function(p, program.functions, function_names);
             break;
         case TokenKind::Class:
         case TokenKind::At:

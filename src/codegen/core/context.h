@@ -132,6 +132,11 @@ struct CodegenContext {
     // while deeper frames are pushed.
     std::vector<std::unique_ptr<FunctionFrame>> frames;
     std::unordered_map<InstanceKey, InstanceInfo, InstanceKeyHash> instances;
+    // Every registration in `instances`, in order: a candidate attempt
+    // remembers the log's length and, to undo, drops the instances logged
+    // after it. A key erased and registered again appears twice, and an
+    // entry may name a key no longer registered.
+    std::vector<InstanceKey> instance_log;
     std::unordered_map<InstanceKey, NameTypeList, InstanceKeyHash> instance_locals;
     // The instance whose recursive call failed because its return Type was
     // not known yet; that instance retries with guessed return Types.

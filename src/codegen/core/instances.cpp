@@ -17,7 +17,6 @@
 #include "analysis/walkers.h"
 
 #include <set>
-#include <unordered_set>
 
 namespace kestal {
 
@@ -31,30 +30,25 @@ struct ReturnCandidate {
 };
 
 struct Snapshot {
-    std::unordered_set<InstanceKey, InstanceKeyHash> keys;
+    size_t log_len = 0;
     size_t prototypes_len = 0;
     size_t definitions_len = 0;
 };
 
 Snapshot snapshot_instances(const CodegenContext &ctx) {
-    Snapshot s;
-    for (const auto &entry : ctx.instances) s.keys.insert(entry.first);
-    s.prototypes_len = ctx.prototypes_text.size();
-    s.definitions_len = ctx.definitions_text.size();
-    return s;
+    return {ctx.instance_log.size(), ctx.prototypes_text.size(), ctx.definitions_text.size()};
 }
 
 // Drops every instance registered since the snapshot (except `own`) and the
 // text written since.
 void restore_snapshot(CodegenContext &ctx, const Snapshot &s, const InstanceKey &own) {
-    for (auto it = ctx.instances.begin(); it != ctx.instances.end();) {
-        if (!s.keys.count(it->first) && !(it->first == own)) {
-            ctx.instance_locals.erase(it->first);
-            it = ctx.instances.erase(it);
-        } else {
-            ++it;
-        }
+    for (size_t i = s.log_len; i < ctx.instance_log.size(); ++i) {
+        const InstanceKey &key = ctx.instance_log[i];
+        if (key == own) continue;
+        ctx.instance_locals.erase(key);
+        ctx.instances.erase(key);
     }
+    ctx.instance_log.resize(s.log_len);
     ctx.prototypes_text.resize(s.prototypes_len);
     ctx.definitions_text.resize(s.definitions_len);
 }
@@ -249,6 +243,7 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
     }
 
     ctx.instances[s.key] = InstanceInfo{def.return_type, s.c_name};
+    ctx.instance_log.push_back(s.key);
     if (def.return_type) ensure_type_defined(ctx, *def.return_type);
     for (const auto &var : s.variables) ensure_type_defined(ctx, var.second);
 

@@ -16,7 +16,12 @@
 #include "codegen/optional/narrowing.h"
 
 #include <array>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 namespace kestal {
 
@@ -117,6 +122,45 @@ std::string mixed_comparison(BinOp op, const CompiledExpr &l, const CompiledExpr
     return negated(op == BinOp::Ne, fmt::format("ktl_if_{}({}, {})", fn, i.text, d.text));
 }
 
+// The value of an int literal's C text ("INT64_C(<digits>)") when it is
+// positive.
+std::optional<int64_t> positive_int_literal(const std::string &text) {
+    constexpr std::string_view head = "INT64_C(";
+    if (text.size() <= head.size() + 1 || text.compare(0, head.size(), head) != 0 ||
+        text.back() != ')')
+        return std::nullopt;
+    std::string digits = text.substr(head.size(), text.size() - head.size() - 1);
+    if (digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long v = std::strtoull(digits.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v == 0 || v > INT64_MAX)
+        return std::nullopt;
+    return static_cast<int64_t>(v);
+}
+
+// Floor `//` and `%` of ints by a positive literal divisor, without the
+// general helpers' zero and sign checks: a power of two 2^k is an
+// arithmetic shift by k and a mask of k bits (both exact under flooring,
+// for every dividend), any other divisor goes to the runtime's
+// constant-divisor forms, which the C compiler reduces to multiplications.
+std::optional<std::string> floor_by_constant(BinOp op, const std::string &l,
+                                             const std::string &r) {
+    std::optional<int64_t> c = positive_int_literal(r);
+    if (!c)
+        return std::nullopt;
+    uint64_t u = static_cast<uint64_t>(*c);
+    bool div = op == BinOp::FloorDiv;
+    if ((u & (u - 1)) == 0) {
+        int shift = std::countr_zero(u);
+        if (div)
+            return fmt::format("(({}) >> {})", l, shift);
+        return fmt::format("(({}) & INT64_C({}))", l, u - 1);
+    }
+    return fmt::format("{}({}, {})", div ? "ktl_floordiv_c" : "ktl_mod_c", l, r);
+}
+
 // The arithmetic and comparison rows of int, float and bool operands.
 // Numeric means both operands are int or float and not both int; bool is
 // never numeric.
@@ -147,14 +191,20 @@ std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const Co
             return float_result(fmt::format("(((double){}) / ((double){}))", l.text, r.text));
         return float_result(fmt::format("ktl_fdiv(((double){}), ((double){}))", l.text, r.text));
     case BinOp::FloorDiv:
-        if (both_int)
+        if (both_int) {
+            if (auto lowered = floor_by_constant(op, l.text, r.text))
+                return int_result(std::move(*lowered));
             return int_result(fmt::format("ktl_floordiv({}, {})", l.text, r.text));
+        }
         if (numeric)
             return float_result(fmt::format("ktl_ffloordiv({}, {})", as_float(l), as_float(r)));
         return std::nullopt;
     case BinOp::Mod:
-        if (both_int)
+        if (both_int) {
+            if (auto lowered = floor_by_constant(op, l.text, r.text))
+                return int_result(std::move(*lowered));
             return int_result(fmt::format("ktl_mod({}, {})", l.text, r.text));
+        }
         if (numeric)
             return float_result(fmt::format("ktl_fmod({}, {})", as_float(l), as_float(r)));
         return std::nullopt;

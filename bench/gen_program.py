@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Writes a Kestal program of about N lines to stdout, built from what the
+language has: functions with arithmetic, branches, while loops, calls between
+functions, f-strings, an unannotated function whose return Type is inferred,
+and module globals. Every function is called from the module body, so each
+one is instantiated and compiled; the program is also valid Python."""
+import sys
+
+FUNC_TEMPLATE = '''\
+def step{i}(n: int, x: float) -> int:
+    total = 0
+    k = 0
+    while k < n:
+        if k % 3 == 0:
+            total += k * {a} + {b}
+        elif k % 5 == 1:
+            total -= k // 2
+        else:
+            total ^= k << 1
+        k += 1
+    y = x * {a}.5 + float(total) / 7.0
+    if y > 1000.0 and total != 0:
+        total = total % 1000003
+    label = f"step{i}: {{total}} {{y:.2f}}"
+    if len(label) > 200:
+        total += 1
+    return total + step{prev}(n - 1, x) if n > 20 else total
+
+
+def mix{i}(a: int, b: int):
+    c = a * {b} - b
+    if c < 0:
+        c = -c
+    return c + {a}
+
+
+'''
+FUNC_LINES = FUNC_TEMPLATE.count('\n')
+
+
+def main() -> None:
+    target = int(sys.argv[1])
+    count = max(1, (target - 10) // (FUNC_LINES + 1))
+    out = sys.stdout
+    out.write('# generated for the compile-speed benchmark\n\n\n')
+    for i in range(count):
+        out.write(FUNC_TEMPLATE.format(i=i, a=i % 97 + 1, b=i % 13 + 2, prev=max(i - 1, 0)))
+    out.write('acc = 0\n')
+    for i in range(count):
+        out.write(f'acc = (acc + step{i}(5, 1.5) + mix{i}(acc % 100, {i})) % 1000000007\n')
+    out.write('print(f"checksum {acc}")\n')
+
+
+main()
