@@ -41,8 +41,8 @@ void check_c_syntax(const std::string &c_text) {
     std::string path = fmt::format("/tmp/kestal-fuzz-{}.c", ::getpid());
     if (!kestal::platform::write_file(path, c_text, 0600))
         return;
-    kestal::platform::Result<kestal::platform::CapturedRun> run = kestal::platform::run_captured(
-        {"gcc", "-fsyntax-only", "-std=gnu11", "-w", path});
+    kestal::platform::Result<kestal::platform::CapturedRun> run =
+        kestal::platform::run_captured({"gcc", "-fsyntax-only", "-std=gnu11", "-w", path});
     if (run && !run->status.success()) {
         std::fprintf(stderr, "generated C rejected by gcc (kept at %s):\n%s\n", path.c_str(),
                      run->err.c_str());

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when any is
 # missing and we are root; otherwise says what is missing.
-pkgs="cmake ninja-build g++ gcc clang libfmt-dev libgtest-dev python3 curl neovim"
+pkgs="cmake ninja-build g++ gcc clang clang-format libclang-rt-14-dev libfmt-dev libgtest-dev python3 curl openssl neovim"
 missing=""
 for p in $pkgs; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds everything and runs every test (unit, runtime and program tests),
+# Checks the C++ formatting, builds everything and runs every test (unit,
+# runtime and program tests),
 # then the reliability passes, each bounded and timed:
 #   fuzz      every fuzz target for FUZZ_SECONDS (default 20) each
 #   gc-stress the program tests with the collector run at every allocation
@@ -11,6 +12,7 @@
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+scripts/format.sh --check
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$(nproc)"

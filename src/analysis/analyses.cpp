@@ -16,9 +16,9 @@ namespace kestal {
 
 namespace {
 
-
 bool is_exit_call(const Expr &e) {
-    if (const auto *call = e.as<Expr::Call>()) return call->name == "exit" || call->name == "quit";
+    if (const auto *call = e.as<Expr::Call>())
+        return call->name == "exit" || call->name == "quit";
     if (const auto *mc = e.as<Expr::MethodCall>()) {
         const auto *recv = mc->receiver->as<Expr::Name>();
         return mc->method == "exit" && recv && recv->name == "sys";
@@ -36,14 +36,16 @@ bool any_never_completes(const std::optional<std::vector<Stmt>> &body) {
 }
 
 bool block_contains_break(const std::vector<Stmt> &body) {
-    return std::any_of(body.begin(), body.end(), [](const Stmt &s) { return contains_loop_break(s); });
+    return std::any_of(body.begin(), body.end(),
+                       [](const Stmt &s) { return contains_loop_break(s); });
 }
 
 void count_target(const Expr &target, unsigned weight,
                   std::unordered_map<std::string, unsigned> &counts) {
     std::vector<std::string> names;
     collect_target_names(target, names);
-    for (const auto &n : names) counts[n] += weight;
+    for (const auto &n : names)
+        counts[n] += weight;
 }
 
 // Counts each binding of a name; `weight` is 2 inside a loop body, where one
@@ -53,15 +55,21 @@ void count_bindings(const std::vector<Stmt> &body, unsigned weight,
     for (const Stmt &stmt : body) {
         if (const auto *t = stmt.as<Stmt::Try>()) {
             for (const ExceptHandler &h : t->handlers)
-                if (h.name) counts[*h.name] += weight;
+                if (h.name)
+                    counts[*h.name] += weight;
         }
         for_each_stmt_expr(stmt, [&](const Expr &e, ExprRole role) {
             switch (role) {
             case ExprRole::Read:
-            case ExprRole::Delete: return;
+            case ExprRole::Delete:
+                return;
             case ExprRole::Bind:
-            case ExprRole::Update: count_target(e, weight, counts); return;
-            case ExprRole::LoopBind: count_target(e, 2, counts); return;
+            case ExprRole::Update:
+                count_target(e, weight, counts);
+                return;
+            case ExprRole::LoopBind:
+                count_target(e, 2, counts);
+                return;
             }
         });
         for_each_child_block(stmt, [&](const std::vector<Stmt> &inner, BlockRole role) {
@@ -78,7 +86,8 @@ bool class_exists(const std::vector<ClassDef> &classes, const std::string &name)
 } // namespace
 
 bool block_never_completes(const std::vector<Stmt> &body) {
-    return std::any_of(body.begin(), body.end(), [](const Stmt &s) { return stmt_never_completes(s); });
+    return std::any_of(body.begin(), body.end(),
+                       [](const Stmt &s) { return stmt_never_completes(s); });
 }
 
 bool stmt_never_completes(const Stmt &stmt) {
@@ -88,9 +97,11 @@ bool stmt_never_completes(const Stmt &stmt) {
             [](const Stmt::Raise &) { return true; },
             [](const Stmt::ExprStmt &s) { return is_exit_call(s.expr); },
             [](const Stmt::If &s) {
-                if (!s.else_body) return false;
+                if (!s.else_body)
+                    return false;
                 for (const auto &b : s.branches)
-                    if (!block_never_completes(b.body)) return false;
+                    if (!block_never_completes(b.body))
+                        return false;
                 return block_never_completes(*s.else_body);
             },
             [](const Stmt::While &s) {
@@ -98,12 +109,16 @@ bool stmt_never_completes(const Stmt &stmt) {
             },
             [](const Stmt::With &s) { return block_never_completes(s.body); },
             [](const Stmt::Try &s) {
-                if (any_never_completes(s.finally_body)) return true;
-                bool body_ends = block_never_completes(s.body) ||
-                                 (!block_never_completes(s.body) && any_never_completes(s.else_body));
-                if (!body_ends) return false;
+                if (any_never_completes(s.finally_body))
+                    return true;
+                bool body_ends =
+                    block_never_completes(s.body) ||
+                    (!block_never_completes(s.body) && any_never_completes(s.else_body));
+                if (!body_ends)
+                    return false;
                 for (const auto &h : s.handlers)
-                    if (!block_never_completes(h.body)) return false;
+                    if (!block_never_completes(h.body))
+                        return false;
                 return true;
             },
             [](const Stmt::Assert &s) { return is_bool_literal(s.condition, false); },
@@ -119,30 +134,38 @@ bool stmt_never_completes(const Stmt &stmt) {
 // A `break` in a loop's body belongs to that loop; one in its `else` leaves
 // the loop around it.
 bool contains_loop_break(const Stmt &stmt) {
-    if (stmt.is<Stmt::Break>()) return true;
+    if (stmt.is<Stmt::Break>())
+        return true;
     bool found = false;
     for_each_child_block(stmt, [&](const std::vector<Stmt> &body, BlockRole role) {
-        if (!found && role != BlockRole::LoopBody) found = block_contains_break(body);
+        if (!found && role != BlockRole::LoopBody)
+            found = block_contains_break(body);
     });
     return found;
 }
 
 bool any_stmt_matches(const std::function<bool(const Stmt &)> &pred, const Stmt &stmt) {
-    if (pred(stmt)) return true;
+    if (pred(stmt))
+        return true;
     bool found = false;
     for_each_child_stmt(stmt, [&](const Stmt &s) {
-        if (!found) found = any_stmt_matches(pred, s);
+        if (!found)
+            found = any_stmt_matches(pred, s);
     });
     return found;
 }
 
-bool is_try_stmt(const Stmt &stmt) { return stmt.is<Stmt::Try>(); }
+bool is_try_stmt(const Stmt &stmt) {
+    return stmt.is<Stmt::Try>();
+}
 
 std::optional<std::string> access_path_of(const Expr &expr) {
-    if (const auto *n = expr.as<Expr::Name>()) return n->name;
+    if (const auto *n = expr.as<Expr::Name>())
+        return n->name;
     if (const auto *a = expr.as<Expr::Attribute>()) {
         auto base = access_path_of(*a->object);
-        if (!base) return std::nullopt;
+        if (!base)
+            return std::nullopt;
         return *base + "." + a->name;
     }
     return std::nullopt;
@@ -150,9 +173,11 @@ std::optional<std::string> access_path_of(const Expr &expr) {
 
 void add_target_paths(PathSet &out, const Expr &target) {
     if (const auto *t = target.as<Expr::Tuple>()) {
-        for (const auto &e : t->elements) add_target_paths(out, e);
+        for (const auto &e : t->elements)
+            add_target_paths(out, e);
     } else if (const auto *l = target.as<Expr::List>()) {
-        for (const auto &e : l->elements) add_target_paths(out, e);
+        for (const auto &e : l->elements)
+            add_target_paths(out, e);
     } else if (auto path = access_path_of(target)) {
         out.insert(*path);
     }
@@ -162,15 +187,19 @@ void collect_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
     for (const Stmt &stmt : body) {
         if (const auto *t = stmt.as<Stmt::Try>()) {
             for (const auto &h : t->handlers)
-                if (h.name) out.insert(*h.name);
+                if (h.name)
+                    out.insert(*h.name);
         }
         for_each_stmt_expr(stmt, [&](const Expr &e, ExprRole role) {
             switch (role) {
             case ExprRole::Read:
-            case ExprRole::Delete: return;
+            case ExprRole::Delete:
+                return;
             case ExprRole::Bind:
             case ExprRole::LoopBind:
-            case ExprRole::Update: add_target_paths(out, e); return;
+            case ExprRole::Update:
+                add_target_paths(out, e);
+                return;
             }
         });
         for_each_child_block(stmt, [&](const std::vector<Stmt> &inner, BlockRole) {
@@ -184,8 +213,10 @@ void collect_try_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
         if (const auto *t = stmt.as<Stmt::Try>()) {
             collect_assigned_names(t->body, out);
             if (t->finally_body) {
-                for (const auto &h : t->handlers) collect_assigned_names(h.body, out);
-                if (t->else_body) collect_assigned_names(*t->else_body, out);
+                for (const auto &h : t->handlers)
+                    collect_assigned_names(h.body, out);
+                if (t->else_body)
+                    collect_assigned_names(*t->else_body, out);
                 collect_assigned_names(*t->finally_body, out);
             }
         }
@@ -200,17 +231,23 @@ PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vecto
     count_bindings(body, 1, counts);
     PathSet result;
     for (const auto &[name, count] : counts)
-        if (count == 1) result.insert(name);
+        if (count == 1)
+            result.insert(name);
     for (const Param &p : params)
-        if (!counts.count(p.name)) result.insert(p.name);
+        if (!counts.count(p.name))
+            result.insert(p.name);
     return result;
 }
 
 void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &t, uint64_t line,
                               uint64_t column) {
     switch (t.tag()) {
-    case TypeKind::List: check_annotation_classes(classes, *t.as<Type::List>()->element, line, column); break;
-    case TypeKind::Set: check_annotation_classes(classes, *t.as<Type::Set>()->element, line, column); break;
+    case TypeKind::List:
+        check_annotation_classes(classes, *t.as<Type::List>()->element, line, column);
+        break;
+    case TypeKind::Set:
+        check_annotation_classes(classes, *t.as<Type::Set>()->element, line, column);
+        break;
     case TypeKind::Dict:
         check_annotation_classes(classes, *t.as<Type::Dict>()->key, line, column);
         check_annotation_classes(classes, *t.as<Type::Dict>()->value, line, column);
@@ -228,7 +265,8 @@ void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &
                                     t.as<Type::Class>()->name),
                         line, column);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

@@ -25,7 +25,7 @@ namespace kestal {
 struct NameSets {
     // The Program's lifted lambdas, so that a lambda expression (which refers
     // to its FuncDef by index) can be looked into.
-    explicit NameSets(const std::vector<FuncDef>& program_lambdas) : lambdas(program_lambdas) {}
+    explicit NameSets(const std::vector<FuncDef> &program_lambdas) : lambdas(program_lambdas) {}
 
     // Names read (a name expression in a reading position).
     std::set<std::string> read;
@@ -34,44 +34,46 @@ struct NameSets {
     std::set<std::string> assigned;
     // Names of `global` statements.
     std::set<std::string> declared_global;
-    const std::vector<FuncDef>& lambdas;
+    const std::vector<FuncDef> &lambdas;
     // Names captured by the lambdas met during the walk.
     std::set<std::string> captured;
 };
 
 // Adds what the expression reads (and what its comprehensions bind).
-void walk_expr_names(NameSets& names, const Expr& expr);
+void walk_expr_names(NameSets &names, const Expr &expr);
 // Adds what the statement reads, binds and declares global, nested blocks
 // included.
-void walk_stmt_names(NameSets& names, const Stmt& stmt);
+void walk_stmt_names(NameSets &names, const Stmt &stmt);
 // Adds what an assignment target binds: a plain name to `assigned`, list and
 // tuple displays element by element; any other target (attribute, item,
 // slice) is walked as an expression, its object and index being read.
-void walk_target_names(NameSets& names, const Expr& target);
+void walk_target_names(NameSets &names, const Expr &target);
 
 // Appends the names an assignment or loop target binds, in source order:
 // plain names, list and tuple displays recursively; nothing else binds.
-void collect_target_names(const Expr& target, std::vector<std::string>& out);
+void collect_target_names(const Expr &target, std::vector<std::string> &out);
 
 // The names a statement list reads and assigns.
 struct BlockNames {
     std::set<std::string> read;
     std::set<std::string> assigned;
 };
-BlockNames collect_block_names(const std::vector<FuncDef>& lambdas, const std::vector<Stmt>& statements);
+BlockNames collect_block_names(const std::vector<FuncDef> &lambdas,
+                               const std::vector<Stmt> &statements);
 
 // Adds the names of every `global` statement of the list, nested blocks
 // included.
-void collect_global_declarations(const std::vector<Stmt>& statements, std::set<std::string>& out);
+void collect_global_declarations(const std::vector<Stmt> &statements, std::set<std::string> &out);
 
 // The names lambda `index` captures: what its defaults and body read minus
 // its parameters and the names it binds itself, sorted bytewise. The index
 // must exist in `lambdas`.
-std::vector<std::string> collect_lambda_captures(const std::vector<FuncDef>& lambdas, uint64_t index);
+std::vector<std::string> collect_lambda_captures(const std::vector<FuncDef> &lambdas,
+                                                 uint64_t index);
 
 // The names that must live in the globals struct: names that any function or
 // method reads without binding, or declares global, and the names that
 // lambdas of the top-level code capture.
-std::set<std::string> collect_function_free_names(const Program& program);
+std::set<std::string> collect_function_free_names(const Program &program);
 
 } // namespace kestal

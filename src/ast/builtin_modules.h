@@ -41,7 +41,8 @@ inline constexpr std::array<BuiltinModule, 9> kBuiltinModules = {{
 // The table row of a built-in module, or null for any other name.
 constexpr const BuiltinModule *find_builtin_module(std::string_view name) {
     for (const BuiltinModule &m : kBuiltinModules)
-        if (m.name == name) return &m;
+        if (m.name == name)
+            return &m;
     return nullptr;
 }
 

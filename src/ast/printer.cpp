@@ -13,7 +13,6 @@ namespace kestal {
 
 namespace {
 
-
 // Dumps spell an operator as one word: `not-in`, `is-not`.
 std::string_view binop_dump(BinOp op) {
     return kBinOpSpellings[static_cast<size_t>(op)].dump;

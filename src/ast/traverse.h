@@ -25,9 +25,8 @@ template <class Sig> class FunctionRef;
 template <class R, class... Args> class FunctionRef<R(Args...)> {
   public:
     template <class F>
-        requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
-                 std::is_invocable_r_v<R, F &, Args...>)
-    FunctionRef(F &&f)
+    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
+             std::is_invocable_r_v<R, F &, Args...>) FunctionRef(F &&f)
         : object_(const_cast<void *>(static_cast<const void *>(std::addressof(f)))),
           call_([](void *object, Args... args) -> R {
               return (*static_cast<std::remove_reference_t<F> *>(object))(

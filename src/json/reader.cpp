@@ -20,13 +20,17 @@ constexpr int kMaxDepth = 256;
 
 constexpr unsigned kReplacementCharacter = 0xFFFD;
 
-bool is_json_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_json_whitespace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool is_number_byte(char c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hex_digit_value(char c) {
     if (c >= '0' && c <= '9')
@@ -384,6 +388,8 @@ class Reader {
 
 } // namespace
 
-JsonParseResult json_parse(std::string_view text) { return Reader(text).parse_document(); }
+JsonParseResult json_parse(std::string_view text) {
+    return Reader(text).parse_document();
+}
 
 } // namespace kestal

@@ -27,15 +27,25 @@ std::optional<double> JsonValue::number_if() const {
     return std::nullopt;
 }
 
-const std::string *JsonValue::string_if() const { return std::get_if<std::string>(&payload_); }
+const std::string *JsonValue::string_if() const {
+    return std::get_if<std::string>(&payload_);
+}
 
-const JsonArray *JsonValue::array_if() const { return std::get_if<JsonArray>(&payload_); }
+const JsonArray *JsonValue::array_if() const {
+    return std::get_if<JsonArray>(&payload_);
+}
 
-JsonArray *JsonValue::array_if() { return std::get_if<JsonArray>(&payload_); }
+JsonArray *JsonValue::array_if() {
+    return std::get_if<JsonArray>(&payload_);
+}
 
-const JsonObject *JsonValue::object_if() const { return std::get_if<JsonObject>(&payload_); }
+const JsonObject *JsonValue::object_if() const {
+    return std::get_if<JsonObject>(&payload_);
+}
 
-JsonObject *JsonValue::object_if() { return std::get_if<JsonObject>(&payload_); }
+JsonObject *JsonValue::object_if() {
+    return std::get_if<JsonObject>(&payload_);
+}
 
 void JsonValue::push(JsonValue element) {
     JsonArray *elements = array_if();
@@ -51,7 +61,9 @@ void JsonValue::push(std::string key, JsonValue value) {
     members->push_back(JsonMember{std::move(key), std::move(value)});
 }
 
-bool operator==(const JsonValue &a, const JsonValue &b) { return a.payload_ == b.payload_; }
+bool operator==(const JsonValue &a, const JsonValue &b) {
+    return a.payload_ == b.payload_;
+}
 
 const JsonValue &json_null() {
     // Allocated once and never freed, so lookups stay valid during exit too.
@@ -68,6 +80,8 @@ const JsonValue &json_get(const JsonValue &value, std::string_view key) {
     return json_null();
 }
 
-JsonValue json_string(std::string_view text) { return JsonValue::from_string(std::string(text)); }
+JsonValue json_string(std::string_view text) {
+    return JsonValue::from_string(std::string(text));
+}
 
 } // namespace kestal

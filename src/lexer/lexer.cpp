@@ -27,8 +27,8 @@
 #include <fmt/format.h>
 #include <limits>
 #include <optional>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -594,8 +594,9 @@ class Lexer {
         }
         if (c == 'N') {
             // At the backslash, one column back on the same line.
-            throw_error("\\N{...} escapes aren't supported (write the character itself, or use \\u or \\U)",
-                        line_, column_ - 1);
+            throw_error(
+                "\\N{...} escapes aren't supported (write the character itself, or use \\u or \\U)",
+                line_, column_ - 1);
         }
         if (at_line_end()) {
             // The string continues on the next line.
@@ -613,15 +614,24 @@ class Lexer {
         switch (c) {
         case '\\':
         case '\'':
-        case '"': return c;
-        case 'a': return '\a';
-        case 'b': return '\b';
-        case 'f': return '\f';
-        case 'n': return '\n';
-        case 'r': return '\r';
-        case 't': return '\t';
-        case 'v': return '\v';
-        default: return 0;
+        case '"':
+            return c;
+        case 'a':
+            return '\a';
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        case 'v':
+            return '\v';
+        default:
+            return 0;
         }
     }
 
@@ -659,7 +669,9 @@ class Lexer {
         if (!valid) {
             static constexpr std::array<const char *, 3> kCounts = {"two", "four", "eight"};
             fail(fmt::format("invalid \\{} escape (expected {} hex digits)", kind,
-                             kCounts[count == 2 ? 0 : count == 4 ? 1 : 2]));
+                             kCounts[count == 2   ? 0
+                                     : count == 4 ? 1
+                                                  : 2]));
         }
         if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
             fail(fmt::format("invalid \\{} escape: U+{:04X} isn't a character that UTF-8 can hold",
@@ -669,8 +681,10 @@ class Lexer {
     }
 
     static int hex_value(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
         return c - 'A' + 10;
     }
 
@@ -846,9 +860,8 @@ class Lexer {
         if (code_end_line_ != 0) {
             line = code_end_line_;
             column = code_end_column_;
-            for (size_t i = code_end_pos_; i < text_.size() && text_[i] != '\n' &&
-                                           text_.substr(i, 2) != "\r\n";
-                 ++i) {
+            for (size_t i = code_end_pos_;
+                 i < text_.size() && text_[i] != '\n' && text_.substr(i, 2) != "\r\n"; ++i) {
                 if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80)
                     ++column;
             }

@@ -50,7 +50,8 @@ CheckOutcome run_check(const std::string &text, const std::string &uri) {
 DiagnosticSpan diagnostic_span(const CompileError &error, std::string_view text) {
     std::vector<std::string_view> lines = document_lines(text);
     std::uint64_t error_line = std::max<std::uint64_t>(error.line, 1);
-    std::size_t li = static_cast<std::size_t>(std::min<std::uint64_t>(error_line - 1, lines.size() - 1));
+    std::size_t li =
+        static_cast<std::size_t>(std::min<std::uint64_t>(error_line - 1, lines.size() - 1));
     Chars chars = decode_chars(lines[li]);
     std::size_t n = chars.size();
     std::uint64_t c0 = error.column == 0 ? 0 : error.column - 1;

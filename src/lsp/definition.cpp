@@ -69,9 +69,9 @@ std::optional<std::size_t> self_assignment(std::u32string_view chars, std::u32st
         std::size_t i = *hit + pattern.size();
         while (i < chars.size() && is_white_space(chars[i]))
             ++i;
-        bool assigns = i < chars.size() && (chars[i] == ':' ||
-                                            (chars[i] == '=' && (i + 1 >= chars.size() ||
-                                                                 chars[i + 1] != '=')));
+        bool assigns = i < chars.size() &&
+                       (chars[i] == ':' ||
+                        (chars[i] == '=' && (i + 1 >= chars.size() || chars[i + 1] != '=')));
         if (assigns)
             return *hit + 5;
         from = *hit + 1;

@@ -264,7 +264,8 @@ std::string def_signature_text(const HoverContext &ctx, std::string_view key,
             type = instance->argument_types[i];
         else
             type = param.annotation;
-        params.push_back(type ? fmt::format("{}: {}", param.name, type_display(*type)) : param.name);
+        params.push_back(type ? fmt::format("{}: {}", param.name, type_display(*type))
+                              : param.name);
     }
     std::string returns;
     if (instance)
@@ -289,7 +290,8 @@ std::string hover_function(const HoverContext &ctx, std::string_view key) {
                "of argument types it is called with).";
     text += markdown_block(fmt::format("{}", fmt::join(signatures, "\n")));
     if (signatures.size() != 1)
-        text += fmt::format("\n\n{} instances, one per argument-type signature.", signatures.size());
+        text +=
+            fmt::format("\n\n{} instances, one per argument-type signature.", signatures.size());
     return text;
 }
 
@@ -335,11 +337,10 @@ std::optional<std::string> hover_member(const HoverContext &ctx,
                 const Library &lib = library->second;
                 auto function = lib.functions.find(std::string(word));
                 if (function != lib.functions.end())
-                    return fmt::format(
-                        "{}\n\nLibrary {} {} ({}).",
-                        markdown_block(library_function_hover(
-                            fmt::format("{}.{}", lib.name, word), function->second)),
-                        lib.name, lib.version, lib.folder.string());
+                    return fmt::format("{}\n\nLibrary {} {} ({}).",
+                                       markdown_block(library_function_hover(
+                                           fmt::format("{}.{}", lib.name, word), function->second)),
+                                       lib.name, lib.version, lib.folder.string());
                 auto constant = lib.constants.find(std::string(word));
                 if (constant != lib.constants.end())
                     return markdown_block(fmt::format("{}.{}: {}", lib.name, word,

@@ -65,15 +65,13 @@ void answer(LspServer &server, const JsonValue &id, const char *kind, JsonValue 
 }
 
 JsonValue capabilities() {
-    return object(
-        {{"capabilities",
-          object({{"textDocumentSync",
-                   object({{"openClose", JsonValue::boolean(true)},
-                           {"change", JsonValue::number(2)}})},
-                  {"hoverProvider", JsonValue::boolean(true)},
-                  {"definitionProvider", JsonValue::boolean(true)}})},
-         {"serverInfo", object({{"name", json_string("kestal")},
-                                {"version", json_string(kVersion)}})}});
+    return object({{"capabilities",
+                    object({{"textDocumentSync", object({{"openClose", JsonValue::boolean(true)},
+                                                         {"change", JsonValue::number(2)}})},
+                            {"hoverProvider", JsonValue::boolean(true)},
+                            {"definitionProvider", JsonValue::boolean(true)}})},
+                   {"serverInfo", object({{"name", json_string("kestal")},
+                                          {"version", json_string(kVersion)}})}});
 }
 
 JsonValue make_range(std::size_t line, std::string_view line_text, std::size_t start,
@@ -168,10 +166,9 @@ JsonValue definition_answer(LspServer &server, const JsonValue &params) {
         if (site.line >= cursor->lines.size())
             continue;
         std::string_view line = cursor->lines[site.line];
-        locations.push_back(
-            object({{"uri", json_string(cursor->target.uri)},
-                    {"range", make_range(site.line, line, site.character,
-                                         site.character + length)}}));
+        locations.push_back(object(
+            {{"uri", json_string(cursor->target.uri)},
+             {"range", make_range(site.line, line, site.character, site.character + length)}}));
     }
     if (locations.empty())
         return JsonValue();
@@ -194,8 +191,8 @@ void handle_request(LspServer &server, const std::string &method, const JsonValu
     } else {
         answer(server, id, "error",
                object({{"code", JsonValue::number(kMethodNotFound)},
-                       {"message", json_string(fmt::format("kestal lsp doesn't handle {}",
-                                                           method))}}));
+                       {"message",
+                        json_string(fmt::format("kestal lsp doesn't handle {}", method))}}));
     }
 }
 

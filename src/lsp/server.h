@@ -14,9 +14,9 @@
 
 #include "ast/compile_error.h"
 #include "ast/program.h"
-#include "json/json.h"
 #include "lsp/checker.h"
 #include "lsp/framing.h"
+#include "json/json.h"
 
 #include <cstddef>
 #include <functional>

@@ -184,8 +184,7 @@ std::size_t character_to_char_index(std::string_view line, std::uint64_t charact
     return chars.size();
 }
 
-std::size_t position_to_offset(std::string_view text, std::uint64_t line,
-                               std::uint64_t character) {
+std::size_t position_to_offset(std::string_view text, std::uint64_t line, std::uint64_t character) {
     std::size_t start = 0;
     for (std::uint64_t n = 0; n < line; ++n) {
         std::size_t newline = text.find('\n', start);

@@ -58,8 +58,7 @@ std::size_t character_to_char_index(std::string_view line, std::uint64_t charact
 // A line past the last gives the text's length; a character past the end of
 // its line gives the offset of that line's '\n' (or the end). A '\r' is an
 // ordinary character here.
-std::size_t position_to_offset(std::string_view text, std::uint64_t line,
-                               std::uint64_t character);
+std::size_t position_to_offset(std::string_view text, std::uint64_t line, std::uint64_t character);
 
 // Whether a character index of a line is code: not inside a string literal
 // (except inside an f-string's replacement field), not after a '#', and not

@@ -20,10 +20,10 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <fmt/format.h>
-#include <set>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <linux/magic.h>
+#include <set>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>

@@ -20,9 +20,9 @@ namespace kestal {
 // `fields` is the merged field list, inherited fields first. Every new node
 // stands at `line`:`column` (the `class` keyword); copied field annotations
 // and defaults keep their own positions. Never fails.
-std::vector<std::string> synthesize_dataclass_methods(const std::string& class_name,
-                                                      const std::vector<Param>& fields, bool order,
-                                                      std::vector<FuncDef>& methods, uint64_t line,
+std::vector<std::string> synthesize_dataclass_methods(const std::string &class_name,
+                                                      const std::vector<Param> &fields, bool order,
+                                                      std::vector<FuncDef> &methods, uint64_t line,
                                                       uint64_t column);
 
 } // namespace kestal

@@ -10,9 +10,9 @@
 // folded into it, adjacent string literals are joined, `+x` leaves no node,
 // and comparison chains are split into links joined by `and` (see
 // `parse_comparison`).
+#include "analysis/walkers.h"
 #include "lexer/lexer.h"
 #include "parser/parser.h"
-#include "analysis/walkers.h"
 
 #include <fmt/format.h>
 

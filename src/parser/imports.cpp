@@ -44,9 +44,9 @@ std::string parse_import_name(Parser &p) {
     std::vector<std::string_view> builtin;
     for (const BuiltinModule &m : kBuiltinModules)
         builtin.push_back(m.name);
-    throw error_at(fmt::format("module '{}' is not available (built in: {})", name,
-                               fmt::join(builtin, ", ")),
-                   line, column);
+    throw error_at(
+        fmt::format("module '{}' is not available (built in: {})", name, fmt::join(builtin, ", ")),
+        line, column);
 }
 
 void parse_import_statement(Parser &p) {

@@ -251,8 +251,8 @@ void add_function(Parser &p, std::vector<FuncDef> &functions,
                   std::unordered_set<std::string> &names) {
     FuncDef function = parse_function_def(p);
     if (!names.insert(function.name).second) {
-        throw error_at(fmt::format("function '{}' is defined twice", function.name),
-                       function.line, function.column);
+        throw error_at(fmt::format("function '{}' is defined twice", function.name), function.line,
+                       function.column);
     }
     functions.push_back(std::move(function));
 }

@@ -38,9 +38,7 @@ template <class T> class Box {
     // Not constrained: a constraint on T would be checked while T's own
     // operator== is being declared, which clang refuses. The body is only
     // instantiated for boxes that are compared.
-    friend bool operator==(const Box &a, const Box &b) {
-        return *a.ptr_ == *b.ptr_;
-    }
+    friend bool operator==(const Box &a, const Box &b) { return *a.ptr_ == *b.ptr_; }
 
   private:
     std::unique_ptr<T> ptr_;

@@ -12,9 +12,7 @@
 
 namespace kestal {
 
-template <class... Fs> struct Overload : Fs... {
-    using Fs::operator()...;
-};
+template <class... Fs> struct Overload : Fs... { using Fs::operator()...; };
 template <class... Fs> Overload(Fs...) -> Overload<Fs...>;
 
 // True when T (without const and reference) is one of Ks.

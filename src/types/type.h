@@ -57,7 +57,7 @@ struct FunctionValue {
 
     std::variant<UserFunction, Lambda, Builtin, StrMethod, ClassMethod> kind;
 
-    friend bool operator==(const FunctionValue& a, const FunctionValue& b);
+    friend bool operator==(const FunctionValue &a, const FunctionValue &b);
 };
 
 // The kind numbers of Type, in variant order.
@@ -147,29 +147,20 @@ struct Type {
     ~Type();
 
     TypeKind tag() const { return static_cast<TypeKind>(kind.index()); }
-    template <class K>
-    bool is() const {
-        return std::holds_alternative<K>(kind);
-    }
+    template <class K> bool is() const { return std::holds_alternative<K>(kind); }
     // The kind's payload, or null when the Type is of another kind.
-    template <class K>
-    const K* as() const {
-        return std::get_if<K>(&kind);
-    }
-    template <class K>
-    K* as() {
-        return std::get_if<K>(&kind);
-    }
+    template <class K> const K *as() const { return std::get_if<K>(&kind); }
+    template <class K> K *as() { return std::get_if<K>(&kind); }
 
     // The primitive Types, built once.
-    static const Type& int_();
-    static const Type& float_();
-    static const Type& bool_();
-    static const Type& str();
-    static const Type& range();
-    static const Type& file();
-    static const Type& none();
-    static const Type& no_value();
+    static const Type &int_();
+    static const Type &float_();
+    static const Type &bool_();
+    static const Type &str();
+    static const Type &range();
+    static const Type &file();
+    static const Type &none();
+    static const Type &no_value();
 
     static Type list(Type element);
     static Type dict(Type key, Type value);
@@ -178,40 +169,40 @@ struct Type {
     static Type class_(std::string name);
     static Type function(FunctionValue value);
 
-    friend bool operator==(const Type& a, const Type& b);
+    friend bool operator==(const Type &a, const Type &b);
 };
 
 // Hash consistent with `operator==` (structural).
 struct TypeHash {
-    size_t operator()(const Type& t) const;
+    size_t operator()(const Type &t) const;
 };
 
 // The short code used inside generated C names; distinct Types always have
 // distinct codes.
-std::string type_code(const Type& t);
+std::string type_code(const Type &t);
 
 // The C type text that declares a variable, field or parameter of the Type.
-std::string c_type_name(const Type& t);
+std::string c_type_name(const Type &t);
 
 // Container and tuple struct names, without the pointer star.
-std::string list_c_name(const Type& element);
-std::string dict_c_name(const Type& key, const Type& value);
-std::string set_c_name(const Type& element);
-std::string tuple_c_name(const std::vector<Type>& elements);
+std::string list_c_name(const Type &element);
+std::string dict_c_name(const Type &key, const Type &value);
+std::string set_c_name(const Type &element);
+std::string tuple_c_name(const std::vector<Type> &elements);
 
 // The display name in messages: "int", "list[str]", "int | None". The
 // article form ("an int", "a list[str]", "None") is what a message uses where
 // it speaks of a value of the Type; in {fmt} it is written "{:#}".
-std::string type_display(const Type& t, bool article = false);
+std::string type_display(const Type &t, bool article = false);
 
 // Whether == applies to values of the Type.
-bool supports_eq(const Type& t);
+bool supports_eq(const Type &t);
 // Whether values of the Type hold pointers the collector must follow.
-bool needs_gc_scan(const Type& t);
+bool needs_gc_scan(const Type &t);
 // Whether the Type may be a dict key or a set element.
-bool is_hashable_type(const Type& t);
+bool is_hashable_type(const Type &t);
 // Whether the Type supports < and sorting.
-bool is_orderable_type(const Type& t);
+bool is_orderable_type(const Type &t);
 
 // The optional form: None and optionals unchanged, NoValue becomes None,
 // anything else T becomes Optional T.
@@ -219,28 +210,26 @@ Type make_optional(Type t);
 
 } // namespace kestal
 
-template <>
-struct std::hash<kestal::Type> {
-    size_t operator()(const kestal::Type& t) const { return kestal::TypeHash{}(t); }
+template <> struct std::hash<kestal::Type> {
+    size_t operator()(const kestal::Type &t) const { return kestal::TypeHash{}(t); }
 };
 
 // "{}" gives the plain display, "{:#}" the article form.
-template <>
-struct fmt::formatter<kestal::Type> {
+template <> struct fmt::formatter<kestal::Type> {
     bool article = false;
 
-    constexpr auto parse(fmt::format_parse_context& ctx) {
+    constexpr auto parse(fmt::format_parse_context &ctx) {
         auto it = ctx.begin();
         if (it != ctx.end() && *it == '#') {
             article = true;
             ++it;
         }
-        if (it != ctx.end() && *it != '}') ctx.on_error("invalid format for a Type: use {} or {:#}");
+        if (it != ctx.end() && *it != '}')
+            ctx.on_error("invalid format for a Type: use {} or {:#}");
         return it;
     }
 
-    template <class FormatContext>
-    auto format(const kestal::Type& t, FormatContext& ctx) const {
+    template <class FormatContext> auto format(const kestal::Type &t, FormatContext &ctx) const {
         std::string text = kestal::type_display(t, article);
         return std::copy(text.begin(), text.end(), ctx.out());
     }

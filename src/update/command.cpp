@@ -44,9 +44,13 @@ int fail(const std::string &message) {
     return 1;
 }
 
-std::string exe_path(const std::string &root) { return root + "/bin/kestal"; }
+std::string exe_path(const std::string &root) {
+    return root + "/bin/kestal";
+}
 
-std::string old_exe_path(const std::string &root) { return root + "/bin/kestal.old"; }
+std::string old_exe_path(const std::string &root) {
+    return root + "/bin/kestal.old";
+}
 
 bool anything_at(const std::string &path) {
     return platform::path_info(path, /*follow_symlinks=*/false).ok();
@@ -75,21 +79,20 @@ platform::Result<std::string> make_download_folder(const std::string &latest) {
         if (made.error().code != EEXIST)
             break;
     }
-    return platform::OsError{fmt::format("kestal update: can't make {}: {}", base,
-                                         first_error->text)};
+    return platform::OsError{
+        fmt::format("kestal update: can't make {}: {}", base, first_error->text)};
 }
 
 // Steps 13 to 16 of the install: the download, its checks and the
 // installer. Returns the failure message; the caller removes the folder.
-std::optional<std::string> download_and_install(const std::string &root,
-                                                const std::string &folder,
+std::optional<std::string> download_and_install(const std::string &root, const std::string &folder,
                                                 const InstallerInfo &installer, bool allow_file) {
     std::string file = folder + "/" + installer.name;
     CurlRequest request{installer.url, allow_file, file, "900", installer.size};
     CurlResult fetched = curl_fetch(request);
     if (fetched.too_large)
-        return fill_placeholders(kMismatch,
-                                 {fmt::format("more than {0} bytes, expected {0}", installer.size)});
+        return fill_placeholders(
+            kMismatch, {fmt::format("more than {0} bytes, expected {0}", installer.size)});
     if (!fetched.ok)
         return fetched.error;
     // A file bigger than announced is refused before it is read into memory.
@@ -124,8 +127,9 @@ int install(const UpdateManifest &manifest, bool allow_file) {
             "kestal update: Kestal {0} needs at least {1} to update in place. Download it from {2}",
             {manifest.latest, manifest.min_version, manifest.page}));
     if (!manifest.installer)
-        return fail(fill_placeholders("kestal update: Kestal {0} has no installer for {1} yet. See {2}",
-                                      {manifest.latest, std::string(kInstallerOs), manifest.page}));
+        return fail(
+            fill_placeholders("kestal update: Kestal {0} has no installer for {1} yet. See {2}",
+                              {manifest.latest, std::string(kInstallerOs), manifest.page}));
     const InstallerInfo &installer = *manifest.installer;
     platform::Result<std::string> folder = make_download_folder(manifest.latest);
     if (!folder)
@@ -234,7 +238,9 @@ std::optional<std::string> installed_root() {
     return installed_root_of(*self);
 }
 
-void remove_old_exe(const std::string &root) { (void)platform::remove_file(old_exe_path(root)); }
+void remove_old_exe(const std::string &root) {
+    (void)platform::remove_file(old_exe_path(root));
+}
 
 std::optional<std::string> run_installer(const std::string &root, const std::string &installer) {
     std::string exe = exe_path(root);
@@ -249,18 +255,18 @@ std::optional<std::string> run_installer(const std::string &root, const std::str
     if (ran && ran->success())
         return std::nullopt;
     // An installer ended by a signal is named by its signal, not a made-up code.
-    std::string reason = !ran                   ? ran.error().text
-                         : ran->signal != 0     ? platform::describe_exit(*ran)
-                                                : fmt::format("exit code {}", ran->code);
+    std::string reason = !ran               ? ran.error().text
+                         : ran->signal != 0 ? platform::describe_exit(*ran)
+                                            : fmt::format("exit code {}", ran->code);
     if (!anything_at(exe)) {
         (void)platform::rename_path(old_exe, exe);
         return fill_placeholders("kestal update: kestal-setup failed ({0}); Kestal {1} is still "
                                  "installed",
                                  {reason, kVersion});
     }
-    return fill_placeholders(
-        "kestal update: kestal-setup failed ({0}) after replacing kestal. Run `kestal update` again",
-        {reason});
+    return fill_placeholders("kestal update: kestal-setup failed ({0}) after replacing kestal. Run "
+                             "`kestal update` again",
+                             {reason});
 }
 
 } // namespace kestal::update

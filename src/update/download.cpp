@@ -36,16 +36,11 @@ CurlResult failure(std::string message, bool too_large = false) {
 
 std::vector<std::string> curl_arguments(const CurlRequest &request) {
     std::vector<std::string> argv = {
-        "curl",
-        "-fsSL",
-        "--max-time",
-        request.time_limit,
-        "--proto",
-        request.allow_file ? "=https,file" : "=https",
-        "--proto-redir",
-        "=https",
-        "--max-filesize",
-        std::to_string(request.max_bytes),
+        "curl",           "-fsSL",
+        "--max-time",     request.time_limit,
+        "--proto",        request.allow_file ? "=https,file" : "=https",
+        "--proto-redir",  "=https",
+        "--max-filesize", std::to_string(request.max_bytes),
     };
     if (request.output_path) {
         argv.push_back("-o");

@@ -3,11 +3,11 @@
 // means for it.
 #include "update/feed.h"
 
-#include "json/json.h"
 #include "main/addresses.h"
 #include "platform/utf8.h"
 #include "update/download.h"
 #include "update/settings.h"
+#include "json/json.h"
 
 #include <cmath>
 #include <fmt/format.h>
@@ -104,7 +104,8 @@ ManifestResult parse_update_manifest(std::string_view body, bool allow_file) {
                         ? *page
                         : std::string(kHomePageUrl);
     if (const JsonValue *entry = find_installer_entry(json_get(doc, "files"))) {
-        if (std::optional<std::string> error = read_installer(*entry, allow_file, manifest.installer))
+        if (std::optional<std::string> error =
+                read_installer(*entry, allow_file, manifest.installer))
             return ManifestResult{std::nullopt, std::move(*error)};
     }
     return ManifestResult{std::move(manifest), {}};

@@ -4,11 +4,11 @@
 // same moment; the last write wins, and a reader never sees half a file.
 #include "update/settings.h"
 
-#include "json/json.h"
 #include "main/addresses.h"
 #include "main/version.h"
 #include "platform/env.h"
 #include "platform/files.h"
+#include "json/json.h"
 
 #include <chrono>
 #include <cmath>
@@ -139,8 +139,8 @@ bool is_newer_version(std::string_view text) {
 
 bool is_installer_name(std::string_view name) {
     for (char c : name) {
-        bool allowed = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-                       c == '-';
+        bool allowed =
+            (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
         if (!allowed)
             return false;
     }

@@ -119,7 +119,8 @@ inline constexpr std::array kBuiltinFunctions = [] {
 // The table row of a built-in name, or null for any other name.
 constexpr const BuiltinFunction *find_builtin(std::string_view name) {
     for (const BuiltinFunction &b : kBuiltinFunctions)
-        if (b.name == name) return &b;
+        if (b.name == name)
+            return &b;
     return nullptr;
 }
 

@@ -10,17 +10,17 @@
 namespace kestal {
 
 inline constexpr std::array<std::string_view, 39> kPureMethods = {
-    "upper",      "lower",      "strip",        "lstrip",       "rstrip",     "split",
-    "rsplit",     "splitlines", "join",         "replace",      "startswith", "endswith",
-    "find",       "rfind",      "count",        "index",        "format",     "isdigit",
-    "isalpha",    "isalnum",    "isspace",      "isupper",      "islower",    "title",
-    "capitalize", "swapcase",   "zfill",        "center",       "ljust",      "rjust",
-    "partition",  "rpartition", "removeprefix", "removesuffix", "get",        "keys",
-    "values",     "items",      "copy"};
+    "upper",      "lower",   "strip",     "lstrip",     "rstrip",       "split",        "rsplit",
+    "splitlines", "join",    "replace",   "startswith", "endswith",     "find",         "rfind",
+    "count",      "index",   "format",    "isdigit",    "isalpha",      "isalnum",      "isspace",
+    "isupper",    "islower", "title",     "capitalize", "swapcase",     "zfill",        "center",
+    "ljust",      "rjust",   "partition", "rpartition", "removeprefix", "removesuffix", "get",
+    "keys",       "values",  "items",     "copy"};
 
 constexpr bool is_pure_method(std::string_view name) {
     for (std::string_view m : kPureMethods)
-        if (m == name) return true;
+        if (m == name)
+            return true;
     return false;
 }
 

@@ -10,9 +10,9 @@
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/methods.h"
 #include "codegen/builtins/numeric.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
-#include "codegen/core/ctypes.h"
 
 #include <algorithm>
 #include <array>
@@ -22,8 +22,8 @@ namespace kestal {
 namespace {
 
 [[noreturn]] void unexpected_keyword(const std::string &name, const Keyword &k) {
-    throw_error(fmt::format("{}() got an unexpected keyword argument '{}'", name, k.name), k.value.line,
-                k.value.column);
+    throw_error(fmt::format("{}() got an unexpected keyword argument '{}'", name, k.name),
+                k.value.line, k.value.column);
 }
 
 [[noreturn]] void not_yet(const std::string &name, const Expr &call) {
@@ -31,7 +31,8 @@ namespace {
 }
 
 void refuse_keywords(const std::string &name, const std::vector<Keyword> &kwargs) {
-    if (!kwargs.empty()) unexpected_keyword(name, kwargs.front());
+    if (!kwargs.empty())
+        unexpected_keyword(name, kwargs.front());
 }
 
 // The pieces that print one f-string argument part by part.
@@ -44,14 +45,15 @@ std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &
             continue;
         }
         const auto &field = std::get<FStringSegment::Field>(seg.kind);
-        bool plain = !field.spec && (!field.conversion || *field.conversion == 'r' ||
-                                     *field.conversion == 's');
+        bool plain = !field.spec &&
+                     (!field.conversion || *field.conversion == 'r' || *field.conversion == 's');
         if (!plain) {
             std::string sb = fresh_temp(ctx, "sb");
             std::string code = compile_format_field(ctx, sb, seg);
-            CompiledExpr str{fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); {1}ktl_sb_done(&{0}); }})",
-                                         sb, code),
-                             Type::str()};
+            CompiledExpr str{
+                fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); {1}ktl_sb_done(&{0}); }})", sb,
+                            code),
+                Type::str()};
             pieces.push_back(compile_print_value(ctx, pre, str, false));
             continue;
         }
@@ -70,17 +72,20 @@ std::vector<std::string> print_fstring_pieces(CodegenContext &ctx, std::string &
     return pieces;
 }
 
-std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string &pre, const Expr &arg) {
-    if (const auto *fs = arg.as<Expr::FString>()) return print_fstring_pieces(ctx, pre, *fs);
+std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string &pre,
+                                               const Expr &arg) {
+    if (const auto *fs = arg.as<Expr::FString>())
+        return print_fstring_pieces(ctx, pre, *fs);
     if (const auto *mc = arg.as<Expr::MethodCall>()) {
         if (mc->args.empty() && dict_view_kind(mc->method) &&
             !resolve_module_ref(ctx, *mc->receiver)) {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
             if (receiver.type.is<Type::Dict>())
-                throw_error(fmt::format("Python prints d.{0}() as dict_{0}([...]), but in Kestal .{0}() "
-                                        "returns a plain list; print list(d.{0}()) instead",
-                                        mc->method),
-                            arg.line, arg.column);
+                throw_error(
+                    fmt::format("Python prints d.{0}() as dict_{0}([...]), but in Kestal .{0}() "
+                                "returns a plain list; print list(d.{0}()) instead",
+                                mc->method),
+                    arg.line, arg.column);
         }
     }
     CompiledExpr value = compile_expr(ctx, arg);
@@ -99,11 +104,13 @@ CompiledExpr compile_print(CodegenContext &ctx, const std::vector<Expr> &args,
                            const std::vector<Keyword> &kwargs) {
     std::string pre;
     std::vector<std::vector<std::string>> pieces;
-    for (const Expr &arg : args) pieces.push_back(print_argument_pieces(ctx, pre, arg));
+    for (const Expr &arg : args)
+        pieces.push_back(print_argument_pieces(ctx, pre, arg));
     std::string sep = "ktl_putc(' ')", end = "ktl_newline()";
     std::optional<std::string> file;
     for (const Keyword &k : kwargs) {
-        if (k.name == "flush") continue;
+        if (k.name == "flush")
+            continue;
         CompiledExpr value = compile_expr(ctx, k.value);
         if (k.name == "file") {
             if (!value.type.is<Type::File>())
@@ -130,25 +137,29 @@ CompiledExpr compile_print(CodegenContext &ctx, const std::vector<Expr> &args,
     }
     std::vector<std::string> statements;
     for (size_t i = 0; i < pieces.size(); ++i) {
-        if (i > 0) statements.push_back(sep);
+        if (i > 0)
+            statements.push_back(sep);
         statements.insert(statements.end(), pieces[i].begin(), pieces[i].end());
     }
     statements.push_back(end);
     std::string joined = fmt::format("{}", fmt::join(statements, "; "));
-    if (!file) return {fmt::format("({{ {}{}; }})", pre, joined), Type::no_value()};
+    if (!file)
+        return {fmt::format("({{ {}{}; }})", pre, joined), Type::no_value()};
     std::string sb = fresh_temp(ctx, "sb");
     std::string cs = fresh_temp(ctx, "cs");
-    return {fmt::format("({{ {0}ktl_sb {1}; ktl_sb_init(&{1}); ktl_capstate {2} = ktl_cap_begin(&{1}); "
-                        "{3}; ktl_cap_end({2}); ktl_file_print({4}, &{1}); }})",
-                        pre, sb, cs, joined, *file),
-            Type::no_value()};
+    return {
+        fmt::format("({{ {0}ktl_sb {1}; ktl_sb_init(&{1}); ktl_capstate {2} = ktl_cap_begin(&{1}); "
+                    "{3}; ktl_cap_end({2}); ktl_file_print({4}, &{1}); }})",
+                    pre, sb, cs, joined, *file),
+        Type::no_value()};
 }
 
 } // namespace
 
-void check_builtin_arity(const std::string &name, size_t count, size_t min, size_t max, uint64_t line,
-                         uint64_t column) {
-    if (count >= min && count <= max) return;
+void check_builtin_arity(const std::string &name, size_t count, size_t min, size_t max,
+                         uint64_t line, uint64_t column) {
+    if (count >= min && count <= max)
+        return;
     std::string takes = min == max ? fmt::format("{}", min) : fmt::format("{} to {}", min, max);
     throw_error(fmt::format("{}() takes {} argument(s), got {}", name, takes, count), line, column);
 }
@@ -175,18 +186,24 @@ std::vector<std::string> compile_str_args(CodegenContext &ctx, const std::string
 
 bool type_contains_class(const Type &t) {
     switch (t.tag()) {
-    case TypeKind::Class: return true;
-    case TypeKind::List: return type_contains_class(*t.as<Type::List>()->element);
-    case TypeKind::Set: return type_contains_class(*t.as<Type::Set>()->element);
-    case TypeKind::Optional: return type_contains_class(*t.as<Type::Optional>()->inner);
+    case TypeKind::Class:
+        return true;
+    case TypeKind::List:
+        return type_contains_class(*t.as<Type::List>()->element);
+    case TypeKind::Set:
+        return type_contains_class(*t.as<Type::Set>()->element);
+    case TypeKind::Optional:
+        return type_contains_class(*t.as<Type::Optional>()->inner);
     case TypeKind::Dict:
         return type_contains_class(*t.as<Type::Dict>()->key) ||
                type_contains_class(*t.as<Type::Dict>()->value);
     case TypeKind::Tuple:
         for (const Type &e : t.as<Type::Tuple>()->elements)
-            if (type_contains_class(e)) return true;
+            if (type_contains_class(e))
+                return true;
         return false;
-    default: return false;
+    default:
+        return false;
     }
 }
 
@@ -196,7 +213,8 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
                                   const std::vector<Expr> &args, const std::vector<Keyword> &kwargs,
                                   const Expr &call, const Type *expected) {
     size_t n = args.size();
-    if (name == "print") return compile_print(ctx, args, kwargs);
+    if (name == "print")
+        return compile_print(ctx, args, kwargs);
     if ((name == "any" || name == "all") && n == 1) {
         refuse_keywords(name, kwargs);
         not_yet(name, call);
@@ -207,21 +225,25 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
     }
     if ((name == "min" || name == "max") && (n == 1 || !kwargs.empty())) {
         for (const Keyword &k : kwargs)
-            if (!(k.name == "key" || (k.name == "default" && n == 1))) unexpected_keyword(name, k);
+            if (!(k.name == "key" || (k.name == "default" && n == 1)))
+                unexpected_keyword(name, k);
         not_yet(name, call);
     }
     if (name == "sorted" && n == 1) {
         for (const Keyword &k : kwargs)
-            if (k.name != "key" && k.name != "reverse") unexpected_keyword(name, k);
+            if (k.name != "key" && k.name != "reverse")
+                unexpected_keyword(name, k);
         not_yet(name, call);
     }
     if ((name == "list" && n == 1) || (name == "dict" && n <= 1)) {
         refuse_keywords(name, kwargs);
         not_yet(name, call);
     }
-    if (name == "open" || name == "set") not_yet(name, call);
+    if (name == "open" || name == "set")
+        not_yet(name, call);
     if (name == "len" && kwargs.empty()) {
-        if (auto counted = compile_len_count(ctx, args)) return *counted;
+        if (auto counted = compile_len_count(ctx, args))
+            return *counted;
     }
     refuse_keywords(name, kwargs);
     // Every argument count of a math name reaches it, so a wrong count
@@ -234,10 +256,13 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
                                 name),
                     call.line, call.column);
     std::vector<CompiledExpr> compiled;
-    for (const Expr &a : args) compiled.push_back(compile_expr(ctx, a));
+    for (const Expr &a : args)
+        compiled.push_back(compile_expr(ctx, a));
     if (builtin_has(name, kBuiltinCompiledArgs)) {
-        if (auto value = compile_value_builtin(ctx, name, compiled, args, call)) return *value;
-        if (name == "range") return compile_range_value(compiled, call);
+        if (auto value = compile_value_builtin(ctx, name, compiled, args, call))
+            return *value;
+        if (name == "range")
+            return compile_range_value(compiled, call);
         not_yet(name, call);
     }
     (void)expected;
@@ -248,26 +273,30 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
                                  const std::string &method, const std::vector<Expr> &args,
                                  const std::vector<Keyword> &kwargs, const Expr &call) {
     switch (receiver.type.tag()) {
-    case TypeKind::Str: return compile_str_method(ctx, receiver, method, args, kwargs, call);
-    case TypeKind::List: return compile_list_method(ctx, receiver, method, args, kwargs, call);
-    case TypeKind::Dict: return compile_dict_method(ctx, receiver, method, args, kwargs, call);
-    case TypeKind::Set: return compile_set_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Str:
+        return compile_str_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::List:
+        return compile_list_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Dict:
+        return compile_dict_method(ctx, receiver, method, args, kwargs, call);
+    case TypeKind::Set:
+        return compile_set_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Function: {
         // `str.split(s)` calls the method with s as its receiver.
         const auto &value = receiver.type.as<Type::Function>()->value;
         const auto *b = std::get_if<FunctionValue::Builtin>(&value.kind);
         if (b && b->name == "str")
             return compile_function_value_call(ctx, receiver.text,
-                                               FunctionValue{FunctionValue::StrMethod{method}}, args,
-                                               kwargs, call);
+                                               FunctionValue{FunctionValue::StrMethod{method}},
+                                               args, kwargs, call);
         throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
                     call.column);
     }
     case TypeKind::File:
     case TypeKind::Class:
-        throw_error(fmt::format("calling method '{}' on {:#} isn't supported yet", method,
-                                receiver.type),
-                    call.line, call.column);
+        throw_error(
+            fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
+            call.line, call.column);
     default:
         throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
                     call.column);

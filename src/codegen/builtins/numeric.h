@@ -34,6 +34,7 @@ bool is_math_function_two(std::string_view name);
 // with `builtin_pow`, pow() is the float power `**` (Python's built-in pow
 // and its errors) rather than math.pow. Throws the arity and Type errors.
 CompiledExpr compile_math_function(CodegenContext &ctx, const std::string &name,
-                                   const std::vector<Expr> &args, const Expr &call, bool builtin_pow);
+                                   const std::vector<Expr> &args, const Expr &call,
+                                   bool builtin_pow);
 
 } // namespace kestal

@@ -28,7 +28,8 @@ std::string exception_default(bool exception, bool print) {
 // The truth test of a special method's result; `absent` when it returns
 // nothing.
 std::string result_truth(const CompiledExpr &call, const char *absent) {
-    if (call.type.is<Type::NoValue>()) return absent;
+    if (call.type.is<Type::NoValue>())
+        return absent;
     auto test = truth_test_expr(call.text, call.type);
     return test ? *test : call.text;
 }
@@ -39,9 +40,11 @@ std::string result_truth(const CompiledExpr &call, const char *absent) {
 std::pair<uint64_t, uint64_t> method_position(const CodegenContext &ctx, const std::string &cls,
                                               const std::string &method) {
     auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
-    if (!owner) internal_fault("the position of a special method no class defines");
+    if (!owner)
+        internal_fault("the position of a special method no class defines");
     auto it = ctx.functions.find(*owner + "." + method);
-    if (it == ctx.functions.end()) internal_fault("a special method without a definition");
+    if (it == ctx.functions.end())
+        internal_fault("a special method without a definition");
     return {it->second->line, it->second->column};
 }
 
@@ -57,10 +60,12 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
                 break;
             }
         }
-        if (!method) continue;
+        if (!method)
+            continue;
         std::string receiver = s == x ? "o" : fmt::format("((C_{} *)({}))", s, "o");
         auto call = call_dunder_if_defined(ctx, receiver, s, *method, {}, 0, 0);
-        if (!call) internal_fault("a special method the chain defines does not compile");
+        if (!call)
+            internal_fault("a special method the chain defines does not compile");
         if (!call->type.is<Type::Str>()) {
             auto [line, column] = method_position(ctx, s, *method);
             throw_error(fmt::format("{}.{}() must return a str, not {}", s, *method, call->type),
@@ -70,8 +75,8 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
     }
     bool print = std::string_view(prefix) == "ktl_print";
     std::string fallback = exception_default(is_exception_class(ctx, x), print);
-    return fmt::format("static void {}_{}(C_{} *o) {{ switch (o->cls) {{ {}default: {}; }} }}\n", prefix,
-                       code, x, cases, fallback);
+    return fmt::format("static void {}_{}(C_{} *o) {{ switch (o->cls) {{ {}default: {}; }} }}\n",
+                       prefix, code, x, cases, fallback);
 }
 
 // One piece: the six functions of one class follow the same receiver and
@@ -83,7 +88,8 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     text += print_dispatcher(ctx, x, code, "ktl_print", {"__str__", "__repr__"});
     text += print_dispatcher(ctx, x, code, "ktl_repr", {"__repr__"});
     if (is_exception_class(ctx, x)) {
-        auto str = call_dunder_if_defined(ctx, fmt::format("((C_{} *)e)", x), x, "__str__", {}, 0, 0);
+        auto str =
+            call_dunder_if_defined(ctx, fmt::format("((C_{} *)e)", x), x, "__str__", {}, 0, 0);
         if (str)
             ctx.exc_text_cases += fmt::format("case {}: return {}; ", class_id(ctx, x), str->text);
     }
@@ -112,7 +118,8 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     } else if (auto l = call_dunder_if_defined(ctx, "o", x, "__len__", {}, 0, 0)) {
         truth = fmt::format("({} != 0)", l->text);
     }
-    text += fmt::format("static bool ktl_truthy_{}(C_{} *o) {{ (void)o; return {}; }}\n", code, x, truth);
+    text += fmt::format("static bool ktl_truthy_{}(C_{} *o) {{ (void)o; return {}; }}\n", code, x,
+                        truth);
     ctx.definitions_text += text;
 }
 
@@ -122,37 +129,44 @@ std::vector<std::string> class_ancestors(const CodegenContext &ctx, const std::s
     std::vector<std::string> chain = {name};
     for (;;) {
         auto it = ctx.class_bases.find(chain.back());
-        if (it == ctx.class_bases.end() || !it->second) break;
+        if (it == ctx.class_bases.end() || !it->second)
+            break;
         // A cycle cannot come from the parser (a base is defined earlier);
         // stop anyway rather than loop.
-        if (std::find(chain.begin(), chain.end(), *it->second) != chain.end()) break;
+        if (std::find(chain.begin(), chain.end(), *it->second) != chain.end())
+            break;
         chain.push_back(*it->second);
     }
     return chain;
 }
 
-bool is_subclass_of(const CodegenContext &ctx, const std::string &name, const std::string &ancestor) {
+bool is_subclass_of(const CodegenContext &ctx, const std::string &name,
+                    const std::string &ancestor) {
     auto chain = class_ancestors(ctx, name);
     return std::find(chain.begin(), chain.end(), ancestor) != chain.end();
 }
 
-std::optional<std::string> common_base_class(const CodegenContext &ctx, const std::string &a, const std::string &b) {
+std::optional<std::string> common_base_class(const CodegenContext &ctx, const std::string &a,
+                                             const std::string &b) {
     auto other = class_ancestors(ctx, b);
     for (const std::string &c : class_ancestors(ctx, a))
-        if (std::find(other.begin(), other.end(), c) != other.end()) return c;
+        if (std::find(other.begin(), other.end(), c) != other.end())
+            return c;
     return std::nullopt;
 }
 
 std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name) {
     std::vector<std::string> out;
     for (const std::string &c : ctx.class_names)
-        if (is_subclass_of(ctx, c, name)) out.push_back(c);
+        if (is_subclass_of(ctx, c, name))
+            out.push_back(c);
     return out;
 }
 
 size_t class_id(const CodegenContext &ctx, const std::string &name) {
     auto it = std::find(ctx.class_names.begin(), ctx.class_names.end(), name);
-    if (it == ctx.class_names.end()) internal_fault("a class id asked for a name that is no class");
+    if (it == ctx.class_names.end())
+        internal_fault("a class id asked for a name that is no class");
     return static_cast<size_t>(it - ctx.class_names.begin());
 }
 
@@ -161,9 +175,11 @@ std::optional<std::string> first_class_defining_method(const CodegenContext &ctx
                                                        const std::string &method) {
     for (const std::string &c : chain) {
         auto it = ctx.classes.find(c);
-        if (it == ctx.classes.end()) internal_fault("no entry found for key");
+        if (it == ctx.classes.end())
+            internal_fault("no entry found for key");
         for (const FuncDef &m : it->second->methods)
-            if (m.name == method) return c;
+            if (m.name == method)
+                return c;
     }
     return std::nullopt;
 }
@@ -173,17 +189,21 @@ bool is_exception_class(const CodegenContext &ctx, const std::string &name) {
 }
 
 void declare_class(CodegenContext &ctx, const std::string &name) {
-    if (ctx.declared_classes.count(name)) return;
+    if (ctx.declared_classes.count(name))
+        return;
     auto it = ctx.classes.find(name);
-    if (it == ctx.classes.end()) internal_fault("declaring a class the program does not have");
+    if (it == ctx.classes.end())
+        internal_fault("declaring a class the program does not have");
     ctx.declared_classes.insert(name);
     ctx.types_text += fmt::format("typedef struct C_{0} C_{0};\n", name);
     ctx.types_text += fmt::format(
-        "static void ktl_print_O{0}{1}(C_{1} *o); static void ktl_repr_O{0}{1}(C_{1} *o); static bool "
+        "static void ktl_print_O{0}{1}(C_{1} *o); static void ktl_repr_O{0}{1}(C_{1} *o); static "
+        "bool "
         "O{0}{1}_eq(C_{1} *a, C_{1} *b); static int O{0}{1}_cmp(C_{1} *a, C_{1} *b); static bool "
         "O{0}{1}_lt(C_{1} *a, C_{1} *b); static bool ktl_truthy_O{0}{1}(C_{1} *o);\n",
         name.size(), name);
-    if (it->second->base) declare_class(ctx, *it->second->base);
+    if (it->second->base)
+        declare_class(ctx, *it->second->base);
 }
 
 std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
@@ -192,22 +212,27 @@ std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const st
                                                    const std::vector<CompiledExpr> &args,
                                                    uint64_t line, uint64_t column) {
     auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
-    if (!owner) return std::nullopt;
+    if (!owner)
+        return std::nullopt;
     if (line == 0)
         std::tie(line, column) = method_position(ctx, cls, method);
     std::vector<Type> types = {Type::class_(*owner)};
-    for (const CompiledExpr &a : args) types.push_back(a.type);
+    for (const CompiledExpr &a : args)
+        types.push_back(a.type);
     InstanceResult inst = instantiate_function(ctx, *owner + "." + method, types, {}, line, column);
     std::vector<std::string> texts;
     auto self = coerce_expr(ctx, receiver, Type::class_(cls), inst.key_types[0]);
-    if (!self) internal_fault("a receiver does not convert to its method's class");
+    if (!self)
+        internal_fault("a receiver does not convert to its method's class");
     texts.push_back(*self);
     for (size_t i = 0; i < args.size(); ++i) {
         auto converted = coerce_expr(ctx, args[i].text, args[i].type, inst.key_types[i + 1]);
-        if (!converted) internal_fault("a dunder argument does not convert to its key Type");
+        if (!converted)
+            internal_fault("a dunder argument does not convert to its key Type");
         texts.push_back(*converted);
     }
-    return CompiledExpr{fmt::format("{}({})", inst.c_name, fmt::join(texts, ", ")), inst.return_type};
+    return CompiledExpr{fmt::format("{}({})", inst.c_name, fmt::join(texts, ", ")),
+                        inst.return_type};
 }
 
 void emit_class_dispatchers(CodegenContext &ctx) {
@@ -215,24 +240,29 @@ void emit_class_dispatchers(CodegenContext &ctx) {
     for (;;) {
         std::vector<std::string> pending;
         for (const std::string &c : ctx.class_names)
-            if (ctx.declared_classes.count(c) && !done.count(c)) pending.push_back(c);
-        if (pending.empty()) break;
+            if (ctx.declared_classes.count(c) && !done.count(c))
+                pending.push_back(c);
+        if (pending.empty())
+            break;
         for (const std::string &x : pending) {
             done.insert(x);
             emit_class_functions(ctx, x);
         }
     }
-    ctx.definitions_text += fmt::format("static ktl_str ktl_exc_text(void *e) {{ switch (((ktl_exc *)e)->cls) "
-                                        "{{ {}default: return ((ktl_exc *)e)->str; }} }}\n",
-                                        ctx.exc_text_cases);
+    ctx.definitions_text +=
+        fmt::format("static ktl_str ktl_exc_text(void *e) {{ switch (((ktl_exc *)e)->cls) "
+                    "{{ {}default: return ((ktl_exc *)e)->str; }} }}\n",
+                    ctx.exc_text_cases);
 }
 
 void emit_class_structs(CodegenContext &ctx) {
     std::string text;
     for (const std::string &c : ctx.class_names) {
-        if (!ctx.declared_classes.count(c)) continue;
-        text += fmt::format("struct C_{} {{ int32_t cls;{} }};\n", c,
-                            is_exception_class(ctx, c) ? " ktl_str exc_str; ktl_str exc_args;" : "");
+        if (!ctx.declared_classes.count(c))
+            continue;
+        text +=
+            fmt::format("struct C_{} {{ int32_t cls;{} }};\n", c,
+                        is_exception_class(ctx, c) ? " ktl_str exc_str; ktl_str exc_args;" : "");
     }
     ctx.class_structs_text = text;
 }
@@ -245,11 +275,14 @@ std::string class_tables_text(const CodegenContext &ctx) {
         bases.push_back(def.base ? fmt::format("{}", class_id(ctx, *def.base)) : "-1");
     }
     std::string text;
-    text += fmt::format("static const char *ktl_class_names[] = {{ {} }};\n", fmt::join(names, ", "));
-    text += fmt::format("static const int16_t ktl_class_bases[] = {{ {} }};\n", fmt::join(bases, ", "));
+    text +=
+        fmt::format("static const char *ktl_class_names[] = {{ {} }};\n", fmt::join(names, ", "));
+    text +=
+        fmt::format("static const int16_t ktl_class_bases[] = {{ {} }};\n", fmt::join(bases, ", "));
     text += "static const char *ktl_class_name(int32_t id) { return ktl_class_names[id]; }\n";
-    text += "static bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return true; c = "
-            "ktl_class_bases[c]; } return false; }\n";
+    text +=
+        "static bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return true; c = "
+        "ktl_class_bases[c]; } return false; }\n";
     return text;
 }
 

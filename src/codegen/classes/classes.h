@@ -21,7 +21,8 @@ namespace kestal {
 // [the class, its base, the base's base, ...]; a name that is no class gives
 // itself alone.
 std::vector<std::string> class_ancestors(const CodegenContext &ctx, const std::string &name);
-bool is_subclass_of(const CodegenContext &ctx, const std::string &name, const std::string &ancestor);
+bool is_subclass_of(const CodegenContext &ctx, const std::string &name,
+                    const std::string &ancestor);
 std::optional<std::string> common_base_class(const CodegenContext &ctx, const std::string &a,
                                              const std::string &b);
 // Every class whose ancestor chain holds `name`, in class-id order.

@@ -9,9 +9,11 @@ namespace kestal {
 std::unique_ptr<CodegenContext> new_codegen_context(const Program &program) {
     auto ctx = std::make_unique<CodegenContext>();
     ctx->program = &program;
-    for (const FuncDef &f : program.functions) ctx->functions[f.name] = &f;
+    for (const FuncDef &f : program.functions)
+        ctx->functions[f.name] = &f;
     for (const ClassDef &c : program.classes)
-        for (const FuncDef &m : c.methods) ctx->functions[c.name + "." + m.name] = &m;
+        for (const FuncDef &m : c.methods)
+            ctx->functions[c.name + "." + m.name] = &m;
     for (const ClassDef &c : program.classes) {
         ctx->classes[c.name] = &c;
         ctx->class_names.push_back(c.name);
@@ -20,7 +22,8 @@ std::unique_ptr<CodegenContext> new_codegen_context(const Program &program) {
     ctx->lambdas = &program.lambdas;
     ctx->aliases = &program.aliases;
     ctx->libraries = &program.libraries;
-    for (const std::string &name : collect_function_free_names(program)) ctx->global_names.insert(name);
+    for (const std::string &name : collect_function_free_names(program))
+        ctx->global_names.insert(name);
     return ctx;
 }
 

@@ -6,8 +6,8 @@
 // the switches and the runtime text.
 #include "codegen/core/emit.h"
 
-#include "codegen/classes/classes.h"
 #include "analysis/analyses.h"
+#include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
 #include "codegen/core/widening.h"
@@ -56,9 +56,11 @@ void compile_annotated_functions(CodegenContext &ctx, const Program &program) {
     for (const FuncDef &f : program.functions) {
         bool annotated = std::all_of(f.params.begin(), f.params.end(),
                                      [](const Param &p) { return p.annotation.has_value(); });
-        if (!annotated) continue;
+        if (!annotated)
+            continue;
         std::vector<Type> types;
-        for (const Param &p : f.params) types.push_back(*p.annotation);
+        for (const Param &p : f.params)
+            types.push_back(*p.annotation);
         instantiate_function(ctx, f.name, types, {}, f.line, f.column);
     }
 }
@@ -66,28 +68,33 @@ void compile_annotated_functions(CodegenContext &ctx, const Program &program) {
 void define_library_types(CodegenContext &ctx, const Program &program) {
     for (const auto &[name, lib] : program.libraries) {
         for (const auto &[fname, fn] : lib.functions) {
-            for (const LibraryParam &p : fn.params) ensure_type_defined(ctx, p.type);
+            for (const LibraryParam &p : fn.params)
+                ensure_type_defined(ctx, p.type);
             ensure_type_defined(ctx, fn.returns);
         }
     }
     for (const auto &[name, lib] : program.libraries)
-        for (const auto &[cname, constant] : lib.constants) ensure_type_defined(ctx, constant.type);
+        for (const auto &[cname, constant] : lib.constants)
+            ensure_type_defined(ctx, constant.type);
 }
 
 } // namespace
 
 bool instance_order_less(const InstanceSummary &a, const InstanceSummary &b) {
-    if (a.name != b.name) return a.name < b.name;
+    if (a.name != b.name)
+        return a.name < b.name;
     size_t n = std::min(a.argument_types.size(), b.argument_types.size());
     for (size_t i = 0; i < n; ++i) {
         std::string da = type_display(a.argument_types[i]), db = type_display(b.argument_types[i]);
-        if (da != db) return da < db;
+        if (da != db)
+            return da < db;
     }
     if (a.argument_types.size() != b.argument_types.size())
         return a.argument_types.size() < b.argument_types.size();
     for (size_t i = 0; i < n; ++i) {
         std::string ca = type_code(a.argument_types[i]), cb = type_code(b.argument_types[i]);
-        if (ca != cb) return ca < cb;
+        if (ca != cb)
+            return ca < cb;
     }
     return false;
 }
@@ -96,24 +103,30 @@ namespace {
 
 void fill_output_lists(CodegenContext &ctx, const FunctionFrame &main, CodegenOutput &out) {
     for (const auto &[key, info] : ctx.instances) {
-        if (key.name.rfind("<lambda", 0) == 0) continue;
+        if (key.name.rfind("<lambda", 0) == 0)
+            continue;
         InstanceSummary s;
         s.return_type = info.return_type ? *info.return_type : Type::no_value();
         s.name = key.name;
         s.argument_types = key.key_types;
         auto locals = ctx.instance_locals.find(key);
-        if (locals != ctx.instance_locals.end()) s.locals = locals->second;
+        if (locals != ctx.instance_locals.end())
+            s.locals = locals->second;
         out.instances.push_back(std::move(s));
     }
     std::stable_sort(out.instances.begin(), out.instances.end(), instance_order_less);
     NameTypeList vars = sorted_frame_locals(main);
     NameTypeList globals;
-    for (const auto &[name, var] : ctx.globals) globals.emplace_back(name, var.type);
-    std::sort(globals.begin(), globals.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &[name, var] : ctx.globals)
+        globals.emplace_back(name, var.type);
+    std::sort(globals.begin(), globals.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     vars.insert(vars.end(), globals.begin(), globals.end());
-    std::stable_sort(vars.begin(), vars.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(vars.begin(), vars.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
     for (auto &v : vars)
-        if (out.variables.empty() || out.variables.back().first != v.first) out.variables.push_back(std::move(v));
+        if (out.variables.empty() || out.variables.back().first != v.first)
+            out.variables.push_back(std::move(v));
 }
 
 // C compilers optimise one function in time that grows faster than its
@@ -145,8 +158,8 @@ std::string main_function_text(const MainBody &main) {
     std::string calls;
     size_t start = 0;
     for (size_t i = 0; i < main.statement_ends.size(); i += kMainPartStatements) {
-        size_t end = main.statement_ends[std::min(i + kMainPartStatements,
-                                                  main.statement_ends.size()) - 1];
+        size_t end =
+            main.statement_ends[std::min(i + kMainPartStatements, main.statement_ends.size()) - 1];
         std::string name = fmt::format("ktl_main_part{}", i / kMainPartStatements + 1);
         text += fmt::format("__attribute__((noinline)) static void {}(void) {{\n", name);
         text.append(frame.body, start, end - start);
@@ -161,7 +174,8 @@ std::string main_function_text(const MainBody &main) {
 
 std::string globals_struct(const CodegenContext &ctx) {
     std::vector<Variable> entries;
-    for (const auto &entry : ctx.globals) entries.push_back(entry.second);
+    for (const auto &entry : ctx.globals)
+        entries.push_back(entry.second);
     std::sort(entries.begin(), entries.end(),
               [](const Variable &a, const Variable &b) { return a.text < b.text; });
     return fmt::format("static struct {{ char unused;{} }} ktl_G;\n", global_field_decls(entries));
@@ -196,7 +210,8 @@ std::string escape_src_path(std::string_view path) {
     return out;
 }
 
-CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const CodegenOptions &options) {
+CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
+                           const CodegenOptions &options) {
     MainBody main_body = compile_main_body(ctx, program);
     const FunctionFrame &main = main_body.frame;
     compile_annotated_functions(ctx, program);
@@ -206,16 +221,18 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const Co
     }
     emit_class_structs(ctx);
     define_library_types(ctx, program);
-    std::string tables = class_tables_text(ctx) +
-                         fmt::format("static const char *ktl_src_name = \"{}\";\n",
-                                     escape_src_path(options.source_path));
+    std::string tables =
+        class_tables_text(ctx) + fmt::format("static const char *ktl_src_name = \"{}\";\n",
+                                             escape_src_path(options.source_path));
 
     CodegenOutput out;
     std::string_view runtime = runtime_text();
     std::string &c = out.c_text;
     c.reserve(runtime.size() + 4096 + ctx.definitions_text.size() + main.body.size());
-    if (options.unchecked) c += "#define KTL_UNCHECKED 1\n";
-    if (ctx.uses_grouping) c += "#define KTL_GROUPING 1\n";
+    if (options.unchecked)
+        c += "#define KTL_UNCHECKED 1\n";
+    if (ctx.uses_grouping)
+        c += "#define KTL_GROUPING 1\n";
     c += runtime;
     c += "\n/* ======== program ======== */\n";
     c += tables;

@@ -14,7 +14,8 @@ namespace kestal {
 
 // Runs one generation attempt. Throws the first CompileError; widenings are
 // settled inside (by the main body and the function instances).
-CodegenOutput emit_program(CodegenContext &ctx, const Program &program, const CodegenOptions &options);
+CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
+                           const CodegenOptions &options);
 
 // Orders instances by name, then by the displays of their argument Types
 // (element by element, a prefix first), then by the Types' codes: two Types

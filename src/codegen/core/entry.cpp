@@ -4,10 +4,10 @@
 // instance, the main body), so one attempt is all the entry runs.
 #include "codegen/codegen.h"
 
-#include "codegen/expr/expr.h"
 #include "analysis/analyses.h"
 #include "codegen/core/emit.h"
 #include "codegen/core/widening.h"
+#include "codegen/expr/expr.h"
 
 namespace kestal {
 
@@ -16,20 +16,25 @@ namespace {
 void check_function(const Program &program, const FuncDef &f) {
     for (const Param &p : f.params) {
         if (p.default_value && !is_constant_expr(*p.default_value))
-            throw_error("default values must be constants (numbers, strings, bools or tuples of those)",
-                        p.default_value->line, p.default_value->column);
+            throw_error(
+                "default values must be constants (numbers, strings, bools or tuples of those)",
+                p.default_value->line, p.default_value->column);
     }
     for (const Param &p : f.params)
-        if (p.annotation) check_annotation_classes(program.classes, *p.annotation, f.line, f.column);
-    if (f.return_type) check_annotation_classes(program.classes, *f.return_type, f.line, f.column);
+        if (p.annotation)
+            check_annotation_classes(program.classes, *p.annotation, f.line, f.column);
+    if (f.return_type)
+        check_annotation_classes(program.classes, *f.return_type, f.line, f.column);
 }
 
 } // namespace
 
 CodegenOutput generate_program(const Program &program, const CodegenOptions &options) {
-    for (const FuncDef &f : program.functions) check_function(program, f);
+    for (const FuncDef &f : program.functions)
+        check_function(program, f);
     for (const ClassDef &c : program.classes)
-        for (const FuncDef &m : c.methods) check_function(program, m);
+        for (const FuncDef &m : c.methods)
+            check_function(program, m);
     std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);
     try {
         return emit_program(*ctx, program, options);

@@ -17,7 +17,8 @@ namespace kestal {
 
 size_t InstanceKeyHash::operator()(const InstanceKey &k) const {
     size_t h = std::hash<std::string>{}(k.name);
-    for (const Type &t : k.key_types) h = h * 1000003u ^ TypeHash{}(t);
+    for (const Type &t : k.key_types)
+        h = h * 1000003u ^ TypeHash {}(t);
     return h;
 }
 
@@ -50,10 +51,12 @@ std::optional<Variable> lookup_var(CodegenContext &ctx, const std::string &name)
     FunctionFrame &f = ctx.frame();
     if (!f.declared_globals.count(name)) {
         auto it = f.locals.find(name);
-        if (it != f.locals.end()) return it->second;
+        if (it != f.locals.end())
+            return it->second;
     }
     auto g = ctx.globals.find(name);
-    if (g != ctx.globals.end()) return g->second;
+    if (g != ctx.globals.end())
+        return g->second;
     return std::nullopt;
 }
 
@@ -61,20 +64,23 @@ std::optional<Variable> lookup_local(CodegenContext &ctx, const std::string &nam
     FunctionFrame &f = ctx.frame();
     auto it = f.locals.find(name);
     if (f.is_module_level || f.declared_globals.count(name)) {
-        if (it != f.locals.end() && !f.declared_globals.count(name)) return it->second;
+        if (it != f.locals.end() && !f.declared_globals.count(name))
+            return it->second;
         auto g = ctx.globals.find(name);
-        if (g != ctx.globals.end()) return g->second;
+        if (g != ctx.globals.end())
+            return g->second;
         return std::nullopt;
     }
-    if (it != f.locals.end()) return it->second;
+    if (it != f.locals.end())
+        return it->second;
     return std::nullopt;
 }
 
 Variable declare_var(CodegenContext &ctx, const std::string &name, const Type &type) {
     ensure_type_defined(ctx, type);
     FunctionFrame &f = ctx.frame();
-    bool global = f.is_module_level ? ctx.global_names.count(name) > 0
-                                    : f.declared_globals.count(name) > 0;
+    bool global =
+        f.is_module_level ? ctx.global_names.count(name) > 0 : f.declared_globals.count(name) > 0;
     if (global) {
         Variable var{type, "ktl_G.g_" + name};
         ctx.globals[name] = var;
@@ -92,7 +98,8 @@ void set_return_type(CodegenContext &ctx, const Type &type) {
     f.return_type = type;
     if (f.instance_key) {
         auto it = ctx.instances.find(*f.instance_key);
-        if (it == ctx.instances.end()) internal_fault("a frame's instance is not registered");
+        if (it == ctx.instances.end())
+            internal_fault("a frame's instance is not registered");
         it->second.return_type = type;
     }
 }
@@ -100,16 +107,24 @@ void set_return_type(CodegenContext &ctx, const Type &type) {
 std::optional<Type> assign_local_type(CodegenContext &ctx, const std::string &name,
                                       const Type &declared, const Type &assigned) {
     FunctionFrame &f = ctx.frame();
-    if (!f.locals.count(name)) return std::nullopt;
-    if (f.declared_globals.count(name)) return std::nullopt;
-    if (f.annotated_names.count(name)) return std::nullopt;
-    if (!name.empty() && name[0] == '%') return std::nullopt;
+    if (!f.locals.count(name))
+        return std::nullopt;
+    if (f.declared_globals.count(name))
+        return std::nullopt;
+    if (f.annotated_names.count(name))
+        return std::nullopt;
+    if (!name.empty() && name[0] == '%')
+        return std::nullopt;
     auto joined = join_types(ctx, declared, assigned);
-    if (!joined) return std::nullopt;
+    if (!joined)
+        return std::nullopt;
     bool int_to_float = joined->is<Type::Float>() && declared.is<Type::Int>();
-    if (!joined->is<Type::Optional>() && !int_to_float) return std::nullopt;
-    if (*joined == declared) return std::nullopt;
-    if (!coerce_expr(ctx, "", declared, *joined)) return std::nullopt;
+    if (!joined->is<Type::Optional>() && !int_to_float)
+        return std::nullopt;
+    if (*joined == declared)
+        return std::nullopt;
+    if (!coerce_expr(ctx, "", declared, *joined))
+        return std::nullopt;
     return joined;
 }
 
@@ -118,8 +133,8 @@ std::string emit_local_decls(const std::vector<std::pair<Type, std::string>> &de
     std::string out;
     for (const auto &[type, c_name] : declared_locals) {
         bool is_volatile = c_name.rfind("v_", 0) == 0 && volatile_names.count(c_name.substr(2));
-        out += fmt::format("    {}{} {} = {{0}};\n", c_type_name(type), is_volatile ? " volatile" : "",
-                           c_name);
+        out += fmt::format("    {}{} {} = {{0}};\n", c_type_name(type),
+                           is_volatile ? " volatile" : "", c_name);
     }
     return out;
 }
@@ -137,12 +152,15 @@ IndentGuard::IndentGuard(CodegenContext &ctx) : frame_(ctx.frame()), saved_(fram
     ++frame_.indent;
 }
 
-IndentGuard::~IndentGuard() { frame_.indent = saved_; }
+IndentGuard::~IndentGuard() {
+    frame_.indent = saved_;
+}
 
 ScopedBinding::ScopedBinding(CodegenContext &ctx, std::string name, Variable var)
     : ctx_(ctx), frame_(&ctx.frame()), name_(std::move(name)) {
     auto it = frame_->locals.find(name_);
-    if (it != frame_->locals.end()) previous_ = it->second;
+    if (it != frame_->locals.end())
+        previous_ = it->second;
     frame_->locals[name_] = std::move(var);
 }
 
@@ -159,11 +177,13 @@ FrameGuard::FrameGuard(CodegenContext &ctx, FunctionFrame frame) : ctx_(ctx) {
 }
 
 FrameGuard::~FrameGuard() {
-    if (!popped_ && !ctx_.frames.empty()) ctx_.frames.pop_back();
+    if (!popped_ && !ctx_.frames.empty())
+        ctx_.frames.pop_back();
 }
 
 FunctionFrame FrameGuard::pop() {
-    if (popped_ || ctx_.frames.empty()) internal_fault("popping a frame from an empty stack");
+    if (popped_ || ctx_.frames.empty())
+        internal_fault("popping a frame from an empty stack");
     popped_ = true;
     FunctionFrame frame = std::move(*ctx_.frames.back());
     ctx_.frames.pop_back();
@@ -173,10 +193,12 @@ FunctionFrame FrameGuard::pop() {
 NameTypeList sorted_frame_locals(const FunctionFrame &frame) {
     NameTypeList out;
     for (const auto &[name, var] : frame.locals)
-        if (name.empty() || name[0] != '%') out.emplace_back(name, var.type);
+        if (name.empty() || name[0] != '%')
+            out.emplace_back(name, var.type);
     // The locals map is unordered: sort its entries, so the result never
     // depends on hashing.
-    std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::sort(out.begin(), out.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     return out;
 }
 

@@ -11,10 +11,10 @@
 #include "codegen/core/instances.h"
 
 #include "analysis/analyses.h"
+#include "analysis/walkers.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
 #include "codegen/stmt/stmt.h"
-#include "analysis/walkers.h"
 
 #include <set>
 
@@ -44,7 +44,8 @@ Snapshot snapshot_instances(const CodegenContext &ctx) {
 void restore_snapshot(CodegenContext &ctx, const Snapshot &s, const InstanceKey &own) {
     for (size_t i = s.log_len; i < ctx.instance_log.size(); ++i) {
         const InstanceKey &key = ctx.instance_log[i];
-        if (key == own) continue;
+        if (key == own)
+            continue;
         ctx.instance_locals.erase(key);
         ctx.instances.erase(key);
     }
@@ -63,11 +64,15 @@ std::string after_last_dot(const std::string &name) {
 }
 
 std::optional<Type> dunder_return_type(const std::string &name) {
-    if (name.find('.') == std::string::npos) return std::nullopt;
+    if (name.find('.') == std::string::npos)
+        return std::nullopt;
     std::string method = after_last_dot(name);
-    if (method == "__repr__" || method == "__str__") return Type::str();
-    if (method == "__hash__" || method == "__len__") return Type::int_();
-    if (method == "__bool__") return Type::bool_();
+    if (method == "__repr__" || method == "__str__")
+        return Type::str();
+    if (method == "__hash__" || method == "__len__")
+        return Type::int_();
+    if (method == "__bool__")
+        return Type::bool_();
     return std::nullopt;
 }
 
@@ -105,7 +110,8 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
             const Type &wide = forced_it->second;
             ensure_type_defined(ctx, wide);
             auto converted = coerce_expr(ctx, "p_" + var, key_type, wide);
-            if (!converted) internal_fault("a forced parameter Type does not convert");
+            if (!converted)
+                internal_fault("a forced parameter Type does not convert");
             frame.body += fmt::format("    v_{} = {};\n", var, *converted);
             frame.declared_locals.emplace_back(wide, text);
             frame.locals[var] = Variable{wide, text};
@@ -124,7 +130,8 @@ FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
     auto attempt = [&](const ForcedTypes &forced) {
         ctx.instances[s.key].return_type = candidate;
         FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
-        for (const Stmt &stmt : s.def->body) compile_stmt(ctx, stmt);
+        for (const Stmt &stmt : s.def->body)
+            compile_stmt(ctx, stmt);
         return guard.pop();
     };
     return compile_with_forced_variables(attempt, [&] { restore_snapshot(ctx, snapshot, s.key); });
@@ -144,9 +151,10 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
     std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
     ctx.prototypes_text += head + ";\n";
-    std::string def = head + " {\n" +
-                      emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
-    if (!r.is<Type::NoValue>()) def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
+    std::string def =
+        head + " {\n" + emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
+    if (!r.is<Type::NoValue>())
+        def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
     def += "}\n\n";
     ctx.definitions_text += def;
 }
@@ -159,11 +167,13 @@ InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
     s.display = function_display_name(name);
     if (is_lambda_name(name)) {
         size_t index = std::stoull(name.substr(7, name.size() - 8));
-        if (index >= ctx.lambdas->size()) internal_fault("a lambda index out of range");
+        if (index >= ctx.lambdas->size())
+            internal_fault("a lambda index out of range");
         s.def = &(*ctx.lambdas)[index];
     } else {
         auto it = ctx.functions.find(name);
-        if (it == ctx.functions.end()) internal_fault("instantiating an unknown function");
+        if (it == ctx.functions.end())
+            internal_fault("instantiating an unknown function");
         s.def = it->second;
     }
     const FuncDef &def = *s.def;
@@ -178,8 +188,8 @@ InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
         Type key = arg_types[i];
         if (p.annotation) {
             if (!coerce_expr(ctx, "", arg_types[i], *p.annotation))
-                throw_error(fmt::format("argument '{}' of {}() must be {}, not {}", p.name, s.display,
-                                        *p.annotation, arg_types[i]),
+                throw_error(fmt::format("argument '{}' of {}() must be {}, not {}", p.name,
+                                        s.display, *p.annotation, arg_types[i]),
                             line, column);
             key = *p.annotation;
         }
@@ -196,7 +206,8 @@ InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
         s.variables.emplace_back(cap, type);
     }
     std::string codes;
-    for (const Type &t : s.key.key_types) codes += type_code(t);
+    for (const Type &t : s.key.key_types)
+        codes += type_code(t);
     if (is_lambda_name(name)) {
         s.c_name = fmt::format("lam{}__{}", name.substr(7, name.size() - 8), codes);
     } else {
@@ -219,13 +230,14 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
 } // namespace
 
 std::string function_display_name(const std::string &name) {
-    if (name.rfind("<lambda", 0) == 0) return "<lambda>";
+    if (name.rfind("<lambda", 0) == 0)
+        return "<lambda>";
     return after_last_dot(name);
 }
 
 InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
-                                    const std::vector<Type> &arg_types, const NameTypeList &captures,
-                                    uint64_t line, uint64_t column) {
+                                    const std::vector<Type> &arg_types,
+                                    const NameTypeList &captures, uint64_t line, uint64_t column) {
     std::vector<Type> param_keys;
     InstanceSetup s = prepare_instance(ctx, name, arg_types, captures, line, column, param_keys);
     const FuncDef &def = *s.def;
@@ -234,18 +246,21 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
     if (existing != ctx.instances.end()) {
         if (!existing->second.return_type) {
             ctx.recursion_marker = s.key;
-            throw_error(fmt::format("can't infer what recursive function '{}' returns at this point; "
-                                    "annotate it, e.g. `def {}(...) -> int:`",
-                                    s.display, s.display),
-                        line, column);
+            throw_error(
+                fmt::format("can't infer what recursive function '{}' returns at this point; "
+                            "annotate it, e.g. `def {}(...) -> int:`",
+                            s.display, s.display),
+                line, column);
         }
         return {*existing->second.return_type, existing->second.c_name, param_keys};
     }
 
     ctx.instances[s.key] = InstanceInfo{def.return_type, s.c_name};
     ctx.instance_log.push_back(s.key);
-    if (def.return_type) ensure_type_defined(ctx, *def.return_type);
-    for (const auto &var : s.variables) ensure_type_defined(ctx, var.second);
+    if (def.return_type)
+        ensure_type_defined(ctx, *def.return_type);
+    for (const auto &var : s.variables)
+        ensure_type_defined(ctx, var.second);
 
     try {
         return run_candidates(ctx, s, param_keys);
@@ -267,8 +282,8 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
     std::vector<ReturnCandidate> candidates;
     candidates.push_back({def.return_type ? def.return_type : dunder_return_type(name), false});
     if (!def.return_type) {
-        for (const Type *t : {&Type::no_value(), &Type::int_(), &Type::float_(), &Type::str(),
-                              &Type::bool_()})
+        for (const Type *t :
+             {&Type::no_value(), &Type::int_(), &Type::float_(), &Type::str(), &Type::bool_()})
             candidates.push_back({*t, true});
     }
     size_t inserted = 0;
@@ -284,24 +299,29 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
             Type r = frame.return_type ? *frame.return_type : Type::no_value();
             if (is_plain_return_kind(r) && !block_never_completes(def.body)) {
                 if (def.return_type)
-                    throw_error(fmt::format("{}() can reach its end without a return (then Python "
-                                            "returns None); add a return, or annotate it `-> {} | None`",
-                                            s.display, r),
-                                def.line, def.column);
+                    throw_error(
+                        fmt::format("{}() can reach its end without a return (then Python "
+                                    "returns None); add a return, or annotate it `-> {} | None`",
+                                    s.display, r),
+                        def.line, def.column);
                 throw return_widening(make_optional(r), def.line, def.column);
             }
             finish_instance(ctx, s, r, frame);
             return {r, s.c_name, param_keys};
         } catch (WideningRequest &request) {
-            if (request.kind != WideningRequest::Kind::Return) throw;
+            if (request.kind != WideningRequest::Kind::Return)
+                throw;
             wider = std::move(request);
         } catch (CompileError &e) {
             bool own_recursion = ctx.recursion_marker && *ctx.recursion_marker == s.key;
-            if (!own_recursion && !candidate.is_guess) throw;
-            if (!final_error) final_error = e;
+            if (!own_recursion && !candidate.is_guess)
+                throw;
+            if (!final_error)
+                final_error = e;
         }
         restore_snapshot(ctx, snapshot, s.key);
-        if (!wider) continue;
+        if (!wider)
+            continue;
         if (inserted < kMaxInsertedCandidates) {
             candidates.insert(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                               ReturnCandidate{std::move(wider->wider), false});

@@ -26,8 +26,8 @@ struct InstanceResult {
 // or of the body, positioned at the call unless the body's error says
 // otherwise.
 InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
-                                    const std::vector<Type> &arg_types, const NameTypeList &captures,
-                                    uint64_t line, uint64_t column);
+                                    const std::vector<Type> &arg_types,
+                                    const NameTypeList &captures, uint64_t line, uint64_t column);
 
 // The name messages use: "<lambda>" for a lambda, else the part after the
 // last dot.

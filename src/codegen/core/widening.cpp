@@ -17,22 +17,25 @@ WideningRequest return_widening(const Type &wider, uint64_t line, uint64_t colum
     return WideningRequest{WideningRequest::Kind::Return, "", wider, line, column};
 }
 
-FunctionFrame compile_with_forced_variables(const std::function<FunctionFrame(const ForcedTypes &)> &attempt,
-                                            const std::function<void()> &undo) {
+FunctionFrame
+compile_with_forced_variables(const std::function<FunctionFrame(const ForcedTypes &)> &attempt,
+                              const std::function<void()> &undo) {
     ForcedTypes forced;
     for (;;) {
         try {
             return attempt(forced);
         } catch (WideningRequest &request) {
-            if (request.kind != WideningRequest::Kind::Variable) throw;
+            if (request.kind != WideningRequest::Kind::Variable)
+                throw;
             auto it = forced.find(request.name);
             if (it != forced.end() && it->second == request.wider)
                 internal_fault("a forced variable Type was not applied");
             if (it == forced.end() && forced.size() >= kMaxForcedVariables)
-                throw_error(fmt::format("more than {} variables here need a wider type than their first "
-                                        "value gives; declare '{}' as {} at its first assignment",
-                                        kMaxForcedVariables, request.name, request.wider),
-                            request.line, request.column);
+                throw_error(
+                    fmt::format("more than {} variables here need a wider type than their first "
+                                "value gives; declare '{}' as {} at its first assignment",
+                                kMaxForcedVariables, request.name, request.wider),
+                    request.line, request.column);
             forced[request.name] = request.wider;
             undo();
         }

@@ -50,7 +50,8 @@ using ForcedTypes = std::unordered_map<std::string, Type>;
 // beyond the limit throws a CompileError at the store that asked; a request
 // that repeats a forced Type is a fault of the compiler (the forced Type was
 // not applied).
-FunctionFrame compile_with_forced_variables(const std::function<FunctionFrame(const ForcedTypes &)> &attempt,
-                                            const std::function<void()> &undo);
+FunctionFrame
+compile_with_forced_variables(const std::function<FunctionFrame(const ForcedTypes &)> &attempt,
+                              const std::function<void()> &undo);
 
 } // namespace kestal

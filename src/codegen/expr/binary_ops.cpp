@@ -113,11 +113,21 @@ std::string mixed_comparison(BinOp op, const CompiledExpr &l, const CompiledExpr
     std::string_view fn;
     switch (op) {
     case BinOp::Eq:
-    case BinOp::Ne: fn = "eq"; break;
-    case BinOp::Lt: fn = int_left ? "lt" : "gt"; break;
-    case BinOp::Le: fn = int_left ? "le" : "ge"; break;
-    case BinOp::Gt: fn = int_left ? "gt" : "lt"; break;
-    default: fn = int_left ? "ge" : "le"; break;
+    case BinOp::Ne:
+        fn = "eq";
+        break;
+    case BinOp::Lt:
+        fn = int_left ? "lt" : "gt";
+        break;
+    case BinOp::Le:
+        fn = int_left ? "le" : "ge";
+        break;
+    case BinOp::Gt:
+        fn = int_left ? "gt" : "lt";
+        break;
+    default:
+        fn = int_left ? "ge" : "le";
+        break;
     }
     return negated(op == BinOp::Ne, fmt::format("ktl_if_{}({}, {})", fn, i.text, d.text));
 }
@@ -145,8 +155,7 @@ std::optional<int64_t> positive_int_literal(const std::string &text) {
 // arithmetic shift by k and a mask of k bits (both exact under flooring,
 // for every dividend), any other divisor goes to the runtime's
 // constant-divisor forms, which the C compiler reduces to multiplications.
-std::optional<std::string> floor_by_constant(BinOp op, const std::string &l,
-                                             const std::string &r) {
+std::optional<std::string> floor_by_constant(BinOp op, const std::string &l, const std::string &r) {
     std::optional<int64_t> c = positive_int_literal(r);
     if (!c)
         return std::nullopt;
@@ -494,7 +503,8 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
     }
     if (op == BinOp::Eq)
         return boolean(identity);
-    if (lc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)), "__eq__")) {
+    if (lc &&
+        first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)), "__eq__")) {
         auto eq = dunder_call(ctx, l, "__eq__", r, e);
         return boolean(fmt::format("(!{})", comparison_result_truth(BinOp::Eq, *eq).text));
     }
@@ -539,8 +549,10 @@ std::optional<std::string> equality_text(const std::string &a, const Type &at, c
             return fmt::format("{}({}, {})", eq_fn_name(at), a, b);
         return std::nullopt;
     }
-    if (is_int(at)) return fmt::format("ktl_if_eq({}, {})", a, b);
-    if (is_int(bt)) return fmt::format("ktl_if_eq({}, {})", b, a);
+    if (is_int(at))
+        return fmt::format("ktl_if_eq({}, {})", a, b);
+    if (is_int(bt))
+        return fmt::format("ktl_if_eq({}, {})", b, a);
     return fmt::format("({} == {})", a, b);
 }
 

@@ -22,18 +22,22 @@ std::string shown_name(const std::string &name) {
 }
 
 bool is_c_identifier(const std::string &text) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
     });
 }
 
-std::vector<CompiledExpr> convert_args(const CodegenContext &ctx, const std::vector<CompiledExpr> &args,
+std::vector<CompiledExpr> convert_args(const CodegenContext &ctx,
+                                       const std::vector<CompiledExpr> &args,
                                        const std::vector<Type> &keys) {
     std::vector<CompiledExpr> out;
     for (size_t i = 0; i < args.size(); ++i) {
         auto converted = coerce_expr(ctx, args[i].text, args[i].type, keys[i]);
-        if (!converted) internal_fault("an argument does not convert to its key Type");
+        if (!converted)
+            internal_fault("an argument does not convert to its key Type");
         out.push_back({*converted, keys[i]});
     }
     return out;
@@ -42,7 +46,8 @@ std::vector<CompiledExpr> convert_args(const CodegenContext &ctx, const std::vec
 std::string join_texts(const std::vector<CompiledExpr> &list) {
     std::string out;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (i) out += ", ";
+        if (i)
+            out += ", ";
         out += list[i].text;
     }
     return out;
@@ -53,22 +58,24 @@ CompiledExpr compile_lambda_value_call(CodegenContext &ctx, const std::string &c
                                        const std::vector<Expr> &args,
                                        const std::vector<Keyword> &kwargs, const Expr &callee) {
     const FuncDef &def = (*ctx.lambdas)[lambda.index];
-    std::vector<const Expr *> bound = bind_call_arguments(def, args, kwargs, callee.line, callee.column);
+    std::vector<const Expr *> bound =
+        bind_call_arguments(def, args, kwargs, callee.line, callee.column);
     std::vector<CompiledExpr> compiled;
     std::vector<Type> types;
     for (const Expr *b : bound) {
         compiled.push_back(compile_expr(ctx, *b));
         types.push_back(compiled.back().type);
     }
-    InstanceResult inst = instantiate_function(ctx, def.name, types, lambda.captures, callee.line,
-                                               callee.column);
+    InstanceResult inst =
+        instantiate_function(ctx, def.name, types, lambda.captures, callee.line, callee.column);
     std::vector<CompiledExpr> converted = convert_args(ctx, compiled, inst.key_types);
     if (lambda.captures.empty())
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
     std::string args_text = join_texts(converted);
     std::string sep = args_text.empty() ? "" : ", ";
     if (is_c_identifier(callee_text))
-        return {fmt::format("{}({}{}{})", inst.c_name, callee_text, sep, args_text), inst.return_type};
+        return {fmt::format("{}({}{}{})", inst.c_name, callee_text, sep, args_text),
+                inst.return_type};
     Type fn_type = Type::function(FunctionValue{lambda});
     std::string fv = fresh_temp(ctx, "fv");
     std::string call = fmt::format("{}({}{}{})", inst.c_name, fv, sep, args_text);
@@ -80,14 +87,14 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
                                 const Type *expected) {
     if (auto var = lookup_var(ctx, c.name)) {
         if (var->type.is<Type::Function>())
-            return compile_function_value_call(ctx, var->text, var->type.as<Type::Function>()->value,
-                                               c.args, c.kwargs, e);
+            return compile_function_value_call(
+                ctx, var->text, var->type.as<Type::Function>()->value, c.args, c.kwargs, e);
         throw_error(fmt::format("'{}' is {:#}, which can't be called", c.name, var->type), e.line,
                     e.column);
     }
     if (ctx.classes.count(c.name) && !ctx.functions.count(c.name))
-        throw_error(fmt::format("creating objects of class '{}' isn't supported yet", c.name), e.line,
-                    e.column);
+        throw_error(fmt::format("creating objects of class '{}' isn't supported yet", c.name),
+                    e.line, e.column);
     if (c.name == "isinstance" && c.kwargs.empty() && !ctx.functions.count(c.name))
         throw_error("isinstance() isn't supported yet", e.line, e.column);
     if (ctx.functions.count(c.name))
@@ -104,11 +111,12 @@ CompiledExpr compile_expr_call(CodegenContext &ctx, const Expr &e, const Expr::C
     CompiledExpr f = compile_expr(ctx, *c.callee);
     if (!f.type.is<Type::Function>())
         throw_error(fmt::format("{:#} can't be called", f.type), c.callee->line, c.callee->column);
-    return compile_function_value_call(ctx, f.text, f.type.as<Type::Function>()->value, c.args, c.kwargs,
-                                       *c.callee);
+    return compile_function_value_call(ctx, f.text, f.type.as<Type::Function>()->value, c.args,
+                                       c.kwargs, *c.callee);
 }
 
-CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e, const Expr::MethodCall &m) {
+CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e,
+                                      const Expr::MethodCall &m) {
     if (auto module = resolve_module_ref(ctx, *m.receiver))
         return compile_module_call(ctx, *module, m.method, m.args, m.kwargs, e);
     const auto *recv_call = m.receiver->as<Expr::Call>();
@@ -119,15 +127,15 @@ CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e, const 
     if (o.type.is<Type::File>() && recv_call && recv_call->name == "open" &&
         is_builtin_name(ctx, "open") && m.method != "close") {
         std::string f = fresh_temp(ctx, "f");
-        CompiledExpr call = compile_method_call(ctx, CompiledExpr{f, Type::file()}, m.method, m.args,
-                                                m.kwargs, e);
+        CompiledExpr call =
+            compile_method_call(ctx, CompiledExpr{f, Type::file()}, m.method, m.args, m.kwargs, e);
         std::string t = fresh_temp(ctx, "r");
         if (call.type.is<Type::NoValue>())
             return {fmt::format("({{ ktl_file *{0} = {1}; {2}; ktl_file_close({0}); }})", f, o.text,
                                 call.text),
                     call.type};
-        return {fmt::format("({{ ktl_file *{0} = {1}; {2} {3} = {4}; ktl_file_close({0}); {3}; }})", f,
-                            o.text, c_type_name(call.type), t, call.text),
+        return {fmt::format("({{ ktl_file *{0} = {1}; {2} {3} = {4}; ktl_file_close({0}); {3}; }})",
+                            f, o.text, c_type_name(call.type), t, call.text),
                 call.type};
     }
     return compile_method_call(ctx, o, m.method, m.args, m.kwargs, e);
@@ -136,8 +144,10 @@ CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e, const 
 } // namespace
 
 CompiledExpr compile_call_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
-    if (const auto *c = e.as<Expr::Call>()) return compile_plain_call(ctx, e, *c, expected);
-    if (const auto *c = e.as<Expr::CallExpr>()) return compile_expr_call(ctx, e, *c);
+    if (const auto *c = e.as<Expr::Call>())
+        return compile_plain_call(ctx, e, *c, expected);
+    if (const auto *c = e.as<Expr::CallExpr>())
+        return compile_expr_call(ctx, e, *c);
     return compile_method_call_expr(ctx, e, *e.as<Expr::MethodCall>());
 }
 
@@ -151,7 +161,8 @@ std::vector<const Expr *> bind_call_arguments(const FuncDef &def, const std::vec
                                 n == 1 ? "" : "s", args.size()),
                     line, column);
     std::vector<const Expr *> bound(n, nullptr);
-    for (size_t i = 0; i < args.size(); ++i) bound[i] = &args[i];
+    for (size_t i = 0; i < args.size(); ++i)
+        bound[i] = &args[i];
     for (const Keyword &k : kwargs) {
         auto it = std::find_if(def.params.begin(), def.params.end(),
                                [&](const Param &p) { return p.name == k.name; });
@@ -166,7 +177,8 @@ std::vector<const Expr *> bind_call_arguments(const FuncDef &def, const std::vec
     }
     std::vector<std::string> missing;
     for (size_t i = 0; i < n; ++i) {
-        if (bound[i]) continue;
+        if (bound[i])
+            continue;
         if (def.params[i].default_value) {
             bound[i] = &*def.params[i].default_value;
         } else {
@@ -198,9 +210,11 @@ CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &
     if (kwargs.empty() || bound.size() < 2)
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
     std::vector<std::string> temps;
-    for (size_t i = 0; i < bound.size(); ++i) temps.push_back(fresh_temp(ctx, "a"));
+    for (size_t i = 0; i < bound.size(); ++i)
+        temps.push_back(fresh_temp(ctx, "a"));
     std::vector<size_t> order(bound.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const Expr *x = bound[a], *y = bound[b];
         return x->line != y->line ? x->line < y->line : x->column < y->column;
@@ -208,7 +222,8 @@ CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &
     std::string decls;
     for (size_t i : order) {
         ensure_type_defined(ctx, inst.key_types[i]);
-        decls += fmt::format("{} {} = {}; ", c_type_name(inst.key_types[i]), temps[i], converted[i].text);
+        decls += fmt::format("{} {} = {}; ", c_type_name(inst.key_types[i]), temps[i],
+                             converted[i].text);
     }
     return {fmt::format("({{ {}{}({}); }})", decls, inst.c_name, fmt::join(temps, ", ")),
             inst.return_type};
@@ -229,8 +244,8 @@ CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string 
                         callee.line, callee.column);
         CompiledExpr recv = compile_expr(ctx, args[0]);
         if (!recv.type.is<Type::Str>())
-            throw_error(fmt::format("str.{}() needs a str, not {}", s->name, recv.type), args[0].line,
-                        args[0].column);
+            throw_error(fmt::format("str.{}() needs a str, not {}", s->name, recv.type),
+                        args[0].line, args[0].column);
         std::vector<Expr> rest(args.begin() + 1, args.end());
         return compile_method_call(ctx, recv, s->name, rest, kwargs, callee);
     }
@@ -267,11 +282,14 @@ std::optional<std::pair<std::string, std::string>> split_module_member(CodegenCo
     auto is_module = [&](const std::string &n) {
         return builtin_module_has(n, kModuleHasMembers) || ctx.libraries->count(n) > 0;
     };
-    if (is_module(dotted)) return std::nullopt;
+    if (is_module(dotted))
+        return std::nullopt;
     size_t dot = dotted.rfind('.');
-    if (dot == std::string::npos) return std::nullopt;
+    if (dot == std::string::npos)
+        return std::nullopt;
     std::string module = dotted.substr(0, dot);
-    if (!is_module(module)) return std::nullopt;
+    if (!is_module(module))
+        return std::nullopt;
     return std::make_pair(module, dotted.substr(dot + 1));
 }
 

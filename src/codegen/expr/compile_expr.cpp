@@ -5,12 +5,12 @@
 #include "codegen/expr/expr.h"
 #include "support/overload.h"
 
+#include "analysis/analyses.h"
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtins.h"
+#include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/strings.h"
-#include "analysis/analyses.h"
-#include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
 
 #include <array>
@@ -22,7 +22,6 @@
 namespace kestal {
 
 namespace {
-
 
 [[noreturn]] void not_supported(const Expr &e, std::string_view what) {
     throw_error(fmt::format("{} isn't supported yet", what), e.line, e.column);
@@ -54,7 +53,8 @@ CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string 
 CompiledExpr compile_fstring_value(CodegenContext &ctx, const Expr::FString &fs) {
     std::string sb = fresh_temp(ctx, "sb");
     std::string text = fmt::format("({{ ktl_sb {0}; ktl_sb_init(&{0}); ", sb);
-    for (const auto &segment : fs.segments) text += compile_format_field(ctx, sb, segment);
+    for (const auto &segment : fs.segments)
+        text += compile_format_field(ctx, sb, segment);
     text += fmt::format("ktl_sb_done(&{}); }})", sb);
     return {text, Type::str()};
 }
@@ -62,14 +62,17 @@ CompiledExpr compile_fstring_value(CodegenContext &ctx, const Expr::FString &fs)
 } // namespace
 
 std::string float_literal_text(double v) {
-    if (std::isinf(v)) return v > 0 ? "INFINITY" : "(-INFINITY)";
-    if (std::isnan(v)) return "NAN";
+    if (std::isinf(v))
+        return v > 0 ? "INFINITY" : "(-INFINITY)";
+    if (std::isnan(v))
+        return "NAN";
     std::array<char, 64> buf{};
     double mag = std::fabs(v);
     if (v == 0.0 || (mag >= 1e-4 && mag < 1e16)) {
         auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::fixed);
         std::string text(buf.data(), res.ptr);
-        if (text.find('.') == std::string::npos) text += ".0";
+        if (text.find('.') == std::string::npos)
+            text += ".0";
         return text;
     }
     auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::scientific);
@@ -78,13 +81,16 @@ std::string float_literal_text(double v) {
     std::string mantissa = text.substr(0, e);
     std::string exp = text.substr(e + 1);
     bool negative = !exp.empty() && exp[0] == '-';
-    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) exp.erase(0, 1);
-    while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
+    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-'))
+        exp.erase(0, 1);
+    while (exp.size() > 1 && exp[0] == '0')
+        exp.erase(0, 1);
     return mantissa + "e" + (negative ? "-" : "") + exp;
 }
 
 std::string unwrap_optional_text(const std::string &text, const Type &inner) {
-    if (is_pointer_kind(inner)) return text;
+    if (is_pointer_kind(inner))
+        return text;
     return fmt::format("({}).v", text);
 }
 
@@ -103,9 +109,11 @@ std::string narrowed_read_text(CodegenContext &ctx, const std::string &name, con
 }
 
 std::string is_none_test_text(const std::string &text, const Type &type) {
-    if (type.is<Type::None>()) return fmt::format("((void)({}), true)", text);
+    if (type.is<Type::None>())
+        return fmt::format("((void)({}), true)", text);
     if (type.is<Type::Optional>()) {
-        if (is_pointer_kind(*type.as<Type::Optional>()->inner)) return fmt::format("(({}) == NULL)", text);
+        if (is_pointer_kind(*type.as<Type::Optional>()->inner))
+            return fmt::format("(({}) == NULL)", text);
         return fmt::format("(!({}).has)", text);
     }
     return fmt::format("((void)({}), false)", text);
@@ -121,7 +129,8 @@ bool is_constant_expr(const Expr &e) {
     }
     if (const auto *t = e.as<Expr::Tuple>()) {
         for (const auto &el : t->elements)
-            if (!is_constant_expr(el)) return false;
+            if (!is_constant_expr(el))
+                return false;
         return true;
     }
     return false;
@@ -131,13 +140,16 @@ CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &e, const Type *e
     return std::visit(
         Overload{
             [&](const Expr::Int &k) -> CompiledExpr {
-                if (k.value == std::numeric_limits<int64_t>::min()) return {"INT64_MIN", Type::int_()};
+                if (k.value == std::numeric_limits<int64_t>::min())
+                    return {"INT64_MIN", Type::int_()};
                 return {fmt::format("INT64_C({})", k.value), Type::int_()};
             },
             [&](const Expr::Float &k) -> CompiledExpr {
                 return {float_literal_text(k.value), Type::float_()};
             },
-            [&](const Expr::Str &k) -> CompiledExpr { return {c_str_literal(k.value), Type::str()}; },
+            [&](const Expr::Str &k) -> CompiledExpr {
+                return {c_str_literal(k.value), Type::str()};
+            },
             [&](const Expr::Bool &k) -> CompiledExpr {
                 return {k.value ? "true" : "false", Type::bool_()};
             },
@@ -164,12 +176,15 @@ CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &e, const Type *e
                 not_supported(e, "a dict comprehension");
             },
             [&](const Expr::GeneratorExp &) -> CompiledExpr {
-                throw_error("a generator expression can only be used where it's consumed (a for "
-                            "loop, list(), sum(), any(), \"\".join(), ...); for a list, write [...]",
-                            e.line, e.column);
+                throw_error(
+                    "a generator expression can only be used where it's consumed (a for "
+                    "loop, list(), sum(), any(), \"\".join(), ...); for a list, write [...]",
+                    e.line, e.column);
             },
             [&](const Expr::Lambda &) -> CompiledExpr { not_supported(e, "a lambda"); },
-            [&](const Expr::None &) -> CompiledExpr { return {"((uint8_t)0)", Type::none()}; },
+            [&](const Expr::None &) -> CompiledExpr {
+                return {"((uint8_t)0)", Type::none()};
+            },
         },
         e.kind);
 }

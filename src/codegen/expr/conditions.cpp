@@ -55,11 +55,14 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
     for (size_t i = 0; i + 1 < links.size(); ++i) {
         auto *link = links[i]->as<Expr::BinaryOp>();
         auto *next = links[i + 1]->as<Expr::BinaryOp>();
-        if (!link || !next || !is_comparison(link->op)) continue;
-        if (!may_have_side_effects(ctx, *link->right)) continue;
+        if (!link || !next || !is_comparison(link->op))
+            continue;
+        if (!may_have_side_effects(ctx, *link->right))
+            continue;
         CompiledExpr left = compile_expr(ctx, *link->left);
         CompiledExpr middle = compile_expr(ctx, *link->right);
-        if (middle.type.is<Type::NoValue>() || left.type.is<Type::NoValue>()) continue;
+        if (middle.type.is<Type::NoValue>() || left.type.is<Type::NoValue>())
+            continue;
         ++ctx.temp_counter;
         std::string hoisted = fmt::format("__ktl_o{}", ctx.temp_counter);
         Variable held = declare_var(ctx, hoisted, middle.type);
@@ -78,8 +81,8 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
             Expr cmp{std::move(bare), links[i]->line, links[i]->column};
             compared = compile_expr_node(ctx, cmp, nullptr);
         }
-        std::string text = fmt::format("({{ {} {} = {}; {} = {}; {}; }})", c_type_name(left.type), cx,
-                                       left.text, held.text, middle.text, compared.text);
+        std::string text = fmt::format("({{ {} {} = {}; {} = {}; {}; }})", c_type_name(left.type),
+                                       cx, left.text, held.text, middle.text, compared.text);
         std::string link_name = "%" + cx + "l";
         rw->bindings.push_back(
             std::make_unique<ScopedBinding>(ctx, link_name, Variable{compared.type, text}));
@@ -94,7 +97,8 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
 
 std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &e) {
     if (const auto *n = e.as<Expr::Name>()) {
-        if (lookup_var(ctx, n->name) || ctx.functions.count(n->name)) return std::nullopt;
+        if (lookup_var(ctx, n->name) || ctx.functions.count(n->name))
+            return std::nullopt;
         auto alias = ctx.aliases->find(n->name);
         if (alias != ctx.aliases->end()) {
             const std::string &target = alias->second;
@@ -102,12 +106,14 @@ std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &e
                 return target;
             return std::nullopt;
         }
-        if (builtin_module_has(n->name, kModuleNamedWithoutImport)) return n->name;
+        if (builtin_module_has(n->name, kModuleNamedWithoutImport))
+            return n->name;
         return std::nullopt;
     }
     if (const auto *a = e.as<Expr::Attribute>()) {
         auto m = resolve_module_ref(ctx, *a->object);
-        if (m && *m + "." + a->name == "os.path") return "os.path";
+        if (m && *m + "." + a->name == "os.path")
+            return "os.path";
     }
     return std::nullopt;
 }
@@ -146,8 +152,10 @@ std::string compile_bool_condition(CodegenContext &ctx, BinOp op, const Expr &le
         }
         return fmt::format("({} {} {})", l, is_and ? "&&" : "||", r);
     }
-    if (is_and && truth == StaticTruth::False) return "false";
-    if (!is_and && truth == StaticTruth::True) return "true";
+    if (is_and && truth == StaticTruth::False)
+        return "false";
+    if (!is_and && truth == StaticTruth::True)
+        return "true";
     NarrowingScope scope(ctx, paths);
     return compile_condition(ctx, right);
 }
@@ -165,7 +173,8 @@ CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, con
         // operand's own (`p is not None and p.name` is p.name), compiled
         // under the left operand's facts; otherwise it is the left's bool.
         bool left_decides = is_and == (truth == StaticTruth::False);
-        if (left_decides) return {is_and ? "false" : "true", Type::bool_()};
+        if (left_decides)
+            return {is_and ? "false" : "true", Type::bool_()};
         return compile_expr_with_paths(ctx, is_and ? facts.when_true : facts.when_false, right,
                                        expected);
     }
@@ -177,7 +186,8 @@ CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, con
     }
     const Type &t = l.type;
     auto test = truth_test_expr("_ao", t);
-    if (!test) throw_error("this expression has no value", left.line, left.column);
+    if (!test)
+        throw_error("this expression has no value", left.line, left.column);
     if (t.is<Type::Bool>() && r.type.is<Type::Bool>())
         return {fmt::format("({} {} {})", l.text, is_and ? "&&" : "||", r.text), Type::bool_()};
     std::string left_value = "_ao";
@@ -188,14 +198,15 @@ CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, con
     }
     auto joined = join_types(ctx, left_type, r.type);
     if (!joined)
-        throw_error(fmt::format("`{}` here gives either {:#} or {:#}, and a Kestal value has one type",
-                                is_and ? "and" : "or", left_type, r.type),
-                    line, column);
+        throw_error(
+            fmt::format("`{}` here gives either {:#} or {:#}, and a Kestal value has one type",
+                        is_and ? "and" : "or", left_type, r.type),
+            line, column);
     ensure_type_defined(ctx, *joined);
     std::string lv = *coerce_expr(ctx, left_value, left_type, *joined);
     std::string rv = *coerce_expr(ctx, r.text, r.type, *joined);
-    std::string text = fmt::format("({{ {} _ao = {}; {} ? {} : {}; }})", c_type_name(t), l.text, *test,
-                                   is_and ? rv : lv, is_and ? lv : rv);
+    std::string text = fmt::format("({{ {} _ao = {}; {} ? {} : {}; }})", c_type_name(t), l.text,
+                                   *test, is_and ? rv : lv, is_and ? lv : rv);
     return {text, *joined};
 }
 

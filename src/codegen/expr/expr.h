@@ -58,8 +58,8 @@ std::string check_int_operand(CodegenContext &ctx, const Expr &expr, const std::
 std::string compile_dict_key(CodegenContext &ctx, const Expr &expr, const Type &key);
 // The operand's text and function value; otherwise "{what} must be a
 // function, not {Type}" at the operand.
-std::pair<std::string, FunctionValue> compile_function_operand(CodegenContext &ctx, const Expr &expr,
-                                                               const std::string &what);
+std::pair<std::string, FunctionValue>
+compile_function_operand(CodegenContext &ctx, const Expr &expr, const std::string &what);
 // "unsupported operand types for {symbol}: {l} and {r}" with a None hint.
 CompileError operand_type_error(const Type &left, const Type &right, const Expr &expr,
                                 const std::string &symbol);

@@ -44,7 +44,6 @@ namespace kestal {
 
 namespace {
 
-
 // The pure built-ins and methods that can't raise either: an operand made
 // of them needs no ordering against a call beside it. Any other pure one
 // may raise (a bad literal for int(), an empty max(), a missing index()).
@@ -52,18 +51,23 @@ constexpr std::array<std::string_view, 12> kNeverRaisingCalls = {
     "len", "str", "repr", "bool", "isinstance", "type", "id", "hex", "oct", "bin", "any", "all"};
 
 constexpr std::array<std::string_view, 29> kNeverRaisingMethods = {
-    "upper",      "lower",        "strip",        "lstrip",  "rstrip",  "splitlines",
-    "replace",    "startswith",   "endswith",     "find",    "rfind",   "count",
-    "isdigit",    "isalpha",      "isalnum",      "isspace", "isupper", "islower",
-    "title",      "capitalize",   "swapcase",     "zfill",   "removeprefix",
-    "removesuffix", "get",        "keys",         "values",  "items",   "copy"};
+    "upper",   "lower",      "strip",    "lstrip",  "rstrip",       "splitlines",
+    "replace", "startswith", "endswith", "find",    "rfind",        "count",
+    "isdigit", "isalpha",    "isalnum",  "isspace", "isupper",      "islower",
+    "title",   "capitalize", "swapcase", "zfill",   "removeprefix", "removesuffix",
+    "get",     "keys",       "values",   "items",   "copy"};
 
-template <size_t N> bool in_table(const std::array<std::string_view, N> &table, std::string_view n) {
+template <size_t N>
+bool in_table(const std::array<std::string_view, N> &table, std::string_view n) {
     return std::find(table.begin(), table.end(), n) != table.end();
 }
 
-bool is_pure_call_name(std::string_view name) { return builtin_has(name, kBuiltinPure); }
-bool is_pure_method_name(std::string_view name) { return is_pure_method(name); }
+bool is_pure_call_name(std::string_view name) {
+    return builtin_has(name, kBuiltinPure);
+}
+bool is_pure_method_name(std::string_view name) {
+    return is_pure_method(name);
+}
 
 bool is_plain_call_of(const Expr &e, std::string_view name) {
     const auto *call = e.as<Expr::Call>();
@@ -113,16 +117,19 @@ bool means_builtin(CodegenContext &ctx, const std::string &name) {
 const std::unordered_set<std::string> &call_assigned_globals(CodegenContext &ctx) {
     if (!ctx.call_assigned_globals) {
         std::set<std::string> names;
-        for (const FuncDef &f : ctx.program->functions) collect_global_declarations(f.body, names);
+        for (const FuncDef &f : ctx.program->functions)
+            collect_global_declarations(f.body, names);
         for (const ClassDef &c : ctx.program->classes)
-            for (const FuncDef &m : c.methods) collect_global_declarations(m.body, names);
+            for (const FuncDef &m : c.methods)
+                collect_global_declarations(m.body, names);
         ctx.call_assigned_globals.emplace(names.begin(), names.end());
     }
     return *ctx.call_assigned_globals;
 }
 
 bool reads_call_assigned_global(CodegenContext &ctx, const std::string &name) {
-    if (!call_assigned_globals(ctx).count(name)) return false;
+    if (!call_assigned_globals(ctx).count(name))
+        return false;
     std::optional<Variable> var = lookup_var(ctx, name);
     return var && var->text.starts_with("ktl_G.");
 }
@@ -132,24 +139,31 @@ bool reads_call_assigned_global(CodegenContext &ctx, const std::string &name) {
 // call beside it, so the read keeps its place before that call. A hoisted
 // operand's own variable is read once, where it was placed, and never moves.
 bool names_mutable_value(CodegenContext &ctx, const std::string &name) {
-    if (name.starts_with("__ktl_o")) return false;
+    if (name.starts_with("__ktl_o"))
+        return false;
     std::optional<Variable> var = lookup_var(ctx, name);
-    if (!var) return false;
+    if (!var)
+        return false;
     const Type *t = &var->type;
-    if (const auto *q = t->as<Type::Optional>()) t = &*q->inner;
+    if (const auto *q = t->as<Type::Optional>())
+        t = &*q->inner;
     switch (t->tag()) {
     case TypeKind::List:
     case TypeKind::Dict:
     case TypeKind::Set:
     case TypeKind::File:
-    case TypeKind::Class: return true;
-    default: return false;
+    case TypeKind::Class:
+        return true;
+    default:
+        return false;
     }
 }
 
 bool is_nonzero_number(const Expr &e) {
-    if (const auto *i = e.as<Expr::Int>()) return i->value != 0;
-    if (const auto *f = e.as<Expr::Float>()) return f->value != 0.0;
+    if (const auto *i = e.as<Expr::Int>())
+        return i->value != 0;
+    if (const auto *f = e.as<Expr::Float>())
+        return f->value != 0.0;
     return false;
 }
 
@@ -162,10 +176,13 @@ Order binary_op_order(const Expr::BinaryOp &b) {
     switch (b.op) {
     case BinOp::Div:
     case BinOp::FloorDiv:
-    case BinOp::Mod: return is_nonzero_number(*b.right) ? Order::Free : Order::Sensitive;
+    case BinOp::Mod:
+        return is_nonzero_number(*b.right) ? Order::Free : Order::Sensitive;
     case BinOp::Shl:
-    case BinOp::Shr: return is_nonnegative_int(*b.right) ? Order::Free : Order::Sensitive;
-    case BinOp::Pow: return Order::Sensitive;
+    case BinOp::Shr:
+        return is_nonnegative_int(*b.right) ? Order::Free : Order::Sensitive;
+    case BinOp::Pow:
+        return Order::Sensitive;
     case BinOp::Add:
     case BinOp::Sub:
     case BinOp::Mul:
@@ -183,7 +200,8 @@ Order binary_op_order(const Expr::BinaryOp &b) {
     case BinOp::In:
     case BinOp::NotIn:
     case BinOp::Is:
-    case BinOp::IsNot: return Order::Free;
+    case BinOp::IsNot:
+        return Order::Free;
     }
     return Order::Effect;
 }
@@ -205,7 +223,8 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
             },
             [](const Expr::BinaryOp &b) { return binary_op_order(b); },
             [&](const Expr::Call &c) {
-                if (!is_pure_call_name(c.name) || !means_builtin(ctx, c.name)) return Order::Effect;
+                if (!is_pure_call_name(c.name) || !means_builtin(ctx, c.name))
+                    return Order::Effect;
                 return in_table(kNeverRaisingCalls, c.name) ? Order::Free : Order::Sensitive;
             },
             [](const Expr::CallExpr &) { return Order::Effect; },
@@ -229,9 +248,11 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
 template <class Child>
 Order order_by_kind(CodegenContext &ctx, const Expr &e, const MethodNames *names, Child &&child) {
     Order order = own_order(ctx, e, names);
-    if (order == Order::Effect) return order;
+    if (order == Order::Effect)
+        return order;
     for_each_child_expr(e, [&](const Expr &c, ExprRole role) {
-        if (order == Order::Effect || role != ExprRole::Read) return;
+        if (order == Order::Effect || role != ExprRole::Read)
+            return;
         order = std::max(order, child(c));
     });
     return order;
@@ -272,18 +293,21 @@ constexpr uint8_t kKnown = 1;
 class MemoScope {
   public:
     MemoScope(CodegenContext &ctx, const Expr &root) : memo_(ctx.side_effect_memo) {
-        if (memo_.count(&root)) return;
+        if (memo_.count(&root))
+            return;
         std::vector<const Expr *> pending{&root};
         while (!pending.empty()) {
             const Expr *e = pending.back();
             pending.pop_back();
-            if (!memo_.emplace(e, uint8_t{0}).second) continue;
+            if (!memo_.emplace(e, uint8_t{0}).second)
+                continue;
             added_.push_back(e);
             for_each_child_expr(*e, [&](const Expr &c) { pending.push_back(&c); });
         }
     }
     ~MemoScope() {
-        for (const Expr *e : added_) memo_.erase(e);
+        for (const Expr *e : added_)
+            memo_.erase(e);
     }
     MemoScope(const MemoScope &) = delete;
     MemoScope &operator=(const MemoScope &) = delete;
@@ -300,8 +324,8 @@ Order order_of(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
     const unsigned shift = names ? kFullShift : kQuickShift;
     if (it != ctx.side_effect_memo.end() && ((it->second >> shift) & kKnown))
         return static_cast<Order>((it->second >> (shift + 1)) & 3);
-    Order answer =
-        order_by_kind(ctx, e, names, [&](const Expr &child) { return order_of(ctx, child, names); });
+    Order answer = order_by_kind(ctx, e, names,
+                                 [&](const Expr &child) { return order_of(ctx, child, names); });
     // The recursion may have rehashed the map: look the node up again.
     if (it != ctx.side_effect_memo.end()) {
         it = ctx.side_effect_memo.find(&e);
@@ -334,7 +358,8 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
     auto take_all = [&](const std::vector<Expr> &list) {
         std::vector<Expr> out;
         out.reserve(list.size());
-        for (const Expr &x : list) out.push_back(take(x));
+        for (const Expr &x : list)
+            out.push_back(take(x));
         return out;
     };
     auto take_kw = [&](const std::vector<Keyword> &list) {
@@ -347,7 +372,8 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
         return out;
     };
     auto take_opt = [&](const std::optional<Box<Expr>> &b) -> std::optional<Box<Expr>> {
-        if (!b) return std::nullopt;
+        if (!b)
+            return std::nullopt;
         return Box<Expr>(take(**b));
     };
     Expr::Kind kind = std::visit(
@@ -402,9 +428,8 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
             },
             [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
                            Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
-                           Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) -> Expr::Kind {
-                internal_fault("rebuilding a node without operands");
-            },
+                           Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &)
+                -> Expr::Kind { internal_fault("rebuilding a node without operands"); },
         },
         e.kind);
     return Expr{std::move(kind), e.line, e.column};
@@ -414,59 +439,73 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
 
 std::vector<const Expr *> expr_children(const Expr &e) {
     std::vector<const Expr *> out;
-    std::visit(Overload{
-                   [&](const Expr::BinaryOp &b) {
-                       if (b.op == BinOp::And || b.op == BinOp::Or) return;
-                       out.push_back(b.left.get());
-                       out.push_back(b.right.get());
-                   },
-                   [&](const Expr::Call &c) {
-                       for (const auto &a : c.args) out.push_back(&a);
-                       for (const auto &k : c.kwargs) out.push_back(&k.value);
-                   },
-                   [&](const Expr::CallExpr &c) {
-                       out.push_back(c.callee.get());
-                       for (const auto &a : c.args) out.push_back(&a);
-                       for (const auto &k : c.kwargs) out.push_back(&k.value);
-                   },
-                   [&](const Expr::MethodCall &c) {
-                       out.push_back(c.receiver.get());
-                       for (const auto &a : c.args) out.push_back(&a);
-                       for (const auto &k : c.kwargs) out.push_back(&k.value);
-                   },
-                   [&](const Expr::Index &i) {
-                       out.push_back(i.object.get());
-                       out.push_back(i.index.get());
-                   },
-                   [&](const Expr::Slice &s) {
-                       out.push_back(s.object.get());
-                       if (s.lower) out.push_back(s.lower->get());
-                       if (s.upper) out.push_back(s.upper->get());
-                       if (s.step) out.push_back(s.step->get());
-                   },
-                   [&](const Expr::List &l) {
-                       for (const auto &x : l.elements) out.push_back(&x);
-                   },
-                   [&](const Expr::Tuple &l) {
-                       for (const auto &x : l.elements) out.push_back(&x);
-                   },
-                   [&](const Expr::Set &l) {
-                       for (const auto &x : l.elements) out.push_back(&x);
-                   },
-                   [&](const Expr::Dict &d) {
-                       for (const auto &en : d.entries) {
-                           out.push_back(&en.key);
-                           out.push_back(&en.value);
-                       }
-                   },
-                   // One operand, or operands that run only in their own
-                   // order (an f-string's fields, a conditional's branches, a
-                   // comprehension's clauses).
-                   [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
-                                  Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
-                                  Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) {},
-               },
-               e.kind);
+    std::visit(
+        Overload{
+            [&](const Expr::BinaryOp &b) {
+                if (b.op == BinOp::And || b.op == BinOp::Or)
+                    return;
+                out.push_back(b.left.get());
+                out.push_back(b.right.get());
+            },
+            [&](const Expr::Call &c) {
+                for (const auto &a : c.args)
+                    out.push_back(&a);
+                for (const auto &k : c.kwargs)
+                    out.push_back(&k.value);
+            },
+            [&](const Expr::CallExpr &c) {
+                out.push_back(c.callee.get());
+                for (const auto &a : c.args)
+                    out.push_back(&a);
+                for (const auto &k : c.kwargs)
+                    out.push_back(&k.value);
+            },
+            [&](const Expr::MethodCall &c) {
+                out.push_back(c.receiver.get());
+                for (const auto &a : c.args)
+                    out.push_back(&a);
+                for (const auto &k : c.kwargs)
+                    out.push_back(&k.value);
+            },
+            [&](const Expr::Index &i) {
+                out.push_back(i.object.get());
+                out.push_back(i.index.get());
+            },
+            [&](const Expr::Slice &s) {
+                out.push_back(s.object.get());
+                if (s.lower)
+                    out.push_back(s.lower->get());
+                if (s.upper)
+                    out.push_back(s.upper->get());
+                if (s.step)
+                    out.push_back(s.step->get());
+            },
+            [&](const Expr::List &l) {
+                for (const auto &x : l.elements)
+                    out.push_back(&x);
+            },
+            [&](const Expr::Tuple &l) {
+                for (const auto &x : l.elements)
+                    out.push_back(&x);
+            },
+            [&](const Expr::Set &l) {
+                for (const auto &x : l.elements)
+                    out.push_back(&x);
+            },
+            [&](const Expr::Dict &d) {
+                for (const auto &en : d.entries) {
+                    out.push_back(&en.key);
+                    out.push_back(&en.value);
+                }
+            },
+            // One operand, or operands that run only in their own
+            // order (an f-string's fields, a conditional's branches, a
+            // comprehension's clauses).
+            [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::FString, Expr::Name,
+                           Expr::Unary, Expr::IfExp, Expr::Attribute, Expr::SetComp, Expr::ListComp,
+                           Expr::DictComp, Expr::GeneratorExp, Expr::Lambda, Expr::None> auto &) {},
+        },
+        e.kind);
     if (out.size() >= 2) {
         std::stable_sort(out.begin(), out.end(), [](const Expr *a, const Expr *b) {
             return a->line != b->line ? a->line < b->line : a->column < b->column;
@@ -484,7 +523,8 @@ const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx)
     if (!ctx.method_names) {
         ctx.method_names.emplace();
         for (const auto &entry : ctx.classes)
-            for (const FuncDef &m : entry.second->methods) ctx.method_names->insert(m.name);
+            for (const FuncDef &m : entry.second->methods)
+                ctx.method_names->insert(m.name);
     }
     return *ctx.method_names;
 }
@@ -499,9 +539,11 @@ CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expect
         return compile_expr_node(ctx, e, expected);
     const MethodNames *names = &program_method_names(ctx);
     const auto *mc = e.as<Expr::MethodCall>();
-    const Expr *super_receiver = mc && is_super_receiver(*mc->receiver) ? mc->receiver.get() : nullptr;
+    const Expr *super_receiver =
+        mc && is_super_receiver(*mc->receiver) ? mc->receiver.get() : nullptr;
     std::vector<bool> plan = plan_for(ctx, children, super_receiver, names);
-    if (!any_hoisted(plan)) return compile_expr_node(ctx, e, expected);
+    if (!any_hoisted(plan))
+        return compile_expr_node(ctx, e, expected);
 
     // Each hoisted child is compiled where it stands in `e` (the rewritten
     // expression holds an equal copy of every child it keeps).
@@ -511,11 +553,14 @@ CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expect
     std::string text = "({ ";
     for (size_t i = 0; i < children.size(); ++i) {
         const Expr *child = children[i];
-        if (!plan[i]) continue;
-        if (child->is<Expr::GeneratorExp>()) return compile_expr_node(ctx, e, expected);
+        if (!plan[i])
+            continue;
+        if (child->is<Expr::GeneratorExp>())
+            return compile_expr_node(ctx, e, expected);
         // Operands after a lazy iterable stay in place too, so that none of
         // them jumps ahead of it.
-        if (is_lazy_iterable_call(*child)) break;
+        if (is_lazy_iterable_call(*child))
+            break;
         CompiledExpr c = compile_expr(ctx, *child);
         if (c.type.is<Type::Range>() || c.type.is<Type::Function>() || c.type.is<Type::None>() ||
             c.type.is<Type::NoValue>())
@@ -526,7 +571,8 @@ CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expect
         text.append(var.text).append(" = ").append(c.text).append("; ");
         hoisted.emplace(child, Expr{Expr::Name{name}, child->line, child->column});
     }
-    if (hoisted.empty()) return compile_expr_node(ctx, e, expected);
+    if (hoisted.empty())
+        return compile_expr_node(ctx, e, expected);
     Expr copy = rebuilt_with(e, hoisted);
     CompiledExpr r = compile_expr(ctx, copy, expected);
     text.append(r.text).append("; })");

@@ -14,11 +14,15 @@ CompiledExpr compile_chain_value(CodegenContext &ctx, const Expr &e, const Type 
 
 namespace {
 
-bool is_number(const Type &t) { return t.is<Type::Int>() || t.is<Type::Float>(); }
+bool is_number(const Type &t) {
+    return t.is<Type::Int>() || t.is<Type::Float>();
+}
 
 bool is_empty_display(const Expr &e) {
-    if (const auto *l = e.as<Expr::List>()) return l->elements.empty();
-    if (const auto *d = e.as<Expr::Dict>()) return d->entries.empty();
+    if (const auto *l = e.as<Expr::List>())
+        return l->elements.empty();
+    if (const auto *d = e.as<Expr::Dict>())
+        return d->entries.empty();
     return false;
 }
 
@@ -27,10 +31,12 @@ bool is_empty_display(const Expr &e) {
 CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     const auto &b = *e.as<Expr::BinaryOp>();
     if (b.op == BinOp::And || b.op == BinOp::Or) {
-        if (b.chain) return compile_chain_value(ctx, e, expected);
+        if (b.chain)
+            return compile_chain_value(ctx, e, expected);
         return compile_and_or(ctx, b.op, *b.left, *b.right, expected, e.line, e.column);
     }
-    bool list_op = (b.op == BinOp::Add || b.op == BinOp::Mul) && expected && expected->is<Type::List>();
+    bool list_op =
+        (b.op == BinOp::Add || b.op == BinOp::Mul) && expected && expected->is<Type::List>();
     auto hint_for = [&](const Expr &operand) -> const Type * {
         return list_op && operand.is<Expr::List>() ? expected : nullptr;
     };
@@ -51,17 +57,21 @@ CompiledExpr compile_unary_expr(CodegenContext &ctx, const Expr &e) {
     case UnaryOp::Invert:
         return {fmt::format("(~{})", check_int_operand(ctx, *u.operand, "the operand of ~")),
                 Type::int_()};
-    case UnaryOp::Not: return {fmt::format("(!{})", compile_condition(ctx, *u.operand)), Type::bool_()};
-    case UnaryOp::Neg: break;
+    case UnaryOp::Not:
+        return {fmt::format("(!{})", compile_condition(ctx, *u.operand)), Type::bool_()};
+    case UnaryOp::Neg:
+        break;
     }
     CompiledExpr o = compile_expr(ctx, *u.operand);
-    if (is_number(o.type)) return {fmt::format("(-{})", o.text), o.type};
+    if (is_number(o.type))
+        return {fmt::format("(-{})", o.text), o.type};
     if (o.type.is<Type::Class>()) {
-        auto call = call_dunder_if_defined(ctx, o.text, o.type.as<Type::Class>()->name, "__neg__", {},
-                                           e.line, e.column);
-        if (call) return *call;
-        throw_error(fmt::format("bad operand type for unary -: {} (define __neg__)", o.type), e.line,
-                    e.column);
+        auto call = call_dunder_if_defined(ctx, o.text, o.type.as<Type::Class>()->name, "__neg__",
+                                           {}, e.line, e.column);
+        if (call)
+            return *call;
+        throw_error(fmt::format("bad operand type for unary -: {} (define __neg__)", o.type),
+                    e.line, e.column);
     }
     throw_error(fmt::format("bad operand type for unary -: {}", o.type), e.line, e.column);
 }
@@ -70,8 +80,10 @@ CompiledExpr compile_if_expr(CodegenContext &ctx, const Expr &e, const Type *exp
     const auto &x = *e.as<Expr::IfExp>();
     NarrowingFacts facts = non_none_paths_if_true(*x.condition);
     StaticTruth truth = none_test_fact(ctx, *x.condition);
-    if (truth == StaticTruth::False) return compile_expr_with_paths(ctx, facts.when_false, *x.if_false, expected);
-    if (truth == StaticTruth::True) return compile_expr_with_paths(ctx, facts.when_true, *x.if_true, expected);
+    if (truth == StaticTruth::False)
+        return compile_expr_with_paths(ctx, facts.when_false, *x.if_false, expected);
+    if (truth == StaticTruth::True)
+        return compile_expr_with_paths(ctx, facts.when_true, *x.if_true, expected);
     std::string cond = compile_condition(ctx, *x.condition);
     CompiledExpr a = compile_expr_with_paths(ctx, facts.when_true, *x.if_true, expected);
     CompiledExpr b = compile_expr_with_paths(ctx, facts.when_false, *x.if_false, expected);

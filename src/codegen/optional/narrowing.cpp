@@ -1,8 +1,8 @@
 // None-narrowing facts and their flow through conditions and assignments.
 #include "codegen/optional/narrowing.h"
 
-#include "codegen/expr/expr.h"
 #include "analysis/analyses.h"
+#include "codegen/expr/expr.h"
 
 namespace kestal {
 
@@ -14,14 +14,18 @@ bool is_none_compare(BinOp op) {
 
 // The operand compared with the None literal, or null when neither is None.
 const Expr *none_compared_operand(const Expr::BinaryOp &b) {
-    if (b.right->is<Expr::None>()) return b.left.get();
-    if (b.left->is<Expr::None>()) return b.right.get();
+    if (b.right->is<Expr::None>())
+        return b.left.get();
+    if (b.left->is<Expr::None>())
+        return b.right.get();
     return nullptr;
 }
 
 StaticTruth negate(StaticTruth t) {
-    if (t == StaticTruth::True) return StaticTruth::False;
-    if (t == StaticTruth::False) return StaticTruth::True;
+    if (t == StaticTruth::True)
+        return StaticTruth::False;
+    if (t == StaticTruth::False)
+        return StaticTruth::True;
     return t;
 }
 
@@ -30,15 +34,18 @@ StaticTruth negate(StaticTruth t) {
 NarrowingFacts non_none_paths_if_true(const Expr &c) {
     NarrowingFacts facts;
     if (c.is<Expr::Name>() || c.is<Expr::Attribute>()) {
-        if (auto p = access_path_of(c)) facts.when_true.push_back(*p);
+        if (auto p = access_path_of(c))
+            facts.when_true.push_back(*p);
         return facts;
     }
     if (const auto *b = c.as<Expr::BinaryOp>()) {
         if (is_none_compare(b->op)) {
             const Expr *o = none_compared_operand(*b);
-            if (!o) return facts;
+            if (!o)
+                return facts;
             auto p = access_path_of(*o);
-            if (!p) return facts;
+            if (!p)
+                return facts;
             if (b->op == BinOp::Eq || b->op == BinOp::Is) {
                 facts.when_false.push_back(*p);
             } else {
@@ -57,7 +64,8 @@ NarrowingFacts non_none_paths_if_true(const Expr &c) {
             auto l = non_none_paths_if_true(*b->left);
             auto r = non_none_paths_if_true(*b->right);
             facts.when_false = l.when_false;
-            facts.when_false.insert(facts.when_false.end(), r.when_false.begin(), r.when_false.end());
+            facts.when_false.insert(facts.when_false.end(), r.when_false.begin(),
+                                    r.when_false.end());
             return facts;
         }
         return facts;
@@ -72,7 +80,8 @@ NarrowingFacts non_none_paths_if_true(const Expr &c) {
     }
     if (const auto *call = c.as<Expr::Call>()) {
         if (call->name == "isinstance" && call->args.size() == 2) {
-            if (auto p = access_path_of(call->args[0])) facts.when_true.push_back(*p);
+            if (auto p = access_path_of(call->args[0]))
+                facts.when_true.push_back(*p);
         }
     }
     return facts;
@@ -80,24 +89,30 @@ NarrowingFacts non_none_paths_if_true(const Expr &c) {
 
 StaticTruth none_test_fact(CodegenContext &ctx, const Expr &c) {
     if (const auto *u = c.as<Expr::Unary>()) {
-        if (u->op == UnaryOp::Not) return negate(none_test_fact(ctx, *u->operand));
+        if (u->op == UnaryOp::Not)
+            return negate(none_test_fact(ctx, *u->operand));
         return StaticTruth::Undecided;
     }
     const auto *b = c.as<Expr::BinaryOp>();
-    if (!b) return StaticTruth::Undecided;
+    if (!b)
+        return StaticTruth::Undecided;
     if (is_none_compare(b->op)) {
         const Expr *o = none_compared_operand(*b);
-        if (!o) return StaticTruth::Undecided;
+        if (!o)
+            return StaticTruth::Undecided;
         bool is_none;
         if (o->is<Expr::None>()) {
             is_none = true;
         } else {
-            if (!access_path_of(*o) || resolve_module_ref(ctx, *o)) return StaticTruth::Undecided;
+            if (!access_path_of(*o) || resolve_module_ref(ctx, *o))
+                return StaticTruth::Undecided;
             if (const auto *n = o->as<Expr::Name>()) {
-                if (!lookup_var(ctx, n->name)) return StaticTruth::Undecided;
+                if (!lookup_var(ctx, n->name))
+                    return StaticTruth::Undecided;
             }
             CompiledExpr compiled = compile_expr(ctx, *o);
-            if (compiled.type.is<Type::Optional>()) return StaticTruth::Undecided;
+            if (compiled.type.is<Type::Optional>())
+                return StaticTruth::Undecided;
             is_none = compiled.type.is<Type::None>();
         }
         bool result = (b->op == BinOp::Eq || b->op == BinOp::Is) ? is_none : !is_none;
@@ -105,12 +120,14 @@ StaticTruth none_test_fact(CodegenContext &ctx, const Expr &c) {
     }
     if (b->op == BinOp::And) {
         StaticTruth l = none_test_fact(ctx, *b->left);
-        if (l != StaticTruth::True) return l;
+        if (l != StaticTruth::True)
+            return l;
         return static_truth_with_paths(ctx, non_none_paths_if_true(*b->left).when_true, *b->right);
     }
     if (b->op == BinOp::Or) {
         StaticTruth l = none_test_fact(ctx, *b->left);
-        if (l != StaticTruth::False) return l;
+        if (l != StaticTruth::False)
+            return l;
         return static_truth_with_paths(ctx, non_none_paths_if_true(*b->left).when_false, *b->right);
     }
     return StaticTruth::Undecided;
@@ -128,10 +145,12 @@ CompiledExpr compile_expr_with_paths(CodegenContext &ctx, const std::vector<std:
     return compile_expr(ctx, expr, expected);
 }
 
-std::vector<std::string> new_paths_only(CodegenContext &ctx, const std::vector<std::string> &paths) {
+std::vector<std::string> new_paths_only(CodegenContext &ctx,
+                                        const std::vector<std::string> &paths) {
     std::vector<std::string> out;
     for (const auto &p : paths)
-        if (!ctx.frame().narrowed_paths.count(p)) out.push_back(p);
+        if (!ctx.frame().narrowed_paths.count(p))
+            out.push_back(p);
     return out;
 }
 
@@ -142,7 +161,8 @@ bool is_known_non_none(CodegenContext &ctx, const std::string &path) {
 void update_facts_on_assign(CodegenContext &ctx, const Expr &target, const Type &target_type,
                             const Type &value_type) {
     auto p = access_path_of(target);
-    if (!p) return;
+    if (!p)
+        return;
     forget_facts_under(ctx, *p);
     if (target_type.is<Type::Optional>() && !value_type.is<Type::None>() &&
         !value_type.is<Type::Optional>())
@@ -162,7 +182,8 @@ void forget_facts_under(CodegenContext &ctx, const std::string &path) {
 }
 
 void forget_facts_for_names(CodegenContext &ctx, const std::unordered_set<std::string> &names) {
-    for (const auto &n : names) forget_facts_under(ctx, n);
+    for (const auto &n : names)
+        forget_facts_under(ctx, n);
 }
 
 std::optional<CompiledExpr> compile_static_is_none(BinOp op, const CompiledExpr &l,
@@ -171,22 +192,25 @@ std::optional<CompiledExpr> compile_static_is_none(BinOp op, const CompiledExpr 
     if (l.type.is<Type::None>()) {
         text = fmt::format("((void)({}), {})", l.text, is_none_test_text(r.text, r.type));
     } else if (r.type.is<Type::None>()) {
-        text = fmt::format("({{ bool _nt = {}; (void)({}); _nt; }})", is_none_test_text(l.text, l.type),
-                           r.text);
+        text = fmt::format("({{ bool _nt = {}; (void)({}); _nt; }})",
+                           is_none_test_text(l.text, l.type), r.text);
     } else {
         return std::nullopt;
     }
-    if (op == BinOp::Ne || op == BinOp::IsNot) text = fmt::format("(!{})", text);
+    if (op == BinOp::Ne || op == BinOp::IsNot)
+        text = fmt::format("(!{})", text);
     return CompiledExpr{text, Type::bool_()};
 }
 
 NarrowingScope::NarrowingScope(CodegenContext &ctx, const std::vector<std::string> &paths)
     : frame_(&ctx.frame()), added_(new_paths_only(ctx, paths)) {
-    for (const auto &p : added_) frame_->narrowed_paths.insert(p);
+    for (const auto &p : added_)
+        frame_->narrowed_paths.insert(p);
 }
 
 NarrowingScope::~NarrowingScope() {
-    for (const auto &p : added_) frame_->narrowed_paths.erase(p);
+    for (const auto &p : added_)
+        frame_->narrowed_paths.erase(p);
 }
 
 } // namespace kestal

@@ -3,10 +3,10 @@
 // of the frame to compile again with a wider Type, or fails. A parallel
 // assignment `a, b = b, a` evaluates every value into a temporary before
 // the first store, so it swaps.
-#include "codegen/expr/expr.h"
 #include "analysis/analyses.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
+#include "codegen/expr/expr.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
@@ -32,7 +32,8 @@ void store_to_name(CodegenContext &ctx, const Expr &target, const std::string &n
             throw_error(fmt::format("can't assign {:#} to '{}', declared as {}", value.type, n, d),
                         target.line, target.column);
         Variable var = declare_var(ctx, n, d);
-        if (annotation) frame.annotated_names.insert(n);
+        if (annotation)
+            frame.annotated_names.insert(n);
         emit_line(ctx, "{} = {};", var.text, *converted);
         held = d;
     } else {
@@ -72,8 +73,8 @@ std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &
     }
     if (const auto *tuple = type.as<Type::Tuple>()) {
         if (tuple->elements.size() != count)
-            throw_error(fmt::format("can't unpack {} values into {} targets", tuple->elements.size(),
-                                    count),
+            throw_error(fmt::format("can't unpack {} values into {} targets",
+                                    tuple->elements.size(), count),
                         line, column);
         for (size_t i = 0; i < count; ++i)
             out.push_back({fmt::format("{}.f{}", value, i), tuple->elements[i]});
@@ -84,14 +85,16 @@ std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &
 
 } // namespace
 
-void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets, const std::string &value,
-                     const Type &type, uint64_t line, uint64_t column) {
+void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets,
+                     const std::string &value, const Type &type, uint64_t line, uint64_t column) {
     std::string t = fresh_temp(ctx, "t");
     ensure_type_defined(ctx, type);
     emit_line(ctx, "{} {} = {};", c_type_name(type), t, value);
     std::string setup;
-    std::vector<CompiledExpr> elements = unpack_elements(t, type, targets.size(), setup, line, column);
-    if (!setup.empty()) emit_line(ctx, setup.substr(0, setup.size() - 1));
+    std::vector<CompiledExpr> elements =
+        unpack_elements(t, type, targets.size(), setup, line, column);
+    if (!setup.empty())
+        emit_line(ctx, setup.substr(0, setup.size() - 1));
     // The items of a list are copied out before the first store, which may
     // write into that same list (`xs[1], xs[0] = xs`).
     if (type.is<Type::List>()) {
@@ -101,7 +104,8 @@ void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets, cons
             element.text = held;
         }
     }
-    for (size_t i = 0; i < targets.size(); ++i) store_to_target(ctx, targets[i], std::nullopt, elements[i]);
+    for (size_t i = 0; i < targets.size(); ++i)
+        store_to_target(ctx, targets[i], std::nullopt, elements[i]);
 }
 
 void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s) {
@@ -125,8 +129,8 @@ void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s) {
             for (size_t i = 0; i < s.targets.size(); ++i)
                 store_to_target(ctx, s.targets[i], std::nullopt, held[i]);
         } else if (display) {
-            throw_error(fmt::format("can't unpack {} values into {} targets", display->elements.size(),
-                                    s.targets.size()),
+            throw_error(fmt::format("can't unpack {} values into {} targets",
+                                    display->elements.size(), s.targets.size()),
                         s.value.line, s.value.column);
         } else {
             CompiledExpr value = compile_expr(ctx, s.value);
@@ -148,7 +152,8 @@ void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assi
 
 std::optional<Type> infer_declared_type(CodegenContext &ctx, const Expr &target) {
     if (const auto *n = target.as<Expr::Name>()) {
-        if (auto var = lookup_local(ctx, n->name)) return var->type;
+        if (auto var = lookup_local(ctx, n->name))
+            return var->type;
         return std::nullopt;
     }
     return infer_subscript_type(ctx, target);
@@ -179,21 +184,25 @@ void store_to_target(CodegenContext &ctx, const Expr &target, const std::optiona
     throw_error("can't assign to this expression", target.line, target.column);
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 std::optional<std::string> set_update_line(const std::string &target, const Type &target_type,
                                            BinOp op, const CompiledExpr &value,
                                            const Expr &value_expr) {
     const auto *set = target_type.as<Type::Set>();
-    if (!set) return std::nullopt;
+    if (!set)
+        return std::nullopt;
     std::string_view word;
-    if (op == BinOp::Sub) word = "diff_update";
-    if (op == BinOp::BitAnd) word = "and_update";
-    if (op == BinOp::BitOr) word = "merge";
-    if (op == BinOp::BitXor) word = "xor_update";
-    if (word.empty()) return std::nullopt;
+    if (op == BinOp::Sub)
+        word = "diff_update";
+    if (op == BinOp::BitAnd)
+        word = "and_update";
+    if (op == BinOp::BitOr)
+        word = "merge";
+    if (op == BinOp::BitXor)
+        word = "xor_update";
+    if (word.empty())
+        return std::nullopt;
     if (!(value.type == target_type))
         throw_error(fmt::format("unsupported operand types for {}=: {} and {}", binop_symbol(op),
                                 target_type, value.type),
@@ -221,9 +230,10 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         const FunctionFrame &module = *ctx.frames.front();
         bool module_variable = module.is_module_level && module.locals.count(name);
         if (lookup_var(ctx, name) || module_variable)
-            throw_error(fmt::format("can't modify global '{}' inside a function without `global {}`",
-                                    name, name),
-                        target.line, target.column);
+            throw_error(
+                fmt::format("can't modify global '{}' inside a function without `global {}`", name,
+                            name),
+                target.line, target.column);
         throw_error(fmt::format("name '{}' is not defined", name), target.line, target.column);
     }
     const Type &held = var->type;
@@ -233,15 +243,16 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         CompiledExpr left{narrowed_read_text(ctx, name, *var), inner};
         CompiledExpr r = compile_binary_op(ctx, op, left, value, target);
         auto converted = coerce_expr(ctx, r.text, r.type, held);
-        if (!converted) aug_result_error(name, held, op, r.type, target);
+        if (!converted)
+            aug_result_error(name, held, op, r.type, target);
         emit_line(ctx, "{} = {};", var->text, *converted);
         return;
     }
     CompiledExpr value = compile_expr(ctx, value_expr, &held);
     if (const auto *list = held.as<Type::List>(); list && op == BinOp::Add) {
         if (!(value.type == held))
-            throw_error(fmt::format("can't extend {:#} with {:#}", held, value.type), value_expr.line,
-                        value_expr.column);
+            throw_error(fmt::format("can't extend {:#} with {:#}", held, value.type),
+                        value_expr.line, value_expr.column);
         emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), var->text, value.text);
         return;
     }
@@ -255,7 +266,8 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         return;
     }
     auto wider = assign_local_type(ctx, name, held, r.type);
-    if (!wider) aug_result_error(name, held, op, r.type, target);
+    if (!wider)
+        aug_result_error(name, held, op, r.type, target);
     throw variable_widening(name, *wider, target.line, target.column);
 }
 

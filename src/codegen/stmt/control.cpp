@@ -2,8 +2,8 @@
 // every loop shares. Branches a None test decides by the Types alone are
 // not emitted at all; the narrowing facts that hold after an `if` are those
 // of every way through it that completes.
-#include "codegen/expr/expr.h"
 #include "analysis/analyses.h"
+#include "codegen/expr/expr.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
@@ -15,7 +15,8 @@ namespace {
 using PathsCopy = std::unordered_set<std::string>;
 
 void add_paths(CodegenContext &ctx, const std::vector<std::string> &paths) {
-    for (const auto &p : paths) ctx.frame().narrowed_paths.insert(p);
+    for (const auto &p : paths)
+        ctx.frame().narrowed_paths.insert(p);
 }
 
 PathsCopy intersection(const std::vector<PathsCopy> &states) {
@@ -46,11 +47,14 @@ constexpr size_t kMaxElseIfChain = 64;
 void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
     bool opened = false;
     std::optional<std::string> end_label;
-    if (s.branches.size() > kMaxElseIfChain) end_label = fresh_temp(ctx, "endif");
+    if (s.branches.size() > kMaxElseIfChain)
+        end_label = fresh_temp(ctx, "endif");
     const bool flat = end_label.has_value();
     auto close_chain = [&](std::vector<PathsCopy> &end_states) {
-        if (flat) emit_line(ctx, "{}:;", *end_label);
-        if (!end_states.empty()) ctx.frame().narrowed_paths = intersection(end_states);
+        if (flat)
+            emit_line(ctx, "{}:;", *end_label);
+        if (!end_states.empty())
+            ctx.frame().narrowed_paths = intersection(end_states);
     };
     std::vector<PathsCopy> end_states;
     for (const IfBranch &branch : s.branches) {
@@ -69,7 +73,8 @@ void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
         }
         add_paths(ctx, facts.when_true);
         compile_block(ctx, branch.body);
-        if (!block_never_completes(branch.body)) end_states.push_back(ctx.frame().narrowed_paths);
+        if (!block_never_completes(branch.body))
+            end_states.push_back(ctx.frame().narrowed_paths);
         ctx.frame().narrowed_paths = snapshot;
         if (truth == StaticTruth::True) {
             emit_line(ctx, "}");
@@ -85,11 +90,13 @@ void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
     }
     if (!s.else_body) {
         end_states.push_back(ctx.frame().narrowed_paths);
-        if (opened && !flat) emit_line(ctx, "}");
+        if (opened && !flat)
+            emit_line(ctx, "}");
     } else {
         emit_line(ctx, opened && !flat ? "} else {" : "{");
         compile_block(ctx, *s.else_body);
-        if (!block_never_completes(*s.else_body)) end_states.push_back(ctx.frame().narrowed_paths);
+        if (!block_never_completes(*s.else_body))
+            end_states.push_back(ctx.frame().narrowed_paths);
         emit_line(ctx, "}");
     }
     close_chain(end_states);
@@ -98,7 +105,8 @@ void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
 void compile_while_stmt(CodegenContext &ctx, const Stmt::While &s) {
     PathSet assigned;
     collect_assigned_names(s.body, assigned);
-    for (const auto &p : assigned) forget_facts_under(ctx, p);
+    for (const auto &p : assigned)
+        forget_facts_under(ctx, p);
     StaticTruth truth = none_test_fact(ctx, s.condition);
     if (truth == StaticTruth::False) {
         if (s.else_body) {
@@ -111,7 +119,8 @@ void compile_while_stmt(CodegenContext &ctx, const Stmt::While &s) {
     PathsCopy snapshot = ctx.frame().narrowed_paths;
     std::string cond = compile_condition(ctx, s.condition);
     std::optional<std::string> label;
-    if (s.else_body) label = fresh_break_label(ctx);
+    if (s.else_body)
+        label = fresh_break_label(ctx);
     emit_line(ctx, "while ({}) {{", cond);
     add_paths(ctx, non_none_paths_if_true(s.condition).when_true);
     compile_loop_body(ctx, s.body, label);
@@ -149,10 +158,14 @@ void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
 
 void compile_loop_else(CodegenContext &ctx, const std::optional<std::vector<Stmt>> &else_body,
                        const std::optional<std::string> &label) {
-    if (else_body) compile_block(ctx, *else_body);
-    if (label) emit_line(ctx, "{}:;", *label);
+    if (else_body)
+        compile_block(ctx, *else_body);
+    if (label)
+        emit_line(ctx, "{}:;", *label);
 }
 
-std::string fresh_break_label(CodegenContext &ctx) { return fresh_temp(ctx, "brk"); }
+std::string fresh_break_label(CodegenContext &ctx) {
+    return fresh_temp(ctx, "brk");
+}
 
 } // namespace kestal

@@ -27,14 +27,18 @@ IterationPlan new_plan(Type element_type, std::string setup, std::string element
     return plan;
 }
 
-bool is_view_method(const std::string &m) { return m == "keys" || m == "values" || m == "items"; }
+bool is_view_method(const std::string &m) {
+    return m == "keys" || m == "values" || m == "items";
+}
 
 // A homogeneous tuple's Type of item, or none.
 const Type *tuple_item_type(const Type &type) {
     const auto *tuple = type.as<Type::Tuple>();
-    if (!tuple || tuple->elements.empty()) return nullptr;
+    if (!tuple || tuple->elements.empty())
+        return nullptr;
     for (const Type &e : tuple->elements)
-        if (!(e == tuple->elements.front())) return nullptr;
+        if (!(e == tuple->elements.front()))
+            return nullptr;
     return &tuple->elements.front();
 }
 
@@ -77,7 +81,8 @@ IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
         }
         if (mc->method == "split") {
             CompiledExpr receiver = compile_expr(ctx, *mc->receiver);
-            if (receiver.type.is<Type::Str>()) return plan_split_loop(ctx, receiver.text);
+            if (receiver.type.is<Type::Str>())
+                return plan_split_loop(ctx, receiver.text);
             CompiledExpr r = compile_method_call(ctx, receiver, "split", {}, {}, iterable);
             return plan_typed_iteration(ctx, r.text, r.type, DictIterationMode::Keys, iterable.line,
                                         iterable.column);
@@ -92,14 +97,17 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
                                    DictIterationMode mode, uint64_t line, uint64_t column) {
     auto refuse = [&]() {
         std::string hint;
-        if (type.is<Type::Optional>()) hint = " (it may be None; check `is not None` first)";
-        if (type.is<Type::None>()) hint = " (it is always None here)";
+        if (type.is<Type::Optional>())
+            hint = " (it may be None; check `is not None` first)";
+        if (type.is<Type::None>())
+            hint = " (it is always None here)";
         throw_error(fmt::format("can't iterate over {:#}{}", type, hint), line, column);
     };
     const Type *tuple_item = tuple_item_type(type);
     bool iterable = type.is<Type::Str>() || type.is<Type::List>() || type.is<Type::Dict>() ||
                     type.is<Type::Set>() || type.is<Type::Range>() || tuple_item;
-    if (!iterable) refuse();
+    if (!iterable)
+        refuse();
     std::string src = fresh_temp(ctx, "src"), k = fresh_temp(ctx, "k");
     ensure_type_defined(ctx, type);
     IterationPlan plan =
@@ -118,10 +126,11 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
     } else if (const auto *dict = type.as<Type::Dict>()) {
         std::string n0 = fresh_temp(ctx, "n0");
         plan.setup += fmt::format("int64_t {} = {}->len; ", n0, src);
-        plan.header = fmt::format(
-            "for (int64_t {0} = 0;; {0}++) {{ if (KTL_UNLIKELY({1}->len != {2})) ktl_dict_changed(); "
-            "if ({0} >= {1}->n) break; if ({1}->dead && {1}->dead[{0}]) continue; ",
-            k, src, n0);
+        plan.header =
+            fmt::format("for (int64_t {0} = 0;; {0}++) {{ if (KTL_UNLIKELY({1}->len != {2})) "
+                        "ktl_dict_changed(); "
+                        "if ({0} >= {1}->n) break; if ({1}->dead && {1}->dead[{0}]) continue; ",
+                        k, src, n0);
         std::string entry = fmt::format("{}->ents[{}]", src, k);
         switch (mode) {
         case DictIterationMode::Keys:
@@ -136,8 +145,8 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
             std::vector<Type> pair{*dict->key, *dict->value};
             define_tuple_type(ctx, pair);
             plan.element_type = Type::tuple(pair);
-            plan.element = fmt::format("(({0}){{{1}.key, {1}.val}})", c_type_name(plan.element_type),
-                                       entry);
+            plan.element =
+                fmt::format("(({0}){{{1}.key, {1}.val}})", c_type_name(plan.element_type), entry);
             break;
         }
         }
@@ -145,10 +154,11 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
     } else if (const auto *set = type.as<Type::Set>()) {
         std::string n0 = fresh_temp(ctx, "n0");
         plan.setup += fmt::format("int64_t {} = {}->used; ", n0, src);
-        plan.header = fmt::format(
-            "for (int64_t {0} = 0;; {0}++) {{ if (KTL_UNLIKELY({1}->used != {2})) ktl_set_changed(); "
-            "if ({0} > {1}->mask) break; if ({1}->table[{0}].st != 1) continue; ",
-            k, src, n0);
+        plan.header =
+            fmt::format("for (int64_t {0} = 0;; {0}++) {{ if (KTL_UNLIKELY({1}->used != {2})) "
+                        "ktl_set_changed(); "
+                        "if ({0} > {1}->mask) break; if ({1}->table[{0}].st != 1) continue; ",
+                        k, src, n0);
         plan.element_type = *set->element;
         plan.element = fmt::format("{}->table[{}].key", src, k);
         plan.length = src + "->used";
@@ -157,8 +167,8 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
         plan.setup += fmt::format("int64_t {} = ktl_range_len({}); ", n, src);
         plan.header = fmt::format("for (int64_t {0} = 0; {0} < {1}; {0}++) {{ ", k, n);
         // The element wraps in unsigned arithmetic: it is always in range.
-        plan.element = fmt::format("((int64_t)((uint64_t){0}.start + (uint64_t){1} * (uint64_t){0}.step))",
-                                   src, k);
+        plan.element = fmt::format(
+            "((int64_t)((uint64_t){0}.start + (uint64_t){1} * (uint64_t){0}.step))", src, k);
         plan.length = n;
     } else {
         // A tuple whose items share one Type: its fields, copied once into
@@ -166,9 +176,11 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
         size_t count = type.as<Type::Tuple>()->elements.size();
         std::string items = fresh_temp(ctx, "items");
         std::string fields;
-        for (size_t f = 0; f < count; ++f) fields += fmt::format("{}{}.f{}", f ? ", " : "", src, f);
+        for (size_t f = 0; f < count; ++f)
+            fields += fmt::format("{}{}.f{}", f ? ", " : "", src, f);
         plan.element_type = *tuple_item;
-        plan.setup += fmt::format("{} {}[{}] = {{{}}}; ", c_type_name(*tuple_item), items, count, fields);
+        plan.setup +=
+            fmt::format("{} {}[{}] = {{{}}}; ", c_type_name(*tuple_item), items, count, fields);
         plan.header = fmt::format("for (int64_t {0} = 0; {0} < {1}; {0}++) {{ ", k, count);
         plan.element = fmt::format("{}[{}]", items, k);
         plan.length = std::to_string(count);
@@ -179,12 +191,15 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
 IterationPlan plan_range_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
                               uint64_t column) {
     if (args.empty() || args.size() > 3)
-        throw_error(fmt::format("range() takes 1 to 3 arguments, got {}", args.size()), line, column);
+        throw_error(fmt::format("range() takes 1 to 3 arguments, got {}", args.size()), line,
+                    column);
     std::vector<std::string> texts;
-    for (const Expr &a : args) texts.push_back(check_int_operand(ctx, a, "range() arguments"));
+    for (const Expr &a : args)
+        texts.push_back(check_int_operand(ctx, a, "range() arguments"));
     std::string a = args.size() == 1 ? "INT64_C(0)" : texts[0];
     std::string b = args.size() == 1 ? texts[0] : texts[1];
-    std::string i = fresh_temp(ctx, "i"), start = fresh_temp(ctx, "start"), end = fresh_temp(ctx, "end");
+    std::string i = fresh_temp(ctx, "i"), start = fresh_temp(ctx, "start"),
+                end = fresh_temp(ctx, "end");
     std::string step = "INT64_C(1)";
     if (args.size() == 3) {
         const auto *literal = args[2].as<Expr::Int>();

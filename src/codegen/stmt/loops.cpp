@@ -27,8 +27,8 @@ std::vector<CompiledExpr> loop_unpack_elements(const std::string &value, const T
     }
     if (const auto *tuple = type.as<Type::Tuple>()) {
         if (tuple->elements.size() != count)
-            throw_error(fmt::format("can't unpack {} values into {} targets", tuple->elements.size(),
-                                    count),
+            throw_error(fmt::format("can't unpack {} values into {} targets",
+                                    tuple->elements.size(), count),
                         line, column);
         for (size_t i = 0; i < count; ++i)
             out.push_back({fmt::format("{}.f{}", value, i), tuple->elements[i]});
@@ -43,11 +43,9 @@ std::vector<CompiledExpr> loop_unpack_elements(const std::string &value, const T
 // first use declares it with the element's Type, or with the wider Type a
 // later assignment asked for on this attempt (`x = None` in the body); an
 // existing variable must hold the element's Type or be its optional form.
-std::pair<std::string, std::string> declare_loop_variable(CodegenContext &ctx,
-                                                          const std::string &name,
-                                                          const std::string &element,
-                                                          const Type &type, uint64_t line,
-                                                          uint64_t column) {
+std::pair<std::string, std::string>
+declare_loop_variable(CodegenContext &ctx, const std::string &name, const std::string &element,
+                      const Type &type, uint64_t line, uint64_t column) {
     FunctionFrame &frame = ctx.frame();
     std::optional<Variable> var = lookup_local(ctx, name);
     if (!var) {
@@ -60,10 +58,11 @@ std::pair<std::string, std::string> declare_loop_variable(CodegenContext &ctx,
     } else if (var->type == type) {
         return {var->text, element};
     } else if (var->type == make_optional(type)) {
-        if (auto converted = coerce_expr(ctx, element, type, var->type)) return {var->text, *converted};
+        if (auto converted = coerce_expr(ctx, element, type, var->type))
+            return {var->text, *converted};
     }
-    throw_error(fmt::format("loop variable '{}' already holds {:#}, but this loop gives it {}", name,
-                            var->type, type),
+    throw_error(fmt::format("loop variable '{}' already holds {:#}, but this loop gives it {}",
+                            name, var->type, type),
                 line, column);
 }
 
@@ -77,7 +76,8 @@ void bind_loop_target(CodegenContext &ctx, const Expr &target, const std::string
         return;
     }
     const auto *tuple = target.as<Expr::Tuple>();
-    if (!tuple) throw_error("can't assign to this loop target", target.line, target.column);
+    if (!tuple)
+        throw_error("can't assign to this loop target", target.line, target.column);
     ensure_type_defined(ctx, type);
     std::string t = fresh_temp(ctx, "t");
     std::string text = fmt::format("{} {} = {}; ", c_type_name(type), t, element);
@@ -94,15 +94,19 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
     collect_assigned_names(s.body, assigned);
     std::vector<std::string> bound;
     collect_target_names(s.target, bound);
-    for (const auto &p : assigned) forget_facts_under(ctx, p);
-    for (const auto &p : bound) forget_facts_under(ctx, p);
+    for (const auto &p : assigned)
+        forget_facts_under(ctx, p);
+    for (const auto &p : bound)
+        forget_facts_under(ctx, p);
     auto snapshot = ctx.frame().narrowed_paths;
 
     IterationPlan plan = plan_for_iteration(ctx, s.iterable);
     std::optional<std::string> label;
-    if (s.else_body || plan.loop_count >= 2) label = fresh_break_label(ctx);
+    if (s.else_body || plan.loop_count >= 2)
+        label = fresh_break_label(ctx);
     auto trim = [](std::string text) {
-        while (!text.empty() && text.back() == ' ') text.pop_back();
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
         return text;
     };
     emit_line(ctx, "{{ {}", trim(plan.setup));
@@ -114,7 +118,8 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
     compile_loop_body(ctx, s.body, label);
     emit_line(ctx, trim(plan.close));
     compile_loop_else(ctx, s.else_body, label);
-    if (!plan.cleanup.empty()) emit_line(ctx, trim(plan.cleanup));
+    if (!plan.cleanup.empty())
+        emit_line(ctx, trim(plan.cleanup));
     emit_line(ctx, "}");
     ctx.frame().narrowed_paths = snapshot;
 }

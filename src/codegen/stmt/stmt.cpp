@@ -5,25 +5,27 @@
 #include "codegen/stmt/stmt.h"
 #include "support/overload.h"
 
-#include "codegen/expr/expr.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
+#include "codegen/expr/expr.h"
 #include "codegen/stmt/lowerings.h"
 
 namespace kestal {
 
 namespace {
 
-
 [[noreturn]] void not_supported(const Stmt &s, std::string_view what) {
     throw_error(fmt::format("{} isn't supported yet", what), s.line, s.column);
 }
 
-bool is_valueless(const Type &t) { return t.is<Type::None>() || t.is<Type::NoValue>(); }
+bool is_valueless(const Type &t) {
+    return t.is<Type::None>() || t.is<Type::NoValue>();
+}
 
 void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &ret) {
     FunctionFrame &frame = ctx.frame();
-    if (frame.is_module_level) throw_error("'return' outside of a function", stmt.line, stmt.column);
+    if (frame.is_module_level)
+        throw_error("'return' outside of a function", stmt.line, stmt.column);
     std::optional<Type> r = frame.return_type;
     CompiledExpr v{"((uint8_t)0)", Type::none()};
     uint64_t pl = stmt.line, pc = stmt.column;
@@ -51,9 +53,10 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
             return;
         }
         if (frame.return_annotated)
-            throw_error(fmt::format("this function returns nothing (`-> None`), but this returns {:#}",
-                                    v.type),
-                        stmt.line, stmt.column);
+            throw_error(
+                fmt::format("this function returns nothing (`-> None`), but this returns {:#}",
+                            v.type),
+                stmt.line, stmt.column);
         throw return_widening(make_optional(v.type), pl, pc);
     }
     if (auto converted = coerce_expr(ctx, v.text, v.type, *r)) {
@@ -68,14 +71,16 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
     auto joined = join_types(ctx, *r, v.type);
     if (frame.return_annotated || !joined) {
         if (valueless)
-            throw_error(fmt::format("this function returns {}, so it can't return None (annotate it "
-                                    "`-> {} | None`)",
-                                    *r, *r),
-                        stmt.line, stmt.column);
-        throw_error(fmt::format("returning {:#} from a function that returns {} (add `-> {}` to the "
-                                "def if intended)",
-                                v.type, *r, v.type),
-                    pl, pc);
+            throw_error(
+                fmt::format("this function returns {}, so it can't return None (annotate it "
+                            "`-> {} | None`)",
+                            *r, *r),
+                stmt.line, stmt.column);
+        throw_error(
+            fmt::format("returning {:#} from a function that returns {} (add `-> {}` to the "
+                        "def if intended)",
+                        v.type, *r, v.type),
+            pl, pc);
     }
     throw return_widening(*joined, pl, pc);
 }
@@ -84,7 +89,8 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
 
 void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
     IndentGuard indent(ctx);
-    for (const Stmt &s : body) compile_stmt(ctx, s);
+    for (const Stmt &s : body)
+        compile_stmt(ctx, s);
 }
 
 void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) {
@@ -96,29 +102,30 @@ void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) 
 }
 
 void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
-    std::visit(Overload{
-                   [&](const Stmt::ExprStmt &s) {
-                       CompiledExpr e = compile_expr(ctx, s.expr);
-                       emit_line(ctx, "{};", e.text);
-                   },
-                   [&](const Stmt::Assign &s) { compile_assign_stmt(ctx, stmt, s); },
-                   [&](const Stmt::Unpack &s) { compile_unpack_stmt(ctx, s); },
-                   [&](const Stmt::AugAssign &s) { compile_aug_assign(ctx, s.target, s.op, s.value); },
-                   [&](const Stmt::If &s) { compile_if_stmt(ctx, s); },
-                   [&](const Stmt::While &s) { compile_while_stmt(ctx, s); },
-                   [&](const Stmt::For &s) { compile_for_stmt(ctx, stmt, s); },
-                   [&](const Stmt::Break &) { compile_loop_exit(ctx, stmt, true); },
-                   [&](const Stmt::Continue &) { compile_loop_exit(ctx, stmt, false); },
-                   [&](const Stmt::Pass &) {},
-                   [&](const Stmt::Return &s) { compile_return(ctx, stmt, s); },
-                   [&](const Stmt::Global &) {},
-                   [&](const Stmt::Del &) { not_supported(stmt, "del"); },
-                   [&](const Stmt::With &) { not_supported(stmt, "a with statement"); },
-                   [&](const Stmt::Try &) { not_supported(stmt, "a try statement"); },
-                   [&](const Stmt::Raise &) { not_supported(stmt, "a raise statement"); },
-                   [&](const Stmt::Assert &) { not_supported(stmt, "an assert statement"); },
-               },
-               stmt.kind);
+    std::visit(
+        Overload{
+            [&](const Stmt::ExprStmt &s) {
+                CompiledExpr e = compile_expr(ctx, s.expr);
+                emit_line(ctx, "{};", e.text);
+            },
+            [&](const Stmt::Assign &s) { compile_assign_stmt(ctx, stmt, s); },
+            [&](const Stmt::Unpack &s) { compile_unpack_stmt(ctx, s); },
+            [&](const Stmt::AugAssign &s) { compile_aug_assign(ctx, s.target, s.op, s.value); },
+            [&](const Stmt::If &s) { compile_if_stmt(ctx, s); },
+            [&](const Stmt::While &s) { compile_while_stmt(ctx, s); },
+            [&](const Stmt::For &s) { compile_for_stmt(ctx, stmt, s); },
+            [&](const Stmt::Break &) { compile_loop_exit(ctx, stmt, true); },
+            [&](const Stmt::Continue &) { compile_loop_exit(ctx, stmt, false); },
+            [&](const Stmt::Pass &) {},
+            [&](const Stmt::Return &s) { compile_return(ctx, stmt, s); },
+            [&](const Stmt::Global &) {},
+            [&](const Stmt::Del &) { not_supported(stmt, "del"); },
+            [&](const Stmt::With &) { not_supported(stmt, "a with statement"); },
+            [&](const Stmt::Try &) { not_supported(stmt, "a try statement"); },
+            [&](const Stmt::Raise &) { not_supported(stmt, "a raise statement"); },
+            [&](const Stmt::Assert &) { not_supported(stmt, "an assert statement"); },
+        },
+        stmt.kind);
 }
 
 } // namespace kestal

@@ -29,8 +29,8 @@ std::optional<Type> infer_declared_type(CodegenContext &ctx, const Expr &target)
 // Stores the elements of a tuple or list value into the targets, one by
 // one; a wrong count or a value that can't be unpacked is an error at the
 // given position.
-void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets, const std::string &value,
-                     const Type &type, uint64_t line, uint64_t column);
+void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets,
+                     const std::string &value, const Type &type, uint64_t line, uint64_t column);
 
 // ---- Loops ----
 

@@ -57,14 +57,16 @@ TEST(CodegenAnalyses, WhichBodiesNeverComplete) {
         {"    pass\n", false},
         // A `break` in a loop's `else` leaves the loop around it; one in an
         // inner loop's body leaves only that loop.
-        {"    while True:\n        for i in q:\n            pass\n        else:\n            break\n",
+        {"    while True:\n        for i in q:\n            pass\n        else:\n            "
+         "break\n",
          false},
         {"    while True:\n        while p:\n            pass\n        else:\n            break\n",
          false},
         {"    while True:\n        while p:\n            break\n        else:\n            pass\n",
          true},
         {"    while True:\n        with p:\n            break\n", false},
-        {"    while True:\n        try:\n            pass\n        finally:\n            break\n", false},
+        {"    while True:\n        try:\n            pass\n        finally:\n            break\n",
+         false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(block_never_completes(parse_function(c.body).body), c.never_completes) << c.body;
@@ -95,9 +97,11 @@ TEST(CodegenAnalyses, SingleAssignmentNamesInEveryBlock) {
         {"    try:\n        p = 1\n        p = 2\n    except ValueError:\n        pass\n", {"q"}},
         {"    try:\n        p = 1\n    except ValueError:\n        p = 2\n", {"q"}},
         {"    try:\n        pass\n    finally:\n        x = 1\n        q += 1\n", {"p", "q", "x"}},
-        {"    try:\n        x = 1\n    except ValueError as e:\n        y = e\n", {"e", "p", "q", "x", "y"}},
+        {"    try:\n        x = 1\n    except ValueError as e:\n        y = e\n",
+         {"e", "p", "q", "x", "y"}},
         {"    try:\n        pass\n    except ValueError as p:\n        pass\n", {"p", "q"}},
-        {"    while q:\n        try:\n            x = 1\n        except ValueError as e:\n            pass\n",
+        {"    while q:\n        try:\n            x = 1\n        except ValueError as e:\n         "
+         "   pass\n",
          {"p", "q"}},
         {"    with p as h:\n        q += 1\n        q += 1\n", {"h", "p"}},
         {"    if p:\n        x = 1\n    else:\n        x = 2\n", {"p", "q"}},
@@ -113,11 +117,12 @@ TEST(CodegenAnalyses, SingleAssignmentNamesInEveryBlock) {
 // Which access paths a block assigns, nested blocks and handler names
 // included.
 TEST(CodegenAnalyses, AssignedPaths) {
-    FuncDef f = parse_function("    if p:\n        self.a.b = 1\n    for i, (j, k) in q:\n        n += 1\n"
-                               "    with p as h:\n        pass\n"
-                               "    try:\n        pass\n    except E as e:\n        x[0] = 1\n"
-                               "    finally:\n        z = 2\n"
-                               "    while p:\n        pass\n    else:\n        w = 1\n");
+    FuncDef f =
+        parse_function("    if p:\n        self.a.b = 1\n    for i, (j, k) in q:\n        n += 1\n"
+                       "    with p as h:\n        pass\n"
+                       "    try:\n        pass\n    except E as e:\n        x[0] = 1\n"
+                       "    finally:\n        z = 2\n"
+                       "    while p:\n        pass\n    else:\n        w = 1\n");
     PathSet paths;
     collect_assigned_names(f.body, paths);
     EXPECT_EQ(sorted(paths),

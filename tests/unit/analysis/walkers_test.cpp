@@ -1,6 +1,6 @@
 // Name walkers: reads, binds, globals and lambda captures of parsed source.
-#include "parser/parser.h"
 #include "analysis/walkers.h"
+#include "parser/parser.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,17 @@
 namespace kestal {
 namespace {
 
-std::string join(const std::set<std::string>& names) { return fmt::format("{}", fmt::join(names, " ")); }
-std::string join(const std::vector<std::string>& names) { return fmt::format("{}", fmt::join(names, " ")); }
+std::string join(const std::set<std::string> &names) {
+    return fmt::format("{}", fmt::join(names, " "));
+}
+std::string join(const std::vector<std::string> &names) {
+    return fmt::format("{}", fmt::join(names, " "));
+}
 
 struct BlockRow {
-    const char* source;
-    const char* read;
-    const char* assigned;
+    const char *source;
+    const char *read;
+    const char *assigned;
 };
 
 // Top-level statements walked as one block.
@@ -43,7 +47,8 @@ TEST(Walkers, BlockReadsAndBinds) {
         {"while n > m:\n    n -= 1\nelse:\n    done = True\n", "m n", "done n"},
         {"if a:\n    b = 1\nelif c:\n    d = e\nelse:\n    f = 3\n", "a c e", "b d f"},
         {"with open(p) as fh, lock:\n    w = fh\n", "fh lock open p", "fh w"},
-        {"try:\n    x = 1\nexcept (KeyError, E) as err:\n    y = err\nelse:\n    z = 2\nfinally:\n    q = 3\n",
+        {"try:\n    x = 1\nexcept (KeyError, E) as err:\n    y = err\nelse:\n    z = 2\nfinally:\n "
+         "   q = 3\n",
          "E KeyError err", "err q x y z"},
         {"del d[k], e\n", "d e k", ""},
         {"raise E(m) from c\n", "E c m", ""},
@@ -61,7 +66,7 @@ TEST(Walkers, BlockReadsAndBinds) {
         {"k = lambda a, b=z: h(a, b)\n", "h z", "k"},
         {"pass\nbreak_me = None\n", "", "break_me"},
     };
-    for (const BlockRow& row : rows) {
+    for (const BlockRow &row : rows) {
         SCOPED_TRACE(row.source);
         Program program = parse_module(row.source);
         BlockNames names = collect_block_names(program.lambdas, program.statements);
@@ -71,9 +76,9 @@ TEST(Walkers, BlockReadsAndBinds) {
 }
 
 struct CaptureRow {
-    const char* source;
+    const char *source;
     uint64_t index;
-    const char* captures;
+    const char *captures;
 };
 
 TEST(Walkers, LambdaCaptures) {
@@ -91,7 +96,7 @@ TEST(Walkers, LambdaCaptures) {
         {"f = lambda v: sorted(v, key=key_fn)\n", 0, "key_fn sorted"},
         {"f = lambda: 1\n", 0, ""},
     };
-    for (const CaptureRow& row : rows) {
+    for (const CaptureRow &row : rows) {
         SCOPED_TRACE(row.source);
         Program program = parse_module(row.source);
         EXPECT_EQ(join(collect_lambda_captures(program.lambdas, row.index)), row.captures);
@@ -99,8 +104,8 @@ TEST(Walkers, LambdaCaptures) {
 }
 
 struct FreeRow {
-    const char* source;
-    const char* free_names;
+    const char *source;
+    const char *free_names;
 };
 
 TEST(Walkers, FunctionFreeNames) {
@@ -126,10 +131,11 @@ TEST(Walkers, FunctionFreeNames) {
         {"def f():\n    h = lambda x: x * 2\n    k = lambda y: h(y)\n    return k(1)\n", ""},
         // Methods count too, after the functions.
         {"class A:\n    def m(self):\n        return self.v + W\n", "W"},
-        {"try:\n    pass\nexcept E as e:\n    pass\ndef f():\n    try:\n        pass\n    except E as e:\n        return e\n",
+        {"try:\n    pass\nexcept E as e:\n    pass\ndef f():\n    try:\n        pass\n    except E "
+         "as e:\n        return e\n",
          "E"},
     };
-    for (const FreeRow& row : rows) {
+    for (const FreeRow &row : rows) {
         SCOPED_TRACE(row.source);
         Program program = parse_module(row.source);
         EXPECT_EQ(join(collect_function_free_names(program)), row.free_names);

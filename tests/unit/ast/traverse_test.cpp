@@ -17,11 +17,16 @@ namespace {
 
 const char *role_mark(ExprRole role) {
     switch (role) {
-    case ExprRole::Read: return "";
-    case ExprRole::Bind: return "=";
-    case ExprRole::LoopBind: return "*=";
-    case ExprRole::Update: return "+=";
-    case ExprRole::Delete: return "del ";
+    case ExprRole::Read:
+        return "";
+    case ExprRole::Bind:
+        return "=";
+    case ExprRole::LoopBind:
+        return "*=";
+    case ExprRole::Update:
+        return "+=";
+    case ExprRole::Delete:
+        return "del ";
     }
     return "?";
 }
@@ -30,7 +35,8 @@ const char *role_mark(ExprRole role) {
 std::string expr_children_text(const Expr &e) {
     std::string out;
     for_each_child_expr(e, [&](const Expr &child, ExprRole role) {
-        if (!out.empty()) out += " | ";
+        if (!out.empty())
+            out += " | ";
         out += role_mark(role) + print_expr(child);
     });
     return out;
@@ -77,7 +83,8 @@ TEST(AstTraverse, ExprChildren) {
 std::string stmt_children_text(const Stmt &s) {
     std::string out;
     for_each_stmt_expr(s, [&](const Expr &child, ExprRole role) {
-        if (!out.empty()) out += " | ";
+        if (!out.empty())
+            out += " | ";
         out += role_mark(role) + print_expr(child);
     });
     for_each_child_block(s, [&](const std::vector<Stmt> &body, BlockRole role) {
@@ -97,11 +104,13 @@ TEST(AstTraverse, StmtChildren) {
         {"x: int = v\n", "=x | v"},
         {"a, b = v\n", "=a | =b | v"},
         {"o.n += v\n", "+=(. o n) | v"},
-        {"if c:\n    p\nelif d:\n    q\nelse:\n    r\n", "c | d || {(expr p)} || {(expr q)} || {(expr r)}"},
+        {"if c:\n    p\nelif d:\n    q\nelse:\n    r\n",
+         "c | d || {(expr p)} || {(expr q)} || {(expr r)}"},
         {"if c:\n    p\n", "c || {(expr p)}"},
         {"while c:\n    p\nelse:\n    q\n", "c || loop:{(expr p)} || {(expr q)}"},
         {"for t in it:\n    p\n", "*=t | it || loop:{(expr p)}"},
-        {"for a, b in it:\n    p\nelse:\n    q\n", "*=(tuple a b) | it || loop:{(expr p)} || {(expr q)}"},
+        {"for a, b in it:\n    p\nelse:\n    q\n",
+         "*=(tuple a b) | it || loop:{(expr p)} || {(expr q)}"},
         {"break\n", ""},
         {"continue\n", ""},
         {"pass\n", ""},
@@ -110,7 +119,8 @@ TEST(AstTraverse, StmtChildren) {
         {"global g, h\n", ""},
         {"del a, b[i]\n", "del a | del (index b i)"},
         {"with c as t, d:\n    p\n", "c | =t | d || {(expr p)}"},
-        {"try:\n    p\nexcept (E, F) as e:\n    q\nexcept G:\n    r\nelse:\n    s\nfinally:\n    u\n",
+        {"try:\n    p\nexcept (E, F) as e:\n    q\nexcept G:\n    r\nelse:\n    s\nfinally:\n    "
+         "u\n",
          "E | F | G || {(expr p)} || {(expr q)} || {(expr r)} || {(expr s)} || {(expr u)}"},
         {"raise E(m) from c\n", "(call E m) | c"},
         {"raise\n", ""},
@@ -124,10 +134,12 @@ TEST(AstTraverse, StmtChildren) {
 }
 
 TEST(AstTraverse, ChildStatementsOfEveryBlock) {
-    Program p = parse_module("try:\n    a\n    b\nexcept E:\n    c\nelse:\n    d\nfinally:\n    e\n");
+    Program p =
+        parse_module("try:\n    a\n    b\nexcept E:\n    c\nelse:\n    d\nfinally:\n    e\n");
     std::vector<std::string> seen;
     for_each_child_stmt(p.statements[0], [&](const Stmt &s) { seen.push_back(print_stmt(s)); });
-    EXPECT_EQ(seen, (std::vector<std::string>{"(expr a)", "(expr b)", "(expr c)", "(expr d)", "(expr e)"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"(expr a)", "(expr b)", "(expr c)", "(expr d)",
+                                              "(expr e)"}));
 }
 
 } // namespace

@@ -27,7 +27,8 @@ std::string call_with(std::string_view name, size_t count) {
 }
 
 std::string takes(const BuiltinFunction &b) {
-    if (b.min_args == b.max_args) return fmt::format("{}", b.min_args);
+    if (b.min_args == b.max_args)
+        return fmt::format("{}", b.min_args);
     return fmt::format("{} to {}", b.min_args, b.max_args);
 }
 
@@ -37,10 +38,13 @@ TEST(BuiltinTable, ArgumentCountsAreTheOnesReported) {
     const std::set<std::string_view> not_yet = {"input"};
     int checked = 0;
     for (const BuiltinFunction &b : kBuiltinFunctions) {
-        if (!b.has(kBuiltinCompiledArgs) && !b.has(kBuiltinMath)) continue;
-        if (b.max_args == kAnyArgCount) continue;
+        if (!b.has(kBuiltinCompiledArgs) && !b.has(kBuiltinMath))
+            continue;
+        if (b.max_args == kAnyArgCount)
+            continue;
         std::vector<size_t> counts = {size_t(b.max_args) + 1};
-        if (b.min_args > 0) counts.push_back(b.min_args - 1u);
+        if (b.min_args > 0)
+            counts.push_back(b.min_args - 1u);
         for (size_t count : counts) {
             std::string got = rejection(call_with(b.name, count));
             std::string want =
@@ -63,10 +67,11 @@ TEST(BuiltinTable, ValueAndIterationOnlyColumns) {
             b.has(kBuiltinValue) ? "(none)" : fmt::format("1:5: name '{}' is not defined", b.name);
         EXPECT_EQ(as_value, want_value) << b.name;
         if (b.has(kBuiltinIterationOnly)) {
-            EXPECT_EQ(rejection(fmt::format("x = {}(undefined_name)\n", b.name)),
-                      fmt::format("1:5: {}() can only be used where it's iterated: in a for loop, a "
-                                  "comprehension, or passed to list(), sum(), ...",
-                                  b.name));
+            EXPECT_EQ(
+                rejection(fmt::format("x = {}(undefined_name)\n", b.name)),
+                fmt::format("1:5: {}() can only be used where it's iterated: in a for loop, a "
+                            "comprehension, or passed to list(), sum(), ...",
+                            b.name));
         }
     }
 }
@@ -95,14 +100,15 @@ TEST(BuiltinTable, PureColumnDecidesSideEffects) {
     for (const BuiltinFunction &b : kBuiltinFunctions) {
         EXPECT_EQ(effects(fmt::format("{}(a, k=b)", b.name)), !b.has(kBuiltinPure)) << b.name;
         EXPECT_TRUE(effects(fmt::format("{}(g(a))", b.name))) << b.name;
-        if (b.has(kBuiltinPure)) pure.push_back(std::string(b.name));
+        if (b.has(kBuiltinPure))
+            pure.push_back(std::string(b.name));
     }
     EXPECT_TRUE(effects("g(a)"));
     const std::vector<std::string> expected = {
-        "len",  "str",  "repr",   "int",    "float",     "bool",       "abs", "round", "ord",
-        "chr",  "range", "pow",   "list",   "dict",      "set",        "sorted", "any", "all",
-        "sum",  "min",  "max",    "zip",    "reversed",  "enumerate",  "isinstance", "hex",
-        "oct",  "bin",  "divmod", "tuple",  "type",      "hash",       "id"};
+        "len", "str",    "repr",  "int",  "float",    "bool",      "abs",        "round", "ord",
+        "chr", "range",  "pow",   "list", "dict",     "set",       "sorted",     "any",   "all",
+        "sum", "min",    "max",   "zip",  "reversed", "enumerate", "isinstance", "hex",   "oct",
+        "bin", "divmod", "tuple", "type", "hash",     "id"};
     EXPECT_EQ(pure, expected);
 }
 

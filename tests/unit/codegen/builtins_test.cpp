@@ -41,7 +41,8 @@ TEST(CodegenBuiltinsFormat, FieldLowerings) {
         {"{x:.2}", "ktl_sb_fmt_f(&sb, \"%.2g\", v_x);"},
         {"{x:+}", "ktl_sb_fmt_f(&sb, \"%+g\", v_x);"},
         {"{x:.f}", "ktl_sb_fmt_f(&sb, \"%.f\", (double)(v_x));"},
-        {"{x:.1%}", "ktl_sb_fmt_f(&sb, \"%.1f\", (double)(v_x) * 100.0); ktl_sb_add(&sb, KTL_LIT(\"%\"));"},
+        {"{x:.1%}",
+         "ktl_sb_fmt_f(&sb, \"%.1f\", (double)(v_x) * 100.0); ktl_sb_add(&sb, KTL_LIT(\"%\"));"},
         {"{x:}", "ktl_sb_float(&sb, v_x);"},
         {"{s:>10}", "ktl_sb_pad(&sb, v_s, 10, false);"},
         {"{s:10}", "ktl_sb_pad(&sb, v_s, 10, true);"},
@@ -56,12 +57,12 @@ TEST(CodegenBuiltinsFormat, FieldLowerings) {
         // The largest C int still lays out; one more raises ValueError, for
         // a width and a precision alike, after the value is computed.
         {"{n:2147483647}", "ktl_sb_fmt_i(&sb, \"%2147483647lld\", v_n);"},
-        {"{n:2147483648}",
-         "(void)(v_n); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in format string\");"},
-        {"{x:.99999999999999999999f}",
-         "(void)(v_x); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in format string\");"},
-        {"{s:99999999999999999999}",
-         "(void)(v_s); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits in format string\");"},
+        {"{n:2147483648}", "(void)(v_n); ktl_raise_c(KTL_E_ValueError, \"Too many decimal digits "
+                           "in format string\");"},
+        {"{x:.99999999999999999999f}", "(void)(v_x); ktl_raise_c(KTL_E_ValueError, \"Too many "
+                                       "decimal digits in format string\");"},
+        {"{s:99999999999999999999}", "(void)(v_s); ktl_raise_c(KTL_E_ValueError, \"Too many "
+                                     "decimal digits in format string\");"},
     };
     for (const Case &c : cases) {
         std::string source = "n = 5\nx = 1.5\ns = \"a\"\nb = True\nt = f\"" + c.field + "\"\n";
@@ -72,8 +73,10 @@ TEST(CodegenBuiltinsFormat, FieldLowerings) {
 
 // Grouping code is compiled into the runtime only when a field uses it.
 TEST(CodegenBuiltinsFormat, GroupingSwitchOnlyWhenUsed) {
-    EXPECT_NE(lowered("n = 5\nprint(f\"{n:,}\")\n").find("#define KTL_GROUPING 1"), std::string::npos);
-    EXPECT_EQ(lowered("n = 5\nprint(f\"{n:8}\")\n").find("#define KTL_GROUPING"), std::string::npos);
+    EXPECT_NE(lowered("n = 5\nprint(f\"{n:,}\")\n").find("#define KTL_GROUPING 1"),
+              std::string::npos);
+    EXPECT_EQ(lowered("n = 5\nprint(f\"{n:8}\")\n").find("#define KTL_GROUPING"),
+              std::string::npos);
 }
 
 TEST(CodegenBuiltinsConversions, CheckedFloatToIntConversions) {

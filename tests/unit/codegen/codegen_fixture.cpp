@@ -24,8 +24,10 @@ std::string read_file(const std::filesystem::path &p) {
 
 int run_shell(const std::string &command) {
     int raw = std::system(command.c_str());
-    if (raw == -1) return -1;
-    if (WIFEXITED(raw)) return WEXITSTATUS(raw);
+    if (raw == -1)
+        return -1;
+    if (WIFEXITED(raw))
+        return WEXITSTATUS(raw);
     return 128 + WTERMSIG(raw);
 }
 
@@ -53,11 +55,12 @@ RunResult build_and_run(const std::string &c_text, const std::string &name) {
                                  exe.string(), c_file.string(), cc_log.string());
     if (run_shell(cc) != 0) {
         result.cc_errors = read_file(cc_log);
-        if (result.cc_errors.empty()) result.cc_errors = "the C compiler failed";
+        if (result.cc_errors.empty())
+            result.cc_errors = "the C compiler failed";
         return result;
     }
-    result.status = run_shell(fmt::format("cd '{}' && '{}' > '{}' 2> '{}' < /dev/null", dir.string(),
-                                          exe.string(), out.string(), err.string()));
+    result.status = run_shell(fmt::format("cd '{}' && '{}' > '{}' 2> '{}' < /dev/null",
+                                          dir.string(), exe.string(), out.string(), err.string()));
     result.out = read_file(out);
     result.err = read_file(err);
     return result;

@@ -41,7 +41,8 @@ print(f"", 1)
                            "1.0 0.5 -2.25 0.1 1e+16 1000000000000000.0 1.5e-05 0.0001 1e-05 -0.0 "
                            "1e+300 2.5e-300\n"
                            "True False None\n"
-                           "plain tab\there quote\"s it's é ü back\\slash nul\0byte ?" "?=\n"
+                           "plain tab\there quote\"s it's é ü back\\slash nul\0byte ?"
+                           "?=\n"
                            "\n"
                            "a-b\n"
                            "x!\n"
@@ -79,13 +80,14 @@ print(bump(1))
     std::vector<std::string> listed;
     for (const InstanceSummary &s : out.instances) {
         std::string args;
-        for (const Type &t : s.argument_types) args += (args.empty() ? "" : ",") + type_display(t);
+        for (const Type &t : s.argument_types)
+            args += (args.empty() ? "" : ",") + type_display(t);
         listed.push_back(s.name + "(" + args + ") -> " + type_display(s.return_type));
     }
     EXPECT_EQ(listed, (std::vector<std::string>{"bump(int) -> float", "ident(bool) -> bool",
-                                                "ident(float) -> float",
-                                                "ident(int) -> int", "ident(str) -> str",
-                                                "typed(float) -> float", "unused(int,str) -> None"}));
+                                                "ident(float) -> float", "ident(int) -> int",
+                                                "ident(str) -> str", "typed(float) -> float",
+                                                "unused(int,str) -> None"}));
     // A fully annotated function is compiled though nothing calls it; one
     // without annotations that nothing calls leaves no C at all.
     EXPECT_NE(out.c_text.find("f_unused__"), std::string::npos);
@@ -236,10 +238,11 @@ while k is None:
 else:
     print("while else")
 )";
-    expect_runs(source, "conditions",
-                "eval 2\nTrue\neval 5\neval 2\nFalse\neval 1\neval 2\nTrue\n4\nTrue False False\nyes\n"
-                "eval 3\n-3 False -6\nloop 1\nloop 3\ndone\nthree\n5 4 d 3 -4 -2 1024 0.25\n"
-                "k set a\nwhile else\n");
+    expect_runs(
+        source, "conditions",
+        "eval 2\nTrue\neval 5\neval 2\nFalse\neval 1\neval 2\nTrue\n4\nTrue False False\nyes\n"
+        "eval 3\n-3 False -6\nloop 1\nloop 3\ndone\nthree\n5 4 d 3 -4 -2 1024 0.25\n"
+        "k set a\nwhile else\n");
 }
 
 // Left-to-right evaluation in assignments: side-effecting arguments run in
@@ -347,15 +350,18 @@ TEST(CodegenWidening, AtMostSixtyFourForcedNames) {
 std::vector<std::string> c_array_items(const std::string &c, const std::string &name) {
     std::vector<std::string> items;
     size_t at = c.find(name + "[] = { ");
-    if (at == std::string::npos) return items;
+    if (at == std::string::npos)
+        return items;
     at += name.size() + 7;
     size_t end = c.find(" };", at);
-    if (end == std::string::npos) return items;
+    if (end == std::string::npos)
+        return items;
     std::string list = c.substr(at, end - at);
     for (size_t start = 0;;) {
         size_t comma = list.find(", ", start);
         items.push_back(list.substr(start, comma == std::string::npos ? comma : comma - start));
-        if (comma == std::string::npos) break;
+        if (comma == std::string::npos)
+            break;
         start = comma + 2;
     }
     return items;
@@ -373,13 +379,15 @@ TEST(CodegenOutputLists, EmptyProgramHasTablesAndEmptyMain) {
     ASSERT_EQ(names.size(), bases.size());
     auto index_of = [&](const std::string &name) {
         for (size_t i = 0; i < names.size(); ++i)
-            if (names[i] == "\"" + name + "\"") return static_cast<int>(i);
+            if (names[i] == "\"" + name + "\"")
+                return static_cast<int>(i);
         ADD_FAILURE() << "no class " << name;
         return -2;
     };
     EXPECT_EQ(bases[static_cast<size_t>(index_of("BaseException"))], "-1");
     for (size_t i = 0; i < bases.size(); ++i) {
-        if (names[i] == "\"BaseException\"") continue;
+        if (names[i] == "\"BaseException\"")
+            continue;
         int base = std::stoi(bases[i]);
         EXPECT_TRUE(base >= 0 && static_cast<size_t>(base) < i) << names[i] << " has base " << base;
     }
@@ -427,12 +435,14 @@ print(b)
 )";
     CodegenOutput out = generate(source);
     std::vector<std::string> vars;
-    for (const auto &[name, type] : out.variables) vars.push_back(name + ":" + type_display(type));
+    for (const auto &[name, type] : out.variables)
+        vars.push_back(name + ":" + type_display(type));
     EXPECT_EQ(vars, (std::vector<std::string>{"a:str", "ab:float", "b:int"}));
     // Only b, which a function reads, is a field of the globals' struct.
     size_t globals_at = out.c_text.find("static struct { char unused;");
     ASSERT_NE(globals_at, std::string::npos);
-    std::string globals = out.c_text.substr(globals_at, out.c_text.find("} ktl_G;", globals_at) - globals_at);
+    std::string globals =
+        out.c_text.substr(globals_at, out.c_text.find("} ktl_G;", globals_at) - globals_at);
     EXPECT_NE(globals.find(" g_b;"), std::string::npos) << globals;
     EXPECT_EQ(globals.find(" g_a;"), std::string::npos) << globals;
     EXPECT_EQ(globals.find(" g_ab;"), std::string::npos) << globals;
@@ -491,7 +501,9 @@ TEST(CodegenOutputLists, SourcePathIsEscaped) {
     EXPECT_EQ(escape_src_path("a\"b\\c"), "a\\\"b\\\\c");
     EXPECT_EQ(escape_src_path("x\ny\tz"), "x\\012y\\011z");
     EXPECT_EQ(escape_src_path("é.ktl"), "\\303\\251.ktl");
-    EXPECT_EQ(escape_src_path("a?" "?=b"), "a\\?\\?=b");
+    EXPECT_EQ(escape_src_path("a?"
+                              "?=b"),
+              "a\\?\\?=b");
     CodegenOutput out = generate("print(1)\n", "dir \"q\"\\\n\x7f/é.ktl");
     RunResult r = build_and_run(out.c_text, "odd_path");
     EXPECT_EQ(r.cc_errors, "");
@@ -662,12 +674,14 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"def f() -> None:\n    n: int = 0\n    n += 0.5\nf()\n",
          "3:5: 'n' holds an int, but `+=` here would produce a float"},
     };
-    for (const Case &c : cases) EXPECT_EQ(rejection(c.source), c.expected) << c.source;
+    for (const Case &c : cases)
+        EXPECT_EQ(rejection(c.source), c.expected) << c.source;
 }
 
 TEST(CodegenRejections, DataclassFieldOfUnknownClass) {
     std::string message = rejection("@dataclass\nclass P:\n    x: Foo\n");
-    EXPECT_NE(message.find("unknown type 'Foo' (no class with that name)"), std::string::npos) << message;
+    EXPECT_NE(message.find("unknown type 'Foo' (no class with that name)"), std::string::npos)
+        << message;
 }
 
 // A super() receiver is never hoisted out of its method call, even when the

@@ -49,7 +49,8 @@ TEST(CodegenTypes, ConversionsAndJoins) {
 // asked in: two programs whose classes share names but not bases, compiled
 // on one thread, never see each other's ancestry.
 TEST(CodegenTypes, ClassJoinsFollowTheContextsBases) {
-    Program tree = parse_module("class A:\n    pass\nclass B(A):\n    pass\nclass C(A):\n    pass\n");
+    Program tree =
+        parse_module("class A:\n    pass\nclass B(A):\n    pass\nclass C(A):\n    pass\n");
     Program chain = parse_module("class A:\n    pass\nclass B:\n    pass\nclass C(B):\n    pass\n");
     std::unique_ptr<CodegenContext> in_tree = new_codegen_context(tree);
     std::unique_ptr<CodegenContext> in_chain = new_codegen_context(chain);
@@ -67,7 +68,8 @@ TEST(CodegenTypes, ClassJoinsFollowTheContextsBases) {
         {in_chain.get(), make_optional(c), b, make_optional(b)},
     };
     for (const Row &r : rows)
-        EXPECT_EQ(join_types(*r.ctx, r.x, r.y), r.join) << type_display(r.x) << " | " << type_display(r.y);
+        EXPECT_EQ(join_types(*r.ctx, r.x, r.y), r.join)
+            << type_display(r.x) << " | " << type_display(r.y);
     EXPECT_EQ(coerce_expr(*in_tree, "o", b, a), "((C_A *)(o))");
     EXPECT_EQ(coerce_expr(*in_chain, "o", b, a), std::nullopt);
     EXPECT_EQ(coerce_expr(*in_chain, "o", c, b), "((C_B *)(o))");

@@ -31,7 +31,8 @@ std::string program_c(const std::string &source) {
 
 size_t count_of(const std::string &text, const std::string &part) {
     size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
     return n;
 }
 
@@ -86,7 +87,8 @@ TEST(CodegenHoisting, LongChains) {
         calls += " + f(\"" + std::to_string(i) + "\", " + std::to_string(i) + ")";
         ones += " + 1";
     }
-    for (int i = 1; i <= n; ++i) trace += std::to_string(i) + "\n";
+    for (int i = 1; i <= n; ++i)
+        trace += std::to_string(i) + "\n";
     std::string text = program_c(in_main(calls + ")"));
     EXPECT_EQ(count_of(text, "int64_t v___ktl_o"), size_t{2 * (n - 1)});
     RunResult r = run_source(in_main(calls + ")"), "hoisting_chain");

@@ -114,7 +114,9 @@ TEST(JsonReader, ErrorsNameTheirByteOffset) {
         {"{\"a\":}", "unexpected character at byte 5"},
         {"+1", "unexpected character at byte 0"},
         {".5", "unexpected character at byte 0"},
-        {"\xEF\xBB\xBF" "1", "unexpected character at byte 0"},
+        {"\xEF\xBB\xBF"
+         "1",
+         "unexpected character at byte 0"},
         {"[1 2]", "expected ',' or ']' at byte 3"},
         {"[1", "expected ',' or ']' at byte 2"},
         {"{,}", "expected a member name at byte 1"},

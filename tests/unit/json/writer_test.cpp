@@ -64,7 +64,8 @@ TEST(JsonWriter, Strings) {
         {"/ \x7f \xc3\xa9 \xf0\x9f\x98\x80", "\"/ \x7f \xc3\xa9 \xf0\x9f\x98\x80\""},
     };
     for (const Row &row : rows)
-        EXPECT_EQ(json_text(json_string(row.text)), row.written) << testing::PrintToString(row.text);
+        EXPECT_EQ(json_text(json_string(row.text)), row.written)
+            << testing::PrintToString(row.text);
 }
 
 TEST(JsonWriter, ContainersAreCompactAndKeepOrder) {

@@ -98,31 +98,23 @@ TEST(LexerErrors, Strings) {
         {"'\\U0001F60z'", kHex8, 1, 12},
         {"'\\N{BULLET}'", kNamed, 1, 2},
         {"f'\\N{BULLET}'", kNamed, 1, 3},
-        {"'\\U00110000'", "invalid \\U escape: U+110000 isn't a character that UTF-8 can hold", 1, 12},
+        {"'\\U00110000'", "invalid \\U escape: U+110000 isn't a character that UTF-8 can hold", 1,
+         12},
         {"'\\ud800'", "invalid \\u escape: U+D800 isn't a character that UTF-8 can hold", 1, 8},
     });
 }
 
 TEST(LexerErrors, FStrings) {
     check_errors({
-        {"f'abc", kFString, 1, 6},
-        {"f'ab\nc'", kFString, 1, 5},
-        {"f'\\", kString, 1, 4},
-        {"f'{x'", kField, 1, 5},
-        {"f'{x\n'", kField, 1, 5},
-        {"f'{x", kField, 1, 5},
-        {"f'{d['k']}'", kField, 1, 6},
-        {"f\"{'a:b}\"", kField, 1, 9},
-        {"f\"{'a\nb'}\"", kField, 1, 6},
-        {"f\"{'a\\\"}\"", kField, 1, 7},
-        {"f'{(x}'", kField, 1, 7},
-        {"f'{x:abc\n'", kField, 1, 9},
-        {"f'{x:ab'", kField, 1, 8},
-        {"f'{x:ab", kFString, 1, 8},
-        {"f'{x!r", kField, 1, 7},
-        {"f'a}b'", kBrace, 1, 4},
-        {"f'}'", kBrace, 1, 3},
-        {"f'{x:{w}}'", kBrace, 1, 9},
+        {"f'abc", kFString, 1, 6},       {"f'ab\nc'", kFString, 1, 5},
+        {"f'\\", kString, 1, 4},         {"f'{x'", kField, 1, 5},
+        {"f'{x\n'", kField, 1, 5},       {"f'{x", kField, 1, 5},
+        {"f'{d['k']}'", kField, 1, 6},   {"f\"{'a:b}\"", kField, 1, 9},
+        {"f\"{'a\nb'}\"", kField, 1, 6}, {"f\"{'a\\\"}\"", kField, 1, 7},
+        {"f'{(x}'", kField, 1, 7},       {"f'{x:abc\n'", kField, 1, 9},
+        {"f'{x:ab'", kField, 1, 8},      {"f'{x:ab", kFString, 1, 8},
+        {"f'{x!r", kField, 1, 7},        {"f'a}b'", kBrace, 1, 4},
+        {"f'}'", kBrace, 1, 3},          {"f'{x:{w}}'", kBrace, 1, 9},
         {"f'{x}}'", kBrace, 1, 6},
     });
 }

@@ -52,7 +52,8 @@ TEST(OperatorTable, LongestSpellingWins) {
         std::vector<Token> tokens = tokenize(row.source);
         std::vector<TokenKind> got;
         for (const Token &t : tokens)
-            if (t.kind != K::Newline && t.kind != K::Eof) got.push_back(t.kind);
+            if (t.kind != K::Newline && t.kind != K::Eof)
+                got.push_back(t.kind);
         EXPECT_EQ(got, row.kinds) << row.source;
     }
 }
@@ -68,7 +69,8 @@ TEST(OperatorTable, OneSpellingPerKind) {
     }
     for (int k = static_cast<int>(TokenKind::Plus); k <= static_cast<int>(TokenKind::At); ++k) {
         TokenKind kind = static_cast<TokenKind>(k);
-        EXPECT_EQ(kinds.count(kind), kind == TokenKind::AugAssign ? 0u : 1u) << token_kind_name(kind);
+        EXPECT_EQ(kinds.count(kind), kind == TokenKind::AugAssign ? 0u : 1u)
+            << token_kind_name(kind);
     }
     EXPECT_EQ(kinds.size(), 32u);
 }

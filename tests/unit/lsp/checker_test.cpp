@@ -81,8 +81,7 @@ TEST(DiagnosticSpan, CoversIdentifierOrOneCharacter) {
         {"line past the end goes to the last line", "x = 1\nyy", 9, 1, {1, 0, 2}},
         {"line 0 and column 0 count as 1", "abc d\n", 0, 0, {0, 0, 3}},
         {"empty text", "", 1, 1, {0, 0, 0}},
-        {"astral characters count once here", "s = '\xF0\x9F\x98\x80' + q\n", 1, 11,
-         {0, 10, 11}},
+        {"astral characters count once here", "s = '\xF0\x9F\x98\x80' + q\n", 1, 11, {0, 10, 11}},
     };
     for (const Case &c : cases) {
         DiagnosticSpan span = diagnostic_span(CompileError{"m", c.line, c.column}, c.text);

@@ -50,7 +50,8 @@ TEST(Framing, HeaderFormsAndBadBlocks) {
          {"body:a", "body:b"}},
         {"zero length", "Content-Length: 0\r\n\r\n", {"body:"}},
         {"trailing letter skips the block",
-         "Content-Length: 2x\r\n\r\nContent-Length: 1\r\n\r\nk", {"body:k"}},
+         "Content-Length: 2x\r\n\r\nContent-Length: 1\r\n\r\nk",
+         {"body:k"}},
         {"minus skips", "Content-Length: -1\r\n\r\nContent-Length: 1\r\n\r\nk", {"body:k"}},
         {"lone plus skips", "Content-Length: +\r\n\r\n", {}},
         {"empty value skips", "Content-Length:\r\n\r\nContent-Length: 1\r\n\r\nq", {"body:q"}},
@@ -58,13 +59,15 @@ TEST(Framing, HeaderFormsAndBadBlocks) {
          "Content-Length: 1\r\nContent-Length: x\r\n\r\nContent-Length: 1\r\n\r\nq",
          {"body:q"}},
         {"invalid then valid is accepted",
-         "Content-Length: x\r\nContent-Length: 1\r\n\r\nq", {"body:q"}},
+         "Content-Length: x\r\nContent-Length: 1\r\n\r\nq",
+         {"body:q"}},
         {"no length header", "Content-Type: x\r\n\r\nContent-Length: 1\r\n\r\nq", {"body:q"}},
         {"overflow", "Content-Length: 18446744073709551616\r\n\r\n", {}},
         {"length longer than the input", "Content-Length: 10\r\n\r\nabc", {}},
         {"ends inside the header", "Content-Length: 3\r\n", {}},
         {"ends without a line feed", "Content-Length: 3", {}},
-        {"body not UTF-8", "Content-Length: 2\r\n\r\n\xC3(Content-Length: 1\r\n\r\nz",
+        {"body not UTF-8",
+         "Content-Length: 2\r\n\r\n\xC3(Content-Length: 1\r\n\r\nz",
          {"error:message is not UTF-8", "body:z"}},
         {"header not UTF-8 ends the input", "Content-Length: 1\xFF\r\n\r\na", {}},
         {"more than 64 MiB declared", "Content-Length: 67108865\r\n\r\nabc", {}},
@@ -97,8 +100,8 @@ TEST(Framing, LargeDeclaredLengthIsNotAllocatedUpFront) {
 }
 
 TEST(Framing, OverlongHeaderLineEndsTheInput) {
-    std::string input = "X-Pad: " + std::string(kMaxHeaderLineBytes + 10, 'a') +
-                        "\r\nContent-Length: 1\r\n\r\nz";
+    std::string input =
+        "X-Pad: " + std::string(kMaxHeaderLineBytes + 10, 'a') + "\r\nContent-Length: 1\r\n\r\nz";
     EXPECT_EQ(frames(input), Frames{});
 }
 

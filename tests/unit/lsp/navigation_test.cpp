@@ -62,23 +62,23 @@ std::string block(const std::string &text) {
     return "```kestal\n" + text + "\n```";
 }
 
-const char *const kFunctions = "def twice(x):\n"                       // 0
-                               "    y = x + x\n"                       // 1
-                               "    return y\n"                        // 2
-                               "\n"                                    // 3
-                               "def same(n):\n"                        // 4
-                               "    return n\n"                        // 5
-                               "\n"                                    // 6
-                               "def unused(a: int, b) -> str:\n"       // 7
-                               "    c = 'z'  # a note on c\n"          // 8
-                               "    return c\n"                        // 9
-                               "\n"                                    // 10
-                               "import math\n"                         // 11
-                               "import math as m\n"                    // 12
-                               "total = twice(2)\n"                    // 13
-                               "label = twice('ab')\n"                 // 14
-                               "k = same(1) + same(2)\n"               // 15
-                               "r = m.sqrt(2.0) + math.pi + 12\n";     // 16
+const char *const kFunctions = "def twice(x):\n"                   // 0
+                               "    y = x + x\n"                   // 1
+                               "    return y\n"                    // 2
+                               "\n"                                // 3
+                               "def same(n):\n"                    // 4
+                               "    return n\n"                    // 5
+                               "\n"                                // 6
+                               "def unused(a: int, b) -> str:\n"   // 7
+                               "    c = 'z'  # a note on c\n"      // 8
+                               "    return c\n"                    // 9
+                               "\n"                                // 10
+                               "import math\n"                     // 11
+                               "import math as m\n"                // 12
+                               "total = twice(2)\n"                // 13
+                               "label = twice('ab')\n"             // 14
+                               "k = same(1) + same(2)\n"           // 15
+                               "r = m.sqrt(2.0) + math.pi + 12\n"; // 16
 
 TEST(Hover, FunctionsAndVariablesFromTheCompiler) {
     Doc doc(kFunctions);
@@ -91,8 +91,7 @@ TEST(Hover, FunctionsAndVariablesFromTheCompiler) {
     const std::string twice_sigs = "def twice(x: int) -> int\ndef twice(x: str) -> str";
     const Case cases[] = {
         // A local with a different Type per instance: one line each.
-        {1, "y",
-         block("y: int    # in twice(x: int) -> int\ny: str    # in twice(x: str) -> str")},
+        {1, "y", block("y: int    # in twice(x: int) -> int\ny: str    # in twice(x: str) -> str")},
         // The same Type in every instance: one plain line.
         // A function with two signatures, on its def line and at a call.
         {0, "twice", block(twice_sigs) + "\n\n2 instances, one per argument-type signature."},
@@ -103,10 +102,12 @@ TEST(Hover, FunctionsAndVariablesFromTheCompiler) {
          block("def unused(a: int, b) -> str") +
              "\n\nNot type-checked: it is never called (Kestal compiles a function once per set "
              "of argument types it is called with)."},
-        {8, "c", block("c") + "\n\nType unknown: unused() is never called, so it isn't "
-                              "type-checked."},
-        {9, "c", block("c") + "\n\nType unknown: unused() is never called, so it isn't "
-                              "type-checked."},
+        {8, "c",
+         block("c") + "\n\nType unknown: unused() is never called, so it isn't "
+                      "type-checked."},
+        {9, "c",
+         block("c") + "\n\nType unknown: unused() is never called, so it isn't "
+                      "type-checked."},
         // Module variables.
         {13, "total", block("total: int")},
         {14, "label", block("label: str")},
@@ -128,26 +129,26 @@ TEST(Hover, FunctionsAndVariablesFromTheCompiler) {
 }
 
 // Classes as a check will keep them once class code is generated.
-const char *const kClasses = "class Base:\n"                        // 0
-                             "    LIMIT = 10  # the most\n"          // 1
-                             "    def __init__(self, x: int):\n"     // 2
-                             "        self.x = x\n"                  // 3
-                             "    def area(self) -> int:\n"          // 4
-                             "        return self.x\n"               // 5
-                             "\n"                                    // 6
-                             "class Square(Base):\n"                 // 7
-                             "    def __init__(self, x: int):\n"     // 8
-                             "        self.x = x\n"                  // 9
-                             "        self.side: int = x\n"          // 10
-                             "    def area(self) -> int:\n"          // 11
-                             "        return self.side * self.x\n"   // 12
-                             "\n"                                    // 13
-                             "def show(s: Square) -> int:\n"         // 14
-                             "    return s.area() + s.LIMIT\n"       // 15
-                             "\n"                                    // 16
-                             "sq = Square(2)\n"                      // 17
-                             "print(show(sq), sq.x)\n"               // 18
-                             "err = ValueError('no')\n";             // 19
+const char *const kClasses = "class Base:\n"                       // 0
+                             "    LIMIT = 10  # the most\n"        // 1
+                             "    def __init__(self, x: int):\n"   // 2
+                             "        self.x = x\n"                // 3
+                             "    def area(self) -> int:\n"        // 4
+                             "        return self.x\n"             // 5
+                             "\n"                                  // 6
+                             "class Square(Base):\n"               // 7
+                             "    def __init__(self, x: int):\n"   // 8
+                             "        self.x = x\n"                // 9
+                             "        self.side: int = x\n"        // 10
+                             "    def area(self) -> int:\n"        // 11
+                             "        return self.side * self.x\n" // 12
+                             "\n"                                  // 13
+                             "def show(s: Square) -> int:\n"       // 14
+                             "    return s.area() + s.LIMIT\n"     // 15
+                             "\n"                                  // 16
+                             "sq = Square(2)\n"                    // 17
+                             "print(show(sq), sq.x)\n"             // 18
+                             "err = ValueError('no')\n";           // 19
 
 DocumentAnalysis class_analysis() {
     DocumentAnalysis analysis;
@@ -155,7 +156,8 @@ DocumentAnalysis class_analysis() {
                         ClassSummary{"Square", {{"x", Type::int_()}, {"side", Type::int_()}}}};
     analysis.instances = {
         InstanceSummary{Type::int_(), "Square.area", {Type::class_("Square")}, {}},
-        InstanceSummary{Type::int_(), "show", {Type::class_("Square")}, {{"s", Type::class_("Square")}}},
+        InstanceSummary{
+            Type::int_(), "show", {Type::class_("Square")}, {{"s", Type::class_("Square")}}},
     };
     analysis.variables = {{"err", Type::class_("ValueError")}, {"sq", Type::class_("Square")}};
     return analysis;
@@ -182,7 +184,8 @@ TEST(Hover, ClassesMethodsFieldsAndConstants) {
         // one field section per class that has it.
         {12, "self.x", 5,
          block("(field) Base.x: int") + "\n\n---\n\n" + block("(field) Square.x: int")},
-        {18, "sq.x", 3, block("(field) Square.x: int") + "\n\n---\n\n" + block("(field) Base.x: int")},
+        {18, "sq.x", 3,
+         block("(field) Square.x: int") + "\n\n---\n\n" + block("(field) Base.x: int")},
         // A class-body constant hovered on its own line.
         {1, "LIMIT", 0, block("(class constant) Base.LIMIT = 10")},
         // Class names: the header and a use.
@@ -227,34 +230,34 @@ TEST(Hover, LibraryMembersThroughTheirAlias) {
               "def geo.reset() -> None");
 }
 
-const char *const kDefinitions = "import math, dataclasses\n"                 // 0
-                                 "LIMIT = 3\n"                                // 1
-                                 "def scale(value,\n"                         // 2
-                                 "          factor=2):  # value\n"            // 3
-                                 "    s = 'factor'\n"                         // 4
-                                 "    for i, (a, b) in [(1, (2, 3))]:\n"      // 5
-                                 "        total = a\n"                        // 6
-                                 "    total = 0\n"                            // 7
-                                 "    obj.count = 1\n"                        // 8
-                                 "    with open('f') as fh:\n"                // 9
-                                 "        pass\n"                             // 10
+const char *const kDefinitions = "import math, dataclasses\n"            // 0
+                                 "LIMIT = 3\n"                           // 1
+                                 "def scale(value,\n"                    // 2
+                                 "          factor=2):  # value\n"       // 3
+                                 "    s = 'factor'\n"                    // 4
+                                 "    for i, (a, b) in [(1, (2, 3))]:\n" // 5
+                                 "        total = a\n"                   // 6
+                                 "    total = 0\n"                       // 7
+                                 "    obj.count = 1\n"                   // 8
+                                 "    with open('f') as fh:\n"           // 9
+                                 "        pass\n"                        // 10
                                  "    return value * factor + LIMIT + total + b + fh + count\n"
-                                 "@dataclasses.dataclass\n"                   // 12
-                                 "class Point:\n"                             // 13
-                                 "    x: int\n"                               // 14
-                                 "    def norm(self) -> int:\n"               // 15
-                                 "        return self.x + self.y\n"           // 16
-                                 "    def grow(self):\n"                      // 17
-                                 "        self.y = 1\n"                       // 18
-                                 "\n"                                         // 19
-                                 "class Point3(Point):\n"                     // 20
-                                 "    def grow(self):\n"                      // 21
-                                 "        self.y = 2\n"                       // 22
-                                 "\n"                                         // 23
-                                 "ValueError = 5\n"                           // 24
-                                 "p: Point3 = Point3()\n"                     // 25
-                                 "p.grow()\n"                                 // 26
-                                 "p.norm()\n"                                 // 27
+                                 "@dataclasses.dataclass\n"         // 12
+                                 "class Point:\n"                   // 13
+                                 "    x: int\n"                     // 14
+                                 "    def norm(self) -> int:\n"     // 15
+                                 "        return self.x + self.y\n" // 16
+                                 "    def grow(self):\n"            // 17
+                                 "        self.y = 1\n"             // 18
+                                 "\n"                               // 19
+                                 "class Point3(Point):\n"           // 20
+                                 "    def grow(self):\n"            // 21
+                                 "        self.y = 2\n"             // 22
+                                 "\n"                               // 23
+                                 "ValueError = 5\n"                 // 24
+                                 "p: Point3 = Point3()\n"           // 25
+                                 "p.grow()\n"                       // 26
+                                 "p.norm()\n"                       // 27
                                  "print(scale(LIMIT), math.pi, ValueError, KeyError)\n";
 
 TEST(Definition, SitesInTheSameDocument) {

@@ -57,12 +57,14 @@ TEST(Dispatch, RequestsAndIgnoredMessages) {
         Texts replies;
     };
     const Case cases[] = {
-        {"initialize", R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"x":1}})",
+        {"initialize",
+         R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"x":1}})",
          {R"({"jsonrpc":"2.0","id":1,"result":{"capabilities":{"textDocumentSync":{"openClose":true,"change":2},"hoverProvider":true,"definitionProvider":true},"serverInfo":{"name":"kestal","version":"1.3.1"}}})"}},
         {"unknown method keeps a string id",
          R"({"jsonrpc":"2.0","id":"a-1","method":"textDocument/completion"})",
          {R"({"jsonrpc":"2.0","id":"a-1","error":{"code":-32601,"message":"kestal lsp doesn't handle textDocument/completion"}})"}},
-        {"exit with an id is an unknown request", R"({"id":[2],"method":"exit"})",
+        {"exit with an id is an unknown request",
+         R"({"id":[2],"method":"exit"})",
          {R"({"jsonrpc":"2.0","id":[2],"error":{"code":-32601,"message":"kestal lsp doesn't handle exit"}})"}},
         {"shutdown without an id is ignored", R"({"method":"shutdown"})", {}},
         {"a null id makes a notification", R"({"id":null,"method":"initialize"})", {}},
@@ -76,7 +78,8 @@ TEST(Dispatch, RequestsAndIgnoredMessages) {
         {"definition with a fractional position",
          R"({"id":5,"method":"textDocument/definition","params":{"textDocument":{"uri":"file:///n.ktl"},"position":{"line":0.5,"character":0}}})",
          {R"({"jsonrpc":"2.0","id":5,"result":null})"}},
-        {"hover without params", R"({"id":6,"method":"textDocument/hover"})",
+        {"hover without params",
+         R"({"id":6,"method":"textDocument/hover"})",
          {R"({"jsonrpc":"2.0","id":6,"result":null})"}},
     };
     for (const Case &c : cases) {
@@ -127,10 +130,12 @@ TEST(Documents, ChangesApplyInOrderOnUtf16Ranges) {
              R"(,"text":"!"}, {"text":"whole"}, {)" + range(0, 0, 0, 0) + R"(,"text":">"}])",
          ">whole"},
         {"astral characters count twice",
-         "a\xF0\x9F\x98\x80" "b\n", "[{" + range(0, 3, 0, 4) + R"(,"text":"c"}])",
-         "a\xF0\x9F\x98\x80" "c\n"},
-        {"lines past the end append", "ab", "[{" + range(5, 0, 6, 0) + R"(,"text":"!"}])",
-         "ab!"},
+         "a\xF0\x9F\x98\x80"
+         "b\n",
+         "[{" + range(0, 3, 0, 4) + R"(,"text":"c"}])",
+         "a\xF0\x9F\x98\x80"
+         "c\n"},
+        {"lines past the end append", "ab", "[{" + range(5, 0, 6, 0) + R"(,"text":"!"}])", "ab!"},
         {"CR LF: past the end of a line stops before the line feed", "ab\r\ncd",
          "[{" + range(0, 9, 0, 9) + R"(,"text":"X"}])", "ab\rX\ncd"},
         {"range not an object counts as offsets 0", "ab", R"([{"range":5,"text":"<"}])", "<ab"},
@@ -170,10 +175,14 @@ TEST(Documents, OpenReplacesAndCloseClearsOnce) {
     EXPECT_TRUE(doc.dirty);
     EXPECT_TRUE(doc.version.is_null());
 
-    h.feed(R"({"method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///a.ktl"}}})");
-    EXPECT_EQ(h.take(),
-              Texts{R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///a.ktl","diagnostics":[]}})"});
-    h.feed(R"({"method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///a.ktl"}}})");
+    h.feed(
+        R"({"method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///a.ktl"}}})");
+    EXPECT_EQ(
+        h.take(),
+        Texts{
+            R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///a.ktl","diagnostics":[]}})"});
+    h.feed(
+        R"({"method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///a.ktl"}}})");
     EXPECT_TRUE(h.take().empty());
 }
 
@@ -184,23 +193,28 @@ TEST(Checks, DiagnosticsFollowTheLatestCheck) {
     h.open(uri, "s = '\xF0\x9F\x98\x80' + nope\n", "\"v1\"");
     check_document(h.server, uri);
     // The astral character before the error counts as two UTF-16 units.
-    EXPECT_EQ(h.take(),
-              Texts{R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///t/p.ktl","diagnostics":[{"range":{"start":{"line":0,"character":11},"end":{"line":0,"character":15}},"severity":1,"source":"kestal","message":"name 'nope' is not defined"}],"version":"v1"}})"});
+    EXPECT_EQ(
+        h.take(),
+        Texts{
+            R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///t/p.ktl","diagnostics":[{"range":{"start":{"line":0,"character":11},"end":{"line":0,"character":15}},"severity":1,"source":"kestal","message":"name 'nope' is not defined"}],"version":"v1"}})"});
     // Clean documents are not checked again.
     check_document(h.server, uri);
     EXPECT_TRUE(h.take().empty());
 
     h.open(uri, good);
     check_document(h.server, uri);
-    EXPECT_EQ(h.take(),
-              Texts{R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///t/p.ktl","diagnostics":[],"version":1}})"});
+    EXPECT_EQ(
+        h.take(),
+        Texts{
+            R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///t/p.ktl","diagnostics":[],"version":1}})"});
     const std::string hover_n =
         R"({"jsonrpc":"2.0","id":7,"result":{"contents":{"kind":"markdown","value":"```kestal\nn: int\n```"},"range":{"start":{"line":3,"character":0},"end":{"line":3,"character":1}}}})";
     EXPECT_EQ(h.request("textDocument/hover", uri, 3, 0), hover_n);
 
     // A syntax error: one diagnostic; hover still answers from the last
     // good program and analysis.
-    h.feed(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///t/p.ktl","version":2},"contentChanges":[{"range":{"start":{"line":4,"character":0},"end":{"line":4,"character":0}},"text":"if (:\n"}]}})");
+    h.feed(
+        R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///t/p.ktl","version":2},"contentChanges":[{"range":{"start":{"line":4,"character":0},"end":{"line":4,"character":0}},"text":"if (:\n"}]}})");
     EXPECT_EQ(h.request("textDocument/hover", uri, 3, 0), hover_n);
     Document &doc = h.server.documents[uri];
     ASSERT_TRUE(doc.error.has_value());
@@ -208,11 +222,13 @@ TEST(Checks, DiagnosticsFollowTheLatestCheck) {
 
     // An error of code generation: the new program replaces the old one,
     // the old analysis stays.
-    h.feed(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///t/p.ktl"},"contentChanges":[{"text":"def other(y):\n    return y\n\nn = 1\nn = 'a'\n"}]}})");
+    h.feed(
+        R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///t/p.ktl"},"contentChanges":[{"text":"def other(y):\n    return y\n\nn = 1\nn = 'a'\n"}]}})");
     check_document(h.server, uri);
     Texts published = h.take();
     ASSERT_EQ(published.size(), 1u);
-    EXPECT_NE(published[0].find(R"("range":{"start":{"line":4,"character":0},"end":{"line":4,"character":1}})"),
+    EXPECT_NE(published[0].find(
+                  R"("range":{"start":{"line":4,"character":0},"end":{"line":4,"character":1}})"),
               std::string::npos)
         << published[0];
     EXPECT_EQ(published[0].find("\"version\""), std::string::npos) << "no version was sent";
@@ -265,9 +281,11 @@ TEST(Requests, NoAnalysisNoHoverButDefinitionsFromTheParse) {
     Harness h;
     // Parses, fails in code generation: a program but no analysis yet.
     h.open(uri, "v = 1\nv = 'a'\nprint(v)\n");
-    EXPECT_EQ(h.request("textDocument/hover", uri, 2, 6), R"({"jsonrpc":"2.0","id":7,"result":null})");
-    EXPECT_EQ(h.request("textDocument/definition", uri, 2, 6),
-              R"({"jsonrpc":"2.0","id":7,"result":{"uri":"file:///t/r.ktl","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":1}}}})");
+    EXPECT_EQ(h.request("textDocument/hover", uri, 2, 6),
+              R"({"jsonrpc":"2.0","id":7,"result":null})");
+    EXPECT_EQ(
+        h.request("textDocument/definition", uri, 2, 6),
+        R"({"jsonrpc":"2.0","id":7,"result":{"uri":"file:///t/r.ktl","range":{"start":{"line":0,"character":0},"end":{"line":0,"character":1}}}})");
     // Never parsed: neither.
     h.open(uri, "v = (\nprint(v)\n");
     EXPECT_EQ(h.request("textDocument/definition", uri, 1, 6),
@@ -327,16 +345,17 @@ TEST(MainLoop, StatusesErrorsAndExit) {
 }
 
 TEST(MainLoop, ChecksAfterTheBatchAndOnRequest) {
-    const std::string open =
-        framed(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///m.ktl","version":1,"text":"a = 1\nb = a +\n"}}})");
-    const std::string fix =
-        framed(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///m.ktl","version":2},"contentChanges":[{"range":{"start":{"line":1,"character":7},"end":{"line":1,"character":7}},"text":" 1"}]}})");
+    const std::string open = framed(
+        R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///m.ktl","version":1,"text":"a = 1\nb = a +\n"}}})");
+    const std::string fix = framed(
+        R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///m.ktl","version":2},"contentChanges":[{"range":{"start":{"line":1,"character":7},"end":{"line":1,"character":7}},"text":" 1"}]}})");
     Served s = serve(open + fix);
     ASSERT_FALSE(s.sent.empty());
     // However the messages were batched, the last word on the document is
     // the check of the fixed text.
-    EXPECT_EQ(s.sent.back(),
-              R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///m.ktl","diagnostics":[],"version":2}})");
+    EXPECT_EQ(
+        s.sent.back(),
+        R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///m.ktl","diagnostics":[],"version":2}})");
     EXPECT_LE(s.sent.size(), 2u);
 }
 

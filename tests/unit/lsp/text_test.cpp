@@ -34,7 +34,8 @@ TEST(DocumentLines, SplitsAtLineFeedsAndDropsOneCarriageReturn) {
 
 TEST(Positions, Utf16CharacterToCharIndex) {
     // "a😀b": the emoji takes two UTF-16 units.
-    const std::string line = "a\xF0\x9F\x98\x80" "b";
+    const std::string line = "a\xF0\x9F\x98\x80"
+                             "b";
     struct Case {
         std::uint64_t character;
         std::size_t index;
@@ -195,10 +196,10 @@ TEST(EnclosingDefOrClass, KeysByIndentation) {
         std::optional<std::string> key;
     };
     const Case cases[] = {
-        {0, std::nullopt},   {1, std::nullopt}, {2, std::nullopt}, {3, "Shape.area"},
-        {4, "Shape.area"},   {5, "Shape.area"}, {6, "Shape.area"}, {8, "Shape.area"},
-        {9, "top"},          {10, "inner"},     {11, "inner"},     {12, "top"},
-        {13, std::nullopt},  {99, std::nullopt},
+        {0, std::nullopt},  {1, std::nullopt},  {2, std::nullopt}, {3, "Shape.area"},
+        {4, "Shape.area"},  {5, "Shape.area"},  {6, "Shape.area"}, {8, "Shape.area"},
+        {9, "top"},         {10, "inner"},      {11, "inner"},     {12, "top"},
+        {13, std::nullopt}, {99, std::nullopt},
     };
     for (const Case &c : cases)
         EXPECT_EQ(enclosing_def_or_class(lines, c.index), c.key) << c.index;

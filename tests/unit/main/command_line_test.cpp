@@ -6,13 +6,13 @@
 // yet; a few tests use the real compilers.
 #include "driver_support.h"
 #include "main/driver.h"
-#include "update/command.h"
 #include "platform/env.h"
+#include "update/command.h"
 
+#include <csignal>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <regex>
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -322,7 +322,9 @@ TEST_F(DriverCommandLine, CompilerFailingOnItsOwnIsNotAKestalBug) {
         std::string status;
     };
     const Case cases[] = {
-        {{{"FAKE_FAIL_ALONE", "ld: cannot find -lm"}}, fake_cc, "ld: cannot find -lm\n",
+        {{{"FAKE_FAIL_ALONE", "ld: cannot find -lm"}},
+         fake_cc,
+         "ld: cannot find -lm\n",
          "exit status 3"},
         {{{"KESTAL_CC", "/bin/false"}}, "/bin/false", "", "exit status 1"},
         {{{"KESTAL_CC", killed_cc}}, killed_cc, "", "killed by signal 9 (SIGKILL)"},

@@ -3,4 +3,6 @@
 #include <gtest/gtest.h>
 #include <string_view>
 
-TEST(Version, IsTheToolsVersion) { EXPECT_EQ(std::string_view(kestal::kVersion), "1.3.1"); }
+TEST(Version, IsTheToolsVersion) {
+    EXPECT_EQ(std::string_view(kestal::kVersion), "1.3.1");
+}

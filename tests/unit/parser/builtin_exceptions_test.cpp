@@ -21,7 +21,9 @@ struct Row {
     bool operator==(const Row &) const = default;
 };
 
-void PrintTo(const Row &r, std::ostream *os) { *os << r.name << "(" << r.base << ")"; }
+void PrintTo(const Row &r, std::ostream *os) {
+    *os << r.name << "(" << r.base << ")";
+}
 
 // The rows of the runtime's KTL_BUILTIN_EXCEPTIONS table: `X(Name, -1)` for
 // the root, `X(Name, KTL_E_Base)` for the others.
@@ -29,13 +31,14 @@ std::vector<Row> runtime_rows() {
     std::string text(runtime_text());
     size_t start = text.find("#define KTL_BUILTIN_EXCEPTIONS(X)");
     EXPECT_NE(start, std::string::npos);
-    if (start == std::string::npos) return {};
+    if (start == std::string::npos)
+        return {};
     size_t end = text.find("\n\n", start);
     std::string table = text.substr(start, end - start);
     static const std::regex row(R"(X\((\w+), (?:-1|KTL_E_(\w+))\))");
     std::vector<Row> rows;
-    for (auto it = std::sregex_iterator(table.begin(), table.end(), row); it != std::sregex_iterator();
-         ++it)
+    for (auto it = std::sregex_iterator(table.begin(), table.end(), row);
+         it != std::sregex_iterator(); ++it)
         rows.push_back({(*it)[1].str(), (*it)[2].str()});
     return rows;
 }
@@ -58,7 +61,8 @@ TEST(BuiltinExceptions, BasesComeFirst) {
             continue;
         }
         bool earlier = false;
-        for (size_t j = 0; j < i; ++j) earlier = earlier || kBuiltinExceptionClasses[j].name == c.base;
+        for (size_t j = 0; j < i; ++j)
+            earlier = earlier || kBuiltinExceptionClasses[j].name == c.base;
         EXPECT_TRUE(earlier) << c.name << " before its base " << c.base;
     }
 }

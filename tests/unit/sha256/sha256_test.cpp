@@ -20,7 +20,8 @@ TEST(Sha256, PublishedVectors) {
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         // The 896-bit message.
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlm"
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrl"
+         "m"
          "nopqrsmnopqrstnopqrstu",
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         {std::string(1000000, 'a'),
@@ -55,7 +56,8 @@ TEST(Sha256, EveryByteValue) {
     for (int round = 0; round < 3; ++round)
         for (int b = 0; b < 256; ++b)
             bytes += static_cast<char>(b);
-    EXPECT_EQ(sha256_hex(bytes), "f3a25aa93aa2fbba28d79260535bbd6a5eb0fc1c24a8b0f04e12b484c1dfe363");
+    EXPECT_EQ(sha256_hex(bytes),
+              "f3a25aa93aa2fbba28d79260535bbd6a5eb0fc1c24a8b0f04e12b484c1dfe363");
 }
 
 } // namespace

@@ -10,8 +10,12 @@
 namespace kestal {
 namespace {
 
-Type foo() { return Type::class_("Foo"); }
-Type opt(Type t) { return make_optional(std::move(t)); }
+Type foo() {
+    return Type::class_("Foo");
+}
+Type opt(Type t) {
+    return make_optional(std::move(t));
+}
 
 Type lambda(uint64_t index, std::vector<std::pair<std::string, Type>> captures) {
     return Type::function(FunctionValue{FunctionValue::Lambda{index, std::move(captures)}});
@@ -26,15 +30,16 @@ Type str_method(std::string name) {
     return Type::function(FunctionValue{FunctionValue::StrMethod{std::move(name)}});
 }
 Type class_method(std::string cls, std::string method) {
-    return Type::function(FunctionValue{FunctionValue::ClassMethod{std::move(cls), std::move(method)}});
+    return Type::function(
+        FunctionValue{FunctionValue::ClassMethod{std::move(cls), std::move(method)}});
 }
 
 struct NamingRow {
     Type type;
-    const char* code;
-    const char* c_name;
-    const char* display;
-    const char* article;
+    const char *code;
+    const char *c_name;
+    const char *display;
+    const char *article;
 };
 
 TEST(TypeNaming, CodesCNamesAndDisplays) {
@@ -45,14 +50,16 @@ TEST(TypeNaming, CodesCNamesAndDisplays) {
         {Type::bool_(), "b", "bool", "bool", "a bool"},
         {Type::str(), "s", "ktl_str", "str", "a str"},
         {Type::list(s), "Ls", "L_s *", "list[str]", "a list[str]"},
-        {Type::dict(s, Type::list(i)), "DsLi", "D_sLi *", "dict[str, list[int]]", "a dict[str, list[int]]"},
+        {Type::dict(s, Type::list(i)), "DsLi", "D_sLi *", "dict[str, list[int]]",
+         "a dict[str, list[int]]"},
         {Type::dict(s, Type::list(Type::tuple({i, foo()}))), "DsLT2iO3Foo", "D_sLT2iO3Foo *",
          "dict[str, list[tuple[int, Foo]]]", "a dict[str, list[tuple[int, Foo]]]"},
-        {Type::set(Type::tuple({i, s})), "ST2is", "S_T2is *", "set[tuple[int, str]]", "a set[tuple[int, str]]"},
+        {Type::set(Type::tuple({i, s})), "ST2is", "S_T2is *", "set[tuple[int, str]]",
+         "a set[tuple[int, str]]"},
         {Type::tuple({i, s}), "T2is", "T_2is", "tuple[int, str]", "a tuple[int, str]"},
         {Type::tuple({}), "T0", "T_0", "tuple[]", "a tuple[]"},
-        {Type::tuple({Type::tuple({}), Type::tuple({i})}), "T2T0T1i", "T_2T0T1i", "tuple[tuple[], tuple[int]]",
-         "a tuple[tuple[], tuple[int]]"},
+        {Type::tuple({Type::tuple({}), Type::tuple({i})}), "T2T0T1i", "T_2T0T1i",
+         "tuple[tuple[], tuple[int]]", "a tuple[tuple[], tuple[int]]"},
         {Type::range(), "r", "ktl_range", "range", "a range"},
         {Type::file(), "F", "ktl_file *", "file", "a file"},
         {foo(), "O3Foo", "C_Foo *", "Foo", "a Foo"},
@@ -62,11 +69,13 @@ TEST(TypeNaming, CodesCNamesAndDisplays) {
         {opt(i), "Qi", "Q_i", "int | None", "an int | None"},
         {opt(Type::float_()), "Qf", "Q_f", "float | None", "a float | None"},
         {opt(Type::list(i)), "QLi", "L_i *", "list[int] | None", "a list[int] | None"},
-        {opt(Type::dict(s, i)), "QDsi", "D_si *", "dict[str, int] | None", "a dict[str, int] | None"},
+        {opt(Type::dict(s, i)), "QDsi", "D_si *", "dict[str, int] | None",
+         "a dict[str, int] | None"},
         {opt(Type::set(i)), "QSi", "S_i *", "set[int] | None", "a set[int] | None"},
         {opt(Type::file()), "QF", "ktl_file *", "file | None", "a file | None"},
         {opt(foo()), "QO3Foo", "C_Foo *", "Foo | None", "a Foo | None"},
-        {opt(Type::tuple({i, s})), "QT2is", "Q_T2is", "tuple[int, str] | None", "a tuple[int, str] | None"},
+        {opt(Type::tuple({i, s})), "QT2is", "Q_T2is", "tuple[int, str] | None",
+         "a tuple[int, str] | None"},
         {opt(s), "Qs", "Q_s", "str | None", "a str | None"},
         {Type::list(opt(foo())), "LQO3Foo", "L_QO3Foo *", "list[Foo | None]", "a list[Foo | None]"},
         {Type::list(opt(i)), "LQi", "L_Qi *", "list[int | None]", "a list[int | None]"},
@@ -82,7 +91,7 @@ TEST(TypeNaming, CodesCNamesAndDisplays) {
         // Name lengths count bytes, not characters.
         {Type::class_("Ünï"), "O5Ünï", "C_Ünï *", "Ünï", "a Ünï"},
     };
-    for (const NamingRow& row : rows) {
+    for (const NamingRow &row : rows) {
         SCOPED_TRACE(row.display);
         EXPECT_EQ(type_code(row.type), row.code);
         EXPECT_EQ(c_type_name(row.type), row.c_name);
@@ -114,18 +123,53 @@ TEST(TypeNaming, FormatInsideMessages) {
 TEST(TypeCode, DistinctTypesHaveDistinctCodes) {
     const Type i = Type::int_(), s = Type::str();
     const std::vector<Type> types = {
-        i, Type::float_(), Type::bool_(), s, Type::range(), Type::file(), Type::none(), Type::no_value(),
-        Type::list(i), Type::list(s), Type::list(Type::list(i)), Type::set(i), Type::dict(i, s), Type::dict(s, i),
-        Type::tuple({}), Type::tuple({i}), Type::tuple({i, i}), Type::tuple({Type::tuple({i}), i}),
-        Type::tuple({i, Type::tuple({i})}), Type::tuple({Type::tuple({i, i})}),
-        Type::tuple({foo(), i}), Type::tuple({Type::class_("Fooi")}),
-        Type::class_("A"), Type::class_("A1"), Type::class_("A12"), Type::class_("i"),
-        opt(i), opt(Type::list(i)), Type::list(opt(i)), opt(foo()),
-        lambda(0, {}), lambda(1, {}), lambda(10, {}), lambda(1, {{"a", i}}), lambda(10, {{"a", i}}),
-        lambda(1, {{"a", i}, {"b", i}}), lambda(11, {{"a", Type::tuple({})}}),
-        user_fn("f"), user_fn("f1"), builtin_fn("f"), str_method("f"), class_method("f", "g"),
-        class_method("fg", ""), class_method("A", "bb"), class_method("A1b", "b"),
-        Type::dict(Type::tuple({i, s}), Type::list(foo())), Type::dict(Type::tuple({i}), Type::tuple({s})),
+        i,
+        Type::float_(),
+        Type::bool_(),
+        s,
+        Type::range(),
+        Type::file(),
+        Type::none(),
+        Type::no_value(),
+        Type::list(i),
+        Type::list(s),
+        Type::list(Type::list(i)),
+        Type::set(i),
+        Type::dict(i, s),
+        Type::dict(s, i),
+        Type::tuple({}),
+        Type::tuple({i}),
+        Type::tuple({i, i}),
+        Type::tuple({Type::tuple({i}), i}),
+        Type::tuple({i, Type::tuple({i})}),
+        Type::tuple({Type::tuple({i, i})}),
+        Type::tuple({foo(), i}),
+        Type::tuple({Type::class_("Fooi")}),
+        Type::class_("A"),
+        Type::class_("A1"),
+        Type::class_("A12"),
+        Type::class_("i"),
+        opt(i),
+        opt(Type::list(i)),
+        Type::list(opt(i)),
+        opt(foo()),
+        lambda(0, {}),
+        lambda(1, {}),
+        lambda(10, {}),
+        lambda(1, {{"a", i}}),
+        lambda(10, {{"a", i}}),
+        lambda(1, {{"a", i}, {"b", i}}),
+        lambda(11, {{"a", Type::tuple({})}}),
+        user_fn("f"),
+        user_fn("f1"),
+        builtin_fn("f"),
+        str_method("f"),
+        class_method("f", "g"),
+        class_method("fg", ""),
+        class_method("A", "bb"),
+        class_method("A1b", "b"),
+        Type::dict(Type::tuple({i, s}), Type::list(foo())),
+        Type::dict(Type::tuple({i}), Type::tuple({s})),
     };
     std::unordered_map<std::string, size_t> seen;
     for (size_t n = 0; n < types.size(); ++n) {
@@ -175,7 +219,8 @@ TEST(TypeEquality, DeepEqualityAndConsistentHash) {
     EXPECT_FALSE(opt(i) == i);
 
     std::unordered_set<Type> set(a.begin(), a.end());
-    for (const Type& t : b) EXPECT_EQ(set.count(t), 1u);
+    for (const Type &t : b)
+        EXPECT_EQ(set.count(t), 1u);
     EXPECT_EQ(set.size(), a.size());
 }
 
@@ -183,7 +228,7 @@ TEST(TypeEquality, CopiesAreDeepAndIndependent) {
     Type original = Type::list(Type::tuple({Type::int_(), foo()}));
     Type copy = original;
     // Mutating the copy's child must leave the original untouched.
-    auto& tuple = std::get<Type::Tuple>(std::get<Type::List>(copy.kind).element->kind);
+    auto &tuple = std::get<Type::Tuple>(std::get<Type::List>(copy.kind).element->kind);
     tuple.elements.push_back(Type::str());
     EXPECT_EQ(type_code(original), "LT2iO3Foo");
     EXPECT_EQ(type_code(copy), "LT3iO3Foos");
@@ -241,7 +286,7 @@ TEST(TypePredicates, Table) {
         {user_fn("f"), false, false, false, false},
         {class_method("Foo", "bar"), false, false, false, false},
     };
-    for (const PredicateRow& row : rows) {
+    for (const PredicateRow &row : rows) {
         SCOPED_TRACE(type_display(row.type));
         EXPECT_EQ(supports_eq(row.type), row.eq);
         EXPECT_EQ(needs_gc_scan(row.type), row.scan);

@@ -82,8 +82,8 @@ TEST(UpdateRunInstaller, Outcomes) {
          "echo new > \"$3/bin/kestal\"\n[ \"$1 $2\" = \"--update --dir\" ] || exit 9\n",
          std::nullopt, "new\n", "old"},
         {"fails without touching the executable", "exit 3\n",
-         "kestal update: kestal-setup failed (exit code 3); Kestal 1.3.1 is still installed",
-         "old", std::nullopt},
+         "kestal update: kestal-setup failed (exit code 3); Kestal 1.3.1 is still installed", "old",
+         std::nullopt},
         {"replaces, then fails", "echo new > \"$3/bin/kestal\"\nexit 5\n",
          "kestal update: kestal-setup failed (exit code 5) after replacing kestal. Run `kestal "
          "update` again",

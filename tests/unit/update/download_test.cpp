@@ -21,9 +21,8 @@ TEST(UpdateCurl, Arguments) {
     CurlRequest installer{"file:///srv/k", true, "/tmp/d/k", "900", 1024};
     EXPECT_EQ(curl_arguments(installer),
               (std::vector<std::string>{"curl", "-fsSL", "--max-time", "900", "--proto",
-                                        "=https,file", "--proto-redir", "=https",
-                                        "--max-filesize", "1024", "-o", "/tmp/d/k",
-                                        "file:///srv/k"}));
+                                        "=https,file", "--proto-redir", "=https", "--max-filesize",
+                                        "1024", "-o", "/tmp/d/k", "file:///srv/k"}));
 }
 
 // A PATH holding only a stand-in curl whose behaviour the test chooses
@@ -120,7 +119,8 @@ TEST_F(UpdateCurlFetch, MissingCurl) {
     env.set("PATH", dir / "nothing-here");
     CurlResult result = fetch("https://kestal.example/f");
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "kestal update: can't run curl (No such file or directory (os error 2))");
+    EXPECT_EQ(result.error,
+              "kestal update: can't run curl (No such file or directory (os error 2))");
 }
 
 TEST(UpdateDownloadRead, ErrorIsTheOsTextAlone) {

@@ -23,8 +23,8 @@ std::string entry(const std::string &os, const std::string &name = "kestal-setup
                   const std::string &size = "1024", const std::string &sha = kSha) {
     std::string os_member = os.empty() ? "" : fmt::format(R"("os":{},)", os);
     return fmt::format(R"({{"kind":"installer",{}"name":{},"url":{},"size":{},"sha256":{}}})",
-                       os_member, name == "-" ? "1" : "\"" + name + "\"", "\"" + url + "\"",
-                       size, "\"" + sha + "\"");
+                       os_member, name == "-" ? "1" : "\"" + name + "\"", "\"" + url + "\"", size,
+                       "\"" + sha + "\"");
 }
 
 // The manifest as one line, or the error.
@@ -59,7 +59,8 @@ TEST(UpdateFeed, VersionPageAndMinimum) {
          "latest=1.4.0 min=0.0.0 page=" + home},
         {R"({"latest":"1.4.0","page":"https://"})", "latest=1.4.0 min=0.0.0 page=https://"},
         {R"({"latest":"1.4.0","page":"HTTPS://x.example"})", "latest=1.4.0 min=0.0.0 page=" + home},
-        {R"({"latest":"1.4.0","files":"none","extra":[1,2]})", "latest=1.4.0 min=0.0.0 page=" + home},
+        {R"({"latest":"1.4.0","files":"none","extra":[1,2]})",
+         "latest=1.4.0 min=0.0.0 page=" + home},
         {R"({"latest":"1.4.0","latest":"bad"})", "latest=1.4.0 min=0.0.0 page=" + home},
         {"not json", std::string(kUnexpected) + "(not JSON)"},
         {"", std::string(kUnexpected) + "(not JSON)"},
@@ -98,8 +99,9 @@ TEST(UpdateFeed, InstallerEntries) {
         // The first matching entry counts, even when a later one is good.
         {"[" + entry(R"("linux")", "bad name") + "," + entry(R"("linux")") + "]",
          "(a malformed installer entry)"},
-        {"[" + entry(R"("linux")", "kestal-setup", "https://kestal.example/kestal-setup",
-                     "1024", kShaUpper) +
+        {"[" +
+             entry(R"("linux")", "kestal-setup", "https://kestal.example/kestal-setup", "1024",
+                   kShaUpper) +
              "]",
          " installer=kestal-setup https://kestal.example/kestal-setup 1024 "
          "abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789"},
@@ -131,8 +133,7 @@ TEST(UpdateFeed, InstallerEntries) {
              "]",
          "(a malformed installer entry)"},
         // The address: https only, file: only with a file feed.
-        {"[" + entry(R"("linux")", "k", "http://k.example/k") + "]",
-         "refusing http://k.example/k"},
+        {"[" + entry(R"("linux")", "k", "http://k.example/k") + "]", "refusing http://k.example/k"},
         {"[" + entry(R"("linux")", "k", "file:///tmp/k") + "]", "refusing file:///tmp/k"},
     };
     for (const Row &row : rows) {
@@ -142,8 +143,8 @@ TEST(UpdateFeed, InstallerEntries) {
         if (row.installer.starts_with("("))
             expected = kUnexpected + row.installer;
         else if (row.installer.starts_with("refusing "))
-            expected = "error kestal update: refusing a non-https address: " +
-                       row.installer.substr(9);
+            expected =
+                "error kestal update: refusing a non-https address: " + row.installer.substr(9);
         else
             expected = head + row.installer;
         EXPECT_EQ(outcome, expected) << row.files;

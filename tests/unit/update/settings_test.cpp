@@ -94,8 +94,8 @@ TEST(UpdateAddresses, FeedAddressFromTheEnvironment) {
 TEST(UpdateNames, InstallerNames) {
     for (const char *name : {"kestal-setup", "kestal_1.4.0-linux.run", "a", "0"})
         EXPECT_TRUE(is_installer_name(name)) << name;
-    for (const char *name : {"Kestal-setup", "setup.EXE", "../setup", "a/b", "a b", "a\\b",
-                             "\xc3\xa9", "a\n"})
+    for (const char *name :
+         {"Kestal-setup", "setup.EXE", "../setup", "a/b", "a b", "a\\b", "\xc3\xa9", "a\n"})
         EXPECT_FALSE(is_installer_name(name)) << name;
 }
 
