@@ -60,6 +60,8 @@ void store_to_name(CodegenContext &ctx, const Expr &target, const std::string &n
     update_facts_on_assign(ctx, target, held, value.type);
 }
 
+} // namespace
+
 // The element (text and Type) each of `count` targets receives from an
 // unpacked value; a list value also gives its run-time length check.
 std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &type, size_t count,
@@ -82,8 +84,6 @@ std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &
     }
     throw_error(fmt::format("can't unpack {:#} into {} targets", type, count), line, column);
 }
-
-} // namespace
 
 void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets,
                      const std::string &value, const Type &type, uint64_t line, uint64_t column) {

@@ -11,34 +11,6 @@
 
 namespace kestal {
 
-namespace {
-
-// Unpacking of one element into `count` targets: a tuple's fields (its
-// size checked here), or a list's items behind a run-time length check.
-std::vector<CompiledExpr> loop_unpack_elements(const std::string &value, const Type &type,
-                                               size_t count, std::string &line_text, uint64_t line,
-                                               uint64_t column) {
-    std::vector<CompiledExpr> out;
-    if (const auto *list = type.as<Type::List>()) {
-        line_text += fmt::format("ktl_unpack_check({}->len, {}); ", value, count);
-        for (size_t i = 0; i < count; ++i)
-            out.push_back({fmt::format("{}->data[{}]", value, i), *list->element});
-        return out;
-    }
-    if (const auto *tuple = type.as<Type::Tuple>()) {
-        if (tuple->elements.size() != count)
-            throw_error(fmt::format("can't unpack {} values into {} targets",
-                                    tuple->elements.size(), count),
-                        line, column);
-        for (size_t i = 0; i < count; ++i)
-            out.push_back({fmt::format("{}.f{}", value, i), tuple->elements[i]});
-        return out;
-    }
-    throw_error(fmt::format("can't unpack {:#} into {} targets", type, count), line, column);
-}
-
-} // namespace
-
 // The loop variable's C text with the element converted to its Type. A
 // first use declares it with the element's Type, or with the wider Type a
 // later assignment asked for on this attempt (`x = None` in the body); an
@@ -82,7 +54,7 @@ void bind_loop_target(CodegenContext &ctx, const Expr &target, const std::string
     std::string t = fresh_temp(ctx, "t");
     std::string text = fmt::format("{} {} = {}; ", c_type_name(type), t, element);
     std::vector<CompiledExpr> parts =
-        loop_unpack_elements(t, type, tuple->elements.size(), text, line, column);
+        unpack_elements(t, type, tuple->elements.size(), text, line, column);
     text.pop_back();
     emit_line(ctx, text);
     for (size_t i = 0; i < parts.size(); ++i)

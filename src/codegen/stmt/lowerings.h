@@ -28,4 +28,10 @@ std::optional<std::string> set_update_line(const std::string &target, const Type
                                            BinOp op, const CompiledExpr &value,
                                            const Expr &value_expr);
 
+// The element (text and Type) each of `count` targets receives from an
+// unpacked value (a tuple's fields, or a list's items behind a run-time
+// length check appended to `setup`); throws the unpacking errors.
+std::vector<CompiledExpr> unpack_elements(const std::string &value, const Type &type, size_t count,
+                                          std::string &setup, uint64_t line, uint64_t column);
+
 } // namespace kestal
