@@ -42,24 +42,6 @@ int hex_digit_value(char c) {
     return -1;
 }
 
-void append_utf8(std::string &out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Whether the run is a decimal number: an optional sign, digits with an
 // optional point (at least one digit on either side), then an optional
 // exponent with an optional sign and at least one digit.
@@ -312,17 +294,17 @@ class Reader {
             if (!read_code_unit(low))
                 return false;
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                platform::append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 return true;
             }
             // Not a pair: the second escape is read again on its own.
             pos_ = second_escape;
-            append_utf8(out, kReplacementCharacter);
+            platform::append_utf8(out, kReplacementCharacter);
             return true;
         }
         if (unit >= 0xD800 && unit <= 0xDFFF)
             unit = kReplacementCharacter;
-        append_utf8(out, unit);
+        platform::append_utf8(out, unit);
         return true;
     }
 

@@ -16,6 +16,7 @@
 // continuation bytes of a UTF-8 sequence. Numbers are read with
 // std::from_chars, so nothing depends on the C locale.
 #include "lexer/lexer.h"
+#include "platform/utf8.h"
 
 #include "ast/compile_error.h"
 
@@ -643,7 +644,7 @@ class Lexer {
             value = value * 8 + static_cast<uint32_t>(peek() - '0');
             advance();
         }
-        append_utf8(out, value);
+        platform::append_utf8(out, value);
     }
 
     // `\xHH`, `\uHHHH` and `\UHHHHHHHH`: the code point in UTF-8. The digits
@@ -677,7 +678,7 @@ class Lexer {
             fail(fmt::format("invalid \\{} escape: U+{:04X} isn't a character that UTF-8 can hold",
                              kind, value));
         }
-        append_utf8(out, value);
+        platform::append_utf8(out, value);
     }
 
     static int hex_value(char c) {
@@ -686,24 +687,6 @@ class Lexer {
         if (c >= 'a' && c <= 'f')
             return c - 'a' + 10;
         return c - 'A' + 10;
-    }
-
-    static void append_utf8(std::string &out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
 
     // ---- F-strings ----

@@ -14,4 +14,8 @@ bool is_valid_utf8(std::string_view bytes);
 // U+FFFD (the usual "lossy" decoding); valid input comes back unchanged.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// Appends the UTF-8 bytes of one code point (at most U+10FFFF; callers
+// decide what to do with surrogates before they get here).
+void append_utf8(std::string &out, char32_t cp);
+
 } // namespace kestal::platform
