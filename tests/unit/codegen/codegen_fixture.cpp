@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
+#include <gtest/gtest.h>
 
 namespace kestal::testing {
 
@@ -85,6 +86,13 @@ std::string rejection(const std::string &source) {
         return fmt::format("{}:{}: {}", e.line, e.column, e.message);
     }
     return "(none)";
+}
+
+std::string program_c(const std::string &source) {
+    std::string c = generate(source).c_text;
+    size_t at = c.find("/* ======== program ======== */");
+    EXPECT_NE(at, std::string::npos);
+    return at == std::string::npos ? c : c.substr(at);
 }
 
 } // namespace kestal::testing

@@ -26,6 +26,9 @@ struct RunResult {
 // Generates the program's C, or throws the CompileError.
 CodegenOutput generate(const std::string &source, const std::string &path = "prog.ktl");
 
+// The program section of the generated C: the text after the runtime.
+std::string program_c(const std::string &source);
+
 // Compiles the C text with gcc and runs the executable; `name` keeps the
 // files of concurrently running tests apart.
 RunResult build_and_run(const std::string &c_text, const std::string &name);

@@ -22,13 +22,6 @@ std::string in_main(const std::string &body) {
            body + "\n\nmain()\n";
 }
 
-std::string program_c(const std::string &source) {
-    std::string c = generate(source).c_text;
-    size_t at = c.find("/* ======== program ======== */");
-    EXPECT_NE(at, std::string::npos);
-    return at == std::string::npos ? c : c.substr(at);
-}
-
 size_t count_of(const std::string &text, const std::string &part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))

@@ -12,14 +12,6 @@
 namespace kestal::testing {
 namespace {
 
-// The generated program section: the C text after the runtime.
-std::string program_c(const std::string &source) {
-    std::string c = generate(source).c_text;
-    size_t at = c.find("/* ======== program ======== */");
-    EXPECT_NE(at, std::string::npos);
-    return at == std::string::npos ? c : c.substr(at);
-}
-
 struct TextCase {
     const char *source;
     const char *present;
