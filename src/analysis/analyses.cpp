@@ -4,8 +4,8 @@
 
 #include "analysis/walkers.h"
 #include "ast/compile_error.h"
-#include "ast/overload.h"
 #include "ast/traverse.h"
+#include "support/overload.h"
 
 #include <fmt/format.h>
 

@@ -8,8 +8,8 @@
 // captures (the free names of its body) count as read where it appears.
 #include "analysis/walkers.h"
 
-#include "ast/overload.h"
 #include "ast/traverse.h"
+#include "support/overload.h"
 
 #include <algorithm>
 #include <variant>

@@ -3,7 +3,7 @@
 // kind to either variant fails to build here until it is placed.
 #include "ast/traverse.h"
 
-#include "ast/overload.h"
+#include "support/overload.h"
 
 #include <variant>
 

@@ -30,10 +30,10 @@
 #include "codegen/expr/expr.h"
 
 #include "analysis/walkers.h"
-#include "ast/overload.h"
 #include "ast/traverse.h"
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtin_methods.h"
+#include "support/overload.h"
 
 #include <algorithm>
 #include <array>
