@@ -9,6 +9,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
+#include "codegen/stmt/comprehensions.h"
 
 namespace kestal {
 
@@ -24,7 +25,7 @@ namespace {
 // takes the Type from the hint; a list[int] doesn't extend a list[float]).
 CompiledExpr compile_same_list(CodegenContext &ctx, const Expr &arg, const Type &type,
                                std::string_view verb) {
-    CompiledExpr c = compile_expr(ctx, arg, &type);
+    CompiledExpr c = compile_collected_argument(ctx, arg, &type);
     auto items = collect_iterable(ctx, c);
     if (!items || !(items->type == type))
         throw_error(
@@ -317,7 +318,7 @@ CompiledExpr compile_set_method(CodegenContext &ctx, const CompiledExpr &receive
     std::vector<std::string> sets;
     Type list_hint = Type::list(t);
     for (const Expr &a : args) {
-        CompiledExpr c = compile_expr(ctx, a, &list_hint);
+        CompiledExpr c = compile_collected_argument(ctx, a, &list_hint);
         std::string held = fresh_temp(ctx, "a");
         if (c.type == receiver.type) {
             text += fmt::format("{} *{} = {}; ", sn, held, c.text);

@@ -10,6 +10,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
+#include "codegen/stmt/comprehensions.h"
 
 #include <algorithm>
 #include <array>
@@ -58,7 +59,7 @@ CompiledExpr compile_join(CodegenContext &ctx, const CompiledExpr &receiver,
     if (args.size() != 1)
         throw_error("join() takes exactly one argument", call.line, call.column);
     Type hint = Type::list(Type::str());
-    CompiledExpr value = compile_expr(ctx, args[0], &hint);
+    CompiledExpr value = compile_collected_argument(ctx, args[0], &hint);
     auto items = collect_iterable(ctx, value);
     if (!items || !(items->type == hint)) {
         std::string element =

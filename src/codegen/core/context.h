@@ -99,6 +99,13 @@ struct FunctionFrame {
     std::unordered_set<std::string> volatile_names;
     // Names whose Type an annotation fixed: they never widen.
     std::unordered_set<std::string> annotated_names;
+    // Names bound once for the whole body (parameters never assigned
+    // included): a lambda may keep a copy of one.
+    std::unordered_set<std::string> single_assignment_names;
+    // The lambda expression being compiled as an argument that a built-in
+    // calls and drops before it returns (a sort key): its copies can't go
+    // stale, so it may capture names that are assigned again.
+    const Expr *transient_lambda = nullptr;
 
     // Control flow.
     std::vector<LoopEntry> loop_stack;

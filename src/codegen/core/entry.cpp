@@ -35,6 +35,8 @@ CodegenOutput generate_program(const Program &program, const CodegenOptions &opt
     for (const ClassDef &c : program.classes)
         for (const FuncDef &m : c.methods)
             check_function(program, m);
+    for (const FuncDef &l : program.lambdas)
+        check_function(program, l);
     std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);
     try {
         return emit_program(*ctx, program, options);

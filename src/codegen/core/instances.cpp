@@ -103,6 +103,12 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
     std::set<std::string> globals;
     collect_global_declarations(def.body, globals);
     frame.declared_globals.insert(globals.begin(), globals.end());
+    // A lambda's captured variables are bound once, like its parameters.
+    std::vector<Param> bound = def.params;
+    for (size_t i = def.params.size(); i < s.variables.size(); ++i)
+        bound.push_back(Param{std::nullopt, s.variables[i].first, std::nullopt});
+    PathSet single = analyse_body_assignments(def.body, bound);
+    frame.single_assignment_names.insert(single.begin(), single.end());
     for (const auto &[var, key_type] : s.variables) {
         std::string text = "v_" + var;
         auto forced_it = frame.forced_types.find(var);

@@ -621,7 +621,7 @@ std::string compile_dict_key(CodegenContext &ctx, const Expr &expr, const Type &
 
 std::pair<std::string, FunctionValue>
 compile_function_operand(CodegenContext &ctx, const Expr &expr, const std::string &what) {
-    CompiledExpr c = compile_expr(ctx, expr);
+    CompiledExpr c = compile_transient_function(ctx, expr);
     const auto *f = c.type.as<Type::Function>();
     if (!f)
         throw_error(fmt::format("{} must be a function, not {}", what, c.type), expr.line,

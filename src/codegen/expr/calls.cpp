@@ -71,15 +71,20 @@ CompiledExpr compile_lambda_value_call(CodegenContext &ctx, const std::string &c
     std::vector<CompiledExpr> converted = convert_args(ctx, compiled, inst.key_types);
     if (lambda.captures.empty())
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
-    std::string args_text = join_texts(converted);
-    std::string sep = args_text.empty() ? "" : ", ";
+    // The instance takes the captured values as trailing parameters: the
+    // closure's fields follow the arguments.
+    auto call_with = [&](const std::string &closure) {
+        std::string text = inst.c_name + "(" + join_texts(converted);
+        for (size_t i = 0; i < lambda.captures.size(); ++i)
+            text += fmt::format("{}{}.c{}", i || !converted.empty() ? ", " : "", closure, i);
+        return text + ")";
+    };
     if (is_c_identifier(callee_text))
-        return {fmt::format("{}({}{}{})", inst.c_name, callee_text, sep, args_text),
-                inst.return_type};
+        return {call_with(callee_text), inst.return_type};
     Type fn_type = Type::function(FunctionValue{lambda});
     std::string fv = fresh_temp(ctx, "fv");
-    std::string call = fmt::format("{}({}{}{})", inst.c_name, fv, sep, args_text);
-    return {fmt::format("({{ {} {} = {}; {}; }})", c_type_name(fn_type), fv, callee_text, call),
+    return {fmt::format("({{ {} {} = {}; {}; }})", c_type_name(fn_type), fv, callee_text,
+                        call_with(fv)),
             inst.return_type};
 }
 
@@ -108,7 +113,7 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
 }
 
 CompiledExpr compile_expr_call(CodegenContext &ctx, const Expr &e, const Expr::CallExpr &c) {
-    CompiledExpr f = compile_expr(ctx, *c.callee);
+    CompiledExpr f = compile_transient_function(ctx, *c.callee);
     if (!f.type.is<Type::Function>())
         throw_error(fmt::format("{:#} can't be called", f.type), c.callee->line, c.callee->column);
     return compile_function_value_call(ctx, f.text, f.type.as<Type::Function>()->value, c.args,

@@ -1,7 +1,7 @@
 // The per-kind expression compiler: literals, names, None and the dispatch
-// of every other kind to the lowering that owns it. Kinds whose lowering is
-// not part of this compiler yet are refused with a clear message at their
-// position, never compiled wrongly.
+// of every other kind to the lowering that owns it. A generator expression
+// has no value of its own: only its consumers (for loops, the built-ins and
+// methods that take an iterable) run its loops.
 #include "codegen/expr/expr.h"
 #include "support/overload.h"
 
@@ -12,6 +12,7 @@
 #include "codegen/expr/containers.h"
 #include "codegen/expr/strings.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/stmt/comprehensions.h"
 
 #include <array>
 #include <charconv>
@@ -22,10 +23,6 @@
 namespace kestal {
 
 namespace {
-
-[[noreturn]] void not_supported(const Expr &e, std::string_view what) {
-    throw_error(fmt::format("{} isn't supported yet", what), e.line, e.column);
-}
 
 CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string &n) {
     if (auto var = lookup_var(ctx, n)) {
@@ -168,20 +165,16 @@ CompiledExpr compile_expr_node(CodegenContext &ctx, const Expr &e, const Type *e
             [&](const Expr::Tuple &) { return compile_tuple_display(ctx, e, expected); },
             [&](const Expr::Dict &) { return compile_dict_display(ctx, e, expected); },
             [&](const Expr::Set &) { return compile_set_display(ctx, e, expected); },
-            [&](const Expr::SetComp &) -> CompiledExpr { not_supported(e, "a set comprehension"); },
-            [&](const Expr::ListComp &) -> CompiledExpr {
-                not_supported(e, "a list comprehension");
-            },
-            [&](const Expr::DictComp &) -> CompiledExpr {
-                not_supported(e, "a dict comprehension");
-            },
+            [&](const Expr::SetComp &) { return compile_set_comprehension(ctx, e, expected); },
+            [&](const Expr::ListComp &) { return compile_list_comprehension(ctx, e, expected); },
+            [&](const Expr::DictComp &) { return compile_dict_comprehension(ctx, e, expected); },
             [&](const Expr::GeneratorExp &) -> CompiledExpr {
                 throw_error(
                     "a generator expression can only be used where it's consumed (a for "
                     "loop, list(), sum(), any(), \"\".join(), ...); for a list, write [...]",
                     e.line, e.column);
             },
-            [&](const Expr::Lambda &) -> CompiledExpr { not_supported(e, "a lambda"); },
+            [&](const Expr::Lambda &) { return compile_lambda_expr(ctx, e); },
             [&](const Expr::None &) -> CompiledExpr {
                 return {"((uint8_t)0)", Type::none()};
             },

@@ -82,6 +82,15 @@ CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, con
 // The module an expression names ("os", "os.path", a loaded library...).
 std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &expr);
 
+// ---- Lambdas (lambdas.cpp) ----
+
+// A lambda as a function value holding copies of the local variables it
+// reads; refuses a copy that could go stale.
+CompiledExpr compile_lambda_expr(CodegenContext &ctx, const Expr &expr);
+// Compiles `expr`, a lambda among them, as a function the caller calls and
+// drops before it returns.
+CompiledExpr compile_transient_function(CodegenContext &ctx, const Expr &expr);
+
 // ---- Calls ----
 
 CompiledExpr compile_call_expr(CodegenContext &ctx, const Expr &expr, const Type *expected);

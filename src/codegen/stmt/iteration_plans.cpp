@@ -58,6 +58,8 @@ IterationPlan plan_split_loop(CodegenContext &ctx, const std::string &value) {
 } // namespace
 
 IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
+    if (iterable.is<Expr::GeneratorExp>())
+        return plan_generator_expression(ctx, iterable);
     if (const auto *call = iterable.as<Expr::Call>()) {
         if (call->name == "range" && call->kwargs.empty() && is_builtin_name(ctx, "range"))
             return plan_range_loop(ctx, call->args, iterable.line, iterable.column);

@@ -44,6 +44,10 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
 // The plan for `range(args...)`; (line, column) is the call's.
 IterationPlan plan_range_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
                               uint64_t column);
+// The plan of a generator expression (`(f(x) for x in xs if x)`): its
+// comprehension loops, with the element as the plan's element; no list is
+// built.
+IterationPlan plan_generator_expression(CodegenContext &ctx, const Expr &generator);
 // A statement expression building a new list of the plan's elements.
 CompiledExpr compile_iteration_to_list(CodegenContext &ctx, const IterationPlan &plan);
 

@@ -45,6 +45,11 @@ void bind_loop_target(CodegenContext &ctx, const Expr &target, const std::string
     if (const auto *n = target.as<Expr::Name>()) {
         auto [text, value] = declare_loop_variable(ctx, n->name, element, type, line, column);
         emit_line(ctx, "{} = {};", text, value);
+        // A variable widened to an optional by a later `x = None` holds a
+        // value here: the body reads it with the element's Type.
+        if (!type.is<Type::Optional>() && !type.is<Type::None>())
+            if (auto var = lookup_local(ctx, n->name); var && var->type.is<Type::Optional>())
+                ctx.frame().narrowed_paths.insert(n->name);
         return;
     }
     const auto *tuple = target.as<Expr::Tuple>();
