@@ -240,9 +240,13 @@ CompiledExpr compile_dict_comprehension(CodegenContext &ctx, const Expr &expr,
     CompiledExpr value = convert_to_item(ctx, loops.elements[1], value_expected, *c.value);
     define_dict_type(ctx, key.type, value.type);
     std::string d = dict_c_name(key.type, value.type), r = fresh_temp(ctx, "res");
-    return {fmt::format("({{ {0}{1} *{2} = {1}_new(0); {3}{1}_set({2}, {4}, {5}); {6} {7}{2}; }})",
+    // The key runs before the value, as in Python: C leaves the order of
+    // call arguments open.
+    std::string k = fresh_temp(ctx, "key");
+    return {fmt::format("({{ {0}{1} *{2} = {1}_new(0); {3}{8} {9} = {4}; {1}_set({2}, {9}, {5}); "
+                        "{6} {7}{2}; }})",
                         loops.setup, d, r, loops.header, key.text, value.text, loops.close,
-                        loops.cleanup),
+                        loops.cleanup, c_type_name(key.type), k),
             Type::dict(key.type, value.type)};
 }
 
