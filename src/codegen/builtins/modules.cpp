@@ -112,6 +112,21 @@ CompiledExpr compile_os_path_call(CodegenContext &ctx, const std::string &name,
         auto a = str_args(ctx, name, args, 1, 1, call);
         return {fmt::format("ktl_path_{}({})", name, a[0]), Type::str()};
     }
+    if (name == "isabs") {
+        auto a = str_args(ctx, name, args, 1, 1, call);
+        return {fmt::format("ktl_path_absolute({})", a[0]), Type::bool_()};
+    }
+    if (name == "split") {
+        // (dirname, basename), the path evaluated once.
+        auto a = str_args(ctx, name, args, 1, 1, call);
+        std::vector<Type> pair{Type::str(), Type::str()};
+        define_tuple_type(ctx, pair);
+        std::string p = fresh_temp(ctx, "p");
+        return {fmt::format("({{ ktl_str {0} = {1}; (({2}){{ktl_path_dirname({0}), "
+                            "ktl_path_basename({0})}}); }})",
+                            p, a[0], tuple_c_name(pair)),
+                Type::tuple(pair)};
+    }
     if (name == "getsize") {
         auto a = str_args(ctx, name, args, 1, 1, call);
         return {fmt::format("ktl_path_getsize({})", a[0]), Type::int_()};
