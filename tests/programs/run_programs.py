@@ -23,8 +23,9 @@ afterwards. What the program does is compared with the files beside it:
   NAME.args    program arguments, one a line (absent: none)
   NAME.files   files the program leaves in its folder, each as a line
                "== PATH ==" (relative to the folder) followed by the file's
-               exact contents; every file named must exist with exactly
-               that text (absent: not checked)
+               exact contents (so only the last may lack a final line
+               break); every file named must exist with exactly that
+               text (absent: not checked)
 
 Every program is also run with python3, in a scratch folder of its own,
 which must print the same standard output, end with the same status and
