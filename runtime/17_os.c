@@ -164,7 +164,8 @@ static void ktl_path_splitext(ktl_str p, ktl_str *out) {
 
 /* ---- time, random, input ----
  *
- * time.time, monotonic and perf_counter all read the UTC clock; sleep resumes
+ * time.time reads the UTC clock, monotonic and perf_counter a clock that
+ * never goes back; sleep resumes
  * after signals until the whole time has passed; strftime formats local time
  * with the codes every supported C library knows. random is xorshift64*,
  * fast and the same on every platform for a given seed (not Python's
@@ -175,6 +176,15 @@ static void ktl_path_splitext(ktl_str p, ktl_str *out) {
 static double ktl_time(void) {
     struct timespec ts;
     timespec_get(&ts, TIME_UTC);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+/* time.monotonic and time.perf_counter: seconds on a clock that never goes
+   back when the system time is set (its origin is unspecified, as
+   Python's). */
+static double ktl_monotonic(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 

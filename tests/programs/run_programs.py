@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Program tests: compile and run every .ktl file of an area folder.
 
-Each program NAME.ktl is run with `kestal run NAME.ktl` from inside its own
-folder (so diagnostics name it as NAME.ktl) with a real C compiler, and what
-it does is compared with the files beside it:
+Each program NAME.ktl is run with `kestal run NAME.ktl` with a real C
+compiler, from inside a fresh scratch folder (under --work) that holds only a
+copy of NAME.ktl: diagnostics and tracebacks name it as NAME.ktl, and a
+program may create, write and delete files in its working directory without
+touching the source tree or another program's files. The folder is removed
+afterwards. What the program does is compared with the files beside it:
 
   NAME.out     the exact standard output (absent: nothing)
   NAME.status  the exit status (absent: 1 when NAME.err exists, else 0)
@@ -18,10 +21,16 @@ it does is compared with the files beside it:
                and its caret must sit under column COL
   NAME.in      standard input (absent: empty)
   NAME.args    program arguments, one a line (absent: none)
+  NAME.files   files the program leaves in its folder, each as a line
+               "== PATH ==" (relative to the folder) followed by the file's
+               exact contents (so only the last may lack a final line
+               break); every file named must exist with exactly that
+               text (absent: not checked)
 
-Every program is also run with python3, which must print the same standard
-output and end with the same status, so an expectation is never only what
-our compiler printed. Two kinds of program are not given to Python: one the
+Every program is also run with python3, in a scratch folder of its own,
+which must print the same standard output, end with the same status and
+leave the same NAME.files, so an expectation is never only what our
+compiler printed. Two kinds of program are not given to Python: one the
 compiler rejects (NAME.err starts with "NAME.ktl:"), and one whose first
 line is a "# not-python: <why>" comment, for programs that show where the
 language deliberately differs from Python (64-bit ints, its own rules).
@@ -35,18 +44,32 @@ import concurrent.futures
 import difflib
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 NOT_PYTHON_MARKER = "# not-python:"
 TIMEOUT_SECONDS = 120
 DIAGNOSTIC_HEADER = re.compile(rb"^(?P<file>[^:]+):(?P<line>\d+):(?P<col>\d+): error: ")
+FILES_HEADER = re.compile(rb"^== (?P<path>.+) ==\n", re.MULTILINE)
 
 
 def read_optional(path: Path, default=None):
     return path.read_bytes() if path.exists() else default
+
+
+def parse_files(text):
+    """The (path, contents) pairs of a NAME.files text, in order."""
+    if text is None:
+        return []
+    heads = list(FILES_HEADER.finditer(text))
+    if not heads or heads[0].start() != 0:
+        raise ValueError("a .files text must start with a \"== PATH ==\" line")
+    ends = [h.start() for h in heads[1:]] + [len(text)]
+    return [(h["path"].decode("utf-8"), text[h.end():end]) for h, end in zip(heads, ends)]
 
 
 def show_diff(label: str, expected: bytes, actual: bytes) -> str:
@@ -72,6 +95,7 @@ class Program:
         self.stdin = read_optional(folder / f"{self.name}.in", b"")
         args = read_optional(folder / f"{self.name}.args")
         self.args = args.decode("utf-8").splitlines() if args is not None else []
+        self.expected_files = parse_files(read_optional(folder / f"{self.name}.files"))
         first_line = source.read_text(encoding="utf-8").split("\n", 1)[0]
         self.not_python = first_line.startswith(NOT_PYTHON_MARKER)
         self.rejected = (self.expected_err is not None and
@@ -105,10 +129,32 @@ class Program:
                                 b"\n".join(lines) + b"\n")]
         return []
 
-    def run(self, argv, env) -> subprocess.CompletedProcess:
+    def check_files(self, folder: Path, label: str) -> list:
+        faults = []
+        for path, want in self.expected_files:
+            target = folder / path
+            if not target.is_file():
+                faults.append(f"  {label}: {path} was not left behind\n")
+            elif target.read_bytes() != want:
+                faults.append(show_diff(f"{label} {path}", want, target.read_bytes()))
+        return faults
+
+    def run(self, argv, env, work: Path, label: str):
+        """Runs argv in a fresh scratch folder holding a copy of the
+        program; returns the finished process and the faults of the files
+        it left."""
+        folder = Path(tempfile.mkdtemp(prefix=f"{self.name}-", dir=work))
+        try:
+            shutil.copyfile(self.source, folder / self.source.name)
+            done = self.run_in(argv, env, folder)
+            return done, self.check_files(folder, label)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def run_in(self, argv, env, folder: Path) -> subprocess.CompletedProcess:
         # Its own process group, so that a timeout ends the built program
         # too, not only the kestal (or python3) that started it.
-        with subprocess.Popen(argv, cwd=self.source.parent, env=env,
+        with subprocess.Popen(argv, cwd=folder, env=env,
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, start_new_session=True) as proc:
             try:
@@ -119,12 +165,11 @@ class Program:
                 raise subprocess.TimeoutExpired(argv, TIMEOUT_SECONDS)
         return subprocess.CompletedProcess(argv, proc.returncode, out, err)
 
-    def check_kestal(self, kestal: str, env) -> list:
+    def check_kestal(self, kestal: str, env, work: Path) -> list:
         argv = [kestal, "run", self.source.name]
         if self.args:
             argv += ["--"] + self.args
-        done = self.run(argv, env)
-        faults = []
+        done, faults = self.run(argv, env, work, "files")
         if done.stdout != self.expected_out:
             faults.append(show_diff("stdout", self.expected_out, done.stdout))
         if done.returncode != self.expected_status:
@@ -141,9 +186,9 @@ class Program:
             faults.append("  stderr:\n" + done.stderr.decode("utf-8", "replace"))
         return faults
 
-    def check_python(self, env) -> list:
-        done = self.run([sys.executable, self.source.name] + self.args, env)
-        faults = []
+    def check_python(self, env, work: Path) -> list:
+        done, faults = self.run([sys.executable, self.source.name] + self.args, env, work,
+                                "python3 files")
         if done.stdout != self.expected_out:
             faults.append(show_diff("python3 stdout", self.expected_out, done.stdout))
         if done.returncode != self.expected_status:
@@ -153,10 +198,10 @@ class Program:
             faults.append("  python3 stderr:\n" + done.stderr.decode("utf-8", "replace"))
         return faults
 
-    def check(self, kestal: str, kestal_env, python_env) -> list:
-        faults = self.check_err_file() + self.check_kestal(kestal, kestal_env)
+    def check(self, kestal: str, kestal_env, python_env, work: Path) -> list:
+        faults = self.check_err_file() + self.check_kestal(kestal, kestal_env, work)
         if not (self.not_python or self.rejected):
-            faults += self.check_python(python_env)
+            faults += self.check_python(python_env, work)
         return faults
 
 
@@ -171,6 +216,8 @@ def main() -> int:
 
     work = Path(options.work)
     work.mkdir(parents=True, exist_ok=True)
+    scratch = (work / "scratch").resolve()
+    scratch.mkdir(exist_ok=True)
     # The daily update check stays off, so no run ever starts a background
     # copy that would reach for the network.
     kestal_env = dict(os.environ, KESTAL_CC=options.cc, TMPDIR=str(work),
@@ -185,7 +232,8 @@ def main() -> int:
 
     def check(program):
         try:
-            return program.check(os.path.abspath(options.kestal), kestal_env, python_env)
+            return program.check(os.path.abspath(options.kestal), kestal_env, python_env,
+                                 scratch)
         except subprocess.TimeoutExpired as timeout:
             return [f"  timed out after {TIMEOUT_SECONDS} s: {' '.join(timeout.cmd)}\n"]
 

@@ -8,6 +8,7 @@
 #include "codegen/builtins/builtins.h"
 
 #include "codegen/builtins/builtin_functions.h"
+#include "codegen/builtins/files.h"
 #include "codegen/builtins/methods.h"
 #include "codegen/builtins/numeric.h"
 #include "codegen/core/ctypes.h"
@@ -239,7 +240,9 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
         refuse_keywords(name, kwargs);
         not_yet(name, call);
     }
-    if (name == "open" || name == "set")
+    if (name == "open")
+        return compile_open_call(ctx, args, kwargs, call);
+    if (name == "set")
         not_yet(name, call);
     if (name == "len" && kwargs.empty()) {
         if (auto counted = compile_len_count(ctx, args))
@@ -263,6 +266,8 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
             return *value;
         if (name == "range")
             return compile_range_value(compiled, call);
+        if (name == "input")
+            return compile_input_call(compiled, call);
         not_yet(name, call);
     }
     (void)expected;
@@ -293,6 +298,7 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
                     call.column);
     }
     case TypeKind::File:
+        return compile_file_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Class:
         throw_error(
             fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),

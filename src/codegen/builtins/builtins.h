@@ -1,7 +1,7 @@
 // Calls of the built-in functions, and the entries through which the
 // expression compiler reaches methods of built-in values and the built-in
-// modules. `print` is complete; the other built-ins, methods and modules are
-// refused with a clear message until their lowerings exist.
+// modules. Built-ins, methods and modules without a lowering yet are refused
+// with a clear message.
 #pragma once
 
 #include "codegen/core/context.h"
@@ -35,6 +35,10 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
 CompiledExpr compile_module_call(CodegenContext &ctx, const std::string &module,
                                  const std::string &name, const std::vector<Expr> &args,
                                  const std::vector<Keyword> &kwargs, const Expr &call);
+// `os.environ.get(name[, default])`, the one use of os.environ.
+CompiledExpr compile_environ_method(CodegenContext &ctx, const std::string &method,
+                                    const std::vector<Expr> &args,
+                                    const std::vector<Keyword> &kwargs, const Expr &call);
 CompiledExpr compile_module_attribute(CodegenContext &ctx, const std::string &module,
                                       const std::string &member, uint64_t line, uint64_t column);
 

@@ -71,6 +71,9 @@ struct LoopEntry {
     // The label `break` jumps to with goto; none when a plain `break;` leaves
     // the loop.
     std::optional<std::string> break_label;
+    // C statements a `return` from inside the loop runs first (closing the
+    // file of `for line in open(...)`); empty for most loops.
+    std::string cleanup = {};
 };
 
 using NameTypeList = std::vector<std::pair<std::string, Type>>;

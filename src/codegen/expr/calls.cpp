@@ -124,6 +124,11 @@ CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e,
                                       const Expr::MethodCall &m) {
     if (auto module = resolve_module_ref(ctx, *m.receiver))
         return compile_module_call(ctx, *module, m.method, m.args, m.kwargs, e);
+    if (const auto *a = m.receiver->as<Expr::Attribute>(); a && a->name == "environ") {
+        auto module = resolve_module_ref(ctx, *a->object);
+        if (module && *module == "os")
+            return compile_environ_method(ctx, m.method, m.args, m.kwargs, e);
+    }
     const auto *recv_call = m.receiver->as<Expr::Call>();
     if (recv_call && recv_call->name == "super" && recv_call->args.empty() &&
         recv_call->kwargs.empty() && is_builtin_name(ctx, "super"))

@@ -144,9 +144,9 @@ void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break) {
 }
 
 void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
-                       const std::optional<std::string> &label) {
+                       const std::optional<std::string> &label, const std::string &cleanup) {
     FunctionFrame &frame = ctx.frame();
-    frame.loop_stack.push_back(LoopEntry{label});
+    frame.loop_stack.push_back(LoopEntry{label, cleanup});
     try {
         compile_block(ctx, body);
     } catch (...) {

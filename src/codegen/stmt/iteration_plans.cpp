@@ -55,6 +55,20 @@ IterationPlan plan_split_loop(CodegenContext &ctx, const std::string &value) {
     return plan;
 }
 
+// `for line in open(...)`: the file plan over the opened file, which is
+// also kept in an `f` temporary so the loop closes it when it ends.
+IterationPlan plan_open_loop(CodegenContext &ctx, const Expr &call) {
+    CompiledExpr file = compile_expr(ctx, call);
+    IterationPlan plan = plan_typed_iteration(ctx, file.text, file.type, DictIterationMode::Keys,
+                                              call.line, call.column);
+    std::string f = fresh_temp(ctx, "f");
+    size_t at = plan.setup.find(" = ");
+    plan.setup = fmt::format("ktl_file *{0}; {1} = {0} = {2}", f, plan.setup.substr(0, at),
+                             plan.setup.substr(at + 3));
+    plan.cleanup = fmt::format("ktl_file_close({}); ", f);
+    return plan;
+}
+
 } // namespace
 
 IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
@@ -63,6 +77,8 @@ IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
     if (const auto *call = iterable.as<Expr::Call>()) {
         if (call->name == "range" && call->kwargs.empty() && is_builtin_name(ctx, "range"))
             return plan_range_loop(ctx, call->args, iterable.line, iterable.column);
+        if (call->name == "open" && is_builtin_name(ctx, "open"))
+            return plan_open_loop(ctx, iterable);
     }
     // A module's function of one of these names (`os.keys()`) is an
     // ordinary call.
@@ -107,7 +123,8 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
     };
     const Type *tuple_item = tuple_item_type(type);
     bool iterable = type.is<Type::Str>() || type.is<Type::List>() || type.is<Type::Dict>() ||
-                    type.is<Type::Set>() || type.is<Type::Range>() || tuple_item;
+                    type.is<Type::Set>() || type.is<Type::Range>() || type.is<Type::File>() ||
+                    tuple_item;
     if (!iterable)
         refuse();
     std::string src = fresh_temp(ctx, "src"), k = fresh_temp(ctx, "k");
@@ -164,6 +181,14 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
         plan.element_type = *set->element;
         plan.element = fmt::format("{}->table[{}].key", src, k);
         plan.length = src + "->used";
+    } else if (type.is<Type::File>()) {
+        // Line by line, each with its "\n"; the first empty read is the end.
+        std::string line_var = fresh_temp(ctx, "line");
+        plan.element_type = Type::str();
+        plan.header =
+            fmt::format("for (;;) {{ ktl_str {0} = ktl_file_readline({1}); if (!{0}.len) break; ",
+                        line_var, src);
+        plan.element = line_var;
     } else if (type.is<Type::Range>()) {
         std::string n = fresh_temp(ctx, "n");
         plan.setup += fmt::format("int64_t {} = ktl_range_len({}); ", n, src);

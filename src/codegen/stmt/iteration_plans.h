@@ -26,7 +26,8 @@ struct IterationPlan {
     std::string close = "}";
     // The element count when known before the loop, else "0".
     std::string length = "0";
-    // Runs once after the loop and on every early exit; empty for now.
+    // Runs once after the loop and on every early exit (closes the file of
+    // `for line in open(...)`); empty for every other plan.
     std::string cleanup = {};
     // The number of C loops the header opens.
     int loop_count = 1;

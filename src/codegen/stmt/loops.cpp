@@ -92,7 +92,7 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
         IndentGuard indent(ctx);
         bind_loop_target(ctx, s.target, plan.element, plan.element_type, stmt.line, stmt.column);
     }
-    compile_loop_body(ctx, s.body, label);
+    compile_loop_body(ctx, s.body, label, trim(plan.cleanup));
     emit_line(ctx, trim(plan.close));
     compile_loop_else(ctx, s.else_body, label);
     if (!plan.cleanup.empty())

@@ -94,6 +94,24 @@ void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
 }
 
 void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) {
+    // A return from inside loops that hold resources (a file the loop
+    // opened) releases them, innermost first, after the value is computed.
+    std::string cleanups;
+    const auto &loops = ctx.frame().loop_stack;
+    for (auto it = loops.rbegin(); it != loops.rend(); ++it)
+        if (!it->cleanup.empty())
+            cleanups += it->cleanup + " ";
+    if (!cleanups.empty()) {
+        cleanups.pop_back();
+        if (!value) {
+            emit_line(ctx, "{} return;", cleanups);
+            return;
+        }
+        std::string r = fresh_temp(ctx, "ret");
+        emit_line(ctx, "{{ {} {} = {}; {} return {}; }}", c_type_name(value->type), r, value->text,
+                  cleanups, r);
+        return;
+    }
     if (value) {
         emit_line(ctx, "return {};", value->text);
     } else {

@@ -34,8 +34,10 @@ void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets,
 
 // ---- Loops ----
 
+// `cleanup`: the C statements a `return` inside the body runs before it
+// leaves (the loop's own resources), empty for most loops.
 void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
-                       const std::optional<std::string> &label);
+                       const std::optional<std::string> &label, const std::string &cleanup = {});
 void compile_loop_else(CodegenContext &ctx, const std::optional<std::vector<Stmt>> &else_body,
                        const std::optional<std::string> &label);
 std::string fresh_break_label(CodegenContext &ctx);
