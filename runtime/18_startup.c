@@ -35,6 +35,65 @@ static void ktl_memstats(void) {
     fflush(stderr);
 }
 
+/* Stack overflow. The main thread's stack ends in the kernel's guard gap;
+ * a recursion that runs into it faults there, and the fault is handled on
+ * an alternate signal stack: the buffered standard output is written with
+ * write(2) and the process ends like Python's uncaught RecursionError, with
+ * one line on standard error and status 1. Apart from one fflush of stdout
+ * (whose buffer holds bytes only after an output larger than ktl_obuf; its
+ * lock is recursive, so a fault inside stdio can't deadlock it) only
+ * async-signal-safe calls are made; the traceback's source line would need
+ * more of stdio and is left out. Any other fault is handed back to the
+ * default action.
+ */
+
+#include <signal.h>
+
+static char ktl_altstack[1 << 16];
+/* The lowest address the stack may grow to, less the guard gap. */
+static uintptr_t ktl_stack_floor;
+
+static void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
+    (void)context;
+    uintptr_t at = (uintptr_t)info->si_addr;
+    if (at >= ktl_stack_floor && at < (uintptr_t)ktl_stack_base) {
+        /* Captured bytes are dropped; ordinary output before them stays. The
+           stdio buffer only ever holds bytes older than ktl_obuf's. */
+        size_t n = ktl_cap ? ktl_cap_from : ktl_olen;
+        fflush(stdout);
+        (void)ktl_write_fd(1, ktl_obuf, (int64_t)n);
+        static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
+        (void)ktl_write_fd(2, msg, (int64_t)(sizeof msg - 1));
+        _exit(1);
+    }
+    signal(sig, SIG_DFL);
+}
+
+/* Installs the handler for faults on the main thread's stack. The guard
+   range reaches 16 MiB below the stack's limit, well past the kernel's
+   guard gap; an unlimited stack is taken as 8 GiB. */
+static void ktl_stack_guard_start(void) {
+    struct rlimit r;
+    uintptr_t limit = (uintptr_t)8 << 30;
+    if (getrlimit(RLIMIT_STACK, &r) == 0 && r.rlim_cur != RLIM_INFINITY && r.rlim_cur < limit)
+        limit = (uintptr_t)r.rlim_cur;
+    uintptr_t base = (uintptr_t)ktl_stack_base;
+    uintptr_t reach = limit + ((uintptr_t)16 << 20);
+    ktl_stack_floor = base > reach ? base - reach : 0;
+    stack_t alt;
+    alt.ss_sp = ktl_altstack;
+    alt.ss_size = sizeof ktl_altstack;
+    alt.ss_flags = 0;
+    if (sigaltstack(&alt, NULL) != 0) return;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_sigaction = ktl_stack_fault;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGSEGV, &sa, NULL);
+    sigaction(SIGBUS, &sa, NULL);
+}
+
 /* Runs the program. Kept out of line so that the program's frames lie below
    the entry's frame, where the stack scan ends. */
 static __attribute__((noinline)) void ktl_start(void) {
@@ -53,6 +112,7 @@ static __attribute__((noinline)) void ktl_start(void) {
 
 int main(int argc, char **argv) {
     ktl_stack_base = __builtin_frame_address(0);
+    ktl_stack_guard_start();
     ktl_gc_start();
     ktl_argv = L_s_new(argc);
     for (int i = 0; i < argc; i++) L_s_push(ktl_argv, ktl_mkstr(argv[i], (int64_t)strlen(argv[i])));

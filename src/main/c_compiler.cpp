@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fmt/format.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +127,35 @@ bool names_generated_c(std::string_view output, std::string_view c_file) {
     return false;
 }
 
+// Raises this process's soft stack limit to kCompilerStackBytes (at most
+// the hard limit) for the guard's life, so that a compiler started meanwhile
+// inherits it; the old limit comes back before the program itself runs.
+class CompilerStackLimit {
+  public:
+    CompilerStackLimit() {
+        if (::getrlimit(RLIMIT_STACK, &saved_) != 0)
+            return;
+        struct rlimit raised = saved_;
+        rlim_t wanted = kCompilerStackBytes;
+        if (raised.rlim_max != RLIM_INFINITY && raised.rlim_max < wanted)
+            wanted = raised.rlim_max;
+        if (raised.rlim_cur != RLIM_INFINITY && raised.rlim_cur < wanted) {
+            raised.rlim_cur = wanted;
+            changed_ = ::setrlimit(RLIMIT_STACK, &raised) == 0;
+        }
+    }
+    ~CompilerStackLimit() {
+        if (changed_)
+            (void)::setrlimit(RLIMIT_STACK, &saved_);
+    }
+    CompilerStackLimit(const CompilerStackLimit &) = delete;
+    CompilerStackLimit &operator=(const CompilerStackLimit &) = delete;
+
+  private:
+    struct rlimit saved_ {};
+    bool changed_ = false;
+};
+
 } // namespace
 
 std::string choose_c_compiler() {
@@ -150,6 +180,10 @@ std::optional<std::string> find_on_path(const std::string &name) {
 
 bool is_gcc_family(std::string_view compiler) {
     return compiler.find("gcc") != std::string_view::npos;
+}
+
+bool is_clang_family(std::string_view compiler) {
+    return compiler.find("clang") != std::string_view::npos;
 }
 
 platform::Result<std::string> work_dir() {
@@ -219,6 +253,8 @@ std::vector<std::string> compiler_arguments(const std::string &compiler, const s
                                             const BuildOptions &options) {
     std::vector<std::string> argv = {compiler};
     argv.insert(argv.end(), kFixedFlags.begin(), kFixedFlags.end());
+    if (is_clang_family(compiler))
+        argv.insert(argv.end(), kClangFlags.begin(), kClangFlags.end());
     if (!options.portable)
         argv.emplace_back("-march=native");
     argv.push_back(c_file);
@@ -249,8 +285,10 @@ void build_executable(const std::string &c_text, const std::string &output_path,
         exit_with_pause(1);
     }
     std::string compiler = choose_c_compiler();
+    auto stack = std::make_optional<CompilerStackLimit>();
     platform::Result<platform::CapturedRun> run =
         platform::run_captured(compiler_arguments(compiler, c_file, output_path, options));
+    stack.reset();
     if (!run) {
         fmt::print(stderr,
                    "kestal: can't run '{}' ({}). Install clang or set KESTAL_CC. `kestal doctor` "

@@ -25,6 +25,18 @@ inline constexpr std::array kFixedFlags = std::to_array<std::string_view>({
 #include "main/fixed_c_flags.inc"
 });
 
+// Flags only clang takes (gcc rejects them), after the fixed flags. The
+// parser lets brackets, operators and blocks nest 1000 deep and one source
+// level becomes at most a few C levels (long operator runs none), so the
+// generated C never reaches this bracket depth; clang's default of 256
+// would refuse deep but legal programs.
+inline constexpr std::array<std::string_view, 1> kClangFlags = {"-fbracket-depth=10000"};
+
+// The stack the C compiler runs with (the soft limit is raised to this, or
+// to the hard limit when that is lower): C compilers parse nested brackets
+// by recursion, about 4 KiB a level, and deep programs pass the usual 8 MiB.
+inline constexpr std::size_t kCompilerStackBytes = std::size_t{1} << 30;
+
 // What the runtime needs from the system libraries on Linux, after the
 // program's own link names.
 inline constexpr std::array<std::string_view, 2> kSystemLinkFlags = {"-lm", "-lpthread"};
@@ -56,6 +68,9 @@ std::optional<std::string> find_on_path(const std::string &name);
 
 // True when the command is run with gcc's flags: "gcc" occurs in it.
 bool is_gcc_family(std::string_view compiler);
+
+// True when the command takes clang's own flags: "clang" occurs in it.
+bool is_clang_family(std::string_view compiler);
 
 // The work folder `kestal-<uid>` under the temporary folder, created with
 // mode 0700 when missing (a folder of ours with a wider mode is narrowed).

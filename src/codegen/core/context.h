@@ -66,6 +66,14 @@ struct InstanceInfo {
     std::string c_name;
 };
 
+// An instance being compiled, with the lowest index of the instance stack
+// whose assumed return Type its compile has read so far (its own index when
+// it read none below it).
+struct InstanceInProgress {
+    InstanceKey key;
+    size_t lowest_read = 0;
+};
+
 // One open loop.
 struct LoopEntry {
     // The label `break` jumps to with goto; none when a plain `break;` leaves
@@ -151,6 +159,16 @@ struct CodegenContext {
     // The instance whose recursive call failed because its return Type was
     // not known yet; that instance retries with guessed return Types.
     std::optional<InstanceKey> recursion_marker;
+    // The instances being compiled, outermost first.
+    std::vector<InstanceInProgress> instance_stack;
+    // Finished instances that rely on the assumed return Type of an instance
+    // still compiling, by that instance's stack index: an undo of its attempt
+    // drops them. Every other finished instance is settled, and kept with
+    // its text by any undo, so nothing settled is compiled twice.
+    std::unordered_map<InstanceKey, size_t, InstanceKeyHash> unsettled_instances;
+    // The prototype and definition text of each finished instance.
+    std::unordered_map<InstanceKey, std::pair<std::string, std::string>, InstanceKeyHash>
+        instance_texts;
     uint64_t temp_counter = 0;
 
     // Module globals: name to (Type, storage text "ktl_G.g_<name>").

@@ -8,6 +8,13 @@
 // next candidate. Before any repetition or next candidate, everything the
 // failed attempt instantiated is dropped again (instances and their text),
 // so no callee keeps a return Type inferred from a discarded assumption.
+//
+// Only instances that did read such an assumption are dropped: each
+// instance on the instance stack notes the lowest stack entry whose assumed
+// return Type it (or an unsettled callee) read. An instance that read none
+// below itself is settled when it finishes and survives every undo with its
+// text, so a chain of functions that each call the previous one twice is
+// compiled once per instance, not once per path through the calls.
 #include "codegen/core/instances.h"
 
 #include "analysis/analyses.h"
@@ -16,7 +23,9 @@
 #include "codegen/core/widening.h"
 #include "codegen/stmt/stmt.h"
 
+#include <algorithm>
 #include <set>
+#include <unordered_set>
 
 namespace kestal {
 
@@ -39,19 +48,95 @@ Snapshot snapshot_instances(const CodegenContext &ctx) {
     return {ctx.instance_log.size(), ctx.prototypes_text.size(), ctx.definitions_text.size()};
 }
 
-// Drops every instance registered since the snapshot (except `own`) and the
-// text written since.
+bool is_settled(const CodegenContext &ctx, const InstanceKey &key) {
+    return ctx.instance_texts.count(key) && !ctx.unsettled_instances.count(key) &&
+           ctx.instances.count(key);
+}
+
+// Drops every instance registered since the snapshot (except `own` and the
+// settled ones) and the text written since (except the settled ones').
 void restore_snapshot(CodegenContext &ctx, const Snapshot &s, const InstanceKey &own) {
+    std::vector<InstanceKey> kept;
+    std::unordered_set<InstanceKey, InstanceKeyHash> seen;
     for (size_t i = s.log_len; i < ctx.instance_log.size(); ++i) {
         const InstanceKey &key = ctx.instance_log[i];
         if (key == own)
             continue;
+        if (is_settled(ctx, key)) {
+            if (seen.insert(key).second)
+                kept.push_back(key);
+            continue;
+        }
+        ctx.unsettled_instances.erase(key);
+        ctx.instance_texts.erase(key);
         ctx.instance_locals.erase(key);
         ctx.instances.erase(key);
     }
     ctx.instance_log.resize(s.log_len);
     ctx.prototypes_text.resize(s.prototypes_len);
     ctx.definitions_text.resize(s.definitions_len);
+    for (const InstanceKey &key : kept) {
+        const auto &[prototype, definition] = ctx.instance_texts.at(key);
+        ctx.instance_log.push_back(key);
+        ctx.prototypes_text += prototype;
+        ctx.definitions_text += definition;
+    }
+}
+
+// Records that the instance being compiled (if any) read what the instance
+// `key` returns: an assumption when `key` is still compiling or relies on
+// one.
+void note_return_read(CodegenContext &ctx, const InstanceKey &key) {
+    if (ctx.instance_stack.empty())
+        return;
+    size_t &lowest = ctx.instance_stack.back().lowest_read;
+    for (size_t i = ctx.instance_stack.size(); i-- > 0;) {
+        if (ctx.instance_stack[i].key == key) {
+            lowest = std::min(lowest, i);
+            return;
+        }
+    }
+    auto unsettled = ctx.unsettled_instances.find(key);
+    if (unsettled != ctx.unsettled_instances.end())
+        lowest = std::min(lowest, unsettled->second);
+}
+
+// Keeps the instance stack in step with instantiate_function, also when an
+// error leaves it.
+class InstanceStackEntry {
+  public:
+    InstanceStackEntry(CodegenContext &ctx, const InstanceKey &key) : ctx_(ctx) {
+        ctx.instance_stack.push_back({key, ctx.instance_stack.size()});
+    }
+    ~InstanceStackEntry() { ctx_.instance_stack.pop_back(); }
+    InstanceStackEntry(const InstanceStackEntry &) = delete;
+    InstanceStackEntry &operator=(const InstanceStackEntry &) = delete;
+
+  private:
+    CodegenContext &ctx_;
+};
+
+// The top instance of the stack has finished: it is settled unless it read
+// an assumption below it, which its caller then relies on too. The finished
+// instances that relied on its own assumption rely on what it relied on.
+void settle_finished_instance(CodegenContext &ctx, const InstanceKey &key) {
+    size_t index = ctx.instance_stack.size() - 1;
+    size_t lowest = ctx.instance_stack.back().lowest_read;
+    for (auto it = ctx.unsettled_instances.begin(); it != ctx.unsettled_instances.end();) {
+        if (it->second < index) {
+            ++it;
+        } else if (lowest < index) {
+            it->second = lowest;
+            ++it;
+        } else {
+            it = ctx.unsettled_instances.erase(it);
+        }
+    }
+    if (lowest < index) {
+        ctx.unsettled_instances[key] = lowest;
+        size_t &caller = ctx.instance_stack[index - 1].lowest_read;
+        caller = std::min(caller, lowest);
+    }
 }
 
 bool is_lambda_name(const std::string &name) {
@@ -156,13 +241,16 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
             param_decl_list_item(var, key_type, frame.volatile_names, frame.copied_parameters));
     std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
     std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
-    ctx.prototypes_text += head + ";\n";
+    std::string prototype = head + ";\n";
     std::string def =
         head + " {\n" + emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
     if (!r.is<Type::NoValue>())
         def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
     def += "}\n\n";
+    ctx.prototypes_text += prototype;
     ctx.definitions_text += def;
+    ctx.instance_texts[s.key] = {std::move(prototype), std::move(def)};
+    settle_finished_instance(ctx, s.key);
 }
 
 InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
@@ -250,6 +338,7 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
 
     auto existing = ctx.instances.find(s.key);
     if (existing != ctx.instances.end()) {
+        note_return_read(ctx, s.key);
         if (!existing->second.return_type) {
             ctx.recursion_marker = s.key;
             throw_error(
@@ -268,6 +357,7 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
     for (const auto &var : s.variables)
         ensure_type_defined(ctx, var.second);
 
+    InstanceStackEntry entry(ctx, s.key);
     try {
         return run_candidates(ctx, s, param_keys);
     } catch (...) {

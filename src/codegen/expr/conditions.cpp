@@ -93,7 +93,53 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
     return rw;
 }
 
+// Runs of at most this many links keep their shape, so ordinary conditions
+// read in the C as they were written.
+constexpr size_t kRegroupLinks = 16;
+
+bool same_link(const Expr &e, BinOp op, bool chain) {
+    const auto *b = e.as<Expr::BinaryOp>();
+    return b && b->op == op && b->chain == chain;
+}
+
+// The operands of a balanced tree over operands [from, to), joined by
+// nodes like `shape` (operator, chain mark), each at its first operand's
+// position.
+Expr balanced_run(std::vector<Expr> &operands, size_t from, size_t to,
+                  const Expr::BinaryOp &shape) {
+    if (to - from == 1)
+        return std::move(operands[from]);
+    size_t mid = from + (to - from) / 2;
+    Expr left = balanced_run(operands, from, mid, shape);
+    Expr right = balanced_run(operands, mid, to, shape);
+    uint64_t line = left.line, column = left.column;
+    return Expr{Expr::BinaryOp{Box<Expr>(std::move(left)), shape.op, Box<Expr>(std::move(right)),
+                               shape.chain},
+                line, column};
+}
+
 } // namespace
+
+std::optional<Expr> regrouped_bool_run(const Expr &e) {
+    const auto *top = e.as<Expr::BinaryOp>();
+    if (!top || (top->op != BinOp::And && top->op != BinOp::Or))
+        return std::nullopt;
+    std::vector<const Expr *> rights;
+    const Expr *cur = &e;
+    while (same_link(*cur, top->op, top->chain)) {
+        const auto &b = *cur->as<Expr::BinaryOp>();
+        rights.push_back(b.right.get());
+        cur = b.left.get();
+    }
+    if (rights.size() <= kRegroupLinks)
+        return std::nullopt;
+    std::vector<Expr> operands;
+    operands.reserve(rights.size() + 1);
+    operands.push_back(*cur);
+    for (size_t i = rights.size(); i-- > 0;)
+        operands.push_back(*rights[i]);
+    return balanced_run(operands, 0, operands.size(), *top);
+}
 
 std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &e) {
     if (const auto *n = e.as<Expr::Name>()) {
@@ -121,12 +167,17 @@ std::optional<std::string> resolve_module_ref(CodegenContext &ctx, const Expr &e
 std::string compile_condition(CodegenContext &ctx, const Expr &e) {
     if (const auto *b = e.as<Expr::BinaryOp>()) {
         if (b->op == BinOp::And || b->op == BinOp::Or) {
-            if (b->chain) {
-                auto rw = rewrite_chain(ctx, e);
-                const auto &top = *rw->tree.as<Expr::BinaryOp>();
-                return compile_bool_condition(ctx, top.op, *top.left, *top.right);
+            // The regrouped run is compiled from its root down; its links
+            // are short runs, so they are not regrouped again.
+            std::optional<Expr> grouped = regrouped_bool_run(e);
+            const Expr &run = grouped ? *grouped : e;
+            const auto &top = *run.as<Expr::BinaryOp>();
+            if (top.chain) {
+                auto rw = rewrite_chain(ctx, run);
+                const auto &rewritten = *rw->tree.as<Expr::BinaryOp>();
+                return compile_bool_condition(ctx, rewritten.op, *rewritten.left, *rewritten.right);
             }
-            return compile_bool_condition(ctx, b->op, *b->left, *b->right);
+            return compile_bool_condition(ctx, top.op, *top.left, *top.right);
         }
     }
     CompiledExpr c = compile_expr(ctx, e);

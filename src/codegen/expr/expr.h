@@ -46,6 +46,11 @@ const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx)
 
 CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &expr, const Type *expected);
 CompiledExpr compile_unary_expr(CodegenContext &ctx, const Expr &expr);
+// A long left-leaning run of operators other than `and`/`or`, compiled link
+// by link into temporaries of one statement expression (left to right, so
+// no operand needs hoisting); none when the run is short.
+std::optional<CompiledExpr> compile_operator_run(CodegenContext &ctx, const Expr &expr,
+                                                 const Type *expected);
 CompiledExpr compile_if_expr(CodegenContext &ctx, const Expr &expr, const Type *expected);
 // Combines two compiled operands of a binary operator (not `and`/`or`).
 CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr &left,
@@ -75,6 +80,10 @@ bool is_nonzero_literal(const std::string &text);
 std::string c_false_text();
 
 std::string compile_condition(CodegenContext &ctx, const Expr &expr);
+// A long left-leaning run of one `and` or `or` (comparison chains included)
+// as a balanced tree of the same operands in the same order; none when the
+// expression is no such run or a short one.
+std::optional<Expr> regrouped_bool_run(const Expr &expr);
 std::string compile_bool_condition(CodegenContext &ctx, BinOp op, const Expr &left,
                                    const Expr &right);
 CompiledExpr compile_and_or(CodegenContext &ctx, BinOp op, const Expr &left, const Expr &right,

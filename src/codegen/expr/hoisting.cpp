@@ -533,6 +533,8 @@ const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx)
 // result text.
 CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     MemoScope memo(ctx, e);
+    if (std::optional<CompiledExpr> run = compile_operator_run(ctx, e, expected))
+        return std::move(*run);
     std::vector<const Expr *> children = expr_children(e);
     // The quick test never finds less to order than the full one.
     if (!any_hoisted(plan_for(ctx, children, nullptr, nullptr)) || is_closing_open_receiver(e))

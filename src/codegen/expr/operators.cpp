@@ -2,11 +2,19 @@
 // order in which the operands are compiled and the expected Types handed
 // down are decided here; combining two compiled operands is the business of
 // `compile_binary_op` (binary_ops.cpp).
+//
+// A long left-leaning run of arithmetic, bitwise or comparison operators
+// (`a + b - c + ...`) is compiled link by link into numbered temporaries
+// inside one statement expression, so its C text nests no deeper with more
+// links; the temporaries also fix the left-to-right order of every operand.
 #include "codegen/expr/expr.h"
 
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace kestal {
 
@@ -16,6 +24,21 @@ namespace {
 
 bool is_number(const Type &t) {
     return t.is<Type::Int>() || t.is<Type::Float>();
+}
+
+// Runs of at most this many links keep their nested form, which reads as
+// the source does.
+constexpr size_t kFlatChainLinks = 16;
+
+bool is_operator_link(const Expr &e) {
+    const auto *b = e.as<Expr::BinaryOp>();
+    return b && b->op != BinOp::And && b->op != BinOp::Or;
+}
+
+// A value that a C variable can hold.
+bool storable(const Type &t) {
+    return !(t.is<Type::Range>() || t.is<Type::Function>() || t.is<Type::None>() ||
+             t.is<Type::NoValue>());
 }
 
 bool is_empty_display(const Expr &e) {
@@ -31,9 +54,14 @@ bool is_empty_display(const Expr &e) {
 CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     const auto &b = *e.as<Expr::BinaryOp>();
     if (b.op == BinOp::And || b.op == BinOp::Or) {
-        if (b.chain)
-            return compile_chain_value(ctx, e, expected);
-        return compile_and_or(ctx, b.op, *b.left, *b.right, expected, e.line, e.column);
+        // The regrouped run is compiled from its root down; its links are
+        // short runs, so they are not regrouped again.
+        std::optional<Expr> grouped = regrouped_bool_run(e);
+        const Expr &run = grouped ? *grouped : e;
+        const auto &top = *run.as<Expr::BinaryOp>();
+        if (top.chain)
+            return compile_chain_value(ctx, run, expected);
+        return compile_and_or(ctx, top.op, *top.left, *top.right, expected, e.line, e.column);
     }
     bool list_op =
         (b.op == BinOp::Add || b.op == BinOp::Mul) && expected && expected->is<Type::List>();
@@ -49,6 +77,41 @@ CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &e, const Type 
         r = compile_expr(ctx, *b.right, is_empty_display(*b.right) ? &l.type : hint_for(*b.right));
     }
     return compile_binary_op(ctx, b.op, l, r, e);
+}
+
+std::optional<CompiledExpr> compile_operator_run(CodegenContext &ctx, const Expr &e,
+                                                 const Type *expected) {
+    // The links from the innermost (leftmost) one out.
+    std::vector<const Expr *> links;
+    for (const Expr *cur = &e; is_operator_link(*cur); cur = cur->as<Expr::BinaryOp>()->left.get())
+        links.push_back(cur);
+    if (links.size() <= kFlatChainLinks)
+        return std::nullopt;
+    std::reverse(links.begin(), links.end());
+    // The first link is compiled as it stands (an empty display on its left
+    // takes the right operand's Type there).
+    CompiledExpr acc = compile_expr(ctx, *links.front());
+    std::string text = "({ ";
+    for (size_t i = 1; i < links.size(); ++i) {
+        if (storable(acc.type)) {
+            ensure_type_defined(ctx, acc.type);
+            std::string t = fresh_temp(ctx, "ch");
+            fmt::format_to(std::back_inserter(text), "{} {} = {}; ", c_type_name(acc.type), t,
+                           acc.text);
+            acc.text = std::move(t);
+        }
+        const auto &b = *links[i]->as<Expr::BinaryOp>();
+        const Type *hint = nullptr;
+        if (is_empty_display(*b.right))
+            hint = &acc.type;
+        else if ((b.op == BinOp::Add || b.op == BinOp::Mul) && expected &&
+                 expected->is<Type::List>() && b.right->is<Expr::List>())
+            hint = expected;
+        CompiledExpr r = compile_expr(ctx, *b.right, hint);
+        acc = compile_binary_op(ctx, b.op, acc, r, *links[i]);
+    }
+    text.append(acc.text).append("; })");
+    return CompiledExpr{std::move(text), std::move(acc.type)};
 }
 
 CompiledExpr compile_unary_expr(CodegenContext &ctx, const Expr &e) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -79,6 +81,91 @@ print(a and b, t(1) or t(2), t(0) or t(2), t(0) and t(5))
                      "56 0 3 -4 2.6457513110645907\n"
                      "g\ng\ng\nTrue True False\n"
                      "t 1\nt 0\nt 2\nt 0\nFalse 1 2 0\n");
+}
+
+// The deepest bracket nesting of a C text, string and character literals
+// left out.
+int bracket_depth(const std::string &c) {
+    int depth = 0, deepest = 0;
+    char quote = 0;
+    for (size_t i = 0; i < c.size(); ++i) {
+        char ch = c[i];
+        if (quote) {
+            if (ch == '\\')
+                ++i;
+            else if (ch == quote)
+                quote = 0;
+        } else if (ch == '"' || ch == '\'') {
+            quote = ch;
+        } else if (ch == '(' || ch == '[' || ch == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (ch == ')' || ch == ']' || ch == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+std::string run_of(int operands, const std::string &operand, const std::string &op) {
+    std::string out = operand;
+    for (int i = 1; i < operands; ++i)
+        out += " " + op + " " + operand;
+    return out;
+}
+
+// A long run of one operator level compiles to C whose nesting does not
+// grow with its length, or only with its logarithm (C compilers limit it;
+// clang to 256 by default).
+TEST(CodegenOperators, LongRunsNestNoDeeperThanShortOnes) {
+    struct Case {
+        const char *setup;
+        const char *operand;
+        const char *op;
+    };
+    std::vector<Case> cases = {
+        {"x = 1\n", "x", "+"},   {"x = 1\n", "x", "-"},    {"x = 1.5\n", "x", "*"},
+        {"s = 'a'\n", "s", "+"}, {"x = 1\n", "x", "<"},    {"x = 1\n", "x > 0", "and"},
+        {"x = 1\n", "x", "or"},  {"x = 1\n", "f(x)", "+"}, {"x = 1\n", "x + 1", "or"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.operand) + " " + c.op);
+        std::string defs = "def f(v: int) -> int:\n    return v\n" + std::string(c.setup);
+        auto depth_for = [&](int operands) {
+            return bracket_depth(
+                program_c(defs + "y = " + run_of(operands, c.operand, c.op) + "\nprint(y)\n" +
+                          "if " + run_of(operands, c.operand, c.op) + ":\n    print(1)\n"));
+        };
+        int short_run = depth_for(40), long_run = depth_for(900);
+        // Regrouped `and`/`or` runs grow with the logarithm of their length.
+        EXPECT_LE(long_run, short_run + 12);
+        EXPECT_LT(long_run, 64);
+    }
+}
+
+// Long runs keep the language's semantics: operands left to right, each
+// once, `and`/`or` stopping at the deciding operand, and the None-narrowing
+// of a test reaching every later operand of the run.
+TEST(CodegenOperators, LongRunsEvaluateInOrder) {
+    std::string source =
+        "def t(v: int) -> int:\n    print(v, end=' ')\n    return v\n"
+        "def main(p: int | None) -> None:\n"
+        "    print(" +
+        run_of(30, "t(1)", "+") + " - t(2))\n" + "    print(" + run_of(30, "t(1) > 0", "and") +
+        " and t(0) > 0 and t(3) > 0)\n" + "    print(t(0) or " + run_of(30, "t(0)", "or") +
+        " or t(4) or t(5))\n" + "    print(0 < t(1) < " + run_of(25, "t(2)", "<") + " < t(3))\n" +
+        "    print(p is not None and " + run_of(30, "p > 0", "and") + " and p + 1 > 4)\n" +
+        "    print(" + run_of(30, "t(1)", "*") + " * (t(2) - t(3)))\n" + "main(4)\n";
+    std::string ones;
+    for (int i = 0; i < 30; ++i)
+        ones += "1 ";
+    std::string zeros;
+    for (int i = 0; i < 31; ++i)
+        zeros += "0 ";
+    RunResult r = run_source(source, "operators_long_runs");
+    ASSERT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, ones + "2 28\n" + ones + "0 False\n" + zeros + "4 4\n" + "1 2 2 False\n" +
+                         "True\n" + ones + "2 3 -1\n");
 }
 
 // The Type of a value shows in the message of a later store of a str.

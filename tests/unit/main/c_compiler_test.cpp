@@ -60,6 +60,14 @@ TEST(DriverCompilerChoice, FollowsTheSearchOrder) {
     EXPECT_EQ(choose_c_compiler_in(world.llvm.path()), "clang");
 }
 
+TEST(DriverCompilerChoice, ClangFamilyIsSpelledClang) {
+    EXPECT_TRUE(is_clang_family("clang"));
+    EXPECT_TRUE(is_clang_family("/usr/lib/llvm-14/bin/clang"));
+    EXPECT_TRUE(is_clang_family("clang-15"));
+    EXPECT_FALSE(is_clang_family("cc"));
+    EXPECT_FALSE(is_clang_family("gcc"));
+}
+
 TEST(DriverCompilerChoice, GccFamilyIsSpelledGcc) {
     EXPECT_TRUE(is_gcc_family("gcc"));
     EXPECT_TRUE(is_gcc_family("/usr/bin/x86_64-linux-gnu-gcc-12"));
@@ -74,12 +82,15 @@ TEST(DriverCompilerChoice, BuildsTheArgumentList) {
               "-march=native "
               "/w/a-1.c -o a -lm -lpthread");
     BuildOptions all{{"SDL2", "z"}, true, true, true, true};
-    for (std::string cc : {"clang", "gcc"})
+    // Only a clang gets clang's own flags.
+    for (auto [cc, own] : {std::pair<std::string, std::string>{"clang", "-fbracket-depth=10000 "},
+                           {"/usr/lib/llvm-14/bin/clang", "-fbracket-depth=10000 "},
+                           {"gcc", ""},
+                           {"cc", ""}})
         EXPECT_EQ(
             fmt::format("{}", fmt::join(compiler_arguments(cc, "/w/g-1.c", "out/g", all), " ")),
-            cc + " -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -fno-finite-loops "
-                 "/w/g-1.c -o out/g "
-                 "-lSDL2 -lz -lm -lpthread -static");
+            cc + " -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -fno-finite-loops " +
+                own + "/w/g-1.c -o out/g -lSDL2 -lz -lm -lpthread -static");
     // Each argument stays one argument, spaces and all.
     std::vector<std::string> spaced = compiler_arguments("my cc", "/w d/a.c", "my prog", plain);
     EXPECT_EQ(spaced.front(), "my cc");

@@ -82,6 +82,13 @@ TEST_F(DriverHostileInput, EndlessSourceIsTooLarge) {
 // An allocation that fails on the main thread (here: while the source is
 // read under a small address-space limit) is reported, not aborted on.
 TEST_F(DriverHostileInput, OutOfMemoryOutsideTheCompileThreadIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory can't live under a small address-space limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory can't live under a small address-space limit";
+#endif
+#endif
     std::string source = dir.write("big.ktl", repeated("", "x = 1\n", 4000000));
     CapturedRun run = shell("ulimit -v 40000; exec \"$0\" check \"$1\"", {source});
     EXPECT_EQ(run.status.signal, 0);
