@@ -3,11 +3,13 @@
 // ends the process through the pausing exit with status 1; `run` ends with
 // the status of the program it ran.
 //
-// `run` builds into the work folder, runs the executable and deletes it
-// again: nothing of a run stays behind.
+// `run` keeps its executables in the build cache, so an unchanged program
+// runs again without the C compiler; with --no-cache it builds into the
+// work folder, runs the executable and deletes it again.
 #include "main/compile_road.h"
 
 #include "codegen/codegen.h"
+#include "main/build_cache.h"
 #include "main/c_compiler.h"
 #include "parser/parser.h"
 #include "platform/files.h"
@@ -159,26 +161,65 @@ double milliseconds_between(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
+// Builds the program into the cache's temporary path and renames it into
+// place; returns the cached executable.
+std::string build_into_cache(const CacheLookup &lookup, const GeneratedC &generated,
+                             const BuildOptions &build) {
+    build_executable(generated.c_text, lookup.temp_path, build);
+    platform::Result<std::string> stored = store_in_cache(lookup.temp_path);
+    if (!stored)
+        fail(fmt::format("kestal: can't write {}", stored.error().text));
+    return *stored;
+}
+
 [[noreturn]] void run_command(const DriverOptions &options, const GeneratedC &generated,
                               Clock::time_point compile_start) {
     platform::Result<std::string> work = work_dir();
     if (!work)
         fail(fmt::format("kestal: {}", work.error().text));
-    std::string exe = temp_exe_path(*work, *options.source_path);
     BuildOptions build{generated.link_names, options.portable, false, false,
                        generated.imports_library};
-    build_executable(generated.c_text, exe, build);
-    Clock::time_point run_start = Clock::now();
-    platform::Result<platform::ExitStatus> status = run_program(exe, options);
-    (void)platform::remove_file(exe);
-    if (!status)
-        fail_run_program(exe, status.error());
+    std::string exe;
+    bool cached = false;
+    Clock::time_point run_start;
+    std::optional<platform::Result<platform::ExitStatus>> status;
+    if (options.use_cache) {
+        std::string compiler = choose_c_compiler();
+        CacheLookup lookup = lookup_build_cache(
+            *work, {generated.c_text, generated.link_names, compiler, options.portable});
+        if (lookup.built) {
+            run_start = Clock::now();
+            status = run_program(lookup.path, options);
+            exe = lookup.path;
+            cached = true;
+            // A hit that can't be started (another run pruned it between
+            // our lookup and the start, or the file was damaged) is built
+            // again rather than reported.
+            if (!*status) {
+                status.reset();
+                cached = false;
+            }
+        }
+        if (!status) {
+            exe = build_into_cache(lookup, generated, build);
+            run_start = Clock::now();
+            status = run_program(exe, options);
+        }
+    } else {
+        exe = temp_exe_path(*work, *options.source_path);
+        build_executable(generated.c_text, exe, build);
+        run_start = Clock::now();
+        status = run_program(exe, options);
+        (void)platform::remove_file(exe);
+    }
+    if (!*status)
+        fail_run_program(exe, status->error());
     Clock::time_point run_end = Clock::now();
     if (options.time)
-        fmt::print(stderr, "kestal: compile {:.0f} ms, run {:.0f} ms\n",
-                   milliseconds_between(compile_start, run_start),
+        fmt::print(stderr, "kestal: compile {:.0f} ms{}, run {:.0f} ms\n",
+                   milliseconds_between(compile_start, run_start), cached ? " (cached)" : "",
                    milliseconds_between(run_start, run_end));
-    exit_with_pause(status->code);
+    exit_with_pause((*status)->code);
 }
 
 // A C text cut short by a full disk or a closed pipe is a failure, not a

@@ -10,6 +10,7 @@
 #include "lsp/server.h"
 #include "main/addresses.h"
 #include "main/compile_road.h"
+#include "main/doctor.h"
 #include "main/version.h"
 #include "update/command.h"
 #include "update/notice.h"
@@ -191,6 +192,8 @@ int run_main(int argc, char **argv) {
         std::printf("kestal %s\n", kVersion);
         return 0;
     }
+    if (command == "doctor")
+        return doctor_command();
     if (command == "lsp")
         return lsp::run_lsp_server();
     if (command == "update")

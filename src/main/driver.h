@@ -28,7 +28,7 @@ struct DriverOptions {
     bool static_link = false;
     bool portable = false;
     bool windowed = false;
-    // False with --no-cache. There is no build cache yet: nothing reads it.
+    // False with --no-cache: `run` builds outside the build cache.
     bool use_cache = true;
     bool checked = true;
     // `--pause` was given; the caller turns the process-wide flag on.

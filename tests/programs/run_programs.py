@@ -218,6 +218,10 @@ def main() -> int:
     work.mkdir(parents=True, exist_ok=True)
     scratch = (work / "scratch").resolve()
     scratch.mkdir(exist_ok=True)
+    # Each test run starts with an empty build cache, so every program is
+    # compiled by the C compiler under test rather than found from an
+    # earlier run (the work folder is private to this area and compiler).
+    shutil.rmtree(work / f"kestal-{os.getuid()}" / "cache", ignore_errors=True)
     # The daily update check stays off, so no run ever starts a background
     # copy that would reach for the network.
     kestal_env = dict(os.environ, KESTAL_CC=options.cc, TMPDIR=str(work),
