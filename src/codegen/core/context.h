@@ -82,6 +82,28 @@ struct LoopEntry {
     // C statements a `return` from inside the loop runs first (closing the
     // file of `for line in open(...)`); empty for most loops.
     std::string cleanup = {};
+    // The frame's cleanup entries below this index were pushed outside the
+    // loop's body: `break` and `continue` run only the ones above it.
+    size_t cleanup_depth = 0;
+};
+
+// One use of a `finally` body on an early way out of its `try`: the marker
+// line standing in the body's text until the `try` body is compiled, and
+// the indentation and loop depth at that place.
+struct FinallyUse {
+    std::string marker;
+    unsigned indent = 0;
+    size_t loop_depth = 0;
+};
+
+// What a `return`, `break` or `continue` that leaves a `try`, a `with` or a
+// loop holding a resource must run first. `text` is C statements; for a
+// `try` with `finally`, its body follows them, compiled once per use after
+// the `try` body is known, and `finally_uses` records the places.
+struct Cleanup {
+    std::string text;
+    const std::vector<Stmt> *finally_body = nullptr;
+    std::shared_ptr<std::vector<FinallyUse>> finally_uses = {};
 };
 
 using NameTypeList = std::vector<std::pair<std::string, Type>>;
@@ -120,6 +142,12 @@ struct FunctionFrame {
 
     // Control flow.
     std::vector<LoopEntry> loop_stack;
+    // Innermost last: the entries of the blocks being compiled, run before
+    // any early way out of them.
+    std::vector<Cleanup> cleanup_lines;
+    // The caught-exception variables of the except clauses being compiled,
+    // innermost last: a bare `raise` re-raises the last one.
+    std::vector<std::string> handled_exceptions;
 
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
@@ -184,6 +212,10 @@ struct CodegenContext {
     // Set when an f-string uses digit grouping; switches the runtime's
     // grouping code on.
     bool uses_grouping = false;
+    // Whether the program holds a `try` anywhere (found on first use): only
+    // then can an exception be caught, so only then does `with` close its
+    // files on the way out of an exception.
+    std::optional<bool> uses_try;
 
     // Evaluation-order hoisting (expr/hoisting.cpp): the name of every method
     // of every class, built on first use (`classes` is fixed after set-up),

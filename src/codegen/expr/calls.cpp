@@ -8,6 +8,8 @@
 #include "ast/builtin_modules.h"
 
 #include "codegen/builtins/builtins.h"
+#include "codegen/classes/classes.h"
+#include "codegen/classes/exceptions.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
 
@@ -97,6 +99,9 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
         throw_error(fmt::format("'{}' is {:#}, which can't be called", c.name, var->type), e.line,
                     e.column);
     }
+    if (ctx.classes.count(c.name) && !ctx.functions.count(c.name) &&
+        is_exception_class(ctx, c.name))
+        return compile_exception_construct(ctx, c.name, c.args, c.kwargs, e.line, e.column);
     if (ctx.classes.count(c.name) && !ctx.functions.count(c.name))
         throw_error(fmt::format("creating objects of class '{}' isn't supported yet", c.name),
                     e.line, e.column);

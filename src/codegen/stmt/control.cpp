@@ -134,6 +134,7 @@ void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break) {
     if (ctx.frame().loop_stack.empty())
         throw_error(fmt::format("'{}' outside of a loop", word), stmt.line, stmt.column);
     const LoopEntry &entry = ctx.frame().loop_stack.back();
+    emit_cleanups(ctx, entry.cleanup_depth);
     if (!is_break) {
         emit_line(ctx, "continue;");
     } else if (entry.break_label) {
@@ -146,7 +147,8 @@ void compile_loop_exit(CodegenContext &ctx, const Stmt &stmt, bool is_break) {
 void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
                        const std::optional<std::string> &label, const std::string &cleanup) {
     FunctionFrame &frame = ctx.frame();
-    frame.loop_stack.push_back(LoopEntry{label, cleanup});
+    CleanupScope scope(ctx, Cleanup{cleanup});
+    frame.loop_stack.push_back(LoopEntry{label, cleanup, frame.cleanup_lines.size()});
     try {
         compile_block(ctx, body);
     } catch (...) {

@@ -17,6 +17,13 @@ void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assi
 void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s);
 void compile_aug_assign(CodegenContext &ctx, const Expr &target, BinOp op, const Expr &value);
 
+// `with`, `try` (try_with.cpp); `raise`, `assert`, `del` (raise_assert_del.cpp).
+void compile_with_stmt(CodegenContext &ctx, const Stmt::With &s);
+void compile_try_stmt(CodegenContext &ctx, const Stmt::Try &s);
+void compile_raise_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Raise &s);
+void compile_assert_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assert &s);
+void compile_del_stmt(CodegenContext &ctx, const Stmt::Del &s);
+
 // Item and slice stores (stores.cpp).
 std::optional<Type> infer_subscript_type(CodegenContext &ctx, const Expr &target);
 void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExpr &value);

@@ -1,7 +1,5 @@
 // Statement dispatch, blocks, expression statements, pass, global and
-// return with its return-Type rules. Statement kinds whose lowering is not
-// part of this compiler yet are refused with a clear message at the
-// statement, never compiled wrongly.
+// return with its return-Type rules.
 #include "codegen/stmt/stmt.h"
 #include "support/overload.h"
 
@@ -13,10 +11,6 @@
 namespace kestal {
 
 namespace {
-
-[[noreturn]] void not_supported(const Stmt &s, std::string_view what) {
-    throw_error(fmt::format("{} isn't supported yet", what), s.line, s.column);
-}
 
 bool is_valueless(const Type &t) {
     return t.is<Type::None>() || t.is<Type::NoValue>();
@@ -94,29 +88,29 @@ void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
 }
 
 void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) {
-    // A return from inside loops that hold resources (a file the loop
-    // opened) releases them, innermost first, after the value is computed.
-    std::string cleanups;
-    const auto &loops = ctx.frame().loop_stack;
-    for (auto it = loops.rbegin(); it != loops.rend(); ++it)
-        if (!it->cleanup.empty())
-            cleanups += it->cleanup + " ";
-    if (!cleanups.empty()) {
-        cleanups.pop_back();
-        if (!value) {
-            emit_line(ctx, "{} return;", cleanups);
-            return;
+    // A return from inside blocks that hold resources or handlers (a file a
+    // loop or `with` opened, an entered `try`) releases them, innermost
+    // first, after the value is computed.
+    if (ctx.frame().cleanup_lines.empty()) {
+        if (value) {
+            emit_line(ctx, "return {};", value->text);
+        } else {
+            emit_line(ctx, "return;");
         }
-        std::string r = fresh_temp(ctx, "ret");
-        emit_line(ctx, "{{ {} {} = {}; {} return {}; }}", c_type_name(value->type), r, value->text,
-                  cleanups, r);
         return;
     }
-    if (value) {
-        emit_line(ctx, "return {};", value->text);
-    } else {
-        emit_line(ctx, "return;");
+    emit_line(ctx, "{");
+    {
+        IndentGuard indent(ctx);
+        std::string r;
+        if (value) {
+            r = fresh_temp(ctx, "ret");
+            emit_line(ctx, "{} {} = {};", c_type_name(value->type), r, value->text);
+        }
+        emit_cleanups(ctx, 0);
+        emit_line(ctx, value ? fmt::format("return {};", r) : std::string("return;"));
     }
+    emit_line(ctx, "}");
 }
 
 void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
@@ -137,11 +131,11 @@ void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
             [&](const Stmt::Pass &) {},
             [&](const Stmt::Return &s) { compile_return(ctx, stmt, s); },
             [&](const Stmt::Global &) {},
-            [&](const Stmt::Del &) { not_supported(stmt, "del"); },
-            [&](const Stmt::With &) { not_supported(stmt, "a with statement"); },
-            [&](const Stmt::Try &) { not_supported(stmt, "a try statement"); },
-            [&](const Stmt::Raise &) { not_supported(stmt, "a raise statement"); },
-            [&](const Stmt::Assert &) { not_supported(stmt, "an assert statement"); },
+            [&](const Stmt::Del &s) { compile_del_stmt(ctx, s); },
+            [&](const Stmt::With &s) { compile_with_stmt(ctx, s); },
+            [&](const Stmt::Try &s) { compile_try_stmt(ctx, s); },
+            [&](const Stmt::Raise &s) { compile_raise_stmt(ctx, stmt, s); },
+            [&](const Stmt::Assert &s) { compile_assert_stmt(ctx, stmt, s); },
         },
         stmt.kind);
 }

@@ -32,6 +32,27 @@ std::optional<Type> infer_declared_type(CodegenContext &ctx, const Expr &target)
 void assign_unpacked(CodegenContext &ctx, const std::vector<Expr> &targets,
                      const std::string &value, const Type &type, uint64_t line, uint64_t column);
 
+// ---- Cleanup entries ----
+
+// Pushes a cleanup entry on the current frame for the lifetime of the scope
+// (an entry with no text and no `finally` body is not pushed) and drops it,
+// with any entry above it, when the scope ends.
+class CleanupScope {
+  public:
+    CleanupScope(CodegenContext &ctx, Cleanup entry);
+    ~CleanupScope();
+    CleanupScope(const CleanupScope &) = delete;
+    CleanupScope &operator=(const CleanupScope &) = delete;
+
+  private:
+    FunctionFrame &frame_;
+    size_t saved_;
+};
+
+// Emits the frame's cleanup entries from the innermost down to index
+// `down_to`, for an early way out of their blocks.
+void emit_cleanups(CodegenContext &ctx, size_t down_to);
+
 // ---- Loops ----
 
 // `cleanup`: the C statements a `return` inside the body runs before it
