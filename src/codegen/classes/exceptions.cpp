@@ -206,6 +206,32 @@ CompiledExpr compile_base_exception_init(CodegenContext &ctx, const std::string 
             Type::no_value()};
 }
 
+std::optional<CompiledExpr> compile_super_exception_init(CodegenContext &ctx,
+                                                         const Expr::MethodCall &call,
+                                                         const Expr &position) {
+    const FunctionFrame &frame = ctx.frame();
+    if (call.method != "__init__" || !frame.instance_key)
+        return std::nullopt;
+    const std::string &method = frame.instance_key->name;
+    size_t dot = method.rfind('.');
+    if (dot == std::string::npos)
+        return std::nullopt;
+    std::string cls = method.substr(0, dot);
+    auto chain = class_ancestors(ctx, cls);
+    if (chain.size() < 2 || !is_exception_class(ctx, cls))
+        return std::nullopt;
+    if (first_class_defining_method(ctx, {chain.begin() + 1, chain.end()}, "__init__"))
+        return std::nullopt;
+    const FuncDef &def = *ctx.functions.at(method);
+    if (def.params.empty())
+        return std::nullopt;
+    auto self = lookup_var(ctx, def.params[0].name);
+    if (!self || !(self->type == Type::class_(cls)))
+        return std::nullopt;
+    return compile_base_exception_init(ctx, cls, self->text, call.args, call.kwargs, position.line,
+                                       position.column);
+}
+
 CompiledExpr compile_raise_operand(CodegenContext &ctx, const Expr &operand) {
     if (const auto *name = operand.as<Expr::Name>()) {
         if (!lookup_var(ctx, name->name) && ctx.classes.count(name->name)) {

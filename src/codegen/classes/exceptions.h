@@ -9,6 +9,7 @@
 
 #include "codegen/core/context.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ CompiledExpr compile_base_exception_init(CodegenContext &ctx, const std::string 
                                          const std::string &receiver, const std::vector<Expr> &args,
                                          const std::vector<Keyword> &kwargs, uint64_t line,
                                          uint64_t column);
+// `super().__init__(...)` in a method of an exception class whose bases
+// define no `__init__` of their own: BaseException's, on the method's
+// receiver. None for any other `super()` call.
+std::optional<CompiledExpr> compile_super_exception_init(CodegenContext &ctx,
+                                                         const Expr::MethodCall &call,
+                                                         const Expr &position);
 // The exception object `raise E` (or `from E`) raises: a class name is
 // instantiated with no arguments; any other expression must be an object of
 // a class deriving from BaseException.

@@ -136,8 +136,11 @@ CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e,
     }
     const auto *recv_call = m.receiver->as<Expr::Call>();
     if (recv_call && recv_call->name == "super" && recv_call->args.empty() &&
-        recv_call->kwargs.empty() && is_builtin_name(ctx, "super"))
+        recv_call->kwargs.empty() && is_builtin_name(ctx, "super")) {
+        if (auto init = compile_super_exception_init(ctx, m, e))
+            return *init;
         throw_error("super() isn't supported yet", e.line, e.column);
+    }
     CompiledExpr o = compile_expr(ctx, *m.receiver);
     if (o.type.is<Type::File>() && recv_call && recv_call->name == "open" &&
         is_builtin_name(ctx, "open") && m.method != "close") {
