@@ -138,19 +138,25 @@ CompiledExpr dispatched_call(CodegenContext &ctx, const std::string &receiver,
         with_placeholder.push_back(a);
     std::vector<const Expr *> bound =
         bind_call_arguments(def, with_placeholder, kwargs, line, column);
+    // Only the arguments the call gives are evaluated (once, in order,
+    // before the switch); an omitted one takes each override's own default.
     std::string decls;
-    std::vector<CompiledExpr> temps;
+    std::vector<std::optional<CompiledExpr>> temps;
     for (size_t i = 1; i < bound.size(); ++i) {
-        const auto &annotation = def.params[i].annotation;
+        const Param &param = def.params[i];
+        if (param.default_value && bound[i] == &*param.default_value) {
+            temps.push_back(std::nullopt);
+            continue;
+        }
+        const auto &annotation = param.annotation;
         CompiledExpr c = compile_expr(ctx, *bound[i], annotation ? &*annotation : nullptr);
         if (c.type.is<Type::NoValue>())
-            throw_error(
-                fmt::format("argument '{}' of {}() has no value", def.params[i].name, method), line,
-                column);
+            throw_error(fmt::format("argument '{}' of {}() has no value", param.name, method), line,
+                        column);
         std::string t = fresh_temp(ctx, "a");
         ensure_type_defined(ctx, c.type);
         decls += fmt::format("{} {} = {}; ", c_type_name(c.type), t, c.text);
-        temps.push_back({t, c.type});
+        temps.push_back(CompiledExpr{t, c.type});
     }
     std::string self = receiver;
     if (!is_plain_c_name(receiver)) {
@@ -167,14 +173,28 @@ CompiledExpr dispatched_call(CodegenContext &ctx, const std::string &receiver,
         auto owner_k = first_class_defining_method(ctx, class_ancestors(ctx, k), method);
         if (!owner_k)
             internal_fault("a subclass without the method its base defines");
+        // Given arguments go by position up to the first omitted one, and
+        // by the static owner's parameter names after it.
         Aliases aliases;
-        for (const CompiledExpr &t : temps)
-            aliases.add(ctx, t.text, t.type, line, column);
+        std::vector<Keyword> keywords;
+        bool gap = false;
+        for (size_t i = 0; i < temps.size(); ++i) {
+            if (!temps[i]) {
+                gap = true;
+                continue;
+            }
+            aliases.add(ctx, temps[i]->text, temps[i]->type, line, column);
+            if (gap) {
+                keywords.push_back(
+                    Keyword{def.params[i + 1].name, std::move(aliases.names.back())});
+                aliases.names.pop_back();
+            }
+        }
         // The case knows the object is a K, so it passes it as K's owner,
         // which may stand below the static class.
         CompiledExpr call =
             call_resolved_method(ctx, *owner_k, method, cast_to_owner(self, cls, *owner_k),
-                                 aliases.names, {}, line, column);
+                                 aliases.names, keywords, line, column);
         if (!joined) {
             joined = call.type;
         } else {

@@ -274,9 +274,16 @@ CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string 
         throw_error(fmt::format("{}.{}() needs {} object as its first argument, not {}",
                                 m.class_name, m.method_name, m.class_name, recv.type),
                     args[0].line, args[0].column);
+    // `C.m(obj)` calls the method C resolves, whatever obj's own class
+    // overrides, as Python does.
     std::vector<Expr> rest(args.begin() + 1, args.end());
-    return compile_object_method_call(ctx, *self, m.class_name, m.method_name, rest, kwargs,
-                                      callee.line, callee.column);
+    auto owner =
+        first_class_defining_method(ctx, class_ancestors(ctx, m.class_name), m.method_name);
+    if (!owner)
+        internal_fault("a class-method value of a method no class defines");
+    return call_resolved_method(ctx, *owner, m.method_name,
+                                cast_to_owner(*self, m.class_name, *owner), rest, kwargs,
+                                callee.line, callee.column);
 }
 
 CompiledExpr compile_call_with_arg_texts(CodegenContext &ctx, const std::string &callee_text,
