@@ -83,15 +83,27 @@ void write_field(CodegenContext &ctx, const Expr &target, const AttributeTarget 
 }
 
 // The value is computed before the object is, as Python does.
-void store_to_attribute(CodegenContext &ctx, const Expr &target, const CompiledExpr &value) {
+// An annotation (`self.next: Node | None = None`) gives the value, and so
+// a field it creates, its Type.
+void store_to_attribute(CodegenContext &ctx, const Expr &target,
+                        const std::optional<Type> &annotation, const CompiledExpr &value) {
     emit_line(ctx, "{");
     {
         IndentGuard indent(ctx);
+        CompiledExpr stored = value;
+        if (annotation) {
+            auto converted = coerce_expr(ctx, value.text, value.type, *annotation);
+            if (!converted)
+                throw_error(fmt::format("can't assign {:#} to an attribute declared as {}",
+                                        value.type, *annotation),
+                            target.line, target.column);
+            stored = {*converted, *annotation};
+        }
         std::string v = fresh_temp(ctx, "v");
-        ensure_type_defined(ctx, value.type);
-        emit_line(ctx, "{} {} = {};", c_type_name(value.type), v, value.text);
+        ensure_type_defined(ctx, stored.type);
+        emit_line(ctx, "{} {} = {};", c_type_name(stored.type), v, stored.text);
         AttributeTarget t = attribute_target(ctx, target);
-        write_field(ctx, target, t, CompiledExpr{v, value.type});
+        write_field(ctx, target, t, CompiledExpr{v, stored.type});
     }
     emit_line(ctx, "}");
 }
@@ -286,7 +298,7 @@ void store_to_target(CodegenContext &ctx, const Expr &target, const std::optiona
         return;
     }
     if (target.is<Expr::Attribute>()) {
-        store_to_attribute(ctx, target, value);
+        store_to_attribute(ctx, target, annotation, value);
         return;
     }
     if (target.is<Expr::Index>()) {
