@@ -11,6 +11,7 @@
 #include "codegen/builtins/files.h"
 #include "codegen/builtins/methods.h"
 #include "codegen/builtins/numeric.h"
+#include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
@@ -300,9 +301,8 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
     case TypeKind::File:
         return compile_file_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Class:
-        throw_error(
-            fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
-            call.line, call.column);
+        return compile_object_method_call(ctx, receiver.text, receiver.type.as<Type::Class>()->name,
+                                          method, args, kwargs, call.line, call.column);
     default:
         throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
                     call.column);

@@ -86,6 +86,14 @@ struct LoopEntry {
 
 using NameTypeList = std::vector<std::pair<std::string, Type>>;
 
+// One field of a class, where the store that created it stands.
+struct ClassField {
+    std::string name;
+    Type type;
+    uint64_t line = 0;
+    uint64_t column = 0;
+};
+
 // The state of one function being compiled.
 struct FunctionFrame {
     // What is being compiled.
@@ -123,6 +131,9 @@ struct FunctionFrame {
 
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
+
+    // For a method instance: the class whose method it is (empty otherwise).
+    std::string method_class;
 };
 
 struct CodegenContext {
@@ -142,6 +153,13 @@ struct CodegenContext {
     // queries (classes.h).
     std::map<std::string, std::optional<std::string>> class_bases;
     std::unordered_set<std::string> declared_classes;
+    // The fields of each class in creation order: a field is listed under
+    // the class through whose static Type it was first stored. A class that
+    // never had a field stored has no entry.
+    std::map<std::string, std::vector<ClassField>> class_attributes;
+    // Fields an earlier attempt of this compilation found too narrow
+    // (class, field) -> float; carried into every new attempt.
+    std::map<std::pair<std::string, std::string>, Type> field_widenings;
     std::unordered_set<Type, TypeHash> defined_c_types;
     // C helpers written once by name (sort instantiations, keyed-sort records).
     std::unordered_set<std::string> defined_helpers;

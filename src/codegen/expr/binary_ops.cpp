@@ -485,6 +485,16 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
     if (index >= kDunders.size())
         return std::nullopt;
     const DunderPair &names = kDunders[index];
+    // Without a __ne__ of its own, `!=` is exactly the negation of what
+    // `==` gives: the forward __eq__, the reflected one, or identity.
+    bool own_ne = (lc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)),
+                                                     "__ne__")) ||
+                  (rc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(r.type)),
+                                                     "__ne__"));
+    if (op == BinOp::Ne && !own_ne) {
+        auto eq = class_op(ctx, BinOp::Eq, l, r, e);
+        return boolean(fmt::format("(!{})", eq->text));
+    }
     std::optional<CompiledExpr> found;
     if (lc)
         found = dunder_call(ctx, l, names.forward, r, e);
@@ -501,14 +511,7 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
     } else {
         identity = fmt::format("((void)({}), (void)({}), false)", l.text, r.text);
     }
-    if (op == BinOp::Eq)
-        return boolean(identity);
-    if (lc &&
-        first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)), "__eq__")) {
-        auto eq = dunder_call(ctx, l, "__eq__", r, e);
-        return boolean(fmt::format("(!{})", comparison_result_truth(BinOp::Eq, *eq).text));
-    }
-    return boolean(fmt::format("(!{})", identity));
+    return boolean(op == BinOp::Ne ? fmt::format("(!{})", identity) : identity);
 }
 
 } // namespace

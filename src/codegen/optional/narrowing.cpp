@@ -181,6 +181,14 @@ void forget_facts_under(CodegenContext &ctx, const std::string &path) {
     }
 }
 
+void forget_attribute_facts(CodegenContext &ctx) {
+    if (ctx.frames.empty())
+        return;
+    auto &paths = ctx.frame().narrowed_paths;
+    for (auto it = paths.begin(); it != paths.end();)
+        it = it->find('.') != std::string::npos ? paths.erase(it) : std::next(it);
+}
+
 void forget_facts_for_names(CodegenContext &ctx, const std::unordered_set<std::string> &names) {
     for (const auto &n : names)
         forget_facts_under(ctx, n);

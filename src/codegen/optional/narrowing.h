@@ -32,6 +32,9 @@ bool is_known_non_none(CodegenContext &ctx, const std::string &path);
 void update_facts_on_assign(CodegenContext &ctx, const Expr &target, const Type &target_type,
                             const Type &value_type);
 void forget_facts_under(CodegenContext &ctx, const std::string &path);
+// A call of user code may store into any field: the facts about attribute
+// paths (`self.next`) end at every such call.
+void forget_attribute_facts(CodegenContext &ctx);
 void forget_facts_for_names(CodegenContext &ctx, const std::unordered_set<std::string> &names);
 // A comparison against the None literal, decided by the operand Types; none
 // when neither operand has the Type None.
