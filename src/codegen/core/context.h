@@ -125,6 +125,10 @@ struct FunctionFrame {
     // calls and drops before it returns (a sort key): its copies can't go
     // stale, so it may capture names that are assigned again.
     const Expr *transient_lambda = nullptr;
+    // While the iterable of a `for` statement is planned: the paths its body
+    // assigns. A lambda that map or filter calls between steps of the body
+    // must not copy one of them.
+    const std::unordered_set<std::string> *loop_body_assigned = nullptr;
 
     // Control flow.
     std::vector<LoopEntry> loop_stack;
