@@ -100,18 +100,45 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     }
     std::vector<CompiledExpr> b_arg = {CompiledExpr{"b", self}};
     std::vector<CompiledExpr> a_arg = {CompiledExpr{"a", self}};
-    auto eq = call_dunder_if_defined(ctx, "a", x, "__eq__", b_arg, 0, 0);
-    text += fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x,
-                        eq ? result_truth(*eq, "false") : "a == b");
+    // A subclass's special method counts for objects of that subclass even
+    // where the class itself has none.
+    std::string eq_text = "a == b";
+    if (auto eq = call_dunder_if_defined(ctx, "a", x, "__eq__", b_arg, 0, 0)) {
+        eq_text = result_truth(*eq, "false");
+    } else if (subtree_defines(ctx, x, "__eq__")) {
+        eq_text = dunder_truth_in_subtree(
+            ctx, "a", x, "__eq__", b_arg,
+            [](const std::string &self, const std::vector<CompiledExpr> &args) {
+                return fmt::format("((void *){} == (void *){})", self, args[0].text);
+            },
+            0, 0);
+    }
+    text +=
+        fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, eq_text);
+    std::string no_order =
+        fmt::format("(ktl_panic(\"TypeError: '<' not supported between instances of '{0}' and "
+                    "'{0}'\"), false)",
+                    x);
     std::string lt;
     if (auto m = call_dunder_if_defined(ctx, "a", x, "__lt__", b_arg, 0, 0)) {
         lt = result_truth(*m, "false");
     } else if (auto g = call_dunder_if_defined(ctx, "b", x, "__gt__", a_arg, 0, 0)) {
         lt = result_truth(*g, "false");
+    } else if (subtree_defines(ctx, x, "__lt__") || subtree_defines(ctx, x, "__gt__")) {
+        // b > a for the classes without __lt__, else the TypeError.
+        DunderFallback reflected = [&](const std::string &, const std::vector<CompiledExpr> &) {
+            if (!subtree_defines(ctx, x, "__gt__"))
+                return no_order;
+            return dunder_truth_in_subtree(
+                ctx, "b", x, "__gt__", a_arg,
+                [&](const std::string &, const std::vector<CompiledExpr> &) { return no_order; }, 0,
+                0);
+        };
+        lt = subtree_defines(ctx, x, "__lt__")
+                 ? dunder_truth_in_subtree(ctx, "a", x, "__lt__", b_arg, reflected, 0, 0)
+                 : reflected("a", {});
     } else {
-        lt = fmt::format("(ktl_panic(\"TypeError: '<' not supported between instances of '{0}' and "
-                         "'{0}'\"), false)",
-                         x);
+        lt = no_order;
     }
     text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
     // Items neither equal nor ordered either way (a class with only
@@ -124,6 +151,20 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
         truth = result_truth(*m, "true");
     } else if (auto l = call_dunder_if_defined(ctx, "o", x, "__len__", {}, 0, 0)) {
         truth = fmt::format("({} != 0)", l->text);
+    } else if (subtree_defines(ctx, x, "__bool__") || subtree_defines(ctx, x, "__len__")) {
+        // Each class of the subtree by its own __bool__, else its __len__.
+        std::string cases;
+        for (const std::string &k : subclasses_of(ctx, x)) {
+            std::string receiver = k == x ? "o" : fmt::format("((C_{} *)(o))", k);
+            std::string value = "true";
+            if (auto m = call_dunder_if_defined(ctx, receiver, k, "__bool__", {}, 0, 0)) {
+                value = result_truth(*m, "true");
+            } else if (auto l = call_dunder_if_defined(ctx, receiver, k, "__len__", {}, 0, 0)) {
+                value = fmt::format("({} != 0)", l->text);
+            }
+            cases += fmt::format("case {}: return {}; ", class_id(ctx, k), value);
+        }
+        truth = fmt::format("({{ switch (o->cls) {{ {}default: break; }} true; }})", cases);
     }
     text += fmt::format("static bool ktl_truthy_{}(C_{} *o) {{ (void)o; return {}; }}\n", code, x,
                         truth);

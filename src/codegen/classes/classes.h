@@ -13,6 +13,7 @@
 
 #include "codegen/core/context.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,21 @@ std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const st
                                                    const std::string &method,
                                                    const std::vector<CompiledExpr> &args,
                                                    uint64_t line, uint64_t column);
+// True when the class or any class below it resolves the method.
+bool subtree_defines(CodegenContext &ctx, const std::string &cls, const std::string &method);
+// The C text of the receiver's class, for the classes of a subtree that
+// lack a special method: given the held receiver (typed as the static
+// class) and the held arguments, the bool text to use instead.
+using DunderFallback =
+    std::function<std::string(const std::string &, const std::vector<CompiledExpr> &)>;
+// A special method with a truth result that the static class may lack but
+// classes below it define: a switch on the receiver's class id, each class
+// calling its own method or taking the fallback. Receiver and arguments
+// are evaluated once, in order. Line 0 reports errors at the method.
+std::string dunder_truth_in_subtree(CodegenContext &ctx, const std::string &receiver,
+                                    const std::string &cls, const std::string &method,
+                                    const std::vector<CompiledExpr> &args,
+                                    const DunderFallback &fallback, uint64_t line, uint64_t column);
 // Where the special method the class resolves is defined.
 std::pair<uint64_t, uint64_t> special_method_position(const CodegenContext &ctx,
                                                       const std::string &cls,

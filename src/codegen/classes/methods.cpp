@@ -303,6 +303,54 @@ CompiledExpr compile_super_call(CodegenContext &ctx, const std::string &method,
     throw_error(fmt::format("'super' object has no method '{}'", method), line, column);
 }
 
+bool subtree_defines(CodegenContext &ctx, const std::string &cls, const std::string &method) {
+    for (const std::string &k : subclasses_of(ctx, cls))
+        if (first_class_defining_method(ctx, class_ancestors(ctx, k), method))
+            return true;
+    return false;
+}
+
+// One piece: the receiver and arguments are held once, then each class of
+// the subtree either calls its own method or takes the fallback.
+std::string dunder_truth_in_subtree(CodegenContext &ctx, const std::string &receiver,
+                                    const std::string &cls, const std::string &method,
+                                    const std::vector<CompiledExpr> &args,
+                                    const DunderFallback &fallback, uint64_t line,
+                                    uint64_t column) {
+    std::string self = fresh_temp(ctx, "self");
+    std::string decls = fmt::format("C_{} *{} = {}; ", cls, self, receiver);
+    std::vector<CompiledExpr> temps;
+    for (const CompiledExpr &a : args) {
+        std::string t = fresh_temp(ctx, "a");
+        ensure_type_defined(ctx, a.type);
+        decls += fmt::format("{} {} = {}; ", c_type_name(a.type), t, a.text);
+        temps.push_back({t, a.type});
+    }
+    std::string r = fresh_temp(ctx, "r");
+    std::string cases;
+    for (const std::string &k : subclasses_of(ctx, cls)) {
+        auto owner = first_class_defining_method(ctx, class_ancestors(ctx, k), method);
+        std::string value;
+        if (owner) {
+            if (line == 0)
+                std::tie(line, column) = special_method_position(ctx, k, method);
+            Aliases aliases;
+            for (const CompiledExpr &t : temps)
+                aliases.add(ctx, t.text, t.type, line, column);
+            CompiledExpr call =
+                call_resolved_method(ctx, *owner, method, cast_to_owner(self, cls, *owner),
+                                     aliases.names, {}, line, column);
+            value = call.type.is<Type::NoValue>() ? fmt::format("({}, false)", call.text)
+                                                  : truth_of(call);
+        } else {
+            value = fallback(self, temps);
+        }
+        cases += fmt::format("case {}: {} = {}; break; ", class_id(ctx, k), r, value);
+    }
+    return fmt::format("({{ {}bool {} = false; switch ({}->cls) {{ {}}} {}; }})", decls, r, self,
+                       cases, r);
+}
+
 std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
                                                    const std::string &cls,
                                                    const std::string &method,

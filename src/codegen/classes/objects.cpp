@@ -149,7 +149,7 @@ Type declare_field(CodegenContext &ctx, const std::string &cls, const std::strin
                         line, column);
         Type type = value;
         auto widened = ctx.field_widenings.find({cls, field});
-        if (widened != ctx.field_widenings.end())
+        if (widened != ctx.field_widenings.end() && coerce_expr(ctx, "", value, widened->second))
             type = widened->second;
         check_subclass_fields(ctx, cls, field, type, line, column);
         ensure_type_defined(ctx, type);
@@ -160,8 +160,6 @@ Type declare_field(CodegenContext &ctx, const std::string &cls, const std::strin
         return *held;
     if (held->is<Type::Int>() && value.is<Type::Float>()) {
         auto owner = first_class_with_field(ctx, class_ancestors(ctx, cls), field);
-        if (ctx.field_widenings.count({*owner, field}))
-            internal_fault("a widened field is an int again");
         throw field_widening(*owner, field, line, column);
     }
     throw_error(fmt::format("can't assign {:#} to '{}.{}', which holds {:#} (an attribute keeps "

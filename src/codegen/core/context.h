@@ -218,6 +218,11 @@ struct CodegenContext {
     // use: a read of one of them must not move across a call.
     std::optional<std::unordered_set<std::string>> call_assigned_globals;
     std::unordered_map<const Expr *, uint8_t> side_effect_memo;
+    // The field names a call of each function (by its function-table name,
+    // lambdas as "<lambdaN>") may store into, through everything it may call;
+    // built on first use. A function that may call an unknown function
+    // value holds "*" (any field).
+    std::optional<std::unordered_map<std::string, std::unordered_set<std::string>>> field_stores;
 
     FunctionFrame &frame() { return *frames.back(); }
 };

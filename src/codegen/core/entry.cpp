@@ -50,8 +50,12 @@ CodegenOutput generate_program(const Program &program, const CodegenOptions &opt
             if (request.kind != WideningRequest::Kind::Field)
                 internal_fault("a widening request escaped the frame that owns it");
             auto key = std::make_pair(request.owner, request.name);
+            // A widening that comes back ends the compilation.
             if (widened.count(key))
-                internal_fault("a field widening was not applied");
+                throw_error(fmt::format("can't settle the type of attribute '{}.{}'; assign it a "
+                                        "float first",
+                                        request.owner, request.name),
+                            request.line, request.column);
             widened[key] = request.wider;
         }
     }

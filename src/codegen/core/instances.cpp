@@ -335,7 +335,7 @@ std::string function_display_name(const std::string &name) {
 InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
                                     const std::vector<Type> &arg_types,
                                     const NameTypeList &captures, uint64_t line, uint64_t column) {
-    forget_attribute_facts(ctx);
+    forget_attribute_facts(ctx, name);
     std::vector<Type> param_keys;
     InstanceSetup s = prepare_instance(ctx, name, arg_types, captures, line, column, param_keys);
     const FuncDef &def = *s.def;
