@@ -1,8 +1,9 @@
 // Plans of the built-ins that exist only as iteration sources: zip, map,
 // filter, reversed and enumerate. Each walks the underlying iterables
 // directly; no zip, map, filter or enumerate object and no intermediate list
-// exist, except that zip and reversed read their sources by index and so
-// first collect a lazy source (and a dict's keys) into a list.
+// exist, except that reversed, and zip for all its sources but the first
+// lazy one, read by index and so first collect a lazy source (and a dict's
+// keys) into a list.
 //
 // zip and reversed test every list source against its current length on
 // every step, as Python's iterators do: a body that shrinks a list ends the
@@ -11,6 +12,8 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/stmt/iteration_plans.h"
+
+#include <algorithm>
 
 namespace kestal {
 
@@ -138,12 +141,72 @@ std::pair<std::string, FunctionValue> function_operand(CodegenContext &ctx, cons
     return f;
 }
 
+// A zip with a lazy source (a generator expression, map, filter, ...): that
+// source's own loop drives the zip and is advanced step by step, as
+// Python's zip advances it, so its elements are computed between steps of
+// the body that reads them; the other sources are read by index, and the
+// first one that has ended leaves the driving loop. Later lazy sources are
+// collected into lists first.
+IterationPlan plan_driven_zip(CodegenContext &ctx, const std::vector<Expr> &args, size_t driver) {
+    std::string k = fresh_temp(ctx, "k"), n = fresh_temp(ctx, "n");
+    IterationPlan plan{Type::int_()};
+    std::vector<Type> types;
+    std::vector<std::string> elements, conditions;
+    std::string i = fresh_temp(ctx, "i"), e;
+    IterationPlan driven{Type::int_()};
+    std::vector<std::string> lengths;
+    for (size_t a = 0; a < args.size(); ++a) {
+        if (a == driver) {
+            driven = plan_for_iteration(ctx, args[a]);
+            plan.setup += driven.setup;
+            e = fresh_temp(ctx, "x");
+            types.push_back(driven.element_type);
+            elements.push_back(e);
+            if (driven.length != "0")
+                lengths.push_back(driven.length);
+            continue;
+        }
+        IndexedSource s = indexed_source(ctx, args[a]);
+        plan.setup += s.setup;
+        types.push_back(s.element_type);
+        elements.push_back(s.element_at(i));
+        conditions.push_back(s.inside(i, false));
+        lengths.push_back(s.length);
+    }
+    define_tuple_type(ctx, types);
+    ensure_type_defined(ctx, driven.element_type);
+    plan.element_type = Type::tuple(types);
+    std::string end = fresh_temp(ctx, "zend");
+    // Known only when the driving source's length is.
+    plan.setup += fmt::format("int64_t {} = 0; int64_t {} = 0; ", k, n);
+    if (driven.length != "0") {
+        plan.setup += fmt::format("{} = {}; ", n, lengths.front());
+        for (size_t l = 1; l < lengths.size(); ++l)
+            plan.setup += fmt::format("if ({1} < {0}) {0} = {1}; ", n, lengths[l]);
+    }
+    plan.header = fmt::format("{}{} {} = {}; int64_t {} = {}++; ", driven.header,
+                              c_type_name(driven.element_type), e, driven.element, i, k);
+    if (!conditions.empty())
+        plan.header += fmt::format("if (!({})) goto {}; ", fmt::join(conditions, " && "), end);
+    plan.element =
+        fmt::format("(({}){{{}}})", c_type_name(plan.element_type), fmt::join(elements, ", "));
+    plan.close = fmt::format("{} {}:;", driven.close, end);
+    plan.length = n;
+    plan.cleanup = driven.cleanup;
+    plan.loop_count = driven.loop_count;
+    return plan;
+}
+
 } // namespace
 
 IterationPlan plan_zip_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
                             uint64_t column) {
     if (args.empty())
         throw_error("zip() needs at least one iterable", line, column);
+    auto lazy = std::find_if(args.begin(), args.end(),
+                             [&](const Expr &a) { return is_lazy_iterable(ctx, a); });
+    if (lazy != args.end())
+        return plan_driven_zip(ctx, args, size_t(lazy - args.begin()));
     std::string n = fresh_temp(ctx, "n"), k = fresh_temp(ctx, "k");
     IterationPlan plan{Type::int_()};
     std::vector<Type> types;

@@ -112,6 +112,10 @@ TEST(CodegenIterables, GeneratedTexts) {
          R"(for \(int64_t (_k\d+) = 0; \1 < (_src\d+)->len && \1 < _src\d+\.len; \1\+\+\))"},
         {"for v in reversed(xs):\n    print(v)\n",
          R"(for \(int64_t (_k\d+) = _n\d+ - 1; \1 >= 0 && \1 < _src\d+->len; \1--\))"},
+        // A lazy source drives the zip; the others end it by a jump past
+        // the driving loops.
+        {"for a, b in zip((x for x in xs), \"ab\"):\n    print(a)\n",
+         R"(int64_t (_i\d+) = (_k\d+)\+\+; if \(!\(\1 < _src\d+\.len\)\) goto (_zend\d+);[\s\S]*\} \3:;)"},
         // A dict source checks its size on every step.
         {"for k in reversed(d):\n    print(k)\n",
          R"(\(\(void\)\(KTL_UNLIKELY\(_src\d+->len != _n0\d+\) && \(ktl_dict_changed\(\), 0\)\))"},
