@@ -171,6 +171,34 @@ class Cache(unittest.TestCase):
         self.assertEqual(self.s.compiles(), len(variations) + 1)
         self.assert_only_cached_executables(len(variations) + 1)
 
+    def test_a_library_archive_rebuilt_in_place_is_linked_again(self):
+        # Same manifest, header and link names: only the archive changes.
+        lib = self.s.root / "libraries" / "demo"
+        (lib / "lib").mkdir(parents=True)
+        (lib / "library.json").write_text(
+            '{"name": "demo", "version": "1", "link": ["demo"], '
+            '"functions": {"answer": {"c": "demo_answer", "returns": "int"}}}')
+        (lib / "demo.h").write_text("int64_t demo_answer(void);\n")
+        self.prog.write_text("import demo\nprint(demo.answer())\n")
+
+        def build_archive(value: int):
+            source = lib / "lib" / "demo.c"
+            source.write_text(f"#include <stdint.h>\nint64_t demo_answer(void) {{ return {value}; }}\n")
+            subprocess.run([REAL_CC, "-c", str(source), "-o", str(lib / "lib" / "demo.o")],
+                           check=True)
+            (lib / "lib" / "libdemo.a").unlink(missing_ok=True)
+            subprocess.run(["ar", "rcs", str(lib / "lib" / "libdemo.a"),
+                            str(lib / "lib" / "demo.o")], check=True)
+
+        build_archive(41)
+        self.assertEqual(self.run_timed().stdout, "41\n")
+        self.assertIn("(cached)", self.run_timed().stderr)
+        build_archive(42)
+        rebuilt = self.run_timed()
+        self.assertEqual(rebuilt.stdout, "42\n")
+        self.assertNotIn("(cached)", rebuilt.stderr)
+        self.assertEqual(self.s.compiles(), 2)
+
     def test_a_full_cache_loses_its_oldest_half_on_a_miss(self):
         for entries, deleted in [(100, 0), (101, 50), (131, 65)]:
             with self.subTest(entries=entries):

@@ -229,6 +229,10 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
             },
             [](const Expr::CallExpr &) { return Order::Effect; },
             [&](const Expr::MethodCall &m) {
+                // A C library's function may do anything, whatever its name.
+                std::optional<std::string> module = resolve_module_ref(ctx, *m.receiver);
+                if (module && ctx.libraries->count(*module))
+                    return Order::Effect;
                 if (!is_pure_method_name(m.method) || !names || names->count(m.method))
                     return Order::Effect;
                 return in_table(kNeverRaisingMethods, m.method) ? Order::Free : Order::Sensitive;
