@@ -2,8 +2,8 @@
 # Runs one fuzz target for a number of seconds: scripts/fuzz.sh TARGET SECONDS
 # TARGET is check (the whole check road), json (the JSON reader), framing
 # (the language server's message framing), lsp (the language server's
-# request handling, over sessions of JSON messages) or feed (the update feed
-# reader).
+# request handling, over sessions of JSON messages), feed (the update feed
+# reader) or library_index (the library site's index reader).
 # The targets are built with clang in build-fuzz; the check target starts
 # from the program tests and the examples, with the language's keywords as a
 # dictionary; the lsp target starts from the sessions in fuzz/lsp-seeds with
@@ -14,9 +14,9 @@
 # text with gcc -fsyntax-only.
 set -e
 cd "$(dirname "$0")/.."
-target=${1:?usage: scripts/fuzz.sh check|json|framing|lsp|feed SECONDS}
-seconds=${2:?usage: scripts/fuzz.sh check|json|framing|lsp|feed SECONDS}
-case $target in check|json|framing|lsp|feed) ;; *) echo "fuzz.sh: unknown target '$target'" >&2; exit 2;; esac
+target=${1:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index SECONDS}
+seconds=${2:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index SECONDS}
+case $target in check|json|framing|lsp|feed|library_index) ;; *) echo "fuzz.sh: unknown target '$target'" >&2; exit 2;; esac
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKESTAL_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz --target "fuzz_$target" -j "${FUZZ_JOBS:-4}"
