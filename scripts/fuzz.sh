@@ -1,19 +1,22 @@
 #!/bin/sh
 # Runs one fuzz target for a number of seconds: scripts/fuzz.sh TARGET SECONDS
 # TARGET is check (the whole check road), json (the JSON reader), framing
-# (the language server's message framing) or feed (the update feed reader).
+# (the language server's message framing), lsp (the language server's
+# request handling, over sessions of JSON messages), feed (the update feed
+# reader) or library_index (the library site's index reader).
 # The targets are built with clang in build-fuzz; the check target starts
 # from the program tests and the examples, with the language's keywords as a
-# dictionary. A finding (crash,
+# dictionary; the lsp target starts from the sessions in fuzz/lsp-seeds with
+# the protocol's names as a dictionary. A finding (crash,
 # leak, undefined behaviour, an exception escaping) ends the run with a
 # non-zero status and leaves the input as build-fuzz/crash-*.
 # KESTAL_FUZZ_SYNTAX_EVERY=N also checks every N-th accepted program's C
 # text with gcc -fsyntax-only.
 set -e
 cd "$(dirname "$0")/.."
-target=${1:?usage: scripts/fuzz.sh check|json|framing|feed SECONDS}
-seconds=${2:?usage: scripts/fuzz.sh check|json|framing|feed SECONDS}
-case $target in check|json|framing|feed) ;; *) echo "fuzz.sh: unknown target '$target'" >&2; exit 2;; esac
+target=${1:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index SECONDS}
+seconds=${2:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index SECONDS}
+case $target in check|json|framing|lsp|feed|library_index) ;; *) echo "fuzz.sh: unknown target '$target'" >&2; exit 2;; esac
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKESTAL_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz --target "fuzz_$target" -j "${FUZZ_JOBS:-4}"
@@ -28,6 +31,9 @@ case $target in
     # libFuzzer reads seed folders flat: gather the sources once.
     find tests/programs examples -name '*.ktl' -exec cp {} "$corpus/" \;
     seeds=;;
+  lsp)
+    options=-dict=../fuzz/lsp.dict
+    cp fuzz/lsp-seeds/* "$corpus/";;
 esac
 cd build-fuzz
 # -rss_limit_mb: the code generator of a big input may use some memory, but

@@ -1,7 +1,6 @@
 // Code generation: a parsed Program (its imports resolved) in, the one C file
 // of the program out, together with the lists an editor shows in hover texts
-// (function instances, program variables and, once classes compile, classes
-// with their fields).
+// (function instances, program variables and classes with their fields).
 //
 // Types are inferred while the C text is written: a function instance or the
 // top-level code whose Type guess proves too narrow is compiled again with
@@ -37,8 +36,8 @@ struct InstanceSummary {
     std::vector<std::pair<std::string, Type>> locals;
 };
 
-// A class and the fields its methods assign, as the language server shows
-// them. Empty until classes are compiled.
+// A class and the fields stored through objects of it, as the language
+// server shows them.
 struct ClassSummary {
     std::string name;
     // Fields in creation order.
@@ -53,8 +52,7 @@ struct CodegenOutput {
     std::vector<InstanceSummary> instances;
     // The top-level code's variables and every module global, sorted by name.
     std::vector<std::pair<std::string, Type>> variables;
-    // Classes with recorded fields, in class-id order (none yet: classes
-    // are not compiled).
+    // Classes with recorded fields, in class-id order.
     std::vector<ClassSummary> classes;
 };
 

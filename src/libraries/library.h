@@ -4,8 +4,8 @@
 //
 // The records are plain data; every map is ordered by name (byte order)
 // because the generated C file lists functions and constants in that order.
-// Nothing reads manifests or fills `Program::libraries` yet: it is empty
-// after parsing and stays empty.
+// `load_library` (manifest.h) builds them; import resolution (resolve.h)
+// fills `Program::libraries`.
 #pragma once
 
 #include "ast/expr.h"

@@ -2,6 +2,7 @@
 // hands its outcome back by value; it touches no server state.
 #include "lsp/checker.h"
 
+#include "libraries/resolve.h"
 #include "lsp/text.h"
 #include "parser/parser.h"
 #include "platform/thread.h"
@@ -19,10 +20,11 @@ CheckOutcome analysis_job(const std::string &text, const std::string &uri) {
         outcome.result = error;
         return outcome;
     }
-    // Imports are resolved against the file's folder once libraries can be
-    // loaded; a document that is no local file (`uri_to_path` gives none)
-    // then finds only the installed libraries.
+    // Imports are resolved against the file's folder; a document that is
+    // no local file (`uri_to_path` gives none) finds only the libraries of
+    // KESTAL_LIBS and the installed ones.
     try {
+        resolve_imports(*outcome.program, uri_to_path(uri));
         CodegenOutput output = generate_program(*outcome.program, CodegenOptions{uri, false});
         outcome.result = DocumentAnalysis{std::move(output.instances), std::move(output.variables),
                                           std::move(output.classes)};

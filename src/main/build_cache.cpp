@@ -9,6 +9,7 @@
 #include "platform/utf8.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fmt/format.h>
 
 namespace kestal {
@@ -41,11 +42,30 @@ std::uint64_t cache_key(const CacheKeyInputs &inputs) {
     std::uint64_t hash = kFnvOffsetBasis;
     fnv1a(hash, inputs.c_text);
     fnv1a_joined(hash, inputs.link_names);
+    fnv1a(hash, inputs.library_stamp);
     fnv1a(hash, kVersion);
     fnv1a(hash, inputs.compiler);
     fnv1a_joined(hash, kFixedFlags);
     fnv1a(hash, inputs.portable ? "portable" : "native");
     return hash;
+}
+
+std::string library_files_stamp(const std::vector<std::string> &library_dirs,
+                                const std::vector<std::string> &link_names) {
+    std::string stamp;
+    for (const std::string &dir : library_dirs) {
+        std::error_code ignored;
+        std::string absolute = std::filesystem::absolute(dir, ignored).string();
+        for (const std::string &name : link_names) {
+            for (std::string_view suffix : {".a", ".so"}) {
+                std::string file = fmt::format("{}/lib{}{}", absolute, name, suffix);
+                platform::Result<platform::PathInfo> info = platform::path_info(file);
+                if (info && info->kind == platform::PathKind::File)
+                    stamp += fmt::format("{} {} {}\n", file, info->size, info->modified_ns);
+            }
+        }
+    }
+    return stamp;
 }
 
 std::string cache_key_text(std::uint64_t key) {

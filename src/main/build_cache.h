@@ -29,13 +29,25 @@ struct CacheKeyInputs {
     // The C compiler command (choose_c_compiler).
     std::string_view compiler;
     bool portable = false;
+    // What the link names stand for in the libraries' own folders
+    // (library_files_stamp); empty when they find nothing there.
+    std::string_view library_stamp = {};
 };
 
 // The 64-bit FNV-1a hash over, in order and with nothing between them: the
 // C text, the link names joined with spaces (nothing when there are none),
-// the tool's version, the compiler command, the fixed C flags joined with
-// spaces, and "portable" or "native".
+// the library stamp, the tool's version, the compiler command, the fixed C
+// flags joined with spaces, and "portable" or "native".
 std::uint64_t cache_key(const CacheKeyInputs &inputs);
+
+// One line "<absolute path> <size> <modification ns>" for each archive or
+// shared object `lib<name>.a` / `lib<name>.so` of a link name found in the
+// library folders, in folder order. A library reinstalled with a new
+// archive but the same header and link names thus gets a new key instead
+// of the executable linked against its old archive. Unreadable folders and
+// missing files add nothing.
+std::string library_files_stamp(const std::vector<std::string> &library_dirs,
+                                const std::vector<std::string> &link_names);
 
 // The key as 16 lowercase hexadecimal digits.
 std::string cache_key_text(std::uint64_t key);

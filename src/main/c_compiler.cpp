@@ -260,6 +260,8 @@ std::vector<std::string> compiler_arguments(const std::string &compiler, const s
     argv.push_back(c_file);
     argv.emplace_back("-o");
     argv.push_back(output_path);
+    for (const std::string &dir : options.library_dirs)
+        argv.push_back("-L" + dir);
     for (const std::string &name : options.link_names)
         argv.push_back("-l" + name);
     argv.insert(argv.end(), kSystemLinkFlags.begin(), kSystemLinkFlags.end());

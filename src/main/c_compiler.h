@@ -48,9 +48,13 @@ struct BuildOptions {
     bool static_link = false;
     // Accepted for compatibility with other platforms; adds nothing here.
     bool windowed = false;
-    // The program imports at least one library (none can be loaded yet, so
-    // this stays false): only changes the wording of the failure message.
+    // The program imports at least one library: only changes the wording of
+    // the failure message.
     bool imports_library = false;
+    // The folders the linker searches for the link names: each imported
+    // library's folder and its `lib` subfolder, so a library can ship its
+    // own archive.
+    std::vector<std::string> library_dirs = {};
 };
 
 // The compiler command, first rule that applies: KESTAL_CC when set and

@@ -9,6 +9,7 @@
 #include "main/compile_road.h"
 
 #include "codegen/codegen.h"
+#include "libraries/resolve.h"
 #include "main/build_cache.h"
 #include "main/c_compiler.h"
 #include "parser/parser.h"
@@ -41,6 +42,8 @@ using Clock = std::chrono::steady_clock;
 struct GeneratedC {
     std::string c_text;
     std::vector<std::string> link_names;
+    // Each library's folder and its `lib` subfolder, in library-name order.
+    std::vector<std::string> library_dirs;
     bool imports_library = false;
     std::optional<CompileError> error;
 };
@@ -78,14 +81,25 @@ std::vector<std::string> gather_link_names(const Program &program) {
     return {names.begin(), names.end()};
 }
 
+std::vector<std::string> gather_library_dirs(const Program &program) {
+    std::vector<std::string> dirs;
+    for (const auto &[name, library] : program.libraries) {
+        dirs.push_back(library.folder.string());
+        dirs.push_back((library.folder / "lib").string());
+    }
+    return dirs;
+}
+
 // Parses and generates; runs on the big-stack thread. The Program lives
 // only inside this call.
 GeneratedC generate(const std::string &source_text, const CodegenOptions &codegen_options) {
     GeneratedC result;
     try {
         Program program = parse_module(source_text);
+        resolve_imports(program, codegen_options.source_path);
         result.c_text = compile_to_c(program, codegen_options);
         result.link_names = gather_link_names(program);
+        result.library_dirs = gather_library_dirs(program);
         result.imports_library = !program.libraries.empty();
     } catch (const CompileError &error) {
         result.error = error;
@@ -177,16 +191,17 @@ std::string build_into_cache(const CacheLookup &lookup, const GeneratedC &genera
     platform::Result<std::string> work = work_dir();
     if (!work)
         fail(fmt::format("kestal: {}", work.error().text));
-    BuildOptions build{generated.link_names, options.portable, false, false,
-                       generated.imports_library};
+    BuildOptions build{generated.link_names,      options.portable,      false, false,
+                       generated.imports_library, generated.library_dirs};
     std::string exe;
     bool cached = false;
     Clock::time_point run_start;
     std::optional<platform::Result<platform::ExitStatus>> status;
     if (options.use_cache) {
         std::string compiler = choose_c_compiler();
+        std::string stamp = library_files_stamp(generated.library_dirs, generated.link_names);
         CacheLookup lookup = lookup_build_cache(
-            *work, {generated.c_text, generated.link_names, compiler, options.portable});
+            *work, {generated.c_text, generated.link_names, compiler, options.portable, stamp});
         if (lookup.built) {
             run_start = Clock::now();
             status = run_program(lookup.path, options);
@@ -318,8 +333,8 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
     }
     check_output_is_not_source(output, *options.source_path);
     check_output_is_writable(output);
-    BuildOptions build{generated.link_names, options.portable, options.static_link,
-                       options.windowed, generated.imports_library};
+    BuildOptions build{generated.link_names, options.portable,          options.static_link,
+                       options.windowed,     generated.imports_library, generated.library_dirs};
     build_executable(generated.c_text, output, build);
 }
 

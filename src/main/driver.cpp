@@ -2,11 +2,9 @@
 // compile commands and their combination checks, the usage text, and the two
 // ways the driver ends the process on its own account (usage errors, and
 // the pausing exit of the compile road).
-//
-// Commands whose subsystems the tool does not carry yet are not in the
-// dispatch table: they get the unknown-command message, like any other word.
 #include "main/driver.h"
 
+#include "libraries/commands.h"
 #include "lsp/server.h"
 #include "main/addresses.h"
 #include "main/compile_road.h"
@@ -198,6 +196,18 @@ int run_main(int argc, char **argv) {
         return lsp::run_lsp_server();
     if (command == "update")
         return update::update_command(std::vector<std::string>(argv + 2, argv + argc));
+    if (command == "install")
+        return install_command(std::vector<std::string>(argv + 2, argv + argc));
+    if (command == "uninstall")
+        return uninstall_command(std::vector<std::string>(argv + 2, argv + argc));
+    if (command == "libraries") {
+        bool offline = argc == 3 && std::string_view(argv[2]) == "--offline";
+        if (argc > 3 || (argc == 3 && !offline)) {
+            std::fputs("usage: kestal libraries [--offline]\n", stderr);
+            return 2;
+        }
+        return libraries_command(offline);
+    }
     if (!is_compile_command(command)) {
         std::fputs(fmt::format("kestal: unknown command '{}'\n\n", command).c_str(), stderr);
         exit_usage();

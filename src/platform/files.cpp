@@ -51,6 +51,50 @@ Result<void> write_and_close(int fd, std::string_view bytes) {
     return {};
 }
 
+// Empties the folder open at dir_fd (which this call closes), descending
+// only through descriptors opened with O_NOFOLLOW, so a link swapped in for a
+// subfolder is never entered.
+Result<void> empty_folder(int dir_fd) {
+    DIR *dir = fdopendir(dir_fd);
+    if (!dir) {
+        OsError error = last_os_error();
+        close(dir_fd);
+        return error;
+    }
+    Result<void> result;
+    for (;;) {
+        errno = 0;
+        dirent *entry = readdir(dir);
+        if (!entry) {
+            if (errno != 0)
+                result = last_os_error();
+            break;
+        }
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (unlinkat(dirfd(dir), entry->d_name, 0) == 0)
+            continue;
+        if (errno != EISDIR && errno != EPERM) {
+            result = last_os_error();
+            break;
+        }
+        int child =
+            openat(dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child < 0) {
+            result = last_os_error();
+            break;
+        }
+        result = empty_folder(child);
+        if (result && unlinkat(dirfd(dir), entry->d_name, AT_REMOVEDIR) != 0)
+            result = last_os_error();
+        if (!result)
+            break;
+    }
+    closedir(dir);
+    return result;
+}
+
 PathKind kind_of(mode_t mode) {
     if (S_ISREG(mode))
         return PathKind::File;
@@ -142,6 +186,21 @@ Result<void> remove_file(const std::string &path) {
 }
 
 Result<void> remove_dir(const std::string &path) {
+    return status_of(rmdir(path.c_str()));
+}
+
+Result<void> remove_tree(const std::string &path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? Result<void>() : Result<void>(last_os_error());
+    if (!S_ISDIR(st.st_mode))
+        return status_of(unlink(path.c_str()));
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return last_os_error();
+    Result<void> emptied = empty_folder(fd);
+    if (!emptied)
+        return emptied;
     return status_of(rmdir(path.c_str()));
 }
 

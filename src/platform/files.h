@@ -37,6 +37,12 @@ Result<void> remove_file(const std::string &path);
 // Removes an empty folder.
 Result<void> remove_dir(const std::string &path);
 
+// Removes whatever is at the path: a file, a symbolic link (the link itself,
+// never what it points to), or a folder with everything in it. Links inside
+// the folder are removed as links, so nothing outside it is ever touched.
+// Nothing at the path is success; the first failure stops the removal.
+Result<void> remove_tree(const std::string &path);
+
 // Renames, replacing an existing file at the target.
 Result<void> rename_path(const std::string &from, const std::string &to);
 

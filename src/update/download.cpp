@@ -1,11 +1,11 @@
-// curl's command line and the reading of its results. curl's exit status 63
-// is its "maximum file size exceeded"; it and our own output limit both mark
-// the result as too large, which the callers report in their own words.
+// The updater's curl command line and its messages; running curl and
+// reading its outcome is the platform's. curl's own size refusal and our
+// output cap both mark the result as too large, which the callers report in
+// their own words.
 #include "update/download.h"
 
+#include "platform/curl.h"
 #include "platform/files.h"
-#include "platform/process.h"
-#include "platform/utf8.h"
 #include "update/settings.h"
 
 #include <fmt/format.h>
@@ -13,17 +13,6 @@
 namespace kestal::update {
 
 namespace {
-
-constexpr int kCurlFileTooLarge = 63;
-
-std::string_view trim(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n\f\v";
-    std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    std::size_t last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
 
 CurlResult failure(std::string message, bool too_large = false) {
     CurlResult result;
@@ -55,25 +44,22 @@ CurlResult curl_fetch(const CurlRequest &request) {
         return failure(
             fill_placeholders("kestal update: refusing a non-https address: {0}", {request.url}));
     // Standard output carries the body only without an output path; either
-    // way no more than the limit (and one byte to notice it) is kept.
-    platform::Result<platform::CapturedRun> run =
-        platform::run_captured(curl_arguments(request), {}, {}, request.max_bytes);
+    // way no more than the limit is kept.
+    platform::Result<platform::CurlRun> run =
+        platform::run_curl(curl_arguments(request), request.max_bytes);
     if (!run)
         return failure(fmt::format("kestal update: can't run {} ({})", "curl", run.error().text));
-    if (run->out_limit_hit)
+    if (run->cap_hit)
         return failure(fmt::format("kestal update: couldn't download {}: more than {} bytes",
                                    request.url, request.max_bytes),
                        true);
-    if (!run->status.success()) {
-        std::string message = platform::decode_utf8_lossy(run->err);
-        std::string_view trimmed = trim(message);
+    if (!run->ok)
         return failure(fmt::format("kestal update: couldn't download {}{}", request.url,
-                                   trimmed.empty() ? "" : fmt::format(": {}", trimmed)),
-                       run->status.signal == 0 && run->status.code == kCurlFileTooLarge);
-    }
+                                   run->message.empty() ? "" : fmt::format(": {}", run->message)),
+                       run->curl_size_refused);
     CurlResult result;
     result.ok = true;
-    result.body = std::move(run->out);
+    result.body = std::move(run->body);
     return result;
 }
 

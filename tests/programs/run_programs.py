@@ -21,6 +21,13 @@ afterwards. What the program does is compared with the files beside it:
                and its caret must sit under column COL
   NAME.in      standard input (absent: empty)
   NAME.args    program arguments, one a line (absent: none)
+  NAME.env     environment variables for the kestal run, one "NAME=value"
+               a line (absent: none)
+  NAME.dir/    a folder whose contents are copied beside the program
+               before it runs (absent: the area's default.dir/, if any);
+               every C file in a folder named `lib` in it is built with the
+               test's C compiler into the archive lib/lib<stem>.a beside it,
+               as a library folder ships its own code
   NAME.files   files the program leaves in its folder, each as a line
                "== PATH ==" (relative to the folder) followed by the file's
                exact contents (so only the last may lack a final line
@@ -96,6 +103,12 @@ class Program:
         args = read_optional(folder / f"{self.name}.args")
         self.args = args.decode("utf-8").splitlines() if args is not None else []
         self.expected_files = parse_files(read_optional(folder / f"{self.name}.files"))
+        env = read_optional(folder / f"{self.name}.env")
+        self.env = dict(line.split("=", 1) for line in env.decode("utf-8").splitlines()
+                        if line) if env is not None else {}
+        self.fixture = folder / f"{self.name}.dir"
+        if not self.fixture.is_dir():
+            self.fixture = folder / "default.dir"
         first_line = source.read_text(encoding="utf-8").split("\n", 1)[0]
         self.not_python = first_line.startswith(NOT_PYTHON_MARKER)
         self.rejected = (self.expected_err is not None and
@@ -139,13 +152,26 @@ class Program:
                 faults.append(show_diff(f"{label} {path}", want, target.read_bytes()))
         return faults
 
-    def run(self, argv, env, work: Path, label: str):
+    def build_archives(self, folder: Path, cc: str):
+        """Builds every lib/NAME.c under the folder into lib/libNAME.a."""
+        for source in sorted(folder.rglob("lib/*.c")):
+            obj = source.with_suffix(".o")
+            subprocess.run([cc, "-O2", "-c", str(source), "-o", str(obj)], check=True)
+            subprocess.run(["ar", "rcs", str(source.parent / f"lib{source.stem}.a"), str(obj)],
+                           check=True)
+
+    def run(self, argv, env, work: Path, label: str, cc=None):
         """Runs argv in a fresh scratch folder holding a copy of the
-        program; returns the finished process and the faults of the files
-        it left."""
+        program and of its fixture folder (with the fixture's archives
+        built by cc, when given); returns the finished process and the
+        faults of the files it left."""
         folder = Path(tempfile.mkdtemp(prefix=f"{self.name}-", dir=work))
         try:
             shutil.copyfile(self.source, folder / self.source.name)
+            if self.fixture.is_dir():
+                shutil.copytree(self.fixture, folder, dirs_exist_ok=True)
+                if cc is not None:
+                    self.build_archives(folder, cc)
             done = self.run_in(argv, env, folder)
             return done, self.check_files(folder, label)
         finally:
@@ -169,7 +195,7 @@ class Program:
         argv = [kestal, "run", self.source.name]
         if self.args:
             argv += ["--"] + self.args
-        done, faults = self.run(argv, env, work, "files")
+        done, faults = self.run(argv, dict(env, **self.env), work, "files", env["KESTAL_CC"])
         if done.stdout != self.expected_out:
             faults.append(show_diff("stdout", self.expected_out, done.stdout))
         if done.returncode != self.expected_status:
@@ -224,8 +250,12 @@ def main() -> int:
     shutil.rmtree(work / f"kestal-{os.getuid()}" / "cache", ignore_errors=True)
     # The daily update check stays off, so no run ever starts a background
     # copy that would reach for the network.
+    # Libraries are found only where a program's own files put them: never
+    # in the folders of the user running the tests.
     kestal_env = dict(os.environ, KESTAL_CC=options.cc, TMPDIR=str(work),
-                      KESTAL_NO_UPDATE_CHECK="1")
+                      KESTAL_NO_UPDATE_CHECK="1",
+                      LOCALAPPDATA=str(work.resolve() / "no-installed-libraries"))
+    kestal_env.pop("KESTAL_LIBS", None)
     python_env = dict(os.environ, PYTHONHASHSEED="0", PYTHONIOENCODING="utf-8",
                       PYTHONDONTWRITEBYTECODE="1")
     programs = [Program(path) for folder in options.folders

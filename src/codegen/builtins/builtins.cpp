@@ -3,14 +3,15 @@
 // `print` whole. Every value `print` shows is first evaluated into a
 // temporary, left to right, so a failure while evaluating prints nothing.
 // The numeric and conversion built-ins and the math functions live in
-// numeric.cpp; the iterable consumers and the methods of built-in values are
-// refused with a clear message until their lowerings exist.
+// numeric.cpp, the iterable consumers in consumers.cpp.
 #include "codegen/builtins/builtins.h"
 
 #include "codegen/builtins/builtin_functions.h"
+#include "codegen/builtins/consumers.h"
 #include "codegen/builtins/files.h"
 #include "codegen/builtins/methods.h"
 #include "codegen/builtins/numeric.h"
+#include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
@@ -218,32 +219,34 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
         return compile_print(ctx, args, kwargs);
     if ((name == "any" || name == "all") && n == 1) {
         refuse_keywords(name, kwargs);
-        not_yet(name, call);
+        return compile_any_all(ctx, name == "any", args[0], call);
     }
     if (name == "sum" && (n == 1 || n == 2)) {
         refuse_keywords(name, kwargs);
-        not_yet(name, call);
+        return compile_sum_call(ctx, args, call);
     }
     if ((name == "min" || name == "max") && (n == 1 || !kwargs.empty())) {
         for (const Keyword &k : kwargs)
             if (!(k.name == "key" || (k.name == "default" && n == 1)))
                 unexpected_keyword(name, k);
-        not_yet(name, call);
+        return compile_min_max_call(ctx, name, args, kwargs, call);
     }
     if (name == "sorted" && n == 1) {
         for (const Keyword &k : kwargs)
             if (k.name != "key" && k.name != "reverse")
                 unexpected_keyword(name, k);
-        not_yet(name, call);
+        return compile_sorted_call(ctx, args[0], kwargs, call, expected);
     }
     if ((name == "list" && n == 1) || (name == "dict" && n <= 1)) {
         refuse_keywords(name, kwargs);
-        not_yet(name, call);
+        if (name == "list")
+            return compile_list_call(ctx, args[0], call, expected);
+        return compile_dict_constructor(ctx, n == 1 ? &args[0] : nullptr, call, expected);
     }
     if (name == "open")
         return compile_open_call(ctx, args, kwargs, call);
     if (name == "set")
-        not_yet(name, call);
+        return compile_set_call(ctx, args, kwargs, call, expected);
     if (name == "len" && kwargs.empty()) {
         if (auto counted = compile_len_count(ctx, args))
             return *counted;
@@ -268,9 +271,10 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
             return compile_range_value(compiled, call);
         if (name == "input")
             return compile_input_call(compiled, call);
+        if (name == "min" || name == "max")
+            return compile_min_max_values(ctx, name, compiled, call);
         not_yet(name, call);
     }
-    (void)expected;
     throw_error(fmt::format("unknown function '{}'", name), call.line, call.column);
 }
 
@@ -300,9 +304,8 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
     case TypeKind::File:
         return compile_file_method(ctx, receiver, method, args, kwargs, call);
     case TypeKind::Class:
-        throw_error(
-            fmt::format("calling method '{}' on {:#} isn't supported yet", method, receiver.type),
-            call.line, call.column);
+        return compile_object_method_call(ctx, receiver.text, receiver.type.as<Type::Class>()->name,
+                                          method, args, kwargs, call.line, call.column);
     default:
         throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
                     call.column);

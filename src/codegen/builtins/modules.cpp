@@ -6,8 +6,11 @@
 // integer square root. os, os.path and sys follow Python on a POSIX system;
 // time.monotonic and time.perf_counter read a clock that never goes back;
 // random is the runtime's own generator (its sequence differs from
-// CPython's). `os.environ` exists only as `os.environ.get(...)`.
+// CPython's). `os.environ` exists only as `os.environ.get(...)`. A module
+// name that is an imported C library goes to libraries.cpp first.
 #include "codegen/builtins/builtins.h"
+
+#include "codegen/builtins/libraries.h"
 
 #include "codegen/builtins/numeric.h"
 #include "codegen/core/ctypes.h"
@@ -261,6 +264,8 @@ constexpr const char *kPrangeOutsideLoop =
 CompiledExpr compile_module_call(CodegenContext &ctx, const std::string &module,
                                  const std::string &name, const std::vector<Expr> &args,
                                  const std::vector<Keyword> &kwargs, const Expr &call) {
+    if (const Library *library = find_library(ctx, module))
+        return compile_library_call(ctx, *library, name, args, kwargs, call);
     bool listdir = module == "os" && name == "listdir";
     if (!listdir && !kwargs.empty()) {
         const Keyword &k = kwargs.front();
@@ -329,6 +334,8 @@ CompiledExpr compile_environ_method(CodegenContext &ctx, const std::string &meth
 
 CompiledExpr compile_module_attribute(CodegenContext &ctx, const std::string &module,
                                       const std::string &member, uint64_t line, uint64_t column) {
+    if (const Library *library = find_library(ctx, module))
+        return compile_library_attribute(ctx, *library, member, line, column);
     if (module == "math") {
         if (member == "e")
             return {"KTL_E", Type::float_()};

@@ -34,11 +34,14 @@ std::string result_truth(const CompiledExpr &call, const char *absent) {
     return test ? *test : call.text;
 }
 
+} // namespace
+
 // The definition of the class's special method: the position of every
 // fault found while the class section calls it, since no line of the
 // program makes that call.
-std::pair<uint64_t, uint64_t> method_position(const CodegenContext &ctx, const std::string &cls,
-                                              const std::string &method) {
+std::pair<uint64_t, uint64_t> special_method_position(const CodegenContext &ctx,
+                                                      const std::string &cls,
+                                                      const std::string &method) {
     auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
     if (!owner)
         internal_fault("the position of a special method no class defines");
@@ -47,6 +50,8 @@ std::pair<uint64_t, uint64_t> method_position(const CodegenContext &ctx, const s
         internal_fault("a special method without a definition");
     return {it->second->line, it->second->column};
 }
+
+namespace {
 
 std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const std::string &code,
                              const char *prefix, const std::vector<std::string> &methods) {
@@ -67,7 +72,7 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
         if (!call)
             internal_fault("a special method the chain defines does not compile");
         if (!call->type.is<Type::Str>()) {
-            auto [line, column] = method_position(ctx, s, *method);
+            auto [line, column] = special_method_position(ctx, s, *method);
             throw_error(fmt::format("{}.{}() must return a str, not {}", s, *method, call->type),
                         line, column);
         }
@@ -95,28 +100,71 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     }
     std::vector<CompiledExpr> b_arg = {CompiledExpr{"b", self}};
     std::vector<CompiledExpr> a_arg = {CompiledExpr{"a", self}};
-    auto eq = call_dunder_if_defined(ctx, "a", x, "__eq__", b_arg, 0, 0);
-    text += fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x,
-                        eq ? result_truth(*eq, "false") : "a == b");
+    // A subclass's special method counts for objects of that subclass even
+    // where the class itself has none.
+    std::string eq_text = "a == b";
+    if (auto eq = call_dunder_if_defined(ctx, "a", x, "__eq__", b_arg, 0, 0)) {
+        eq_text = result_truth(*eq, "false");
+    } else if (subtree_defines(ctx, x, "__eq__")) {
+        eq_text = dunder_truth_in_subtree(
+            ctx, "a", x, "__eq__", b_arg,
+            [](const std::string &self, const std::vector<CompiledExpr> &args) {
+                return fmt::format("((void *){} == (void *){})", self, args[0].text);
+            },
+            0, 0);
+    }
+    text +=
+        fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, eq_text);
+    std::string no_order =
+        fmt::format("(ktl_panic(\"TypeError: '<' not supported between instances of '{0}' and "
+                    "'{0}'\"), false)",
+                    x);
     std::string lt;
     if (auto m = call_dunder_if_defined(ctx, "a", x, "__lt__", b_arg, 0, 0)) {
         lt = result_truth(*m, "false");
     } else if (auto g = call_dunder_if_defined(ctx, "b", x, "__gt__", a_arg, 0, 0)) {
         lt = result_truth(*g, "false");
+    } else if (subtree_defines(ctx, x, "__lt__") || subtree_defines(ctx, x, "__gt__")) {
+        // b > a for the classes without __lt__, else the TypeError.
+        DunderFallback reflected = [&](const std::string &, const std::vector<CompiledExpr> &) {
+            if (!subtree_defines(ctx, x, "__gt__"))
+                return no_order;
+            return dunder_truth_in_subtree(
+                ctx, "b", x, "__gt__", a_arg,
+                [&](const std::string &, const std::vector<CompiledExpr> &) { return no_order; }, 0,
+                0);
+        };
+        lt = subtree_defines(ctx, x, "__lt__")
+                 ? dunder_truth_in_subtree(ctx, "a", x, "__lt__", b_arg, reflected, 0, 0)
+                 : reflected("a", {});
     } else {
-        lt = fmt::format("(ktl_panic(\"TypeError: '<' not supported between instances of '{0}' and "
-                         "'{0}'\"), false)",
-                         x);
+        lt = no_order;
     }
     text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
+    // Items neither equal nor ordered either way (a class with only
+    // __lt__, two equal items) compare as equal, never as greater.
     text += fmt::format("static int {0}_cmp(C_{1} *a, C_{1} *b) {{ return {0}_eq(a, b) ? 0 : "
-                        "{0}_lt(a, b) ? -1 : 1; }}\n",
+                        "{0}_lt(a, b) ? -1 : {0}_lt(b, a) ? 1 : 0; }}\n",
                         code, x);
     std::string truth = "true";
     if (auto m = call_dunder_if_defined(ctx, "o", x, "__bool__", {}, 0, 0)) {
         truth = result_truth(*m, "true");
     } else if (auto l = call_dunder_if_defined(ctx, "o", x, "__len__", {}, 0, 0)) {
         truth = fmt::format("({} != 0)", l->text);
+    } else if (subtree_defines(ctx, x, "__bool__") || subtree_defines(ctx, x, "__len__")) {
+        // Each class of the subtree by its own __bool__, else its __len__.
+        std::string cases;
+        for (const std::string &k : subclasses_of(ctx, x)) {
+            std::string receiver = k == x ? "o" : fmt::format("((C_{} *)(o))", k);
+            std::string value = "true";
+            if (auto m = call_dunder_if_defined(ctx, receiver, k, "__bool__", {}, 0, 0)) {
+                value = result_truth(*m, "true");
+            } else if (auto l = call_dunder_if_defined(ctx, receiver, k, "__len__", {}, 0, 0)) {
+                value = fmt::format("({} != 0)", l->text);
+            }
+            cases += fmt::format("case {}: return {}; ", class_id(ctx, k), value);
+        }
+        truth = fmt::format("({{ switch (o->cls) {{ {}default: break; }} true; }})", cases);
     }
     text += fmt::format("static bool ktl_truthy_{}(C_{} *o) {{ (void)o; return {}; }}\n", code, x,
                         truth);
@@ -206,35 +254,6 @@ void declare_class(CodegenContext &ctx, const std::string &name) {
         declare_class(ctx, *it->second->base);
 }
 
-std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
-                                                   const std::string &cls,
-                                                   const std::string &method,
-                                                   const std::vector<CompiledExpr> &args,
-                                                   uint64_t line, uint64_t column) {
-    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), method);
-    if (!owner)
-        return std::nullopt;
-    if (line == 0)
-        std::tie(line, column) = method_position(ctx, cls, method);
-    std::vector<Type> types = {Type::class_(*owner)};
-    for (const CompiledExpr &a : args)
-        types.push_back(a.type);
-    InstanceResult inst = instantiate_function(ctx, *owner + "." + method, types, {}, line, column);
-    std::vector<std::string> texts;
-    auto self = coerce_expr(ctx, receiver, Type::class_(cls), inst.key_types[0]);
-    if (!self)
-        internal_fault("a receiver does not convert to its method's class");
-    texts.push_back(*self);
-    for (size_t i = 0; i < args.size(); ++i) {
-        auto converted = coerce_expr(ctx, args[i].text, args[i].type, inst.key_types[i + 1]);
-        if (!converted)
-            internal_fault("a dunder argument does not convert to its key Type");
-        texts.push_back(*converted);
-    }
-    return CompiledExpr{fmt::format("{}({})", inst.c_name, fmt::join(texts, ", ")),
-                        inst.return_type};
-}
-
 void emit_class_dispatchers(CodegenContext &ctx) {
     std::set<std::string> done;
     for (;;) {
@@ -260,9 +279,22 @@ void emit_class_structs(CodegenContext &ctx) {
     for (const std::string &c : ctx.class_names) {
         if (!ctx.declared_classes.count(c))
             continue;
-        text +=
-            fmt::format("struct C_{} {{ int32_t cls;{} }};\n", c,
-                        is_exception_class(ctx, c) ? " ktl_str exc_str; ktl_str exc_args;" : "");
+        // Root first, so a struct starts with its base's exact layout and a
+        // pointer to it may be cast to a pointer to any base.
+        std::vector<std::string> chain = class_ancestors(ctx, c);
+        std::set<std::string> seen;
+        std::string fields;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            auto own = ctx.class_attributes.find(*it);
+            if (own == ctx.class_attributes.end())
+                continue;
+            for (const ClassField &f : own->second)
+                if (seen.insert(f.name).second)
+                    fields += fmt::format(" {} f_{};", c_type_name(f.type), f.name);
+        }
+        text += fmt::format("struct C_{} {{ int32_t cls;{}{} }};\n", c,
+                            is_exception_class(ctx, c) ? " ktl_str exc_str; ktl_str exc_args;" : "",
+                            fields);
     }
     ctx.class_structs_text = text;
 }

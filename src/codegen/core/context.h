@@ -108,6 +108,14 @@ struct Cleanup {
 
 using NameTypeList = std::vector<std::pair<std::string, Type>>;
 
+// One field of a class, where the store that created it stands.
+struct ClassField {
+    std::string name;
+    Type type;
+    uint64_t line = 0;
+    uint64_t column = 0;
+};
+
 // The state of one function being compiled.
 struct FunctionFrame {
     // What is being compiled.
@@ -139,6 +147,10 @@ struct FunctionFrame {
     // calls and drops before it returns (a sort key): its copies can't go
     // stale, so it may capture names that are assigned again.
     const Expr *transient_lambda = nullptr;
+    // While the iterable of a `for` statement is planned: the paths its body
+    // assigns. A lambda that map or filter calls between steps of the body
+    // must not copy one of them.
+    const std::unordered_set<std::string> *loop_body_assigned = nullptr;
 
     // Control flow.
     std::vector<LoopEntry> loop_stack;
@@ -151,6 +163,9 @@ struct FunctionFrame {
 
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
+
+    // For a method instance: the class whose method it is (empty otherwise).
+    std::string method_class;
 };
 
 struct CodegenContext {
@@ -170,6 +185,13 @@ struct CodegenContext {
     // queries (classes.h).
     std::map<std::string, std::optional<std::string>> class_bases;
     std::unordered_set<std::string> declared_classes;
+    // The fields of each class in creation order: a field is listed under
+    // the class through whose static Type it was first stored. A class that
+    // never had a field stored has no entry.
+    std::map<std::string, std::vector<ClassField>> class_attributes;
+    // Fields an earlier attempt of this compilation found too narrow
+    // (class, field) -> float; carried into every new attempt.
+    std::map<std::pair<std::string, std::string>, Type> field_widenings;
     std::unordered_set<Type, TypeHash> defined_c_types;
     // C helpers written once by name (sort instantiations, keyed-sort records).
     std::unordered_set<std::string> defined_helpers;
@@ -228,6 +250,11 @@ struct CodegenContext {
     // use: a read of one of them must not move across a call.
     std::optional<std::unordered_set<std::string>> call_assigned_globals;
     std::unordered_map<const Expr *, uint8_t> side_effect_memo;
+    // The field names a call of each function (by its function-table name,
+    // lambdas as "<lambdaN>") may store into, through everything it may call;
+    // built on first use. A function that may call an unknown function
+    // value holds "*" (any field).
+    std::optional<std::unordered_map<std::string, std::unordered_set<std::string>>> field_stores;
 
     FunctionFrame &frame() { return *frames.back(); }
 };

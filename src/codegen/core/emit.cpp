@@ -127,6 +127,15 @@ void fill_output_lists(CodegenContext &ctx, const FunctionFrame &main, CodegenOu
     for (auto &v : vars)
         if (out.variables.empty() || out.variables.back().first != v.first)
             out.variables.push_back(std::move(v));
+    for (const std::string &name : ctx.class_names) {
+        auto fields = ctx.class_attributes.find(name);
+        if (fields == ctx.class_attributes.end())
+            continue;
+        ClassSummary summary{name, {}};
+        for (const ClassField &f : fields->second)
+            summary.attributes.emplace_back(f.name, f.type);
+        out.classes.push_back(std::move(summary));
+    }
 }
 
 // C compilers optimise one function in time that grows faster than its

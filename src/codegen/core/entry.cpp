@@ -1,7 +1,10 @@
 // The code-generation entry. It checks parameter defaults and annotations,
-// then runs the whole-program emitter in a fresh context. Widenings are
-// settled inside the emitter by the loops that own them (a function
-// instance, the main body), so one attempt is all the entry runs.
+// then runs the whole-program emitter in a fresh context. Variable and
+// return widenings are settled inside the emitter by the loops that own them
+// (a function instance, the main body); a class field that must widen from
+// int to float is owned here: the attempt is dropped whole and the program
+// generated again from an empty context with the field a float. Each field
+// widens once, so a program with k such fields needs at most k + 1 attempts.
 #include "codegen/codegen.h"
 
 #include "analysis/analyses.h"
@@ -37,11 +40,24 @@ CodegenOutput generate_program(const Program &program, const CodegenOptions &opt
             check_function(program, m);
     for (const FuncDef &l : program.lambdas)
         check_function(program, l);
-    std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);
-    try {
-        return emit_program(*ctx, program, options);
-    } catch (WideningRequest &) {
-        internal_fault("a widening request escaped the frame that owns it");
+    std::map<std::pair<std::string, std::string>, Type> widened;
+    for (;;) {
+        std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);
+        ctx->field_widenings = widened;
+        try {
+            return emit_program(*ctx, program, options);
+        } catch (WideningRequest &request) {
+            if (request.kind != WideningRequest::Kind::Field)
+                internal_fault("a widening request escaped the frame that owns it");
+            auto key = std::make_pair(request.owner, request.name);
+            // A widening that comes back ends the compilation.
+            if (widened.count(key))
+                throw_error(fmt::format("can't settle the type of attribute '{}.{}'; assign it a "
+                                        "float first",
+                                        request.owner, request.name),
+                            request.line, request.column);
+            widened[key] = request.wider;
+        }
     }
 }
 

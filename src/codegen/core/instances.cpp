@@ -21,6 +21,7 @@
 #include "analysis/walkers.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
+#include "codegen/optional/narrowing.h"
 #include "codegen/stmt/stmt.h"
 
 #include <algorithm>
@@ -182,6 +183,8 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
     FunctionFrame frame = new_frame(false, s.key, forced);
     frame.return_type = candidate;
     frame.return_annotated = def.return_type.has_value();
+    if (size_t dot = s.name.find('.'); !is_lambda_name(s.name) && dot != std::string::npos)
+        frame.method_class = s.name.substr(0, dot);
     PathSet volatile_paths;
     collect_try_assigned_names(def.body, volatile_paths);
     frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
@@ -332,6 +335,7 @@ std::string function_display_name(const std::string &name) {
 InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
                                     const std::vector<Type> &arg_types,
                                     const NameTypeList &captures, uint64_t line, uint64_t column) {
+    forget_attribute_facts(ctx, name);
     std::vector<Type> param_keys;
     InstanceSetup s = prepare_instance(ctx, name, arg_types, captures, line, column, param_keys);
     const FuncDef &def = *s.def;

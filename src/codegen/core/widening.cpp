@@ -17,6 +17,12 @@ WideningRequest return_widening(const Type &wider, uint64_t line, uint64_t colum
     return WideningRequest{WideningRequest::Kind::Return, "", wider, line, column};
 }
 
+WideningRequest field_widening(const std::string &owner, const std::string &field, uint64_t line,
+                               uint64_t column) {
+    return WideningRequest{
+        WideningRequest::Kind::Field, field, Type::float_(), line, column, owner};
+}
+
 FunctionFrame
 compile_with_forced_variables(const std::function<FunctionFrame(const ForcedTypes &)> &attempt,
                               const std::function<void()> &undo) {

@@ -19,15 +19,19 @@
 namespace kestal {
 
 struct WideningRequest {
-    enum class Kind { Variable, Return };
+    // Field: an int field of a class received a float; the whole program
+    // is generated again from an empty context with the field a float.
+    enum class Kind { Variable, Return, Field };
     Kind kind;
-    // Variable: the variable's name. Return: empty.
+    // Variable: the variable's name. Return: empty. Field: the field's name.
     std::string name;
     // The Type to compile with next time.
     Type wider;
     // The store or `return` that asked, for the error that ends the retries.
     uint64_t line = 0;
     uint64_t column = 0;
+    // Field: the class that owns the field.
+    std::string owner = {};
 };
 
 // The requests the lowerings throw: a variable of the current frame, or the
@@ -35,6 +39,8 @@ struct WideningRequest {
 WideningRequest variable_widening(const std::string &name, const Type &wider, uint64_t line,
                                   uint64_t column);
 WideningRequest return_widening(const Type &wider, uint64_t line, uint64_t column);
+WideningRequest field_widening(const std::string &owner, const std::string &field, uint64_t line,
+                               uint64_t column);
 
 // At most this many variables of one frame are forced to a wider Type; the
 // store that would force one more is refused with a message naming the

@@ -464,6 +464,45 @@ std::optional<CompiledExpr> dunder_call(CodegenContext &ctx, const CompiledExpr 
                                   std::string(method), {argument}, e.line, e.column);
 }
 
+// `==` where neither static class defines __eq__ but a class below one of
+// them does: the object's own class decides at run time, the left
+// operand's __eq__ first, then the right one's, then identity.
+std::optional<std::string> equality_below(CodegenContext &ctx, const CompiledExpr &l,
+                                          const CompiledExpr &r) {
+    bool lc = is_class(l.type), rc = is_class(r.type);
+    bool left_below = lc && subtree_defines(ctx, class_name(l.type), "__eq__");
+    bool right_below = rc && subtree_defines(ctx, class_name(r.type), "__eq__");
+    if (!left_below && !right_below)
+        return std::nullopt;
+    bool related = lc && rc && common_base_class(ctx, class_name(l.type), class_name(r.type));
+    auto identity = [related](const std::string &a, const std::string &b) {
+        return related ? fmt::format("((void *){} == (void *){})", a, b) : std::string("false");
+    };
+    // The right operand's own __eq__, as seen with the left one held.
+    auto reflected = [&](const std::string &left, const std::string &right) {
+        if (!right_below)
+            return identity(left, right);
+        return dunder_truth_in_subtree(
+            ctx, right, class_name(r.type), "__eq__", {CompiledExpr{left, l.type}},
+            [&](const std::string &self, const std::vector<CompiledExpr> &args) {
+                return identity(args[0].text, self);
+            },
+            0, 0);
+    };
+    if (!left_below) {
+        std::string a = fresh_temp(ctx, "eql");
+        ensure_type_defined(ctx, l.type);
+        return fmt::format("({{ {} {} = {}; {}; }})", c_type_name(l.type), a, l.text,
+                           reflected(a, r.text));
+    }
+    return dunder_truth_in_subtree(
+        ctx, l.text, class_name(l.type), "__eq__", {r},
+        [&](const std::string &self, const std::vector<CompiledExpr> &args) {
+            return reflected(self, args[0].text);
+        },
+        0, 0);
+}
+
 // Operators with a class instance on either side.
 // One piece: forward, reflected and identity fall-backs decide in order.
 std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
@@ -485,6 +524,16 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
     if (index >= kDunders.size())
         return std::nullopt;
     const DunderPair &names = kDunders[index];
+    // Without a __ne__ of its own, `!=` is exactly the negation of what
+    // `==` gives: the forward __eq__, the reflected one, or identity.
+    bool own_ne = (lc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)),
+                                                     "__ne__")) ||
+                  (rc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(r.type)),
+                                                     "__ne__"));
+    if (op == BinOp::Ne && !own_ne) {
+        auto eq = class_op(ctx, BinOp::Eq, l, r, e);
+        return boolean(fmt::format("(!{})", eq->text));
+    }
     std::optional<CompiledExpr> found;
     if (lc)
         found = dunder_call(ctx, l, names.forward, r, e);
@@ -492,6 +541,10 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
         found = dunder_call(ctx, r, names.reflected, l, e);
     if (found)
         return comparison_result_truth(op, *found);
+    if (op == BinOp::Eq) {
+        if (auto below = equality_below(ctx, l, r))
+            return boolean(*below);
+    }
     if (op != BinOp::Eq && op != BinOp::Ne)
         fail(e, fmt::format("unsupported operand types for {}: {} and {} (define {} to support it)",
                             binop_symbol(op), l.type, r.type, names.forward));
@@ -501,14 +554,7 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
     } else {
         identity = fmt::format("((void)({}), (void)({}), false)", l.text, r.text);
     }
-    if (op == BinOp::Eq)
-        return boolean(identity);
-    if (lc &&
-        first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)), "__eq__")) {
-        auto eq = dunder_call(ctx, l, "__eq__", r, e);
-        return boolean(fmt::format("(!{})", comparison_result_truth(BinOp::Eq, *eq).text));
-    }
-    return boolean(fmt::format("(!{})", identity));
+    return boolean(op == BinOp::Ne ? fmt::format("(!{})", identity) : identity);
 }
 
 } // namespace

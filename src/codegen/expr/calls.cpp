@@ -99,14 +99,13 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
         throw_error(fmt::format("'{}' is {:#}, which can't be called", c.name, var->type), e.line,
                     e.column);
     }
-    if (ctx.classes.count(c.name) && !ctx.functions.count(c.name) &&
-        is_exception_class(ctx, c.name))
-        return compile_exception_construct(ctx, c.name, c.args, c.kwargs, e.line, e.column);
-    if (ctx.classes.count(c.name) && !ctx.functions.count(c.name))
-        throw_error(fmt::format("creating objects of class '{}' isn't supported yet", c.name),
-                    e.line, e.column);
+    if (ctx.classes.count(c.name) && !ctx.functions.count(c.name)) {
+        if (is_exception_class(ctx, c.name))
+            return compile_exception_construct(ctx, c.name, c.args, c.kwargs, e.line, e.column);
+        return compile_constructor_call(ctx, c.name, c.args, c.kwargs, e.line, e.column);
+    }
     if (c.name == "isinstance" && c.kwargs.empty() && !ctx.functions.count(c.name))
-        throw_error("isinstance() isn't supported yet", e.line, e.column);
+        return compile_isinstance(ctx, c.args, e.line, e.column);
     if (ctx.functions.count(c.name))
         return compile_user_function_call(ctx, c.name, c.args, c.kwargs, e.line, e.column);
     auto alias = ctx.aliases->find(c.name);
@@ -139,7 +138,7 @@ CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e,
         recv_call->kwargs.empty() && is_builtin_name(ctx, "super")) {
         if (auto init = compile_super_exception_init(ctx, m, e))
             return *init;
-        throw_error("super() isn't supported yet", e.line, e.column);
+        return compile_super_call(ctx, m.method, m.args, m.kwargs, e.line, e.column);
     }
     CompiledExpr o = compile_expr(ctx, *m.receiver);
     if (o.type.is<Type::File>() && recv_call && recv_call->name == "open" &&
@@ -272,9 +271,22 @@ CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string 
         throw_error(fmt::format("{}.{}() needs an object as its first argument", m.class_name,
                                 m.method_name),
                     callee.line, callee.column);
-    throw_error(fmt::format("calling {}.{} as a function value isn't supported yet", m.class_name,
-                            m.method_name),
-                callee.line, callee.column);
+    CompiledExpr recv = compile_expr(ctx, args[0]);
+    auto self = coerce_expr(ctx, recv.text, recv.type, Type::class_(m.class_name));
+    if (!self)
+        throw_error(fmt::format("{}.{}() needs {} object as its first argument, not {}",
+                                m.class_name, m.method_name, m.class_name, recv.type),
+                    args[0].line, args[0].column);
+    // `C.m(obj)` calls the method C resolves, whatever obj's own class
+    // overrides, as Python does.
+    std::vector<Expr> rest(args.begin() + 1, args.end());
+    auto owner =
+        first_class_defining_method(ctx, class_ancestors(ctx, m.class_name), m.method_name);
+    if (!owner)
+        internal_fault("a class-method value of a method no class defines");
+    return call_resolved_method(ctx, *owner, m.method_name,
+                                cast_to_owner(*self, m.class_name, *owner), rest, kwargs,
+                                callee.line, callee.column);
 }
 
 CompiledExpr compile_call_with_arg_texts(CodegenContext &ctx, const std::string &callee_text,

@@ -229,6 +229,10 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
             },
             [](const Expr::CallExpr &) { return Order::Effect; },
             [&](const Expr::MethodCall &m) {
+                // A C library's function may do anything, whatever its name.
+                std::optional<std::string> module = resolve_module_ref(ctx, *m.receiver);
+                if (module && ctx.libraries->count(*module))
+                    return Order::Effect;
                 if (!is_pure_method_name(m.method) || !names || names->count(m.method))
                     return Order::Effect;
                 return in_table(kNeverRaisingMethods, m.method) ? Order::Free : Order::Sensitive;
@@ -531,8 +535,36 @@ const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx)
 
 // One piece: the steps share the child list, the hoisted names and the
 // result text.
+namespace {
+
+// A value is computed in full where it stands, before any loop body that
+// follows it runs: only the lazy sources of a `for` statement's own iterable
+// call their function between steps of the body.
+class LoopBodyScope {
+  public:
+    explicit LoopBodyScope(CodegenContext &ctx)
+        : frame_(ctx.frames.empty() ? nullptr : &ctx.frame()),
+          saved_(frame_ ? frame_->loop_body_assigned : nullptr) {
+        if (frame_)
+            frame_->loop_body_assigned = nullptr;
+    }
+    ~LoopBodyScope() {
+        if (frame_)
+            frame_->loop_body_assigned = saved_;
+    }
+    LoopBodyScope(const LoopBodyScope &) = delete;
+    LoopBodyScope &operator=(const LoopBodyScope &) = delete;
+
+  private:
+    FunctionFrame *frame_;
+    const std::unordered_set<std::string> *saved_;
+};
+
+} // namespace
+
 CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     MemoScope memo(ctx, e);
+    LoopBodyScope loop_body(ctx);
     if (std::optional<CompiledExpr> run = compile_operator_run(ctx, e, expected))
         return std::move(*run);
     std::vector<const Expr *> children = expr_children(e);

@@ -6,10 +6,13 @@
 // its bounds as Python does.
 #include "codegen/expr/containers.h"
 
+#include "analysis/analyses.h"
+
 #include "codegen/builtins/builtins.h"
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
+#include "codegen/optional/narrowing.h"
 
 namespace kestal {
 
@@ -115,25 +118,45 @@ CompiledExpr compile_slice_expr(CodegenContext &ctx, const Expr &e) {
 
 namespace kestal {
 
-// `str.name` is the str method as a function value; a module's member
-// comes from the module; a file has `name` and `closed`. Attributes of
-// classes and their objects are refused until classes are compiled.
+// `type(x).__name__` names x's type; `C.m` is a class's method as a
+// function value and `C.X` its constant; `str.name` is the str method as a
+// function value; a module's member comes from the module; a file has
+// `name` and `closed`; an object has its fields and its class's constants.
 CompiledExpr compile_attribute_expr(CodegenContext &ctx, const Expr &e) {
     const auto &a = *e.as<Expr::Attribute>();
     const auto *name = a.object->as<Expr::Name>();
+    if (const auto *call = a.object->as<Expr::Call>();
+        call && a.name == "__name__" && call->name == "type" && call->args.size() == 1 &&
+        call->kwargs.empty() && is_builtin_name(ctx, "type"))
+        return compile_type_name(ctx, call->args[0]);
     if (name && name->name == "str" && is_builtin_name(ctx, "str"))
         return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::StrMethod{a.name}})};
     if (auto module = resolve_module_ref(ctx, *a.object))
         return compile_module_attribute(ctx, *module, a.name, e.line, e.column);
-    if (name && !lookup_var(ctx, name->name) && ctx.classes.count(name->name))
-        throw_error("reading an attribute isn't supported yet", e.line, e.column);
+    if (name && !lookup_var(ctx, name->name) && ctx.classes.count(name->name)) {
+        if (first_class_defining_method(ctx, class_ancestors(ctx, name->name), a.name))
+            return {"((uint8_t)0)",
+                    Type::function(FunctionValue{FunctionValue::ClassMethod{name->name, a.name}})};
+        if (auto constant = compile_class_constant(ctx, name->name, a.name))
+            return *constant;
+        throw_error(fmt::format("class {} has no constant or method '{}'", name->name, a.name),
+                    e.line, e.column);
+    }
     CompiledExpr o = compile_expr(ctx, *a.object);
     if (o.type.is<Type::File>() && a.name == "name")
         return {fmt::format("({})->name", o.text), Type::str()};
     if (o.type.is<Type::File>() && a.name == "closed")
         return {fmt::format("({})->closed", o.text), Type::bool_()};
-    if (o.type.is<Type::Class>())
-        throw_error("reading an attribute isn't supported yet", e.line, e.column);
+    if (const auto *c = o.type.as<Type::Class>()) {
+        CompiledExpr r = compile_attribute_read(ctx, o.text, c->name, a.name, e.line, e.column);
+        const auto *opt = r.type.as<Type::Optional>();
+        if (!opt)
+            return r;
+        auto path = access_path_of(e);
+        if (path && is_known_non_none(ctx, *path))
+            return {unwrap_optional_text(r.text, *opt->inner), *opt->inner};
+        return r;
+    }
     throw_error(fmt::format("{:#} has no attribute '{}'{}", o.type, a.name, none_hint(o.type)),
                 e.line, e.column);
 }

@@ -4,6 +4,10 @@
 #include "analysis/analyses.h"
 #include "codegen/expr/expr.h"
 
+#include "ast/traverse.h"
+#include "codegen/builtins/builtin_functions.h"
+#include "codegen/classes/classes.h"
+
 namespace kestal {
 
 namespace {
@@ -178,6 +182,144 @@ void forget_facts_under(CodegenContext &ctx, const std::string &path) {
         } else {
             ++it;
         }
+    }
+}
+
+namespace {
+
+// What one function body does to fields, before following its calls.
+struct DirectStores {
+    std::unordered_set<std::string> fields;
+    std::unordered_set<std::string> callees;
+    bool unknown_call = false;
+};
+
+// One piece: each expression kind that stores or calls adds what it does.
+void scan_expr(const CodegenContext &ctx, const Expr &e, ExprRole role, DirectStores &out) {
+    if (role != ExprRole::Read)
+        if (const auto *a = e.as<Expr::Attribute>())
+            out.fields.insert(a->name);
+    if (const auto *call = e.as<Expr::Call>()) {
+        if (ctx.functions.count(call->name)) {
+            out.callees.insert(call->name);
+        } else if (ctx.classes.count(call->name)) {
+            auto owner =
+                first_class_defining_method(ctx, class_ancestors(ctx, call->name), "__init__");
+            if (owner)
+                out.callees.insert(*owner + ".__init__");
+        } else if (call->name != "super" && call->name != "isinstance" &&
+                   !find_builtin(call->name)) {
+            // A variable holding a function value: any function.
+            out.unknown_call = true;
+        }
+    } else if (const auto *m = e.as<Expr::MethodCall>()) {
+        out.callees.insert("*." + m->method);
+    } else if (e.is<Expr::CallExpr>()) {
+        out.unknown_call = true;
+    } else if (const auto *n = e.as<Expr::Name>()) {
+        // A function passed as a value may be called by whatever receives it.
+        if (ctx.functions.count(n->name))
+            out.callees.insert(n->name);
+    } else if (const auto *l = e.as<Expr::Lambda>()) {
+        out.callees.insert(fmt::format("<lambda{}>", l->index));
+    }
+    for_each_child_expr(e, [&](const Expr &child, ExprRole r) { scan_expr(ctx, child, r, out); });
+}
+
+void scan_block(const CodegenContext &ctx, const std::vector<Stmt> &body, DirectStores &out) {
+    for (const Stmt &stmt : body) {
+        for_each_stmt_expr(stmt, [&](const Expr &e, ExprRole r) { scan_expr(ctx, e, r, out); });
+        for_each_child_block(
+            stmt, [&](const std::vector<Stmt> &b, BlockRole) { scan_block(ctx, b, out); });
+    }
+}
+
+// Every function's direct stores joined with those of everything it may
+// call, to a fixed point. Operators, print and truth tests call special
+// methods implicitly, so every function may call every dunder.
+std::unordered_map<std::string, std::unordered_set<std::string>>
+build_field_stores(const CodegenContext &ctx) {
+    std::unordered_map<std::string, DirectStores> direct;
+    std::vector<std::string> dunders;
+    for (const auto &[name, def] : ctx.functions) {
+        scan_block(ctx, def->body, direct[name]);
+        size_t dot = name.find('.');
+        if (dot != std::string::npos && name.compare(dot + 1, 2, "__") == 0 &&
+            name.compare(dot + 1, std::string::npos, "__init__") != 0)
+            dunders.push_back(name);
+    }
+    for (size_t i = 0; i < ctx.lambdas->size(); ++i)
+        scan_block(ctx, (*ctx.lambdas)[i].body, direct[fmt::format("<lambda{}>", i)]);
+    auto callees_of = [&](const std::string &pattern) {
+        std::vector<std::string> out;
+        if (pattern.rfind("*.", 0) != 0) {
+            out.push_back(pattern);
+            return out;
+        }
+        std::string suffix = pattern.substr(1);
+        for (const auto &[name, d] : direct)
+            if (name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                out.push_back(name);
+        return out;
+    };
+    std::unordered_map<std::string, std::unordered_set<std::string>> stores;
+    std::unordered_map<std::string, std::vector<std::string>> edges;
+    for (auto &[name, d] : direct) {
+        stores[name] = d.fields;
+        if (d.unknown_call)
+            stores[name].insert("*");
+        auto &e = edges[name];
+        for (const std::string &c : d.callees)
+            for (const std::string &target : callees_of(c))
+                e.push_back(target);
+        e.insert(e.end(), dunders.begin(), dunders.end());
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (auto &[name, targets] : edges) {
+            auto &mine = stores[name];
+            for (const std::string &t : targets) {
+                auto it = stores.find(t);
+                if (it == stores.end() || &it->second == &mine)
+                    continue;
+                for (const std::string &f : it->second)
+                    changed = mine.insert(f).second || changed;
+            }
+        }
+    }
+    return stores;
+}
+
+// True when a path goes through one of the fields (any part after the
+// first name).
+bool path_uses_field(const std::string &path, const std::unordered_set<std::string> &fields) {
+    size_t at = path.find('.');
+    while (at != std::string::npos) {
+        size_t end = path.find('.', at + 1);
+        std::string part = path.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        if (fields.count(part))
+            return true;
+        at = end;
+    }
+    return false;
+}
+
+} // namespace
+
+void forget_attribute_facts(CodegenContext &ctx, const std::string &callee) {
+    if (ctx.frames.empty())
+        return;
+    auto &paths = ctx.frame().narrowed_paths;
+    if (paths.empty())
+        return;
+    if (!ctx.field_stores)
+        ctx.field_stores = build_field_stores(ctx);
+    auto it = ctx.field_stores->find(callee);
+    bool any = it == ctx.field_stores->end() || it->second.count("*");
+    for (auto p = paths.begin(); p != paths.end();) {
+        bool drop = p->find('.') != std::string::npos && (any || path_uses_field(*p, it->second));
+        p = drop ? paths.erase(p) : std::next(p);
     }
 }
 

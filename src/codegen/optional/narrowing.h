@@ -32,6 +32,11 @@ bool is_known_non_none(CodegenContext &ctx, const std::string &path);
 void update_facts_on_assign(CodegenContext &ctx, const Expr &target, const Type &target_type,
                             const Type &value_type);
 void forget_facts_under(CodegenContext &ctx, const std::string &path);
+// A call of the user function `callee` may store into fields: the facts
+// about attribute paths through any field it (or anything it may call)
+// stores into end there (`if self.next is not None: self.advance()` drops
+// `self.next` when advance may store a `next`).
+void forget_attribute_facts(CodegenContext &ctx, const std::string &callee);
 void forget_facts_for_names(CodegenContext &ctx, const std::unordered_set<std::string> &names);
 // A comparison against the None literal, decided by the operand Types; none
 // when neither operand has the Type None.

@@ -4,6 +4,7 @@
 // assignment `a, b = b, a` evaluates every value into a temporary before
 // the first store, so it swaps.
 #include "analysis/analyses.h"
+#include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
@@ -11,9 +12,134 @@
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
 
+#include <algorithm>
+
 namespace kestal {
 
 namespace {
+
+bool is_plain_c_name(const std::string &text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    });
+}
+
+// The object of an attribute target, evaluated into a temporary line so the
+// store and a read of the old value name it once.
+struct AttributeTarget {
+    std::string object;
+    std::string cls;
+    const std::string *field;
+};
+
+AttributeTarget attribute_target(CodegenContext &ctx, const Expr &target) {
+    const auto &a = *target.as<Expr::Attribute>();
+    CompiledExpr o = compile_expr(ctx, *a.object);
+    const auto *c = o.type.as<Type::Class>();
+    if (!c)
+        throw_error(fmt::format("can't set attribute '{}' on {:#}{}", a.name, o.type,
+                                o.type.is<Type::Optional>()
+                                    ? " (it may be None; check `is not None` first)"
+                                    : (o.type.is<Type::None>() ? " (it is always None here)" : "")),
+                    target.line, target.column);
+    std::string held = o.text;
+    if (!is_plain_c_name(o.text)) {
+        held = fresh_temp(ctx, "ob");
+        emit_line(ctx, "C_{} *{} = {};", c->name, held, o.text);
+    }
+    return {held, c->name, &a.name};
+}
+
+// A store into a field may make any path through that field stale, also
+// through another name for the same object.
+void forget_field_facts(CodegenContext &ctx, const std::string &field) {
+    auto &paths = ctx.frame().narrowed_paths;
+    std::string part = "." + field;
+    for (auto it = paths.begin(); it != paths.end();) {
+        size_t at = it->find(part);
+        bool hit = false;
+        while (at != std::string::npos) {
+            size_t end = at + part.size();
+            if (end == it->size() || (*it)[end] == '.') {
+                hit = true;
+                break;
+            }
+            at = it->find(part, at + 1);
+        }
+        it = hit ? paths.erase(it) : std::next(it);
+    }
+}
+
+void write_field(CodegenContext &ctx, const Expr &target, const AttributeTarget &t,
+                 const CompiledExpr &value) {
+    Type field = declare_field(ctx, t.cls, *t.field, value.type, target.line, target.column);
+    auto converted = coerce_expr(ctx, value.text, value.type, field);
+    if (!converted)
+        internal_fault("a stored value does not convert to its field's Type");
+    emit_line(ctx, "({})->f_{} = {};", t.object, *t.field, *converted);
+    forget_field_facts(ctx, *t.field);
+    update_facts_on_assign(ctx, target, field, value.type);
+}
+
+// The value is computed before the object is, as Python does.
+// An annotation (`self.next: Node | None = None`) gives the value, and so
+// a field it creates, its Type.
+void store_to_attribute(CodegenContext &ctx, const Expr &target,
+                        const std::optional<Type> &annotation, const CompiledExpr &value) {
+    emit_line(ctx, "{");
+    {
+        IndentGuard indent(ctx);
+        CompiledExpr stored = value;
+        if (annotation) {
+            auto converted = coerce_expr(ctx, value.text, value.type, *annotation);
+            if (!converted)
+                throw_error(fmt::format("can't assign {:#} to an attribute declared as {}",
+                                        value.type, *annotation),
+                            target.line, target.column);
+            stored = {*converted, *annotation};
+        }
+        std::string v = fresh_temp(ctx, "v");
+        ensure_type_defined(ctx, stored.type);
+        emit_line(ctx, "{} {} = {};", c_type_name(stored.type), v, stored.text);
+        AttributeTarget t = attribute_target(ctx, target);
+        write_field(ctx, target, t, CompiledExpr{v, stored.type});
+    }
+    emit_line(ctx, "}");
+}
+
+// `obj.f op= v`: the object, then the old value, then v.
+void aug_assign_attribute(CodegenContext &ctx, const Expr &target, BinOp op,
+                          const Expr &value_expr) {
+    emit_line(ctx, "{");
+    {
+        IndentGuard indent(ctx);
+        AttributeTarget t = attribute_target(ctx, target);
+        CompiledExpr old =
+            compile_attribute_read(ctx, t.object, t.cls, *t.field, target.line, target.column);
+        std::string held = fresh_temp(ctx, "old");
+        emit_line(ctx, "{} {} = {};", c_type_name(old.type), held, old.text);
+        CompiledExpr left{held, old.type};
+        CompiledExpr value = compile_expr(ctx, value_expr, &old.type);
+        if (const auto *list = old.type.as<Type::List>(); list && op == BinOp::Add) {
+            if (!(value.type == old.type))
+                throw_error(fmt::format("can't extend {:#} with {:#}", old.type, value.type),
+                            value_expr.line, value_expr.column);
+            emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), held, value.text);
+        } else if (auto line = set_update_line(held, old.type, op, value, value_expr)) {
+            emit_line(ctx, *line);
+        } else {
+            CompiledExpr r = compile_binary_op(ctx, op, left, value, target);
+            if (!coerce_expr(ctx, "", r.type, old.type) &&
+                !(old.type.is<Type::Int>() && r.type.is<Type::Float>()))
+                throw_error(fmt::format("'{}.{}' holds {:#}, but `{}=` here would produce {:#}",
+                                        t.cls, *t.field, old.type, binop_symbol(op), r.type),
+                            target.line, target.column);
+            write_field(ctx, target, t, r);
+        }
+    }
+    emit_line(ctx, "}");
+}
 
 void store_to_name(CodegenContext &ctx, const Expr &target, const std::string &n,
                    const std::optional<Type> &annotation, const CompiledExpr &value) {
@@ -171,8 +297,10 @@ void store_to_target(CodegenContext &ctx, const Expr &target, const std::optiona
         assign_unpacked(ctx, t->elements, value.text, value.type, target.line, target.column);
         return;
     }
-    if (target.is<Expr::Attribute>())
-        throw_error("assigning to an attribute isn't supported yet", target.line, target.column);
+    if (target.is<Expr::Attribute>()) {
+        store_to_attribute(ctx, target, annotation, value);
+        return;
+    }
     if (target.is<Expr::Index>()) {
         store_to_element(ctx, target, value);
         return;
@@ -278,9 +406,10 @@ void compile_aug_assign(CodegenContext &ctx, const Expr &target, BinOp op, const
         aug_assign_name(ctx, target, n->name, op, value);
         return;
     }
-    if (target.is<Expr::Attribute>())
-        throw_error("augmented assignment to an attribute isn't supported yet", target.line,
-                    target.column);
+    if (target.is<Expr::Attribute>()) {
+        aug_assign_attribute(ctx, target, op, value);
+        return;
+    }
     if (target.is<Expr::Index>()) {
         aug_assign_element(ctx, target, op, value);
         return;

@@ -251,8 +251,8 @@ CompiledExpr compile_dict_comprehension(CodegenContext &ctx, const Expr &expr,
 }
 
 CompiledExpr compile_collected_argument(CodegenContext &ctx, const Expr &expr, const Type *hint) {
-    if (expr.is<Expr::GeneratorExp>())
-        return compile_iteration_to_list(ctx, plan_generator_expression(ctx, expr));
+    if (is_lazy_iterable(ctx, expr) && !expr.is<Expr::MethodCall>())
+        return compile_iteration_to_list(ctx, plan_for_iteration(ctx, expr));
     return compile_expr(ctx, expr, hint);
 }
 

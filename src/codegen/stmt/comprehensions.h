@@ -48,8 +48,9 @@ CompiledExpr compile_dict_comprehension(CodegenContext &ctx, const Expr &expr,
                                         const Type *expected);
 
 // An argument that a method collects into a list: a generator expression
-// runs its loops straight into the new list; any other expression is
-// compiled as usual with the hint.
+// or a call of zip, map, filter, reversed or enumerate runs its loops
+// straight into the new list; any other expression is compiled as usual
+// with the hint.
 CompiledExpr compile_collected_argument(CodegenContext &ctx, const Expr &expr, const Type *hint);
 
 } // namespace kestal

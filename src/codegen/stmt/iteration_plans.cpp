@@ -1,5 +1,6 @@
 // Iteration plans by the iterable's syntax (range calls, the dict views, a
-// str's split) and otherwise by its static Type. Every fragment is one line
+// str's split, the iteration-only built-ins of iteration_sources.cpp) and
+// otherwise by its static Type. Every fragment is one line
 // in which each C statement is followed by one space; the consumer chooses
 // line breaks and indentation and wraps the whole in a C block of its own.
 //
@@ -79,6 +80,22 @@ IterationPlan plan_for_iteration(CodegenContext &ctx, const Expr &iterable) {
             return plan_range_loop(ctx, call->args, iterable.line, iterable.column);
         if (call->name == "open" && is_builtin_name(ctx, "open"))
             return plan_open_loop(ctx, iterable);
+        if (is_lazy_iterable(ctx, iterable)) {
+            const std::string &n = call->name;
+            if (n == "enumerate")
+                return plan_enumerate_loop(ctx, call->args, call->kwargs, iterable.line,
+                                           iterable.column);
+            if (!call->kwargs.empty())
+                throw_error(fmt::format("{}() doesn't take keyword arguments", n), iterable.line,
+                            iterable.column);
+            if (n == "zip")
+                return plan_zip_loop(ctx, call->args, iterable.line, iterable.column);
+            if (n == "map")
+                return plan_map_loop(ctx, call->args, iterable);
+            if (n == "filter")
+                return plan_filter_loop(ctx, call->args, iterable);
+            return plan_reversed_loop(ctx, call->args, iterable.line, iterable.column);
+        }
     }
     // A module's function of one of these names (`os.keys()`) is an
     // ordinary call.

@@ -8,6 +8,7 @@
 #include "codegen/core/context.h"
 
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace kestal {
@@ -51,5 +52,35 @@ IterationPlan plan_range_loop(CodegenContext &ctx, const std::vector<Expr> &args
 IterationPlan plan_generator_expression(CodegenContext &ctx, const Expr &generator);
 // A statement expression building a new list of the plan's elements.
 CompiledExpr compile_iteration_to_list(CodegenContext &ctx, const IterationPlan &plan);
+
+// ---- The iteration-only built-ins (iteration_sources.cpp) ----
+// Each takes the call's arguments and its position; the caller has made
+// sure the name means the built-in and, except for enumerate, that there are
+// no keyword arguments.
+
+IterationPlan plan_zip_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
+                            uint64_t column);
+IterationPlan plan_map_loop(CodegenContext &ctx, const std::vector<Expr> &args, const Expr &call);
+IterationPlan plan_filter_loop(CodegenContext &ctx, const std::vector<Expr> &args,
+                               const Expr &call);
+IterationPlan plan_reversed_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
+                                 uint64_t column);
+IterationPlan plan_enumerate_loop(CodegenContext &ctx, const std::vector<Expr> &args,
+                                  const std::vector<Keyword> &kwargs, uint64_t line,
+                                  uint64_t column);
+
+// ---- Iterable arguments of the built-ins that consume them ----
+
+// True for the arguments that are planned, never evaluated as values: a
+// generator expression, an argument-less `keys()`, `values()`, `items()` or
+// `split()`, and a call of zip, map, filter, reversed or enumerate.
+bool is_lazy_iterable(CodegenContext &ctx, const Expr &expr);
+// A lazy argument's plan, or any other argument's compiled value.
+using IterableArg = std::variant<IterationPlan, CompiledExpr>;
+IterableArg compile_iterable_arg(CodegenContext &ctx, const Expr &expr, const Type *expected);
+// The plan of an argument; a value is planned by its Type, and (line,
+// column) is where "can't iterate over ..." is reported.
+IterationPlan iteration_plan_from_arg(CodegenContext &ctx, IterableArg arg, uint64_t line,
+                                      uint64_t column);
 
 } // namespace kestal

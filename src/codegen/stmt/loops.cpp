@@ -77,7 +77,19 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
         forget_facts_under(ctx, p);
     auto snapshot = ctx.frame().narrowed_paths;
 
-    IterationPlan plan = plan_for_iteration(ctx, s.iterable);
+    IterationPlan plan = [&] {
+        FunctionFrame &frame = ctx.frame();
+        const auto *saved = frame.loop_body_assigned;
+        frame.loop_body_assigned = &assigned;
+        try {
+            IterationPlan p = plan_for_iteration(ctx, s.iterable);
+            frame.loop_body_assigned = saved;
+            return p;
+        } catch (...) {
+            frame.loop_body_assigned = saved;
+            throw;
+        }
+    }();
     std::optional<std::string> label;
     if (s.else_body || plan.loop_count >= 2)
         label = fresh_break_label(ctx);

@@ -495,6 +495,57 @@ print("compiled")
     EXPECT_EQ(r.out, "compiled\n");
 }
 
+// A subclass's struct starts with its base's fields in the base's order; a
+// method no subclass overrides is a direct call and an overridden one a
+// switch on the class id; an int field that receives a float is a double in
+// the one text kept; the hover lists hold each class's own fields.
+TEST(CodegenOutputLists, ClassLayoutDispatchAndFieldWidening) {
+    std::string source = R"k(class Base:
+    def __init__(self):
+        self.a = 1
+        self.b = "b"
+    def name(self):
+        return "base"
+    def size(self):
+        return 1
+class Sub(Base):
+    def __init__(self):
+        self.c = [1]
+        super().__init__()
+    def name(self):
+        return "sub"
+def show(x: Base) -> None:
+    print(x.name(), x.size(), x.a)
+s = Sub()
+show(s)
+s.a = 2.5
+show(Base())
+)k";
+    CodegenOutput out = generate(source);
+    const std::string &c = out.c_text;
+    auto line_with = [&](const std::string &start) {
+        size_t at = c.find(start);
+        return at == std::string::npos ? std::string() : c.substr(at, c.find('\n', at) - at);
+    };
+    EXPECT_EQ(line_with("struct C_Base {"),
+              "struct C_Base { int32_t cls; double f_a; ktl_str f_b; };");
+    std::string sub = line_with("struct C_Sub {");
+    EXPECT_EQ(sub.find("struct C_Sub { int32_t cls; double f_a; ktl_str f_b; "), 0u) << sub;
+    EXPECT_NE(sub.find(" f_c; };"), std::string::npos) << sub;
+    std::string show = c.substr(c.find("static void f_show__O4Base(C_Base * v_x) {"));
+    show = show.substr(0, show.find("\n}\n"));
+    EXPECT_NE(show.find("switch (v_x->cls)"), std::string::npos) << show;
+    EXPECT_NE(show.find("f_Base_M_size__O4Base(v_x)"), std::string::npos) << show;
+    ASSERT_EQ(out.classes.size(), 2u);
+    EXPECT_EQ(out.classes[0].name, "Base");
+    EXPECT_EQ(out.classes[0].attributes.size(), 2u);
+    EXPECT_EQ(out.classes[1].name, "Sub");
+    EXPECT_EQ(out.classes[1].attributes.size(), 1u);
+    RunResult r = build_and_run(c, "class_layout");
+    EXPECT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.out, "sub 1 1.0\nbase 1 1.0\n");
+}
+
 // Any file name yields valid C: quotes, backslashes, control and non-ASCII
 // bytes are escaped in the source name the traceback prints.
 TEST(CodegenOutputLists, SourcePathIsEscaped) {

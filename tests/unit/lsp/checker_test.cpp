@@ -2,6 +2,8 @@
 // thread, and where a diagnostic is placed on the line.
 #include "lsp/checker.h"
 
+#include "tests/unit/platform/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -44,6 +46,37 @@ TEST(Check, EachStageReportsItsError) {
         EXPECT_EQ(error->line, c.line) << c.name << ": " << error->message;
         EXPECT_EQ(error->column, c.column) << c.name << ": " << error->message;
     }
+}
+
+// Imports are resolved against the document's own folder, or, for a
+// document that is no file, against KESTAL_LIBS and the installed folder.
+TEST(Check, ImportsFindLibraries) {
+    platform::test_support::ScratchDir scratch;
+    scratch.write("src/libraries/geo/library.json",
+                  R"({"name": "geo", "version": "2.0", "functions": {"dist": {"c": "geo_dist", )"
+                  R"("returns": "float", "args": [["a", "float"]]}}})");
+    scratch.write("src/libraries/geo/geo.h", "double geo_dist(double a);\n");
+    platform::test_support::ScopedEnv env;
+    env.unset("KESTAL_LIBS");
+    env.set("LOCALAPPDATA", scratch / "nothing");
+    const std::string text = "import geo\nd = geo.dist(1)\n";
+
+    CheckOutcome found = run_check(text, "file://" + scratch / "src/prog.ktl");
+    ASSERT_TRUE(std::holds_alternative<DocumentAnalysis>(found.result))
+        << std::get<CompileError>(found.result).message;
+    EXPECT_EQ(found.program->libraries.at("geo").version, "2.0");
+
+    CheckOutcome missing = run_check(text, "untitled:Untitled-1");
+    const auto *error = std::get_if<CompileError>(&missing.result);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->message,
+              "no module or library named 'geo'. Install it with: kestal install geo");
+    EXPECT_EQ(error->line, 1u);
+    EXPECT_EQ(error->column, 8u);
+
+    env.set("KESTAL_LIBS", scratch / "src/libraries");
+    EXPECT_TRUE(
+        std::holds_alternative<DocumentAnalysis>(run_check(text, "untitled:Untitled-1").result));
 }
 
 TEST(Check, DeepNestingIsAnErrorNotACrash) {

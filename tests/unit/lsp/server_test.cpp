@@ -4,6 +4,8 @@
 // input.
 #include "lsp/server.h"
 
+#include "tests/unit/platform/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -274,6 +276,31 @@ TEST(Requests, HoverAndDefinitionAnswers) {
         EXPECT_EQ(h.request("textDocument/definition", uri, c.line, c.character),
                   R"({"jsonrpc":"2.0","id":7,"result":)" + c.result + "}")
             << c.name;
+}
+
+// A library imported by a document on disk is found beside it, and its
+// members hover with their manifest signatures.
+TEST(Requests, HoverOnLibraryMembers) {
+    platform::test_support::ScratchDir scratch;
+    scratch.write("libraries/geo/library.json",
+                  R"({"name": "geo", "version": "2.0.1", "functions": {"dist": {"c": "geo_dist", )"
+                  R"("returns": "float", "args": [["a", "float"], ["b", "float", "0.5"]]}}, )"
+                  R"("constants": {"EARTH": ["float", "6371.0"]}})");
+    scratch.write("libraries/geo/geo.h", "double geo_dist(double a, double b);\n");
+    platform::test_support::ScopedEnv env;
+    env.unset("KESTAL_LIBS");
+    env.set("LOCALAPPDATA", scratch / "nothing");
+    const std::string uri = "file://" + scratch / "p.ktl";
+    Harness h;
+    h.open(uri, "import geo as g\nd = g.dist(1.0)\nprint(g.EARTH)\n");
+    std::string function = h.request("textDocument/hover", uri, 1, 7);
+    EXPECT_NE(function.find("def geo.dist(a: float, b: float = 0.5) -> float"), std::string::npos)
+        << function;
+    EXPECT_NE(function.find("Library geo 2.0.1 (" + scratch / "libraries/geo" + ")."),
+              std::string::npos)
+        << function;
+    std::string constant = h.request("textDocument/hover", uri, 2, 9);
+    EXPECT_NE(constant.find("geo.EARTH: float"), std::string::npos) << constant;
 }
 
 TEST(Requests, NoAnalysisNoHoverButDefinitionsFromTheParse) {

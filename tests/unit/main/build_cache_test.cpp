@@ -56,6 +56,30 @@ TEST(BuildCache, KeyHashesItsPartsInOrder) {
     EXPECT_NE(cache_key({"y", none, "gcc", false}), base);
     EXPECT_NE(cache_key({"x", none, "clang", false}), base);
     EXPECT_NE(cache_key({"x", none, "gcc", true}), base);
+    EXPECT_NE(cache_key({"x", none, "gcc", false, "/l/libm.a 1 2\n"}), base);
+}
+
+// The stamp names each archive or shared object a link name finds in the
+// library folders, so a library rebuilt in place gets a new key.
+TEST(BuildCache, LibraryStampFollowsTheArchives) {
+    platform::test_support::ScratchDir scratch;
+    std::string demo = scratch / "demo";
+    scratch.write("demo/lib/libdemo.a", "one");
+    scratch.write("demo/libz.so", "zz");
+    scratch.write("demo/lib/libother.a", "not linked");
+    std::vector<std::string> dirs{demo, demo + "/lib"};
+    std::vector<std::string> links{"demo", "z"};
+    std::string stamp = library_files_stamp(dirs, links);
+    auto info = [](const std::string &file) {
+        platform::Result<platform::PathInfo> found = platform::path_info(file);
+        return fmt::format("{} {} {}\n", file, found->size, found->modified_ns);
+    };
+    EXPECT_EQ(stamp, info(demo + "/libz.so") + info(demo + "/lib/libdemo.a"));
+    EXPECT_EQ(library_files_stamp(dirs, {}), "");
+    EXPECT_EQ(library_files_stamp({scratch / "nowhere"}, links), "");
+
+    scratch.write("demo/lib/libdemo.a", "a longer archive");
+    EXPECT_NE(library_files_stamp(dirs, links), stamp);
 }
 
 TEST(BuildCache, KeyTextIsSixteenLowercaseDigits) {

@@ -81,7 +81,7 @@ TEST(DriverCompilerChoice, BuildsTheArgumentList) {
               "gcc -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -fno-finite-loops "
               "-march=native "
               "/w/a-1.c -o a -lm -lpthread");
-    BuildOptions all{{"SDL2", "z"}, true, true, true, true};
+    BuildOptions all{{"SDL2", "z"}, true, true, true, true, {"libs/sdl", "libs/sdl/lib"}};
     // Only a clang gets clang's own flags.
     for (auto [cc, own] : {std::pair<std::string, std::string>{"clang", "-fbracket-depth=10000 "},
                            {"/usr/lib/llvm-14/bin/clang", "-fbracket-depth=10000 "},
@@ -90,7 +90,8 @@ TEST(DriverCompilerChoice, BuildsTheArgumentList) {
         EXPECT_EQ(
             fmt::format("{}", fmt::join(compiler_arguments(cc, "/w/g-1.c", "out/g", all), " ")),
             cc + " -O3 -std=gnu11 -fwrapv -fno-math-errno -ffp-contract=off -w -fno-finite-loops " +
-                own + "/w/g-1.c -o out/g -lSDL2 -lz -lm -lpthread -static");
+                own +
+                "/w/g-1.c -o out/g -Llibs/sdl -Llibs/sdl/lib -lSDL2 -lz -lm -lpthread -static");
     // Each argument stays one argument, spaces and all.
     std::vector<std::string> spaced = compiler_arguments("my cc", "/w d/a.c", "my prog", plain);
     EXPECT_EQ(spaced.front(), "my cc");

@@ -121,9 +121,15 @@ TEST_F(DriverCommandLine, DispatchStatusesAndStreams) {
         // the input ends before any shutdown request: status 1, no output.
         {{"lsp", "extra"}, 1, "", ""},
         {{"Doctor"}, 2, "", unknown("Doctor")},
-        // Commands whose subsystems are not part of this tool yet.
-        {{"libraries", "--offline"}, 2, "", unknown("libraries")},
-        {{"install", "x"}, 2, "", unknown("install")},
+        // The library commands' usage errors (no network, no disk).
+        {{"libraries", "--offline", "--offline"}, 2, "", "usage: kestal libraries [--offline]\n"},
+        {{"libraries", "--Offline"}, 2, "", "usage: kestal libraries [--offline]\n"},
+        {{"install"},
+         2,
+         "",
+         "usage: kestal install <library>...   (`kestal libraries` lists what there is)\n"},
+        {{"uninstall"}, 2, "", "usage: kestal uninstall <library>...\n"},
+        {{"Install", "x"}, 2, "", unknown("Install")},
         // `update` is a command: its own usage text for a word it lacks.
         {{"update", "now"}, 2, "", update::update_usage_text() + "\n"},
     };

@@ -96,6 +96,27 @@ TEST_F(PlatformFiles, RemoveAndRename) {
     EXPECT_FALSE(path_exists(dir / "empty"));
 }
 
+TEST_F(PlatformFiles, RemoveTreeNeverFollowsLinks) {
+    // Outside the tree: a folder and a file that links inside point at.
+    dir.write("outside/kept", "x");
+    dir.write("tree/a/b/c", "1");
+    dir.write("tree/d", "2");
+    ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "tree/a/to-folder").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "outside/kept").c_str(), (dir / "tree/to-file").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "top-link").c_str()), 0);
+    ASSERT_TRUE(remove_tree(dir / "tree").ok());
+    EXPECT_FALSE(path_exists(dir / "tree"));
+    // A link given as the path goes, its target stays.
+    ASSERT_TRUE(remove_tree(dir / "top-link").ok());
+    EXPECT_FALSE(path_info(dir / "top-link", false).ok());
+    EXPECT_EQ(*read_file(dir / "outside/kept"), "x");
+    // A plain file, and nothing at all, are fine too.
+    ASSERT_TRUE(remove_tree(dir / "outside/kept").ok());
+    EXPECT_TRUE(remove_tree(dir / "nothing").ok());
+    EXPECT_TRUE(remove_tree(dir / "outside").ok());
+    EXPECT_EQ(*list_dir(dir.path()), std::vector<std::string>{});
+}
+
 TEST_F(PlatformFiles, CreateDirAndCreateDirs) {
     ASSERT_TRUE(create_dir(dir / "one", 0700).ok());
     Result<void> again = create_dir(dir / "one");

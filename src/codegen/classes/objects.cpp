@@ -1,0 +1,232 @@
+// Objects of user classes: fields, construction, attribute reads and
+// stores, and class-level constants.
+//
+// Fields are not declared in the source: a field comes into being at the
+// first store `obj.f = v` through an object of the class, with the Type of
+// that value, and keeps that Type for the whole compilation. An int field
+// that later receives a float makes the whole program be generated again
+// with the field a float from its creation (a Field widening request, owned
+// by the code-generation entry). An `__init__` whose parameters are all
+// annotated is compiled ahead of the first read or store of a field it may
+// create, so its fields are known with their declared Types early.
+#include "codegen/classes/classes.h"
+
+#include "codegen/core/ctypes.h"
+#include "codegen/core/instances.h"
+#include "codegen/core/widening.h"
+#include "codegen/expr/expr.h"
+
+namespace kestal {
+
+namespace {
+
+const ClassDef &class_def(const CodegenContext &ctx, const std::string &name) {
+    auto it = ctx.classes.find(name);
+    if (it == ctx.classes.end())
+        internal_fault("a class the context does not know");
+    return *it->second;
+}
+
+const ClassField *find_own_field(const CodegenContext &ctx, const std::string &cls,
+                                 const std::string &field) {
+    auto it = ctx.class_attributes.find(cls);
+    if (it == ctx.class_attributes.end())
+        return nullptr;
+    for (const ClassField &f : it->second)
+        if (f.name == field)
+            return &f;
+    return nullptr;
+}
+
+bool holds_function(const Type &t) {
+    if (t.is<Type::Function>())
+        return true;
+    if (const auto *tuple = t.as<Type::Tuple>())
+        for (const Type &e : tuple->elements)
+            if (e.is<Type::Function>())
+                return true;
+    return false;
+}
+
+// A class below `cls` may have created a field of the same name before the
+// base did. The subclass's struct keeps the base's field only, so both must
+// have one Type: int and float meet at float (the int one widens), any
+// other difference is refused at the subclass's store.
+void check_subclass_fields(CodegenContext &ctx, const std::string &cls, const std::string &field,
+                           const Type &type, uint64_t line, uint64_t column) {
+    for (const std::string &sub : subclasses_of(ctx, cls)) {
+        if (sub == cls)
+            continue;
+        const ClassField *f = find_own_field(ctx, sub, field);
+        if (!f || f->type == type)
+            continue;
+        if (f->type.is<Type::Int>() && type.is<Type::Float>())
+            throw field_widening(sub, field, f->line, f->column);
+        if (f->type.is<Type::Float>() && type.is<Type::Int>())
+            throw field_widening(cls, field, line, column);
+        throw_error(fmt::format("can't assign {:#} to '{}.{}', which holds {:#} (an attribute "
+                                "keeps one type)",
+                                f->type, sub, field, type),
+                    f->line, f->column);
+    }
+}
+
+} // namespace
+
+std::optional<Type> lookup_class_field_type(const CodegenContext &ctx, const std::string &cls,
+                                            const std::string &field) {
+    for (const std::string &c : class_ancestors(ctx, cls))
+        if (const ClassField *f = find_own_field(ctx, c, field))
+            return f->type;
+    return std::nullopt;
+}
+
+std::optional<std::string> first_class_with_field(const CodegenContext &ctx,
+                                                  const std::vector<std::string> &chain,
+                                                  const std::string &field) {
+    for (const std::string &c : chain)
+        if (find_own_field(ctx, c, field))
+            return c;
+    return std::nullopt;
+}
+
+const Expr *first_class_constant(const CodegenContext &ctx, const std::vector<std::string> &chain,
+                                 const std::string &name) {
+    for (const std::string &c : chain)
+        for (const ClassConstant &k : class_def(ctx, c).constants)
+            if (k.name == name)
+                return &k.value;
+    return nullptr;
+}
+
+std::optional<CompiledExpr> compile_class_constant(CodegenContext &ctx, const std::string &cls,
+                                                   const std::string &name) {
+    const Expr *value = first_class_constant(ctx, class_ancestors(ctx, cls), name);
+    if (!value)
+        return std::nullopt;
+    if (!is_constant_expr(*value))
+        throw_error(fmt::format("class attributes must be constants (assign `self.{}` in "
+                                "__init__ for anything else)",
+                                name),
+                    value->line, value->column);
+    return compile_expr(ctx, *value);
+}
+
+bool ensure_init_compiled(CodegenContext &ctx, const std::string &cls, uint64_t line,
+                          uint64_t column) {
+    if (is_exception_class(ctx, cls))
+        return false;
+    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), "__init__");
+    if (!owner)
+        return false;
+    const FuncDef &init = *ctx.functions.at(*owner + ".__init__");
+    std::vector<Type> types = {Type::class_(*owner)};
+    for (size_t i = 1; i < init.params.size(); ++i) {
+        if (!init.params[i].annotation)
+            return false;
+        types.push_back(*init.params[i].annotation);
+    }
+    if (ctx.instances.count(InstanceKey{*owner + ".__init__", types}))
+        return false;
+    declare_class(ctx, *owner);
+    instantiate_function(ctx, *owner + ".__init__", types, {}, line, column);
+    return true;
+}
+
+// One piece: the decision order (find, create, convert, widen, refuse) is
+// the field rule itself.
+Type declare_field(CodegenContext &ctx, const std::string &cls, const std::string &field,
+                   const Type &value, uint64_t line, uint64_t column) {
+    if (!lookup_class_field_type(ctx, cls, field))
+        ensure_init_compiled(ctx, cls, line, column);
+    std::optional<Type> held = lookup_class_field_type(ctx, cls, field);
+    if (!held) {
+        if (value.is<Type::NoValue>())
+            throw_error("can't assign: the right-hand side has no value", line, column);
+        if (holds_function(value))
+            throw_error("functions can't be stored in lists, dicts or tuples (each function is "
+                        "its own type in Kestal)",
+                        line, column);
+        Type type = value;
+        auto widened = ctx.field_widenings.find({cls, field});
+        if (widened != ctx.field_widenings.end() && coerce_expr(ctx, "", value, widened->second))
+            type = widened->second;
+        check_subclass_fields(ctx, cls, field, type, line, column);
+        ensure_type_defined(ctx, type);
+        ctx.class_attributes[cls].push_back(ClassField{field, type, line, column});
+        return type;
+    }
+    if (coerce_expr(ctx, "", value, *held))
+        return *held;
+    if (held->is<Type::Int>() && value.is<Type::Float>()) {
+        auto owner = first_class_with_field(ctx, class_ancestors(ctx, cls), field);
+        throw field_widening(*owner, field, line, column);
+    }
+    throw_error(fmt::format("can't assign {:#} to '{}.{}', which holds {:#} (an attribute keeps "
+                            "one type)",
+                            value, cls, field, *held),
+                line, column);
+}
+
+CompiledExpr compile_constructor_call(CodegenContext &ctx, const std::string &cls,
+                                      const std::vector<Expr> &args,
+                                      const std::vector<Keyword> &kwargs, uint64_t line,
+                                      uint64_t column) {
+    declare_class(ctx, cls);
+    std::string t = fresh_temp(ctx, "o");
+    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), "__init__");
+    std::string init;
+    if (!owner) {
+        if (!args.empty() || !kwargs.empty())
+            throw_error(fmt::format("{}() takes no arguments (the class has no __init__)", cls),
+                        line, column);
+    } else {
+        CompiledExpr call = call_resolved_method(
+            ctx, *owner, "__init__", cast_to_owner(t, cls, *owner), args, kwargs, line, column);
+        if (!call.type.is<Type::NoValue>())
+            throw_error(fmt::format("__init__() should return None, not {}", call.type), line,
+                        column);
+        init = call.text + "; ";
+    }
+    // Allocate (zeroed), store the class id, run __init__; the object is
+    // the value.
+    return {fmt::format("({{ C_{0} *{1} = (C_{0} *)ktl_obj_new(sizeof(C_{0})); {1}->cls = {2}; "
+                        "{3}{1}; }})",
+                        cls, t, class_id(ctx, cls), init),
+            Type::class_(cls)};
+}
+
+CompiledExpr compile_attribute_read(CodegenContext &ctx, const std::string &object,
+                                    const std::string &cls, const std::string &attr, uint64_t line,
+                                    uint64_t column) {
+    std::vector<std::string> chain = class_ancestors(ctx, cls);
+    if (!lookup_class_field_type(ctx, cls, attr) && !first_class_constant(ctx, chain, attr) &&
+        !first_class_defining_method(ctx, chain, attr))
+        ensure_init_compiled(ctx, cls, line, column);
+    if (auto field = lookup_class_field_type(ctx, cls, attr))
+        return {fmt::format("({})->f_{}", object, attr), *field};
+    if (auto constant = compile_class_constant(ctx, cls, attr))
+        return {fmt::format("((void)({}), {})", object, constant->text), constant->type};
+    if (first_class_defining_method(ctx, chain, attr))
+        throw_error(fmt::format("methods can't be used as values; call it: .{}(...)", attr), line,
+                    column);
+    if (is_exception_class(ctx, cls) && attr == "args")
+        throw_error("e.args isn't supported; use str(e) for the message", line, column);
+    std::string hint;
+    auto owner = first_class_defining_method(ctx, chain, "__init__");
+    if (!is_exception_class(ctx, cls) && owner) {
+        bool any = false;
+        for (const auto &[key, info] : ctx.instances)
+            any = any || key.name == *owner + ".__init__";
+        if (!any)
+            hint = fmt::format("; if __init__ sets it, annotate {}.__init__'s parameters so its "
+                               "fields are known before the first {}(...)",
+                               *owner, cls);
+    }
+    throw_error(fmt::format("'{}' object has no attribute '{}' (or it isn't assigned before this "
+                            "point){}",
+                            cls, attr, hint),
+                line, column);
+}
+
+} // namespace kestal
