@@ -240,9 +240,11 @@ def main() -> int:
     parser.add_argument("folders", nargs="+", type=Path)
     options = parser.parse_args()
 
-    work = Path(options.work)
+    # Absolute: the programs run inside scratch folders, and a relative
+    # TMPDIR would put the tool's work folder inside each of them.
+    work = Path(options.work).resolve()
     work.mkdir(parents=True, exist_ok=True)
-    scratch = (work / "scratch").resolve()
+    scratch = work / "scratch"
     scratch.mkdir(exist_ok=True)
     # Each test run starts with an empty build cache, so every program is
     # compiled by the C compiler under test rather than found from an
