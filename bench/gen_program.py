@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes a Kestal program of about N lines to stdout, built from what the
-language has: functions with arithmetic, branches, while loops, calls between
-functions, f-strings, an unannotated function whose return Type is inferred,
-and module globals. Every function is called from the module body, so each
+language has: functions with arithmetic, branches, while and for loops,
+calls between functions, f-strings, lists, dicts and sets with their
+methods, comprehensions, an unannotated function whose return Type is
+inferred, and module globals. Every function is called from the module body, so each
 one is instantiated and compiled; the program is also valid Python."""
 import sys
 
@@ -34,6 +35,17 @@ def mix{i}(a: int, b: int):
     return c + {a}
 
 
+def gather{i}(n: int) -> int:
+    xs = [k * {a} % 17 for k in range(n)]
+    seen: dict[int, int] = {{}}
+    for x in xs:
+        seen[x] = seen.get(x, 0) + 1
+    keys = {{x for x in xs if x % 2 == 0}}
+    words = f"w{i} {{n}} {{len(keys)}}".split()
+    words.sort(key=len)
+    return len(seen) + len(words) + xs[-1] if xs else 0
+
+
 '''
 FUNC_LINES = FUNC_TEMPLATE.count('\n')
 
@@ -47,7 +59,7 @@ def main() -> None:
         out.write(FUNC_TEMPLATE.format(i=i, a=i % 97 + 1, b=i % 13 + 2, prev=max(i - 1, 0)))
     out.write('acc = 0\n')
     for i in range(count):
-        out.write(f'acc = (acc + step{i}(5, 1.5) + mix{i}(acc % 100, {i})) % 1000000007\n')
+        out.write(f'acc = (acc + step{i}(5, 1.5) + mix{i}(acc % 100, {i}) + gather{i}({i % 7 + 3})) % 1000000007\n')
     out.write('print(f"checksum {acc}")\n')
 
 

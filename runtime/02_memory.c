@@ -261,12 +261,12 @@ static KTL_COLD void *ktl_gc_refill(int m, int c) {
     return base;
 }
 
-/* Above 8 KiB: whole pages, the first marked large and the others pointing
-   back to it. Large blocks start on a page boundary. */
-static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
+/* Takes np whole pages for one large block of memory kind m: the first
+   marked large, the others pointing back to it. Returns the first page's
+   index, and in *fresh whether every page is still zero from the system. */
+static KTL_COLD size_t ktl_gc_take_large(size_t np, int m, bool *fresh) {
     ktl_gc_maybe_collect();
-    if (n > (ktl_heap_max_pages << KTL_PAGE_SHIFT)) ktl_oom();
-    size_t np = (n + KTL_PAGE - 1) >> KTL_PAGE_SHIFT;
+    if (np > ktl_heap_max_pages) ktl_oom();
     size_t i = ktl_gc_take(np);
     if (KTL_UNLIKELY(i == SIZE_MAX)) {
         if (!ktl_gc_off) ktl_gc_collect();
@@ -274,14 +274,14 @@ static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
         if (i == SIZE_MAX) ktl_oom();
     }
     ktl_page *first = ktl_page_desc(i, np);
-    bool fresh = first->fresh;
+    bool all_fresh = first->fresh;
     first->kind = KTL_PG_LARGE;
     first->mem = (uint8_t)m;
     first->npages = (uint32_t)np;
     first->fresh = 0;
     for (size_t j = 1; j < np; j++) {
         ktl_page *pg = ktl_page_desc(i + j, 1);
-        fresh = fresh && pg->fresh;
+        all_fresh = all_fresh && pg->fresh;
         pg->kind = KTL_PG_TAIL;
         pg->mem = (uint8_t)m;
         pg->head = (uint32_t)i;
@@ -289,6 +289,16 @@ static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
     }
     ktl_gc_grown += np << KTL_PAGE_SHIFT;
     ktl_heap_unlock();
+    *fresh = all_fresh;
+    return i;
+}
+
+/* Above 8 KiB: whole pages. Large blocks start on a page boundary. */
+static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
+    if (n > (ktl_heap_max_pages << KTL_PAGE_SHIFT)) ktl_oom();
+    size_t np = (n + KTL_PAGE - 1) >> KTL_PAGE_SHIFT;
+    bool fresh;
+    size_t i = ktl_gc_take_large(np, m, &fresh);
     char *p = ktl_heap + (i << KTL_PAGE_SHIFT);
     if (m == KTL_SCAN && !fresh) memset(p, 0, np << KTL_PAGE_SHIFT);
     return p;
@@ -379,8 +389,106 @@ static void ktl_gc_free(void *p) {
     ktl_heap_unlock();
 }
 
+/* Growing a large block copies nothing where it can: the pages after it
+   join it when they are free or not handed out yet; else, on Linux, a block
+   of at least KTL_MOVE_PAGES pages has its pages moved to the new run by
+   mremap, and its old range is mapped afresh, so those pages go back to the
+   system and come out zero and untouched. A copy into fresh pages would
+   touch every page twice (a page fault each, which dominates list growth).
+   Returns NULL where neither applies; the caller then copies. The bytes of
+   the grown block from oldn on are zero for scanned memory, as in a copy. */
+#if defined(__linux__)
+#define KTL_MOVE_PAGES 4
+#ifndef MREMAP_MAYMOVE
+#define MREMAP_MAYMOVE 1
+#endif
+#ifndef MREMAP_FIXED
+#define MREMAP_FIXED 2
+#endif
+extern void *mremap(void *old_address, size_t old_size, size_t new_size, int flags, ...);
+#endif
+
+/* Joins the pages [i + np, i + np2) to the large block at page i when all
+   are free or above the pages handed out; false, changing nothing, else. */
+static bool ktl_gc_extend_large(size_t i, size_t np, size_t np2, int m, bool *fresh) {
+    if (np2 > ktl_heap_max_pages || i + np2 > ktl_heap_max_pages) return false;
+    ktl_heap_lock();
+    for (size_t j = i + np; j < i + np2 && j < ktl_heap_pages; j++) {
+        if (ktl_pages[j]->kind != KTL_PG_FREE) {
+            ktl_heap_unlock();
+            return false;
+        }
+    }
+    bool all_fresh = true;
+    for (size_t j = i + np; j < i + np2; j++) {
+        if (j < ktl_heap_pages) ktl_free_pages--;
+        ktl_page *pg = ktl_page_desc(j, 1);
+        all_fresh = all_fresh && pg->fresh;
+        pg->kind = KTL_PG_TAIL;
+        pg->mem = (uint8_t)m;
+        pg->head = (uint32_t)i;
+        pg->fresh = 0;
+    }
+    if (i + np2 > ktl_heap_pages) ktl_heap_pages = i + np2;
+    ktl_pages[i]->npages = (uint32_t)np2;
+    ktl_gc_grown += (np2 - np) << KTL_PAGE_SHIFT;
+    ktl_heap_unlock();
+    *fresh = all_fresh;
+    return true;
+}
+
+static KTL_COLD void *ktl_gc_grow_large(void *old, size_t oldn, size_t n, int m) {
+    size_t size = 0;
+    ktl_page *pg = NULL;
+    if (!old || n <= KTL_MAX_SMALL || ktl_gc_block(old, &size, &pg) != old) return NULL;
+    if (pg->kind != KTL_PG_LARGE || pg->mem != (uint8_t)m || oldn > size) return NULL;
+    if (n > (ktl_heap_max_pages << KTL_PAGE_SHIFT)) ktl_oom();
+    size_t i = (size_t)((char *)old - ktl_heap) >> KTL_PAGE_SHIFT;
+    size_t np = pg->npages, np2 = (n + KTL_PAGE - 1) >> KTL_PAGE_SHIFT;
+    if (np2 <= np) return NULL;
+    size_t bytes = np << KTL_PAGE_SHIFT, added = (np2 - np) << KTL_PAGE_SHIFT;
+    bool fresh = false;
+    char *p = NULL;
+    if (ktl_gc_extend_large(i, np, np2, m, &fresh)) {
+        p = (char *)old;
+    } else {
+#ifdef KTL_MOVE_PAGES
+        if (np < KTL_MOVE_PAGES) return NULL;
+        size_t i2 = ktl_gc_take_large(np2, m, &fresh);
+        p = ktl_heap + (i2 << KTL_PAGE_SHIFT);
+        if (mremap(old, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, p) != (void *)p) {
+            memcpy(p, old, oldn);
+            if (m == KTL_SCAN) memset(p + oldn, 0, bytes - oldn);
+            if (m == KTL_SCAN && !fresh) memset(p + bytes, 0, added);
+            ktl_gc_free(old);
+            return p;
+        }
+        if (mmap(old, bytes, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0) != old)
+            ktl_panic("out of memory (can't map the heap again)");
+        ktl_heap_lock();
+        for (size_t j = 0; j < np; j++) {
+            ktl_pages[i + j]->kind = KTL_PG_FREE;
+            ktl_pages[i + j]->fresh = 1;
+        }
+        ktl_free_pages += np;
+        if (i < ktl_free_hint) ktl_free_hint = i;
+        ktl_heap_unlock();
+#else
+        return NULL;
+#endif
+    }
+    if (m == KTL_SCAN) {
+        memset(p + oldn, 0, bytes - oldn);
+        if (!fresh) memset(p + bytes, 0, added);
+    }
+    return p;
+}
+
 static void *ktl_gc_realloc(void *old, size_t oldn, size_t n, int m) {
-    void *p = ktl_gc_alloc(n, m);
+    void *p = ktl_gc_grow_large(old, oldn, n, m);
+    if (p) return p;
+    p = ktl_gc_alloc(n, m);
     if (old) memcpy(p, old, oldn < n ? oldn : n);
     ktl_gc_free(old);
     return p;

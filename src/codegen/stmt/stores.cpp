@@ -103,13 +103,13 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
                         target.line, target.column);
         if (!converted)
             store_type_error(value.type, o.type, target);
-        // Python names the store in its IndexError.
+        // Python names the store in its IndexError; the runtime's check macro
+        // leaves it out of unchecked builds like every other index check.
         std::string obj = fresh_temp(ctx, "o");
         std::string at = fresh_temp(ctx, "k");
         emit_line(ctx,
                   "{{ {0} *{1} = {2}; int64_t {3} = {4}; if ({3} < 0) {3} += {1}->len; "
-                  "if (KTL_UNLIKELY({3} < 0 || {3} >= {1}->len)) "
-                  "ktl_index_error(\"list assignment\", {3}, {1}->len); {1}->data[{3}] = {5}; }}",
+                  "KTL_CHECK(\"list assignment\", {3}, {1}->len); {1}->data[{3}] = {5}; }}",
                   list_c_name(element), obj, o.text, at, index, *converted);
         return;
     }

@@ -36,6 +36,9 @@ TEST(CodegenContainers, GeneratedTexts) {
         {"t = (1, \"a\", 2.5)\nx = t[-1]\n", "(v_t).f2", nullptr},
         // The value is held before the dict is touched.
         {"d = {1: 2}\nd[3] = 4\n", "int64_t _v", nullptr},
+        // An item store checks its index through the runtime's macro, which
+        // unchecked builds turn off.
+        {"xs = [1]\nxs[0] = 2\n", "KTL_CHECK(\"list assignment\"", "ktl_index_error"},
         // reverse=True sorts descending directly; a variable chooses at run time.
         {"xs = [2, 1]\nxs.sort(reverse=True)\n", "ktl_rsort_L_i(", "ktl_sort_L_i("},
         {"r = False\nxs = [2, 1]\nxs.sort(reverse=r)\n", "? ktl_rsort_L_i(", nullptr},
