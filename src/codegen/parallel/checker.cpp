@@ -409,6 +409,9 @@ class Walker {
             changing_message(name, fmt::format("{}=", augmented_symbol(a.op)), true);
         // A called function may have been compiled already, for a call
         // outside the loop: its variables' Types are known then.
+        if (auto known = c_.known_types.find(name); known != c_.known_types.end())
+            if (changes(known->second))
+                fail(a.target.line, a.target.column, message);
         for (const auto &[key, locals] : c_.ctx.instance_locals)
             if (key.name == c_.function_name)
                 for (const auto &[local, type] : locals)
@@ -541,6 +544,10 @@ class Walker {
     }
 
     std::string reason(const std::string &root) {
+        if (c_.element_aliased.count(root) && !c_.aliased.count(root) && !c_.outside.count(root))
+            return fmt::format("'{}' holds objects that come from outside the loop, shared by "
+                               "all iterations",
+                               root);
         if (c_.aliased.count(root) && !c_.outside.count(root))
             return fmt::format("'{}' may be shared with other iterations (its value comes from "
                                "outside the loop; change a copy made with .copy())",
@@ -728,7 +735,7 @@ class Walker {
             }
             return;
         }
-        if (c_.outside.count(name) || c_.aliased.count(name))
+        if (c_.aliased.count(name) || c_.variables.count(name))
             fail(e.line, e.column,
                  fmt::format("'{}' holds a function that can't be known here, so its call can't "
                              "be checked; call the function by its name",
@@ -920,7 +927,8 @@ void Walker::called_function(const std::string &name, const std::vector<bool> &f
                            callee.lambda_index);
     if (!c_.visited.insert(key).second)
         return;
-    PrangeChecker nested{"", {}, c_.ctx, {}, {}, {}, {}, {}, std::move(callees), false, name};
+    PrangeChecker nested{"",    {},  c_.ctx, {}, {}, {}, {}, {}, {}, {}, std::move(callees),
+                         false, name};
     BlockNames names = collect_block_names(*c_.ctx.lambdas, def->body);
     std::set<std::string> params;
     for (const Param &p : def->params)
@@ -931,6 +939,11 @@ void Walker::called_function(const std::string &name, const std::vector<bool> &f
     for (size_t i = 0; i < def->params.size() && i < flags.size(); ++i)
         if (flags[i])
             nested.outside.insert(def->params[i].name);
+    for (const Param &p : def->params)
+        if (p.annotation)
+            nested.known_types[p.name] = *p.annotation;
+    nested.variables = params;
+    nested.variables.insert(names.assigned.begin(), names.assigned.end());
     nested.visited = std::move(c_.visited);
     try {
         Walker inner(nested);

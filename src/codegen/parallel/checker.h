@@ -57,6 +57,13 @@ struct PrangeChecker {
     // (function name, argument signature) pairs already walked; shared by
     // all checkers of one loop.
     std::set<std::string> visited;
+    // Names that are variables of the code being walked (a called
+    // function's parameters and the names it assigns): a call of one that
+    // holds no known function can't be checked.
+    std::set<std::string> variables;
+    // Types known before compiling: a called function's annotated
+    // parameters.
+    std::map<std::string, Type> known_types;
     // Names known to hold a given function value.
     std::map<std::string, KnownCallee> callees;
     bool in_body = true;

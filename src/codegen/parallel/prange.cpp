@@ -235,7 +235,10 @@ void compile_prange_loop(CodegenContext &ctx, const Stmt &stmt, const Stmt::For 
             if (name != var && is_defined_name(ctx, name))
                 outside.insert(name);
 
-    PrangeChecker checker{var, {}, ctx, outside, {}, {}, {}, {}, {}, true};
+    PrangeChecker checker{var, {}, ctx, outside, {}, {}, {}, {}, {}, {}, {}, true};
+    for (const std::string &name : names.assigned)
+        if (!outside.count(name))
+            checker.variables.insert(name);
     check_prange_body(checker, loop.body);
     std::vector<ReductionVar> reductions = reduction_vars(ctx, checker);
     for (const Reduction &r : checker.reductions)
