@@ -199,7 +199,8 @@ static size_t ktl_take_pages(size_t n) {
     }
     if (n > ktl_heap_max_pages - ktl_heap_pages) return SIZE_MAX;
     size_t first = ktl_heap_pages;
-    ktl_heap_pages += n;
+    /* Atomic because ktl_gc_block reads it without the lock. */
+    __atomic_store_n(&ktl_heap_pages, first + n, __ATOMIC_RELAXED);
     return first;
 }
 
@@ -342,7 +343,10 @@ static void *ktl_gc_zalloc(size_t n) {
    the bytes after a small page's last whole block. */
 static void *ktl_gc_block(const void *p, size_t *size, ktl_page **page) {
     uintptr_t off = (uintptr_t)p - (uintptr_t)ktl_heap;
-    if (off >= (uintptr_t)ktl_heap_pages << KTL_PAGE_SHIFT) return NULL;
+    /* Other threads of a parallel loop may be adding pages meanwhile; a
+       block of this thread's lies below either count. */
+    size_t pages = __atomic_load_n(&ktl_heap_pages, __ATOMIC_RELAXED);
+    if (off >= (uintptr_t)pages << KTL_PAGE_SHIFT) return NULL;
     size_t i = off >> KTL_PAGE_SHIFT;
     ktl_page *pg = ktl_pages[i];
     if (!pg) return NULL;

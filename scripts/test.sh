@@ -8,7 +8,9 @@
 #             tests and the program tests of a few areas, then the runtime
 #             tests under UBSan (scripts/ubsan-cc); not in the default list:
 #             its build alone costs about as much CPU as the rest of CI
-# KESTAL_TEST_PASSES chooses the passes (default "fuzz gc-stress"; empty
+#   tsan      the thread pool's runtime test and the parallel-loop programs
+#             built with ThreadSanitizer (scripts/tsan-cc)
+# KESTAL_TEST_PASSES chooses the passes (default "fuzz gc-stress tsan"; empty
 # for the normal suite only; "sanitize" by hand).
 set -e
 cd "$(dirname "$0")/.."
@@ -18,7 +20,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-passes=${KESTAL_TEST_PASSES-fuzz gc-stress}
+passes=${KESTAL_TEST_PASSES-fuzz gc-stress tsan}
 jobs=$(nproc)
 
 timed() {
@@ -58,6 +60,14 @@ sanitize_pass() {
     done
 }
 
+tsan_pass() {
+    PATH="$PWD/scripts:$PATH" python3 tests/runtime/run_test.py --cc tsan-cc \
+        --runtime-dir "$PWD/build/runtime" --work "$PWD/build/runtime-tsan" \
+        tests/runtime/test_parallel.c
+    python3 tests/programs/run_programs.py --kestal build/kestal --cc "$PWD/scripts/tsan-cc" \
+        --jobs "$jobs" --work build/tsan-parallel tests/programs/parallel
+}
+
 gc_stress_pass() {
     for area in tests/programs/*/; do
         area=${area%/}
@@ -72,6 +82,7 @@ for pass in $passes; do
         fuzz) mkdir -p build-fuzz; timed fuzz fuzz_pass ;;
         sanitize) timed sanitize sanitize_pass ;;
         gc-stress) timed gc-stress gc_stress_pass ;;
+        tsan) timed tsan tsan_pass ;;
         *) echo "test.sh: unknown pass '$pass'" >&2; exit 2 ;;
     esac
 done
