@@ -16,6 +16,7 @@
 #ifdef KTL_PARALLEL
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 /* The most threads one loop uses, the calling thread included; generated
    reduction arrays have one slot per thread id. */
@@ -150,6 +151,31 @@ static void ktl_job_work(ktl_job *job, int tid) {
     ktl_share_handler = NULL;
 }
 
+/* A worker's stack, from the bottom of its guard reach to its top (both 0
+   on other threads): a fault in it is a runaway recursion in a loop body,
+   reported like the main thread's (see the start-up section). */
+static KTL_TLS uintptr_t ktl_worker_stack_lo, ktl_worker_stack_hi;
+
+/* Gives the worker a signal stack of its own and notes its stack's range,
+   so that the stack-fault handler can run when the stack is exhausted. */
+static void ktl_worker_stack_guard(void) {
+    pthread_attr_t attr;
+    void *addr = NULL;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+    int got = pthread_attr_getstack(&attr, &addr, &size);
+    pthread_attr_destroy(&attr);
+    if (got != 0) return;
+    stack_t alt;
+    alt.ss_size = 1 << 16;
+    alt.ss_sp = malloc(alt.ss_size);
+    alt.ss_flags = 0;
+    if (!alt.ss_sp || sigaltstack(&alt, NULL) != 0) return;
+    uintptr_t lo = (uintptr_t)addr, reach = (uintptr_t)16 << 20;
+    ktl_worker_stack_lo = lo > reach ? lo - reach : 0;
+    ktl_worker_stack_hi = lo + size;
+}
+
 /* A worker thread: serves every job published after it started. Those it
    takes no part in (a loop with fewer iterations than threads) it only
    reports back from. */
@@ -157,6 +183,7 @@ static void *ktl_worker(void *arg) {
     int id = (int)(intptr_t)arg;
     uint64_t served = 0;
     ktl_in_worker = true;
+    ktl_worker_stack_guard();
     for (;;) {
         ktl_mtx_lock(&ktl_pool_mtx);
         while (ktl_pool_gen == served) ktl_cnd_wait(&ktl_pool_go, &ktl_pool_mtx);

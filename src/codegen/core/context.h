@@ -128,6 +128,9 @@ struct FunctionFrame {
     // C text that must stand before the function: the environment types and
     // body functions of its parallel loops.
     std::string hoisted = {};
+    // The variables of the parallel-loop bodies compiled inside this
+    // function, each body's sorted by name.
+    NameTypeList inner_locals = {};
 };
 
 struct CodegenContext {

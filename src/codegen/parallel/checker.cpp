@@ -214,7 +214,8 @@ class Walker {
         const FuncDef *def = c_.ctx.functions.at(name);
         BlockNames names = collect_block_names(*c_.ctx.lambdas, def->body);
         for (const std::string &r : names.read)
-            if (!names.assigned.count(r) && c_.ctx.global_names.count(r))
+            if (!names.assigned.count(r) && c_.ctx.global_names.count(r) &&
+                !c_.ctx.functions.count(r) && !c_.ctx.classes.count(r))
                 return true;
         return false;
     }

@@ -265,6 +265,8 @@ void compile_prange_loop(CodegenContext &ctx, const Stmt &stmt, const Stmt::For 
         compile_prange_body(ctx, BodyParts{var, loop.body, outside, shared, reductions});
     FunctionFrame &frame = ctx.frame();
     frame.hoisted += body.hoisted + body_function_text(env, fn, shared, reductions, body);
+    NameTypeList body_locals = sorted_frame_locals(body);
+    frame.inner_locals.insert(frame.inner_locals.end(), body_locals.begin(), body_locals.end());
     ctx.uses_prange = true;
 
     std::string a = fresh_temp(ctx, "a"), b = fresh_temp(ctx, "b"), st = fresh_temp(ctx, "st");

@@ -174,6 +174,27 @@ TEST(PrangeChecker, RefusedBodies) {
         {"for i in prange(4.0):\n    pass\n", "2:17: prange() arguments must be int, not float"},
         {"i = 's'\nfor i in prange(4):\n    pass\n",
          "3:1: loop variable 'i' already holds a str, but this loop gives it int"},
+        // Attributes and methods: the checker runs before any class code
+        // is compiled.
+        {"rows = [[1]]\nfor i in prange(1):\n    rows[i].x = 1\n",
+         "4:5: inside a prange loop, an attribute of 'rows' can't be changed: 'rows' is shared by "
+         "all iterations; only objects made inside the loop can change"},
+        {"def touch(p):\n    p.x = 1\nrows = [[1]]\nfor i in prange(1):\n    touch(rows[i])\n",
+         "6:5: touch() can't be called inside a prange loop: at line 3, it changes an attribute "
+         "of 'p', which may be shared by all the loop's iterations"},
+        {"class P:\n    def __init__(self, x: int):\n        self.x = x\n    def move(self):\n"
+         "        self.x += 1\ndef run(ps: list[P]) -> None:\n    for i in prange(len(ps)):\n"
+         "        ps[i].move()\n",
+         "9:9: move() can't be called inside a prange loop: at line 6, it changes an attribute of "
+         "'self', which may be shared by all the loop's iterations"},
+        {"log: list[int] = []\nclass P:\n    def __init__(self, x: int):\n        log.append(x)\n"
+         "for i in prange(3):\n    q = P(i)\n",
+         "7:9: __init__() can't be called inside a prange loop: at line 5, it changes 'log' "
+         "(.append()), which may be shared by all the loop's iterations"},
+        {"class P:\n    def __init__(self, x: int):\n        self.x = x\ndef run(ps: list[P]) -> "
+         "None:\n    for i in prange(len(ps)):\n        ps[i].update()\n",
+         "7:9: inside a prange loop, 'ps' can't be changed by .update(): 'ps' is shared by all "
+         "iterations (objects made inside the loop can change freely)"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(std::string(kImport) + c.source), c.error) << c.source;
