@@ -25,6 +25,11 @@
 #pragma GCC diagnostic ignored "-Wunused-function"
 #pragma GCC diagnostic ignored "-Wunused-const-variable"
 
+/* The thread pool asks for the process's CPU affinity, a GNU extension. */
+#if defined(KTL_PARALLEL) && !defined(_GNU_SOURCE)
+#define _GNU_SOURCE 1
+#endif
+
 #include <stdint.h>
 #include <stdbool.h>
 #include <stddef.h>

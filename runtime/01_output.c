@@ -113,8 +113,18 @@ static void ktl_cap_abandon(void) {
    negative integer exponent, the generated code's own fatal checks). Safe to
    re-enter: a failure while flushing (out of memory while a capture grows,
    say) only writes its message and exits. */
+#ifdef KTL_PARALLEL
+/* Set while a worker thread runs its share of a parallel loop: the worker
+   hands its fatal error to the loop's calling thread, which ends the
+   program once every thread has stopped (see the thread pool). */
+static KTL_TLS void (*ktl_panic_hook)(const char *msg);
+#endif
+
 static KTL_COLD KTL_NORETURN void ktl_panic(const char *msg) {
     static volatile int entered;
+#ifdef KTL_PARALLEL
+    if (ktl_panic_hook && !ktl_exiting) ktl_panic_hook(msg);
+#endif
     if (!entered) {
         entered = 1;
         ktl_exiting = 1;

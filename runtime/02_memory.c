@@ -103,6 +103,9 @@ static size_t ktl_mstack_cap;
    happens once per 64 KiB, so a spin lock is enough. */
 #ifdef KTL_PARALLEL
 static int ktl_heap_lk;
+/* Whether this thread holds the lock: a worker's fatal error under it (out
+   of memory) lets it go before the worker leaves its share. */
+static KTL_TLS bool ktl_heap_held;
 static inline void ktl_heap_lock(void) {
     while (__atomic_exchange_n(&ktl_heap_lk, 1, __ATOMIC_ACQUIRE)) {
         while (__atomic_load_n(&ktl_heap_lk, __ATOMIC_RELAXED)) {
@@ -111,8 +114,10 @@ static inline void ktl_heap_lock(void) {
 #endif
         }
     }
+    ktl_heap_held = true;
 }
 static inline void ktl_heap_unlock(void) {
+    ktl_heap_held = false;
     __atomic_store_n(&ktl_heap_lk, 0, __ATOMIC_RELEASE);
 }
 #else
@@ -121,6 +126,9 @@ static inline void ktl_heap_unlock(void) {
 #endif
 
 static KTL_COLD KTL_NORETURN void ktl_oom(void) {
+#ifdef KTL_PARALLEL
+    if (ktl_heap_held) ktl_heap_unlock();
+#endif
     ktl_panic("out of memory");
 }
 
@@ -191,7 +199,8 @@ static size_t ktl_take_pages(size_t n) {
     }
     if (n > ktl_heap_max_pages - ktl_heap_pages) return SIZE_MAX;
     size_t first = ktl_heap_pages;
-    ktl_heap_pages += n;
+    /* Atomic because ktl_gc_block reads it without the lock. */
+    __atomic_store_n(&ktl_heap_pages, first + n, __ATOMIC_RELAXED);
     return first;
 }
 
@@ -216,13 +225,13 @@ static size_t ktl_gc_take(size_t n) {
 }
 
 static KTL_COLD void ktl_gc_maybe_collect(void) {
-    if (ktl_gc_grown >= ktl_gc_limit && !ktl_gc_off) ktl_gc_collect();
+    if (!ktl_gc_off && ktl_gc_grown >= ktl_gc_limit) ktl_gc_collect();
 }
 
 /* An empty free list: collect when the heap has grown enough, else carve a
    new page into blocks of class c. */
 static KTL_COLD void *ktl_gc_refill(int m, int c) {
-    if (ktl_gc_grown >= ktl_gc_limit && !ktl_gc_off) {
+    if (!ktl_gc_off && ktl_gc_grown >= ktl_gc_limit) {
         ktl_gc_collect();
         void *b = ktl_fl_pop(m, c);
         if (b) return b;
@@ -344,7 +353,10 @@ static void *ktl_gc_zalloc(size_t n) {
    the bytes after a small page's last whole block. */
 static void *ktl_gc_block(const void *p, size_t *size, ktl_page **page) {
     uintptr_t off = (uintptr_t)p - (uintptr_t)ktl_heap;
-    if (off >= (uintptr_t)ktl_heap_pages << KTL_PAGE_SHIFT) return NULL;
+    /* Other threads of a parallel loop may be adding pages meanwhile; a
+       block of this thread's lies below either count. */
+    size_t pages = __atomic_load_n(&ktl_heap_pages, __ATOMIC_RELAXED);
+    if (off >= (uintptr_t)pages << KTL_PAGE_SHIFT) return NULL;
     size_t i = off >> KTL_PAGE_SHIFT;
     ktl_page *pg = ktl_pages[i];
     if (!pg) return NULL;

@@ -66,6 +66,16 @@ static void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
         (void)ktl_write_fd(2, msg, (int64_t)(sizeof msg - 1));
         _exit(1);
     }
+#ifdef KTL_PARALLEL
+    /* A worker's stack: the calling thread's output was written before the
+       loop started, and a worker prints nothing. */
+    if (at >= ktl_worker_stack_lo && at < ktl_worker_stack_hi) {
+        static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
+        fflush(stdout);
+        (void)ktl_write_fd(2, msg, (int64_t)(sizeof msg - 1));
+        _exit(1);
+    }
+#endif
     signal(sig, SIG_DFL);
 }
 

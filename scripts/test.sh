@@ -7,10 +7,10 @@
 #   sanitize  the compiler and unit tests under ASan+UBSan (clang, -O1),
 #             their unit tests and the program tests of a few areas, then
 #             the runtime tests under UBSan (scripts/ubsan-cc)
-# KESTAL_TEST_PASSES chooses the passes (default "fuzz gc-stress sanitize";
-# empty for the normal suite only). The whole run costs about 4,100
-# CPU-seconds, about 35 minutes on two cores; the sanitize pass is about a
-# third of it.
+#   tsan      the thread pool's runtime test and the parallel-loop programs
+#             built with ThreadSanitizer (scripts/tsan-cc)
+# KESTAL_TEST_PASSES chooses the passes (default "fuzz gc-stress sanitize
+# tsan"; empty for the normal suite only).
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,7 +19,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-passes=${KESTAL_TEST_PASSES-fuzz gc-stress sanitize}
+passes=${KESTAL_TEST_PASSES-fuzz gc-stress sanitize tsan}
 jobs=$(nproc)
 
 timed() {
@@ -60,6 +60,20 @@ sanitize_pass() {
     done
 }
 
+tsan_pass() {
+    PATH="$PWD/scripts:$PATH" python3 tests/runtime/run_test.py --cc tsan-cc \
+        --runtime-dir "$PWD/build/runtime" --work "$PWD/build/runtime-tsan" \
+        tests/runtime/test_parallel.c
+    # The sanitizer handles stack faults itself, so the runaway-recursion
+    # program is left out.
+    rm -rf build/tsan-programs && mkdir -p build/tsan-programs/parallel
+    for f in tests/programs/parallel/*; do
+        case $f in */worker_recursion.*) ;; *) ln -s "$PWD/$f" build/tsan-programs/parallel/ ;; esac
+    done
+    python3 tests/programs/run_programs.py --kestal build/kestal --cc "$PWD/scripts/tsan-cc" \
+        --jobs "$jobs" --work build/tsan-parallel build/tsan-programs/parallel
+}
+
 gc_stress_pass() {
     for area in tests/programs/*/; do
         area=${area%/}
@@ -74,6 +88,7 @@ for pass in $passes; do
         fuzz) mkdir -p build-fuzz; timed fuzz fuzz_pass ;;
         sanitize) timed sanitize sanitize_pass ;;
         gc-stress) timed gc-stress gc_stress_pass ;;
+        tsan) timed tsan tsan_pass ;;
         *) echo "test.sh: unknown pass '$pass'" >&2; exit 2 ;;
     esac
 done

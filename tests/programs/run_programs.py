@@ -19,10 +19,12 @@ afterwards. What the program does is compared with the files beside it:
                three lines and nothing more. Such an .err file is itself
                checked against NAME.ktl: its excerpt must quote line LINE
                and its caret must sit under column COL
+  NAME.env     environments to run kestal (and so the built program) in,
+               one a line of space-separated NAME=VALUE settings
+               (KESTAL_THREADS=1); the program is run once per line and every run must meet the
+               expectations (absent: one run in the plain environment)
   NAME.in      standard input (absent: empty)
   NAME.args    program arguments, one a line (absent: none)
-  NAME.env     environment variables for the kestal run, one "NAME=value"
-               a line (absent: none)
   NAME.dir/    a folder whose contents are copied beside the program
                before it runs (absent: the area's default.dir/, if any);
                every C file in a folder named `lib` in it is built with the
@@ -37,7 +39,9 @@ afterwards. What the program does is compared with the files beside it:
 Every program is also run with python3, in a scratch folder of its own,
 which must print the same standard output, end with the same status and
 leave the same NAME.files, so an expectation is never only what our
-compiler printed. Two kinds of program are not given to Python: one the
+compiler printed. A program that imports the `parallel` module gets a
+one-line `parallel.py` beside it in Python's folder (`prange = range`), so
+its loops run serially there. Two kinds of program are not given to Python: one the
 compiler rejects (NAME.err starts with "NAME.ktl:"), and one whose first
 line is a "# not-python: <why>" comment, for programs that show where the
 language deliberately differs from Python (64-bit ints, its own rules).
@@ -103,9 +107,12 @@ class Program:
         args = read_optional(folder / f"{self.name}.args")
         self.args = args.decode("utf-8").splitlines() if args is not None else []
         self.expected_files = parse_files(read_optional(folder / f"{self.name}.files"))
-        env = read_optional(folder / f"{self.name}.env")
-        self.env = dict(line.split("=", 1) for line in env.decode("utf-8").splitlines()
-                        if line) if env is not None else {}
+        envs = read_optional(folder / f"{self.name}.env")
+        self.envs = ([dict(item.split("=", 1) for item in line.split())
+                      for line in envs.decode("utf-8").splitlines() if line.strip()]
+                     if envs is not None else [{}])
+        self.uses_parallel = re.search(rb"^\s*(from parallel import|import parallel)",
+                                       source.read_bytes(), re.MULTILINE) is not None
         self.fixture = folder / f"{self.name}.dir"
         if not self.fixture.is_dir():
             self.fixture = folder / "default.dir"
@@ -160,11 +167,12 @@ class Program:
             subprocess.run(["ar", "rcs", str(source.parent / f"lib{source.stem}.a"), str(obj)],
                            check=True)
 
-    def run(self, argv, env, work: Path, label: str, cc=None):
+    def run(self, argv, env, work: Path, label: str, cc=None, shim: bool = False):
         """Runs argv in a fresh scratch folder holding a copy of the
         program and of its fixture folder (with the fixture's archives
-        built by cc, when given); returns the finished process and the
-        faults of the files it left."""
+        built by cc, when given) and, with `shim`, the serial `parallel`
+        module; returns the finished process and the faults of the files
+        it left."""
         folder = Path(tempfile.mkdtemp(prefix=f"{self.name}-", dir=work))
         try:
             shutil.copyfile(self.source, folder / self.source.name)
@@ -172,6 +180,8 @@ class Program:
                 shutil.copytree(self.fixture, folder, dirs_exist_ok=True)
                 if cc is not None:
                     self.build_archives(folder, cc)
+            if shim:
+                (folder / "parallel.py").write_text("prange = range\n")
             done = self.run_in(argv, env, folder)
             return done, self.check_files(folder, label)
         finally:
@@ -192,10 +202,20 @@ class Program:
         return subprocess.CompletedProcess(argv, proc.returncode, out, err)
 
     def check_kestal(self, kestal: str, env, work: Path) -> list:
+        faults = []
+        for extra in self.envs:
+            run_faults = self.check_kestal_run(kestal, dict(env, **extra), work)
+            if run_faults and extra:
+                run_faults.insert(0, "  with " + " ".join(f"{k}={v}" for k, v in extra.items())
+                                  + ":\n")
+            faults += run_faults
+        return faults
+
+    def check_kestal_run(self, kestal: str, env, work: Path) -> list:
         argv = [kestal, "run", self.source.name]
         if self.args:
             argv += ["--"] + self.args
-        done, faults = self.run(argv, dict(env, **self.env), work, "files", env["KESTAL_CC"])
+        done, faults = self.run(argv, env, work, "files", env["KESTAL_CC"])
         if done.stdout != self.expected_out:
             faults.append(show_diff("stdout", self.expected_out, done.stdout))
         if done.returncode != self.expected_status:
@@ -214,7 +234,7 @@ class Program:
 
     def check_python(self, env, work: Path) -> list:
         done, faults = self.run([sys.executable, self.source.name] + self.args, env, work,
-                                "python3 files")
+                                "python3 files", shim=self.uses_parallel)
         if done.stdout != self.expected_out:
             faults.append(show_diff("python3 stdout", self.expected_out, done.stdout))
         if done.returncode != self.expected_status:

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -166,6 +167,12 @@ struct FunctionFrame {
 
     // For a method instance: the class whose method it is (empty otherwise).
     std::string method_class;
+    // C text that must stand before the function: the environment types and
+    // body functions of its parallel loops.
+    std::string hoisted = {};
+    // The variables of the parallel-loop bodies compiled inside this
+    // function, each body's sorted by name.
+    NameTypeList inner_locals = {};
 };
 
 struct CodegenContext {
@@ -238,6 +245,19 @@ struct CodegenContext {
     // then can an exception be caught, so only then does `with` close its
     // files on the way out of an exception.
     std::optional<bool> uses_try;
+    // Set when the program has a parallel loop; switches the runtime's
+    // thread pool and per-thread state on.
+    bool uses_prange = false;
+    // Source positions (line, column) the parallel-loop checker marked: the
+    // targets of `x op= v` that may be shared with other iterations, with
+    // the refusal to give when the update turns out to change a list or set
+    // in place; and the stores `xs[i] = v` at the loop variable's index of
+    // a shared list, whose index must be in range as written (a negative
+    // one would reach another iteration's item).
+    std::map<std::pair<uint64_t, uint64_t>, std::string> prange_in_place_refusals;
+    std::set<std::pair<uint64_t, uint64_t>> prange_strict_stores;
+    // The targets of the min/max reductions of parallel loops.
+    std::set<std::pair<uint64_t, uint64_t>> prange_min_max_targets;
 
     // Evaluation-order hoisting (expr/hoisting.cpp): the name of every method
     // of every class, built on first use (`classes` is fixed after set-up),

@@ -240,6 +240,8 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
     c.reserve(runtime.size() + 4096 + ctx.definitions_text.size() + main.body.size());
     if (options.unchecked)
         c += "#define KTL_UNCHECKED 1\n";
+    if (ctx.uses_prange)
+        c += "#define KTL_PARALLEL 1\n";
     if (ctx.uses_grouping)
         c += "#define KTL_GROUPING 1\n";
     c += runtime;
@@ -257,6 +259,7 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
     c += ctx.prototypes_text;
     c += "\n";
     c += ctx.definitions_text;
+    c += main.hoisted;
     c += main_function_text(main_body);
     fill_output_lists(ctx, main, out);
     return out;

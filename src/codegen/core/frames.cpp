@@ -195,10 +195,18 @@ NameTypeList sorted_frame_locals(const FunctionFrame &frame) {
     for (const auto &[name, var] : frame.locals)
         if (name.empty() || name[0] != '%')
             out.emplace_back(name, var.type);
+    // The variables of parallel-loop bodies count as the function's own;
+    // a name the function has too is listed once, with its own Type.
+    for (const auto &entry : frame.inner_locals)
+        if (!frame.locals.count(entry.first))
+            out.push_back(entry);
     // The locals map is unordered: sort its entries, so the result never
     // depends on hashing.
-    std::sort(out.begin(), out.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    out.erase(std::unique(out.begin(), out.end(),
+                          [](const auto &a, const auto &b) { return a.first == b.first; }),
+              out.end());
     return out;
 }
 

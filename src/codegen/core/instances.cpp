@@ -245,8 +245,8 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
     std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
     std::string prototype = head + ";\n";
-    std::string def =
-        head + " {\n" + emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
+    std::string def = frame.hoisted + head + " {\n" +
+                      emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
     if (!r.is<Type::NoValue>())
         def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
     def += "}\n\n";

@@ -9,6 +9,7 @@
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/parallel/prange.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
 
@@ -269,6 +270,8 @@ void compile_unpack_stmt(CodegenContext &ctx, const Stmt::Unpack &s) {
 }
 
 void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assign &s) {
+    if (compile_reduction_update(ctx, s))
+        return;
     if (s.annotation)
         check_annotation_classes(ctx.program->classes, *s.annotation, stmt.line, stmt.column);
     std::optional<Type> expected = s.annotation ? s.annotation : infer_declared_type(ctx, s.target);
@@ -377,6 +380,13 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         return;
     }
     CompiledExpr value = compile_expr(ctx, value_expr, &held);
+    // A parallel loop's checker marks the updates whose target may be
+    // shared with other iterations; changing a list or set in place there
+    // would race.
+    if ((held.is<Type::List>() && op == BinOp::Add) || held.is<Type::Set>())
+        if (auto refusal = ctx.prange_in_place_refusals.find({target.line, target.column});
+            refusal != ctx.prange_in_place_refusals.end())
+            throw_error(refusal->second, target.line, target.column);
     if (const auto *list = held.as<Type::List>(); list && op == BinOp::Add) {
         if (!(value.type == held))
             throw_error(fmt::format("can't extend {:#} with {:#}", held, value.type),

@@ -5,6 +5,8 @@
 #include "analysis/walkers.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/parallel/checker.h"
+#include "codegen/parallel/prange.h"
 #include "codegen/stmt/iteration_plans.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
@@ -77,6 +79,11 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
         forget_facts_under(ctx, p);
     auto snapshot = ctx.frame().narrowed_paths;
 
+    if (auto prange = match_prange_call(ctx, s.iterable)) {
+        compile_prange_loop(ctx, stmt, s, *prange->args, prange->kwargs->size());
+        ctx.frame().narrowed_paths = snapshot;
+        return;
+    }
     IterationPlan plan = [&] {
         FunctionFrame &frame = ctx.frame();
         const auto *saved = frame.loop_body_assigned;

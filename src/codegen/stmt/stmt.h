@@ -62,5 +62,11 @@ void compile_loop_body(CodegenContext &ctx, const std::vector<Stmt> &body,
 void compile_loop_else(CodegenContext &ctx, const std::optional<std::vector<Stmt>> &else_body,
                        const std::optional<std::string> &label);
 std::string fresh_break_label(CodegenContext &ctx);
+// The C text of loop variable `name` and the element converted to its Type;
+// declares the variable on first use. An existing variable of another Type
+// is an error at the position.
+std::pair<std::string, std::string>
+declare_loop_variable(CodegenContext &ctx, const std::string &name, const std::string &element,
+                      const Type &type, uint64_t line, uint64_t column);
 
 } // namespace kestal

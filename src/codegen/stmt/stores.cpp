@@ -107,6 +107,18 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
         // leaves it out of unchecked builds like every other index check.
         std::string obj = fresh_temp(ctx, "o");
         std::string at = fresh_temp(ctx, "k");
+        // The shared list of a parallel loop, written at the loop variable:
+        // a negative index is refused rather than counted from the end,
+        // where it would reach the item of another iteration.
+        if (ctx.prange_strict_stores.count({target.line, target.column})) {
+            emit_line(
+                ctx,
+                "{{ {0} *{1} = {2}; int64_t {3} = {4}; "
+                "if (KTL_UNLIKELY({3} < 0 || {3} >= {1}->len)) "
+                "ktl_index_error(\"list assignment\", {3}, {1}->len); {1}->data[{3}] = {5}; }}",
+                list_c_name(element), obj, o.text, at, index, *converted);
+            return;
+        }
         emit_line(ctx,
                   "{{ {0} *{1} = {2}; int64_t {3} = {4}; if ({3} < 0) {3} += {1}->len; "
                   "KTL_CHECK(\"list assignment\", {3}, {1}->len); {1}->data[{3}] = {5}; }}",

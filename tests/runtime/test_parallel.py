@@ -1,0 +1,5 @@
+print("every iteration once, on more than one thread")
+print("one exception, with its line and function")
+print("a loop inside an iteration runs serially")
+print("one collection, after the loop")
+print("buffered before the failing loop")
