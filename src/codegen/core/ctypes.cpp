@@ -65,6 +65,23 @@ void define_closure_type(CodegenContext &ctx, const Type &fn) {
     ctx.types_text += fmt::format("typedef struct {{{} }} {};\n", fields, c_type_name(fn));
 }
 
+// True when two values of t can be unequal while neither is less: objects,
+// whose order comes from user methods (a class with only __lt__ on one
+// field). Containers of such items must stop at the first unequal pair even
+// when it is unordered, so later items never decide.
+bool may_be_unordered(const Type &t) {
+    if (t.is<Type::Class>())
+        return true;
+    if (t.is<Type::List>())
+        return may_be_unordered(*t.as<Type::List>()->element);
+    if (t.is<Type::Tuple>()) {
+        for (const Type &e : t.as<Type::Tuple>()->elements)
+            if (may_be_unordered(e))
+                return true;
+    }
+    return false;
+}
+
 // The item comparison a list of T sorts and compares with.
 std::string item_order_fn(const Type &t, std::string_view suffix) {
     if (t.is<Type::List>())
@@ -128,7 +145,10 @@ void define_list_type(CodegenContext &ctx, const Type &element) {
         fmt::format("KTL_DEFINE_LIST({}, {}, {}, {})\n", l, c_type_name(element),
                     eq_fn_name(element), needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
     ctx.types_text += fmt::format("KTL_DEFINE_LIST_PRINT({}, {})\n", l, repr_fn_name(element));
-    if (is_orderable_type(element)) {
+    if (is_orderable_type(element) && may_be_unordered(element)) {
+        ctx.types_text += fmt::format("KTL_DEFINE_LIST_CMP_EQ({}, {}, {})\n", l,
+                                      item_order_fn(element, "_cmp"), eq_fn_name(element));
+    } else if (is_orderable_type(element)) {
         ctx.types_text +=
             fmt::format("KTL_DEFINE_LIST_CMP({}, {})\n", l, item_order_fn(element, "_cmp"));
     }
@@ -178,6 +198,8 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements) {
         eq_terms += fmt::format("{0}(a.f{1}, b.f{1})", eq_fn_name(e), i);
         cmp_body += fmt::format("if ((c = {})) return c; ",
                                 compare_expr(e, fmt::format("a.f{}", i), fmt::format("b.f{}", i)));
+        if (may_be_unordered(e))
+            cmp_body += fmt::format("if (!{0}(a.f{1}, b.f{1})) return 0; ", eq_fn_name(e), i);
         hashable = hashable && is_hashable_type(e);
         hash_body += fmt::format("h = ktl_hash_step(h, {}(t.f{})); ", hash_fn_name(e), i);
         pyhash_body +=
