@@ -3,20 +3,24 @@
 # TARGET is check (the whole check road), json (the JSON reader), framing
 # (the language server's message framing), lsp (the language server's
 # request handling, over sessions of JSON messages), feed (the update feed
-# reader) or library_index (the library site's index reader).
+# reader), library_index (the library site's index reader) or
+# library_manifest (the library folder loader, over a library.json and a
+# header split at the input's first NUL byte).
 # The targets are built with clang in build-fuzz; the check target starts
 # from the program tests and the examples, with the language's keywords as a
 # dictionary; the lsp target starts from the sessions in fuzz/lsp-seeds with
-# the protocol's names as a dictionary. A finding (crash,
+# the protocol's names as a dictionary; the library_manifest target starts
+# from the library folders in fuzz/library-manifest-seeds with the manifest's
+# keys and types as a dictionary. A finding (crash,
 # leak, undefined behaviour, an exception escaping) ends the run with a
 # non-zero status and leaves the input as build-fuzz/crash-*.
 # KESTAL_FUZZ_SYNTAX_EVERY=N also checks every N-th accepted program's C
 # text with gcc -fsyntax-only.
 set -e
 cd "$(dirname "$0")/.."
-target=${1:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index SECONDS}
-seconds=${2:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index SECONDS}
-case $target in check|json|framing|lsp|feed|library_index) ;; *) echo "fuzz.sh: unknown target '$target'" >&2; exit 2;; esac
+target=${1:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index|library_manifest SECONDS}
+seconds=${2:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index|library_manifest SECONDS}
+case $target in check|json|framing|lsp|feed|library_index|library_manifest) ;; *) echo "fuzz.sh: unknown target '$target'" >&2; exit 2;; esac
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKESTAL_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz --target "fuzz_$target" -j "${FUZZ_JOBS:-4}"
@@ -34,6 +38,9 @@ case $target in
   lsp)
     options=-dict=../fuzz/lsp.dict
     cp fuzz/lsp-seeds/* "$corpus/";;
+  library_manifest)
+    options=-dict=../fuzz/library_manifest.dict
+    cp fuzz/library-manifest-seeds/* "$corpus/";;
 esac
 cd build-fuzz
 # -rss_limit_mb: the code generator of a big input may use some memory, but
