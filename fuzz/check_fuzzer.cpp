@@ -4,8 +4,9 @@
 // crash, a leak or undefined behaviour is a finding.
 //
 // With KESTAL_FUZZ_SYNTAX_EVERY=N set, every N-th accepted input also has
-// its C text checked by `gcc -fsyntax-only`: C our compiler rejects is a
-// finding too (slow, so off unless asked for).
+// its C text checked by `gcc -fsyntax-only` and `clang -fsyntax-only`: C
+// our compiler rejects is a finding too (slow: the CI pass asks for a
+// sample of the accepted inputs).
 #include "codegen/codegen.h"
 #include "parser/parser.h"
 #include "platform/files.h"
@@ -19,6 +20,7 @@
 #include <fmt/format.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -41,12 +43,18 @@ void check_c_syntax(const std::string &c_text) {
     std::string path = fmt::format("/tmp/kestal-fuzz-{}.c", ::getpid());
     if (!kestal::platform::write_file(path, c_text, 0600))
         return;
-    kestal::platform::Result<kestal::platform::CapturedRun> run =
-        kestal::platform::run_captured({"gcc", "-fsyntax-only", "-std=gnu11", "-w", path});
-    if (run && !run->status.success()) {
-        std::fprintf(stderr, "generated C rejected by gcc (kept at %s):\n%s\n", path.c_str(),
-                     run->err.c_str());
-        std::abort();
+    // clang's bracket depth is raised as the driver raises it.
+    const std::vector<std::vector<std::string>> compilers = {
+        {"gcc", "-fsyntax-only", "-std=gnu11", "-w", path},
+        {"clang", "-fsyntax-only", "-std=gnu11", "-w", "-fbracket-depth=10000", path}};
+    for (const auto &argv : compilers) {
+        kestal::platform::Result<kestal::platform::CapturedRun> run =
+            kestal::platform::run_captured(argv);
+        if (run && !run->status.success()) {
+            std::fprintf(stderr, "generated C rejected by %s (kept at %s):\n%s\n", argv[0].c_str(),
+                         path.c_str(), run->err.c_str());
+            std::abort();
+        }
     }
     (void)kestal::platform::remove_file(path);
 }

@@ -15,7 +15,7 @@
 # leak, undefined behaviour, an exception escaping) ends the run with a
 # non-zero status and leaves the input as build-fuzz/crash-*.
 # KESTAL_FUZZ_SYNTAX_EVERY=N also checks every N-th accepted program's C
-# text with gcc -fsyntax-only.
+# text with gcc and clang -fsyntax-only (the CI pass sets 25).
 set -e
 cd "$(dirname "$0")/.."
 target=${1:?usage: scripts/fuzz.sh check|json|framing|lsp|feed|library_index|library_manifest SECONDS}

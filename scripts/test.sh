@@ -33,7 +33,7 @@ timed() {
 
 fuzz_pass() {
     for target in check json framing lsp feed library_index library_manifest; do
-        scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}" >build-fuzz/fuzz-$target.log 2>&1 || {
+        KESTAL_FUZZ_SYNTAX_EVERY=${KESTAL_FUZZ_SYNTAX_EVERY:-25} scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}" >build-fuzz/fuzz-$target.log 2>&1 || {
             tail -40 build-fuzz/fuzz-$target.log
             echo "fuzz target $target found a fault (input in build-fuzz/)" >&2
             return 1
