@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "platform/files.h"
 #include "sha256/sha256.h"
+#include "support/text.h"
 #include "json/json.h"
 
 #include <algorithm>
@@ -28,15 +29,6 @@ namespace {
 
 constexpr std::string_view kNoLibraryFolder =
     "can't find the library folder (LOCALAPPDATA / HOME isn't set)";
-
-std::string_view trim(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n\f\v";
-    std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    std::size_t last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
 
 void report_failure(std::string_view message) {
     std::fflush(stdout);

@@ -11,6 +11,7 @@
 #include "parser/parser.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
+#include "support/text.h"
 #include "json/json.h"
 
 #include <fmt/format.h>
@@ -26,15 +27,6 @@ constexpr std::size_t kMaxLibraryFileBytes = std::size_t{32} << 20;
 
 const std::string kTypeList = "int, float, bool, str, None, list[int], list[float], list[bool], "
                               "list[str]";
-
-std::string_view trim(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n\f\v";
-    std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    std::size_t last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
 
 std::optional<Type> scalar_type(std::string_view text) {
     if (text == "int")

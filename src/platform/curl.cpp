@@ -4,6 +4,7 @@
 
 #include "platform/process.h"
 #include "platform/utf8.h"
+#include "support/text.h"
 
 #include <algorithm>
 
@@ -12,15 +13,6 @@ namespace kestal::platform {
 namespace {
 
 constexpr int kCurlFileTooLarge = 63;
-
-std::string_view trim(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n\f\v";
-    std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    std::size_t last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
 
 } // namespace
 

@@ -15,6 +15,7 @@
 
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <memory>
@@ -22,13 +23,6 @@
 namespace kestal {
 
 namespace {
-
-bool is_plain_c_name(const std::string &text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    });
-}
 
 // The alias names of a call, bound for the aliases' lifetime.
 struct Aliases {

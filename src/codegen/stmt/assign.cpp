@@ -12,19 +12,13 @@
 #include "codegen/parallel/prange.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
+#include "support/text.h"
 
 #include <algorithm>
 
 namespace kestal {
 
 namespace {
-
-bool is_plain_c_name(const std::string &text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    });
-}
 
 // The object of an attribute target, evaluated into a temporary line so the
 // store and a read of the old value name it once.
