@@ -209,10 +209,10 @@ CompiledExpr compile_base_exception_init(CodegenContext &ctx, const std::string 
 std::optional<CompiledExpr> compile_super_exception_init(CodegenContext &ctx,
                                                          const Expr::MethodCall &call,
                                                          const Expr &position) {
-    const FunctionFrame &frame = ctx.frame();
-    if (call.method != "__init__" || !frame.instance_key)
+    const std::string *function = frame_function_name(ctx.frame());
+    if (call.method != "__init__" || !function)
         return std::nullopt;
-    const std::string &method = frame.instance_key->name;
+    const std::string &method = *function;
     size_t dot = method.rfind('.');
     if (dot == std::string::npos)
         return std::nullopt;
@@ -303,10 +303,10 @@ void compile_try_except(CodegenContext &ctx, const Stmt::Try &s) {
 }
 
 std::string traceback_name(const CodegenContext &ctx) {
-    const FunctionFrame &frame = *ctx.frames.back();
-    if (frame.is_module_level || !frame.instance_key)
+    const std::string *function = frame_function_name(*ctx.frames.back());
+    if (!function)
         return "<module>";
-    const std::string &name = frame.instance_key->name;
+    const std::string &name = *function;
     if (name.rfind("<lambda", 0) == 0)
         return "<lambda>";
     size_t dot = name.rfind('.');

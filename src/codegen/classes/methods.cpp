@@ -273,13 +273,14 @@ CompiledExpr compile_super_call(CodegenContext &ctx, const std::string &method,
                                 const std::vector<Expr> &args, const std::vector<Keyword> &kwargs,
                                 uint64_t line, uint64_t column) {
     const FunctionFrame &frame = ctx.frame();
-    if (frame.method_class.empty() || !frame.instance_key)
+    const std::string *function = frame_function_name(frame);
+    if (frame.method_class.empty() || !function)
         throw_error("super() can only be used in a method", line, column);
     const std::string &cls = frame.method_class;
     const ClassDef &def = *ctx.classes.at(cls);
     if (!def.base)
         throw_error(fmt::format("class {} has no base class", cls), line, column);
-    const FuncDef &current = *ctx.functions.at(frame.instance_key->name);
+    const FuncDef &current = *ctx.functions.at(*function);
     if (current.params.empty())
         throw_error("super() can only be used in a method", line, column);
     auto self = lookup_var(ctx, current.params[0].name);

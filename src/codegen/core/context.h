@@ -167,6 +167,10 @@ struct FunctionFrame {
 
     // For a method instance: the class whose method it is (empty otherwise).
     std::string method_class;
+    // For a parallel-loop body: the instance name of the function that
+    // holds the loop ("" at module level). The body stands for that
+    // function in tracebacks and for `super()`; unset in other frames.
+    std::optional<std::string> host_function;
     // C text that must stand before the function: the environment types and
     // body functions of its parallel loops.
     std::string hoisted = {};
@@ -286,6 +290,11 @@ std::unique_ptr<CodegenContext> new_codegen_context(const Program &program);
 
 FunctionFrame new_frame(bool is_module_level, std::optional<InstanceKey> instance_key,
                         std::unordered_map<std::string, Type> forced_types);
+
+// The instance name of the function whose code the frame compiles: its own,
+// or for a parallel-loop body the function that holds the loop; null at
+// module level.
+const std::string *frame_function_name(const FunctionFrame &frame);
 
 // Appends one line at the current frame's indentation.
 void emit_line(CodegenContext &ctx, std::string_view text);

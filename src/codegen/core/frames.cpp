@@ -35,6 +35,14 @@ FunctionFrame new_frame(bool is_module_level, std::optional<InstanceKey> instanc
     return frame;
 }
 
+const std::string *frame_function_name(const FunctionFrame &frame) {
+    if (frame.host_function)
+        return frame.host_function->empty() ? nullptr : &*frame.host_function;
+    if (frame.is_module_level || !frame.instance_key)
+        return nullptr;
+    return &frame.instance_key->name;
+}
+
 void emit_line(CodegenContext &ctx, std::string_view text) {
     FunctionFrame &f = ctx.frame();
     f.body.append(4 * f.indent, ' ');

@@ -77,9 +77,17 @@ std::vector<ReductionVar> reduction_vars(CodegenContext &ctx, const PrangeChecke
 
 // The locals of the current frame among the outside names, sorted by name:
 // module globals are read in place, so they are not copied.
-std::vector<SharedVar> shared_vars(CodegenContext &ctx, const std::set<std::string> &outside,
+std::vector<SharedVar> shared_vars(CodegenContext &ctx, std::set<std::string> outside,
                                    const std::vector<ReductionVar> &reductions) {
     FunctionFrame &frame = ctx.frame();
+    // A method's receiver goes along even when the body only uses it through
+    // `super()`.
+    const std::string *function = frame_function_name(frame);
+    if (!frame.method_class.empty() && function) {
+        const FuncDef &def = *ctx.functions.at(*function);
+        if (!def.params.empty())
+            outside.insert(def.params[0].name);
+    }
     std::vector<SharedVar> out;
     for (const std::string &name : outside) {
         bool reduced = std::any_of(reductions.begin(), reductions.end(),
@@ -107,6 +115,11 @@ FunctionFrame compile_body_attempt(CodegenContext &ctx, const BodyParts &p,
     const FunctionFrame &outer = ctx.frame();
     FunctionFrame frame = new_frame(false, std::nullopt, forced);
     frame.narrowed_paths = outer.narrowed_paths;
+    // The body stands for the function that holds the loop: its tracebacks
+    // name that function, and `super()` finds its class and receiver.
+    const std::string *host = frame_function_name(outer);
+    frame.host_function = host ? *host : std::string();
+    frame.method_class = outer.method_class;
     PathSet volatile_paths;
     collect_try_assigned_names(p.body, volatile_paths);
     frame.volatile_names.insert(volatile_paths.begin(), volatile_paths.end());
