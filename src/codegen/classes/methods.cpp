@@ -4,9 +4,10 @@
 // A method is resolved at compile time along the receiver's static class
 // chain. When no class below the static class resolves it differently the
 // call is a direct C call; otherwise it is one `switch` on the object's
-// class id with a direct call per class of the static class's subtree, the
-// arguments evaluated once, in order, before the switch. Objects carry no
-// table of function pointers.
+// class id with a direct call per method the classes of the static class's
+// subtree resolve to (the classes sharing one resolution share its case,
+// the largest such group being the default), the arguments evaluated once,
+// in order, before the switch. Objects carry no table of function pointers.
 //
 // Already compiled texts reach the call machinery as alias names: internal
 // "%" names bound in the current frame to the text, which compile to
@@ -157,16 +158,27 @@ CompiledExpr dispatched_call(CodegenContext &ctx, const std::string &receiver,
         self = fresh_temp(ctx, "self");
         decls = fmt::format("C_{} *{} = {}; {}", cls, self, receiver, decls);
     }
-    struct Case {
-        size_t id;
+    // The classes of the subtree grouped by the method they resolve to: one
+    // call per group, in order of first appearance.
+    struct Group {
+        std::string owner;
+        std::vector<size_t> ids;
         CompiledExpr call;
     };
-    std::vector<Case> cases;
-    std::optional<Type> joined;
+    std::vector<Group> groups;
     for (const std::string &k : subclasses_of(ctx, cls)) {
         auto owner_k = first_class_defining_method(ctx, class_ancestors(ctx, k), method);
         if (!owner_k)
             internal_fault("a subclass without the method its base defines");
+        auto same = std::find_if(groups.begin(), groups.end(),
+                                 [&](const Group &g) { return g.owner == *owner_k; });
+        if (same != groups.end())
+            same->ids.push_back(class_id(ctx, k));
+        else
+            groups.push_back({*owner_k, {class_id(ctx, k)}, {}});
+    }
+    std::optional<Type> joined;
+    for (Group &g : groups) {
         // Given arguments go by position up to the first omitted one, and
         // by the static owner's parameter names after it.
         Aliases aliases;
@@ -184,40 +196,60 @@ CompiledExpr dispatched_call(CodegenContext &ctx, const std::string &receiver,
                 aliases.names.pop_back();
             }
         }
-        // The case knows the object is a K, so it passes it as K's owner,
-        // which may stand below the static class.
-        CompiledExpr call =
-            call_resolved_method(ctx, *owner_k, method, cast_to_owner(self, cls, *owner_k),
-                                 aliases.names, keywords, line, column);
+        // The group's classes are all known to be at least its owner, so
+        // the object is passed as the owner, which may stand below the
+        // static class.
+        g.call = call_resolved_method(ctx, g.owner, method, cast_to_owner(self, cls, g.owner),
+                                      aliases.names, keywords, line, column);
         if (!joined) {
-            joined = call.type;
+            joined = g.call.type;
         } else {
-            auto j = join_types(ctx, *joined, call.type);
+            auto j = join_types(ctx, *joined, g.call.type);
             if (!j)
                 throw_error(fmt::format("the overrides of {}() return different types ({} and {})",
-                                        method, *joined, call.type),
+                                        method, *joined, g.call.type),
                             line, column);
             joined = *j;
         }
-        cases.push_back({class_id(ctx, k), std::move(call)});
+    }
+    // The group of the most classes takes the default: the other groups'
+    // labels are few, so the C compiler tests them with compares rather
+    // than an indirect jump through a table, which mispredicts often when
+    // the classes of a list's objects alternate at random.
+    size_t largest = 0;
+    for (size_t i = 1; i < groups.size(); ++i)
+        if (groups[i].ids.size() > groups[largest].ids.size())
+            largest = i;
+    std::optional<std::string> r;
+    if (!joined->is<Type::NoValue>()) {
+        ensure_type_defined(ctx, *joined);
+        r = fresh_temp(ctx, "r");
     }
     std::string case_text;
-    if (joined->is<Type::NoValue>()) {
-        for (const Case &c : cases)
-            case_text += fmt::format("case {}: {}; break; ", c.id, c.call.text);
+    std::string default_text;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const Group &g = groups[i];
+        std::string body = g.call.text;
+        if (r) {
+            auto converted = coerce_expr(ctx, g.call.text, g.call.type, *joined);
+            if (!converted)
+                internal_fault("an override's result does not convert to the joined Type");
+            body = fmt::format("{} = {}", *r, *converted);
+        }
+        if (i == largest) {
+            default_text = fmt::format("default: {}; break; ", body);
+            continue;
+        }
+        for (size_t id : g.ids)
+            case_text += fmt::format("case {}: ", id);
+        case_text += fmt::format("{}; break; ", body);
+    }
+    case_text += default_text;
+    if (!r)
         return {fmt::format("({{ {}switch ({}->cls) {{ {}}} }})", decls, self, case_text),
                 Type::no_value()};
-    }
-    ensure_type_defined(ctx, *joined);
-    std::string r = fresh_temp(ctx, "r");
-    for (const Case &c : cases) {
-        auto converted = coerce_expr(ctx, c.call.text, c.call.type, *joined);
-        if (!converted)
-            internal_fault("an override's result does not convert to the joined Type");
-        case_text += fmt::format("case {}: {} = {}; break; ", c.id, r, *converted);
-    }
     return {fmt::format("({{ {0}{1} {2} = ({1}){{0}}; switch ({3}->cls) {{ {4}}} {2}; }})", decls,
-                        c_type_name(*joined), r, self, case_text),
+                        c_type_name(*joined), *r, self, case_text),
             *joined};
 }
 
