@@ -546,6 +546,46 @@ show(Base())
     EXPECT_EQ(r.out, "sub 1 1.0\nbase 1 1.0\n");
 }
 
+// A dispatched call has one case per method the subtree resolves to: the
+// classes sharing a resolution share its labels, and the resolution of the
+// most classes is the default, so the C compiler tests the few others.
+TEST(CodegenOutputLists, DispatchGroupsClassesByResolvedMethod) {
+    std::string source = R"k(class Base:
+    def m(self) -> int:
+        return 1
+class Mid(Base):
+    def m(self) -> int:
+        return 2
+class Left(Mid):
+    pass
+class Right(Mid):
+    pass
+class Other(Base):
+    pass
+def total(xs: list[Base]) -> int:
+    t = 0
+    for x in xs:
+        t = t * 10 + x.m()
+    return t
+print(total([Base(), Mid(), Left(), Right(), Other()]))
+)k";
+    CodegenOutput out = generate(source);
+    const std::string &c = out.c_text;
+    std::string body = c.substr(c.find("static int64_t f_total__LO4Base(L_O4Base * v_xs) {"));
+    body = body.substr(0, body.find("\n}\n"));
+    size_t at = body.find("switch (v_x->cls) { ");
+    ASSERT_NE(at, std::string::npos) << body;
+    std::string dispatch = body.substr(at, body.find('}', at) - at);
+    EXPECT_EQ(dispatch.find("case 27: case 31: "), 20u) << dispatch;
+    EXPECT_NE(dispatch.find("default: "), std::string::npos) << dispatch;
+    EXPECT_NE(dispatch.find("f_Mid_M_m__O3Mid", dispatch.find("default: ")), std::string::npos)
+        << dispatch;
+    EXPECT_EQ(dispatch.find("case 28"), std::string::npos) << dispatch;
+    RunResult r = build_and_run(c, "dispatch_groups");
+    EXPECT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.out, "12221\n");
+}
+
 // Any file name yields valid C: quotes, backslashes, control and non-ASCII
 // bytes are escaped in the source name the traceback prints.
 TEST(CodegenOutputLists, SourcePathIsEscaped) {
