@@ -1,5 +1,5 @@
 /* The agent simulation of class_sim.ktl: each agent a struct led by its
-   kind, each method one function switching on the kind, a Runner extending
+   kind, each method one function that tests the kind, a Runner extending
    the common struct with one field, dead agents freed and replaced by new
    ones. */
 #include <stdio.h>
