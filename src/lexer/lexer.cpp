@@ -150,11 +150,11 @@ class Lexer {
     explicit Lexer(std::string_view text) : text_(text) {}
 
     std::vector<Token> run() {
-        // Sources run at about three bytes a token; reserving that many up
-        // front spares a large file the copies of a doubling vector (pages
-        // reserved but never written cost no memory). Capped at 4M tokens,
-        // past which the vector doubles as usual.
-        tokens_.reserve(std::min<size_t>(text_.size() / 3 + 64, size_t{1} << 22));
+        // Sources run at two to three bytes a token; reserving a token for
+        // every two bytes up front spares a large file the copies of a
+        // doubling vector, each of which moves every token (pages reserved
+        // but never written cost no memory).
+        tokens_.reserve(text_.size() / 2 + 64);
         while (true) {
             if (at_line_start_ && !measure_indentation()) {
                 break;
