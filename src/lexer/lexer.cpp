@@ -16,6 +16,7 @@
 // continuation bytes of a UTF-8 sequence. Numbers are read with
 // std::from_chars, so nothing depends on the C locale.
 #include "lexer/lexer.h"
+#include "platform/memory.h"
 #include "platform/utf8.h"
 
 #include "ast/compile_error.h"
@@ -155,6 +156,7 @@ class Lexer {
         // doubling vector, each of which moves every token (pages reserved
         // but never written cost no memory).
         tokens_.reserve(text_.size() / 2 + 64);
+        platform::advise_huge_pages(tokens_.data(), tokens_.capacity() * sizeof(Token));
         while (true) {
             if (at_line_start_ && !measure_indentation()) {
                 break;
