@@ -3,7 +3,7 @@
 language has: functions with arithmetic, branches, while and for loops,
 calls between functions, f-strings, lists, dicts and sets with their
 methods, comprehensions, an unannotated function whose return Type is
-inferred, module globals, and classes: one class per unit of about 75
+inferred, module globals, and classes: one class per unit of about 60
 lines, in families of four (a root with fields and methods, a subclass
 and a sub-subclass that override methods and call super(), and a second
 subclass of the root), each unit building a list of root-typed objects
