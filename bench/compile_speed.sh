@@ -2,7 +2,8 @@
 # Compiler speed: generates programs of 1k, 10k, 100k and 1M lines and reports
 # the time of `kestal check` and `kestal emit` per 1,000 lines (median of
 # RUNS runs) and the peak memory of each, so growth that is not linear shows
-# as a rising per-1,000-line figure.
+# as a rising per-1,000-line figure. Wall time is what a user waits; CPU time
+# (user + system) is the steadier figure on a machine shared with other jobs.
 #
 #   bench/compile_speed.sh [SIZES...]        e.g. bench/compile_speed.sh 1000 10000
 # Environment: KESTAL (default build/kestal), RUNS (default 3).
@@ -17,12 +18,13 @@ sizes=("$@")
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# Runs a command RUNS times; prints "median_seconds peak_kib" (peak of all runs).
+# Runs a command RUNS times; prints "median_wall_seconds median_cpu_seconds
+# peak_kib" (peak of all runs).
 measure() {
     python3 - "$runs" "$@" <<'PY'
 import os, statistics, sys, time
 runs = int(sys.argv[1]); cmd = sys.argv[2:]
-times, peak = [], 0
+times, cpu, peak = [], [], 0
 for _ in range(runs):
     start = time.perf_counter()
     pid = os.fork()
@@ -32,23 +34,28 @@ for _ in range(runs):
         os.execv(cmd[0], cmd)
     _, status, usage = os.wait4(pid, 0)
     times.append(time.perf_counter() - start)
+    cpu.append(usage.ru_utime + usage.ru_stime)
     if status != 0:
         sys.exit(f"failed: {' '.join(cmd)}")
     peak = max(peak, usage.ru_maxrss)
-print(f"{statistics.median(times):.4f} {peak}")
+print(f"{statistics.median(times):.4f} {statistics.median(cpu):.4f} {peak}")
 PY
 }
 
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%10s %8s %14s %14s %12s\n' lines funcs "check ms/1k" "emit ms/1k" "peak MiB"
+printf '%10s %8s %8s %12s %12s %12s %12s %10s\n' lines funcs classes "check ms/1k" "check cpu" \
+    "emit ms/1k" "emit cpu" "peak MiB"
 for n in "${sizes[@]}"; do
     src="$work/gen_$n.ktl"
     python3 "$here/gen_program.py" "$n" > "$src"
     lines=$(wc -l < "$src")
     funcs=$(grep -c '^def ' "$src")
-    read -r check_s check_kib < <(measure "$kestal" check "$src")
-    read -r emit_s emit_kib < <(measure "$kestal" emit "$src")
+    classes=$(grep -c '^class ' "$src" || true)
+    read -r check_s check_cpu check_kib < <(measure "$kestal" check "$src")
+    read -r emit_s emit_cpu emit_kib < <(measure "$kestal" emit "$src")
     peak=$(( check_kib > emit_kib ? check_kib : emit_kib ))
-    awk -v l="$lines" -v f="$funcs" -v c="$check_s" -v e="$emit_s" -v p="$peak" \
-        'BEGIN { printf "%10d %8d %14.2f %14.2f %12.1f\n", l, f, c * 1e6 / l, e * 1e6 / l, p / 1024 }'
+    awk -v l="$lines" -v f="$funcs" -v k="$classes" -v c="$check_s" -v cc="$check_cpu" \
+        -v e="$emit_s" -v ec="$emit_cpu" -v p="$peak" \
+        'BEGIN { printf "%10d %8d %8d %12.2f %12.2f %12.2f %12.2f %10.1f\n", l, f, k, c * 1e6 / l,
+                 cc * 1e6 / l, e * 1e6 / l, ec * 1e6 / l, p / 1024 }'
 done

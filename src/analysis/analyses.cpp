@@ -78,11 +78,6 @@ void count_bindings(const std::vector<Stmt> &body, unsigned weight,
     }
 }
 
-bool class_exists(const std::vector<ClassDef> &classes, const std::string &name) {
-    return std::any_of(classes.begin(), classes.end(),
-                       [&](const ClassDef &c) { return c.name == name; });
-}
-
 } // namespace
 
 bool block_never_completes(const std::vector<Stmt> &body) {
@@ -239,7 +234,15 @@ PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vecto
     return result;
 }
 
-void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &t, uint64_t line,
+ClassTable class_table(const std::vector<ClassDef> &classes) {
+    ClassTable table;
+    table.reserve(classes.size());
+    for (const ClassDef &c : classes)
+        table[c.name] = &c;
+    return table;
+}
+
+void check_annotation_classes(const ClassTable &classes, const Type &t, uint64_t line,
                               uint64_t column) {
     switch (t.tag()) {
     case TypeKind::List:
@@ -260,7 +263,7 @@ void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &
         check_annotation_classes(classes, *t.as<Type::Optional>()->inner, line, column);
         break;
     case TypeKind::Class:
-        if (!class_exists(classes, t.as<Type::Class>()->name))
+        if (!classes.count(t.as<Type::Class>()->name))
             throw_error(fmt::format("unknown type '{}' (no class with that name)",
                                     t.as<Type::Class>()->name),
                         line, column);

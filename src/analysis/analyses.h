@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -30,11 +31,16 @@ void collect_assigned_names(const std::vector<Stmt> &body, PathSet &out);
 void collect_try_assigned_names(const std::vector<Stmt> &body, PathSet &out);
 PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vector<Param> &params);
 
+// Every class of a Program by name, for lookups in time independent of the
+// number of classes.
+using ClassTable = std::unordered_map<std::string, const ClassDef *>;
+ClassTable class_table(const std::vector<ClassDef> &classes);
+
 // Throws "unknown type '{}' (no class with that name)" at the position for
 // the first class the annotation names that the Program lacks. Looks through
 // containers, tuples and optionals.
-void check_annotation_classes(const std::vector<ClassDef> &classes, const Type &annotation,
-                              uint64_t line, uint64_t column);
+void check_annotation_classes(const ClassTable &classes, const Type &annotation, uint64_t line,
+                              uint64_t column);
 
 // The dotted access path an expression names (`x`, `self.a.b`), or none.
 std::optional<std::string> access_path_of(const Expr &expr);

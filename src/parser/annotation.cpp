@@ -13,14 +13,6 @@ namespace kestal {
 
 namespace {
 
-bool is_known_class(const Parser &p, std::string_view name) {
-    for (const ClassDef &c : p.classes) {
-        if (c.name == name)
-            return true;
-    }
-    return false;
-}
-
 // `[T]` after a container name; returns T.
 Type parse_bracketed_type(Parser &p, std::string_view open_description) {
     expect(p, TokenKind::LBracket, open_description);
@@ -91,7 +83,7 @@ Type parse_type(Parser &p) {
             throw error_at("Optional[None] isn't a useful type", line, column);
         return make_optional(std::move(inner));
     }
-    if ((name[0] >= 'A' && name[0] <= 'Z') || is_known_class(p, name))
+    if ((name[0] >= 'A' && name[0] <= 'Z') || find_class(p, name) != nullptr)
         return Type::class_(std::move(name));
     throw error_at(
         fmt::format("unknown type '{}' (expected int, float, bool, str, list[T], dict[K, V], "

@@ -21,14 +21,6 @@ namespace kestal {
 
 namespace {
 
-const ClassDef *find_class(const Parser &p, std::string_view name) {
-    for (const ClassDef &c : p.classes) {
-        if (c.name == name)
-            return &c;
-    }
-    return nullptr;
-}
-
 // The decorator lines before a class: only `@dataclass` (possibly dotted,
 // possibly with `eq=True` / `order=...`) exists.
 struct Decorators {
@@ -242,7 +234,7 @@ void parse_class_def(Parser &p) {
             def.name, fields, decorators.order, def.methods, keyword.line, keyword.column);
         p.dataclass_fields[def.name] = std::move(fields);
     }
-    p.classes.push_back(std::move(def));
+    add_class(p, std::move(def));
 }
 
 // `names` holds the names of `functions`, so a long module is checked for
@@ -270,6 +262,16 @@ std::vector<ClassDef> seed_builtin_classes() {
         classes.push_back(std::move(def));
     }
     return classes;
+}
+
+const ClassDef *find_class(const Parser &p, const std::string &name) {
+    auto it = p.class_index.find(name);
+    return it == p.class_index.end() ? nullptr : &p.classes[it->second];
+}
+
+void add_class(Parser &p, ClassDef def) {
+    p.class_index.emplace(def.name, p.classes.size());
+    p.classes.push_back(std::move(def));
 }
 
 FuncDef parse_function_def(Parser &p) {
@@ -312,7 +314,8 @@ FuncDef parse_function_def(Parser &p) {
 Program parse_module(std::string_view text) {
     Parser p;
     p.tokens = tokenize(text);
-    p.classes = seed_builtin_classes();
+    for (ClassDef &c : seed_builtin_classes())
+        add_class(p, std::move(c));
     Program program;
     std::unordered_set<std::string> function_names;
     for (;;) {

@@ -20,6 +20,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kestal {
@@ -48,8 +49,11 @@ struct Parser {
     uint64_t cursor = 0;
     // Lifted lambdas; an entry's index is its `Expr::Lambda` index.
     std::vector<FuncDef> lambdas;
-    // Built-in classes first, then each user class once its body is read.
+    // Built-in classes first, then each user class once its body is read;
+    // added only through add_class, which keeps `class_index` (name to
+    // position) in step.
     std::vector<ClassDef> classes;
+    std::unordered_map<std::string, size_t> class_index;
     std::vector<ModuleImport> imports;
     std::map<std::string, std::string> aliases;
     // Each dataclass's merged field list, for dataclasses deriving from it.
@@ -64,6 +68,12 @@ struct Parser {
     // loop. Kept under kMaxNesting too (see ChainHeight).
     uint32_t peak = 0;
 };
+
+// The class of that name read so far (built in, or complete before the
+// cursor), or null.
+const ClassDef *find_class(const Parser &p, const std::string &name);
+// Appends a class whose name find_class does not know yet.
+void add_class(Parser &p, ClassDef def);
 
 inline constexpr uint32_t kMaxNesting = 1000;
 

@@ -180,8 +180,9 @@ std::vector<std::string> class_ancestors(const CodegenContext &ctx, const std::s
         if (it == ctx.class_bases.end() || !it->second)
             break;
         // A cycle cannot come from the parser (a base is defined earlier);
-        // stop anyway rather than loop.
-        if (std::find(chain.begin(), chain.end(), *it->second) != chain.end())
+        // stop anyway rather than loop: a chain without one is never longer
+        // than the table.
+        if (chain.size() > ctx.class_bases.size())
             break;
         chain.push_back(*it->second);
     }
@@ -203,19 +204,29 @@ std::optional<std::string> common_base_class(const CodegenContext &ctx, const st
     return std::nullopt;
 }
 
+// Walks the subtree down the child lists, so a query costs the size of the
+// subtree, not the number of classes; the walk goes level by level, so the
+// result is sorted into class-id order afterwards.
 std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name) {
-    std::vector<std::string> out;
-    for (const std::string &c : ctx.class_names)
-        if (is_subclass_of(ctx, c, name))
-            out.push_back(c);
+    if (!ctx.class_ids.count(name))
+        return {};
+    std::vector<std::string> out = {name};
+    for (size_t i = 0; i < out.size(); ++i) {
+        auto children = ctx.class_children.find(out[i]);
+        if (children != ctx.class_children.end())
+            out.insert(out.end(), children->second.begin(), children->second.end());
+    }
+    std::sort(out.begin() + 1, out.end(), [&](const std::string &a, const std::string &b) {
+        return ctx.class_ids.at(a) < ctx.class_ids.at(b);
+    });
     return out;
 }
 
 size_t class_id(const CodegenContext &ctx, const std::string &name) {
-    auto it = std::find(ctx.class_names.begin(), ctx.class_names.end(), name);
-    if (it == ctx.class_names.end())
+    auto it = ctx.class_ids.find(name);
+    if (it == ctx.class_ids.end())
         internal_fault("a class id asked for a name that is no class");
-    return static_cast<size_t>(it - ctx.class_names.begin());
+    return it->second;
 }
 
 std::optional<std::string> first_class_defining_method(const CodegenContext &ctx,

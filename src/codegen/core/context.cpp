@@ -16,8 +16,11 @@ std::unique_ptr<CodegenContext> new_codegen_context(const Program &program) {
             ctx->functions[c.name + "." + m.name] = &m;
     for (const ClassDef &c : program.classes) {
         ctx->classes[c.name] = &c;
+        ctx->class_ids[c.name] = ctx->class_names.size();
         ctx->class_names.push_back(c.name);
         ctx->class_bases[c.name] = c.base;
+        if (c.base)
+            ctx->class_children[*c.base].push_back(c.name);
     }
     ctx->lambdas = &program.lambdas;
     ctx->aliases = &program.aliases;

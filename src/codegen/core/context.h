@@ -186,6 +186,10 @@ struct CodegenContext {
     std::unordered_map<std::string, const FuncDef *> functions;
     std::unordered_map<std::string, const ClassDef *> classes;
     std::vector<std::string> class_names;
+    // The position of each name in `class_names`: its class id.
+    std::unordered_map<std::string, size_t> class_ids;
+    // The direct subclasses of each class with any, in class-id order.
+    std::unordered_map<std::string, std::vector<std::string>> class_children;
     const std::vector<FuncDef> *lambdas = nullptr;
     const std::map<std::string, std::string> *aliases = nullptr;
     const std::map<std::string, Library> *libraries = nullptr;
@@ -194,12 +198,12 @@ struct CodegenContext {
     // Class and C-type state. `class_bases` maps every class of the Program
     // to its base, if any; it is filled at set-up and read by the ancestry
     // queries (classes.h).
-    std::map<std::string, std::optional<std::string>> class_bases;
+    std::unordered_map<std::string, std::optional<std::string>> class_bases;
     std::unordered_set<std::string> declared_classes;
     // The fields of each class in creation order: a field is listed under
     // the class through whose static Type it was first stored. A class that
     // never had a field stored has no entry.
-    std::map<std::string, std::vector<ClassField>> class_attributes;
+    std::unordered_map<std::string, std::vector<ClassField>> class_attributes;
     // Fields an earlier attempt of this compilation found too narrow
     // (class, field) -> float; carried into every new attempt.
     std::map<std::pair<std::string, std::string>, Type> field_widenings;

@@ -12,6 +12,7 @@
 #include "codegen/core/instances.h"
 #include "codegen/core/widening.h"
 #include "codegen/stmt/stmt.h"
+#include "platform/memory.h"
 #include "runtime/runtime_text.h"
 
 #include <algorithm>
@@ -238,6 +239,7 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
     std::string_view runtime = runtime_text();
     std::string &c = out.c_text;
     c.reserve(runtime.size() + 4096 + ctx.definitions_text.size() + main.body.size());
+    platform::advise_huge_pages(c.data(), c.capacity());
     if (options.unchecked)
         c += "#define KTL_UNCHECKED 1\n";
     if (ctx.uses_prange)

@@ -16,7 +16,7 @@ namespace kestal {
 
 namespace {
 
-void check_function(const Program &program, const FuncDef &f) {
+void check_function(const ClassTable &classes, const FuncDef &f) {
     for (const Param &p : f.params) {
         if (p.default_value && !is_constant_expr(*p.default_value))
             throw_error(
@@ -25,21 +25,22 @@ void check_function(const Program &program, const FuncDef &f) {
     }
     for (const Param &p : f.params)
         if (p.annotation)
-            check_annotation_classes(program.classes, *p.annotation, f.line, f.column);
+            check_annotation_classes(classes, *p.annotation, f.line, f.column);
     if (f.return_type)
-        check_annotation_classes(program.classes, *f.return_type, f.line, f.column);
+        check_annotation_classes(classes, *f.return_type, f.line, f.column);
 }
 
 } // namespace
 
 CodegenOutput generate_program(const Program &program, const CodegenOptions &options) {
+    ClassTable classes = class_table(program.classes);
     for (const FuncDef &f : program.functions)
-        check_function(program, f);
+        check_function(classes, f);
     for (const ClassDef &c : program.classes)
         for (const FuncDef &m : c.methods)
-            check_function(program, m);
+            check_function(classes, m);
     for (const FuncDef &l : program.lambdas)
-        check_function(program, l);
+        check_function(classes, l);
     std::map<std::pair<std::string, std::string>, Type> widened;
     for (;;) {
         std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);

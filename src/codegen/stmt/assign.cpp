@@ -267,7 +267,7 @@ void compile_assign_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::Assi
     if (compile_reduction_update(ctx, s))
         return;
     if (s.annotation)
-        check_annotation_classes(ctx.program->classes, *s.annotation, stmt.line, stmt.column);
+        check_annotation_classes(ctx.classes, *s.annotation, stmt.line, stmt.column);
     std::optional<Type> expected = s.annotation ? s.annotation : infer_declared_type(ctx, s.target);
     CompiledExpr value = compile_expr(ctx, s.value, expected ? &*expected : nullptr);
     store_to_target(ctx, s.target, s.annotation, value);
