@@ -8,6 +8,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
+#include "codegen/expr/strings.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/parallel/prange.h"
 #include "codegen/stmt/lowerings.h"
@@ -373,6 +374,20 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         emit_line(ctx, "{} = {};", var->text, *converted);
         return;
     }
+    auto store = [&](const CompiledExpr &r) {
+        if (auto converted = coerce_expr(ctx, r.text, r.type, held)) {
+            emit_line(ctx, "{} = {};", var->text, *converted);
+            return;
+        }
+        auto wider = assign_local_type(ctx, name, held, r.type);
+        if (!wider)
+            aug_result_error(name, held, op, r.type, target);
+        throw variable_widening(name, *wider, target.line, target.column);
+    };
+    if (held.is<Type::Str>() && op == BinOp::Add) {
+        store(compile_str_append(ctx, CompiledExpr{var->text, held}, value_expr, target));
+        return;
+    }
     CompiledExpr value = compile_expr(ctx, value_expr, &held);
     // A parallel loop's checker marks the updates whose target may be
     // shared with other iterations; changing a list or set in place there
@@ -392,15 +407,7 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         emit_line(ctx, *line);
         return;
     }
-    CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{var->text, held}, value, target);
-    if (auto converted = coerce_expr(ctx, r.text, r.type, held)) {
-        emit_line(ctx, "{} = {};", var->text, *converted);
-        return;
-    }
-    auto wider = assign_local_type(ctx, name, held, r.type);
-    if (!wider)
-        aug_result_error(name, held, op, r.type, target);
-    throw variable_widening(name, *wider, target.line, target.column);
+    store(compile_binary_op(ctx, op, CompiledExpr{var->text, held}, value, target));
 }
 
 } // namespace
