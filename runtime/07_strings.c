@@ -80,7 +80,7 @@ static inline ktl_str ktl_str_cat_in(ktl_str a, ktl_str b, bool room, bool lasti
 #else
             used += b.len;
             memcpy(blk, &used, sizeof used);
-            memcpy((char *)a.p + a.len, b.p, (size_t)b.len);
+            ktl_copy_bytes((char *)a.p + a.len, b.p, (size_t)b.len);
             return (ktl_str){a.p, a.len + b.len};
 #endif
         }
