@@ -13,21 +13,36 @@
 #define KTL_DBL_MIN_NORMAL 2.2250738585072014e-308
 
 /* The decimal text of v into out (at most 20 bytes); returns the length. The
-   magnitude is taken as unsigned, so INT64_MIN works. */
+   magnitude is taken as unsigned, so INT64_MIN works. The digits are
+   counted first and written from the end, two at a time from a table of
+   the pairs 00..99. */
 static int ktl_i2a(int64_t v, char *out) {
-    char tmp[20];
+    static const char pairs[201] = "00010203040506070809101112131415161718192021222324"
+                                   "25262728293031323334353637383940414243444546474849"
+                                   "50515253545556575859606162636465666768697071727374"
+                                   "75767778798081828384858687888990919293949596979899";
     uint64_t u = v < 0 ? (uint64_t)0 - (uint64_t)v : (uint64_t)v;
-    int n = 0;
-    do {
-        tmp[n++] = (char)('0' + u % 10);
-        u /= 10;
-    } while (u);
-    int k = 0;
-    if (v < 0)
-        out[k++] = '-';
-    while (n)
-        out[k++] = tmp[--n];
-    return k;
+    int digits = 1;
+    for (uint64_t p10 = 10; digits < 20 && u >= p10; p10 *= 10)
+        digits++;
+    int k = v < 0;
+    if (k)
+        out[0] = '-';
+    char *p = out + k + digits;
+    while (u >= 100) {
+        unsigned d = (unsigned)(u % 100);
+        u /= 100;
+        p -= 2;
+        p[0] = pairs[2 * d];
+        p[1] = pairs[2 * d + 1];
+    }
+    if (u >= 10) {
+        p[-2] = pairs[2 * u];
+        p[-1] = pairs[2 * u + 1];
+    } else {
+        p[-1] = (char)('0' + u);
+    }
+    return k + digits;
 }
 
 /* A decimal significand: the sign, the digits without the point, and the

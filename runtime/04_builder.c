@@ -15,6 +15,31 @@ struct ktl_sb {
     char inl[200];
 };
 
+/* memcpy for the short pieces text is mostly built from: up to 16 bytes
+   are moved with two overlapping loads and stores of a fixed size, which
+   compile inline, instead of a library call. */
+static inline void ktl_copy_bytes(char *d, const char *s, size_t n) {
+    if (n > 16) {
+        memcpy(d, s, n);
+    } else if (n >= 8) {
+        uint64_t x, y;
+        memcpy(&x, s, 8);
+        memcpy(&y, s + n - 8, 8);
+        memcpy(d, &x, 8);
+        memcpy(d + n - 8, &y, 8);
+    } else if (n >= 4) {
+        uint32_t x, y;
+        memcpy(&x, s, 4);
+        memcpy(&y, s + n - 4, 4);
+        memcpy(d, &x, 4);
+        memcpy(d + n - 4, &y, 4);
+    } else if (n) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
+    }
+}
+
 static inline void ktl_sb_init(ktl_sb *b) {
     b->p = b->inl;
     b->len = 0;
@@ -48,7 +73,7 @@ static inline void ktl_sb_add(ktl_sb *b, ktl_str s) {
     if (s.len <= 0)
         return;
     ktl_sb_reserve(b, s.len);
-    memcpy(b->p + b->len, s.p, (size_t)s.len);
+    ktl_copy_bytes(b->p + b->len, s.p, (size_t)s.len);
     b->len += s.len;
 }
 
@@ -67,8 +92,8 @@ static void ktl_sb_fill(ktl_sb *b, char c, int64_t n) {
 }
 
 static void ktl_sb_int(ktl_sb *b, int64_t v) {
-    char buf[24];
-    ktl_sb_add(b, ktl_mkstr(buf, ktl_i2a(v, buf)));
+    ktl_sb_reserve(b, 20);
+    b->len += ktl_i2a(v, b->p + b->len);
 }
 
 static void ktl_sb_float(ktl_sb *b, double v) {

@@ -50,17 +50,21 @@ static inline int ktl_str_cmp(ktl_str a, ktl_str b) {
    for b, b is appended in place and a lengthened view is returned: another
    view of that block ends before the new bytes or makes its own copy, so no
    string ever changes. The used count is claimed with a compare-and-swap, so
-   threads appending to the same string never share bytes: the loser copies. */
-static ktl_str ktl_str_cat(ktl_str a, ktl_str b) {
+   threads appending to the same string never share bytes: the loser copies.
+   Otherwise a new growable block is made; it gets spare room (twice the
+   length) when `room` is set, for `s += t`, or when a was grown already.
+   `lasting` says b is a string value that may be returned as it is (for an
+   empty a); a builder's bytes are not, and are always copied. */
+static inline ktl_str ktl_str_cat_in(ktl_str a, ktl_str b, bool room, bool lasting) {
     if (b.len == 0)
         return a;
-    if (a.len == 0)
+    if (a.len == 0 && lasting)
         return b;
     if (b.len > INT64_MAX - KTL_GROW_HDR - a.len)
         ktl_panic("out of memory");
     size_t bsize = 0;
     ktl_page *pg = NULL;
-    char *blk = (char *)ktl_gc_block(a.p, &bsize, &pg);
+    char *blk = a.len ? (char *)ktl_gc_block(a.p, &bsize, &pg) : NULL;
     bool grown = blk && pg->mem == KTL_GROW;
     if (grown) {
         int64_t used = 0;
@@ -76,18 +80,38 @@ static ktl_str ktl_str_cat(ktl_str a, ktl_str b) {
 #else
             used += b.len;
             memcpy(blk, &used, sizeof used);
-            memcpy((char *)a.p + a.len, b.p, (size_t)b.len);
+            ktl_copy_bytes((char *)a.p + a.len, b.p, (size_t)b.len);
             return (ktl_str){a.p, a.len + b.len};
 #endif
         }
     }
     int64_t n = a.len + b.len;
-    int64_t room = grown && n <= (INT64_MAX - KTL_GROW_HDR) / 2 ? 2 * n : n;
-    char *nb = (char *)ktl_gc_alloc((size_t)(KTL_GROW_HDR + room), KTL_GROW);
+    int64_t cap = (grown || room) && n <= (INT64_MAX - KTL_GROW_HDR) / 2 ? 2 * n : n;
+    char *nb = (char *)ktl_gc_alloc((size_t)(KTL_GROW_HDR + cap), KTL_GROW);
     memcpy(nb, &n, sizeof n);
-    memcpy(nb + KTL_GROW_HDR, a.p, (size_t)a.len);
+    if (a.len)
+        memcpy(nb + KTL_GROW_HDR, a.p, (size_t)a.len);
     memcpy(nb + KTL_GROW_HDR + a.len, b.p, (size_t)b.len);
     return (ktl_str){nb + KTL_GROW_HDR, n};
+}
+
+static ktl_str ktl_str_cat(ktl_str a, ktl_str b) {
+    return ktl_str_cat_in(a, b, false, true);
+}
+
+/* s += t: the result keeps room to grow, so the next append to it extends
+   it in place. */
+static ktl_str ktl_str_append(ktl_str a, ktl_str b) {
+    return ktl_str_cat_in(a, b, true, true);
+}
+
+/* a followed by a builder's text (an f-string or the rest of a `+` chain
+   built on the stack), copied once; `room` as for ktl_str_append. The
+   builder's heap buffer is freed and the builder must not be used again. */
+static ktl_str ktl_str_cat_sb(ktl_str a, ktl_sb *b, bool room) {
+    ktl_str r = ktl_str_cat_in(a, ktl_mkstr(b->p, b->len), room, false);
+    ktl_sb_free(b);
+    return r;
 }
 
 /* s * n: "" for n <= 0 or an empty s, s itself for n = 1. A result whose

@@ -267,6 +267,50 @@ static void chars(void) {
 #define KT_APPENDS 1000000
 #endif
 
+/* `s += t` and builder texts appended to strings: room to grow after the
+   first append, in place after it, never a change another holder sees, and
+   a builder's bytes always copied (the builder lives on the stack). */
+static void appends(void) {
+    ktl_str lit = S("ab");
+    ktl_str a = ktl_str_append(lit, S("c"));
+    ktl_str b = ktl_str_append(a, S("d"));
+    KT_CHECK(b.p == a.p);
+    KT_CHECK_STR(a, "abc");
+    KT_CHECK_STR(b, "abcd");
+    /* a no longer ends at the used end: it copies, b stays. */
+    ktl_str c = ktl_str_append(a, S("X"));
+    KT_CHECK(c.p != a.p);
+    KT_CHECK_STR(c, "abcX");
+    KT_CHECK_STR(b, "abcd");
+    /* Empty operands: the other operand as it is. */
+    KT_CHECK(ktl_str_append(S(""), lit).p == lit.p);
+    KT_CHECK(ktl_str_append(lit, S("")).p == lit.p);
+    static const char *const pieces[] = {"", "x", "é€", "a longer piece of text"};
+    for (int i = 0; i < 4; i++) {
+        for (int j = 0; j < 4; j++) {
+            for (int room = 0; room < 2; room++) {
+                ktl_sb sb;
+                ktl_sb_init(&sb);
+                ktl_sb_add(&sb, S(pieces[j]));
+                ktl_str head = S(pieces[i]);
+                ktl_str r = ktl_str_cat_sb(head, &sb, room);
+                KT_CHECK(r.len == head.len + (int64_t)strlen(pieces[j]));
+                KT_CHECK(memcmp(r.p, pieces[i], (size_t)head.len) == 0);
+                KT_CHECK(memcmp(r.p + head.len, pieces[j], strlen(pieces[j])) == 0);
+                /* Never a view of the builder. */
+                KT_CHECK(!(r.p >= sb.inl && r.p < sb.inl + sizeof sb.inl));
+            }
+        }
+    }
+    /* A builder's text past its inline buffer, after a grown string. */
+    ktl_sb big;
+    ktl_sb_init(&big);
+    ktl_sb_fill(&big, 'z', 1000);
+    ktl_str g = ktl_str_cat_sb(b, &big, true);
+    KT_CHECK(g.len == 1004 && g.p[3] == 'd' && g.p[1003] == 'z');
+    KT_CHECK_STR(b, "abcd");
+}
+
 /* What the oracle cannot show: views, in-place growth, size checks. */
 static void structure(void) {
     ktl_str t = ktl_str_cat(S("ab"), S("c"));
@@ -308,6 +352,7 @@ static void structure(void) {
     ps("slice_minstep", ktl_str_slice_step(S("abcdef"), KTL_NOIDX, KTL_NOIDX, INT64_MIN));
     ps("slice_maxstep", ktl_str_slice_step(S("abcdef"), KTL_NOIDX, KTL_NOIDX, INT64_MAX));
     KT_CHECK(ktl_str_count_words(S("")) == 0);
+    appends();
 }
 
 static void str_methods_main(void) {

@@ -33,6 +33,7 @@
 #include "ast/traverse.h"
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtin_methods.h"
+#include "codegen/expr/strings.h"
 #include "support/overload.h"
 
 #include <algorithm>
@@ -565,6 +566,9 @@ class LoopBodyScope {
 CompiledExpr compile_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
     MemoScope memo(ctx, e);
     LoopBodyScope loop_body(ctx);
+    // A string-building run orders its operands itself.
+    if (std::optional<CompiledExpr> built = compile_str_chain(ctx, e))
+        return std::move(*built);
     if (std::optional<CompiledExpr> run = compile_operator_run(ctx, e, expected))
         return std::move(*run);
     std::vector<const Expr *> children = expr_children(e);

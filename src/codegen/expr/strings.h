@@ -9,6 +9,7 @@
 
 #include "codegen/core/context.h"
 
+#include <optional>
 #include <string>
 
 namespace kestal {
@@ -27,5 +28,15 @@ std::string append_to_builder(CodegenContext &ctx, const std::string &sb, const 
 // append_to_builder does.
 std::string compile_to_str(CodegenContext &ctx, const CompiledExpr &value, bool repr, uint64_t line,
                            uint64_t column);
+
+// A run of `+` links holding an f-string or a str() call, or a str literal
+// and two links or more, built with its str operands in one string builder;
+// none for any other expression.
+std::optional<CompiledExpr> compile_str_chain(CodegenContext &ctx, const Expr &expr);
+// The new value of `target += value` for a str variable: the value built in
+// one builder where it can be and appended to the target with room to grow.
+// Other operand Types combine as `+` does, with its errors at `at`.
+CompiledExpr compile_str_append(CodegenContext &ctx, const CompiledExpr &target, const Expr &value,
+                                const Expr &at);
 
 } // namespace kestal

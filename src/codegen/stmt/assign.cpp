@@ -8,6 +8,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
+#include "codegen/expr/strings.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/parallel/prange.h"
 #include "codegen/stmt/lowerings.h"
@@ -115,22 +116,28 @@ void aug_assign_attribute(CodegenContext &ctx, const Expr &target, BinOp op,
         std::string held = fresh_temp(ctx, "old");
         emit_line(ctx, "{} {} = {};", c_type_name(old.type), held, old.text);
         CompiledExpr left{held, old.type};
-        CompiledExpr value = compile_expr(ctx, value_expr, &old.type);
-        if (const auto *list = old.type.as<Type::List>(); list && op == BinOp::Add) {
-            if (!(value.type == old.type))
-                throw_error(fmt::format("can't extend {:#} with {:#}", old.type, value.type),
-                            value_expr.line, value_expr.column);
-            emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), held, value.text);
-        } else if (auto line = set_update_line(held, old.type, op, value, value_expr)) {
-            emit_line(ctx, *line);
-        } else {
-            CompiledExpr r = compile_binary_op(ctx, op, left, value, target);
+        auto store = [&](const CompiledExpr &r) {
             if (!coerce_expr(ctx, "", r.type, old.type) &&
                 !(old.type.is<Type::Int>() && r.type.is<Type::Float>()))
                 throw_error(fmt::format("'{}.{}' holds {:#}, but `{}=` here would produce {:#}",
                                         t.cls, *t.field, old.type, binop_symbol(op), r.type),
                             target.line, target.column);
             write_field(ctx, target, t, r);
+        };
+        if (old.type.is<Type::Str>() && op == BinOp::Add) {
+            store(compile_str_append(ctx, left, value_expr, target));
+        } else {
+            CompiledExpr value = compile_expr(ctx, value_expr, &old.type);
+            if (const auto *list = old.type.as<Type::List>(); list && op == BinOp::Add) {
+                if (!(value.type == old.type))
+                    throw_error(fmt::format("can't extend {:#} with {:#}", old.type, value.type),
+                                value_expr.line, value_expr.column);
+                emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), held, value.text);
+            } else if (auto line = set_update_line(held, old.type, op, value, value_expr)) {
+                emit_line(ctx, *line);
+            } else {
+                store(compile_binary_op(ctx, op, left, value, target));
+            }
         }
     }
     emit_line(ctx, "}");
@@ -373,6 +380,20 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         emit_line(ctx, "{} = {};", var->text, *converted);
         return;
     }
+    auto store = [&](const CompiledExpr &r) {
+        if (auto converted = coerce_expr(ctx, r.text, r.type, held)) {
+            emit_line(ctx, "{} = {};", var->text, *converted);
+            return;
+        }
+        auto wider = assign_local_type(ctx, name, held, r.type);
+        if (!wider)
+            aug_result_error(name, held, op, r.type, target);
+        throw variable_widening(name, *wider, target.line, target.column);
+    };
+    if (held.is<Type::Str>() && op == BinOp::Add) {
+        store(compile_str_append(ctx, CompiledExpr{var->text, held}, value_expr, target));
+        return;
+    }
     CompiledExpr value = compile_expr(ctx, value_expr, &held);
     // A parallel loop's checker marks the updates whose target may be
     // shared with other iterations; changing a list or set in place there
@@ -392,15 +413,7 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         emit_line(ctx, *line);
         return;
     }
-    CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{var->text, held}, value, target);
-    if (auto converted = coerce_expr(ctx, r.text, r.type, held)) {
-        emit_line(ctx, "{} = {};", var->text, *converted);
-        return;
-    }
-    auto wider = assign_local_type(ctx, name, held, r.type);
-    if (!wider)
-        aug_result_error(name, held, op, r.type, target);
-    throw variable_widening(name, *wider, target.line, target.column);
+    store(compile_binary_op(ctx, op, CompiledExpr{var->text, held}, value, target));
 }
 
 } // namespace

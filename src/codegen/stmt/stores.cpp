@@ -12,6 +12,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
+#include "codegen/expr/strings.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
 
@@ -189,19 +190,8 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
         ensure_type_defined(ctx, element);
         emit_line(ctx, "{} {} = *{}_at({}, {});", c_type_name(element), old, container_name, obj,
                   key);
-        CompiledExpr value = compile_expr(ctx, value_expr, &element);
         std::string slot = fmt::format("*{}_at({}, {})", container_name, obj, key);
-        if (auto line = set_update_line(old, element, op, value, value_expr)) {
-            emit_line(ctx, *line);
-        } else if (const auto *inner = element.as<Type::List>(); inner && op == BinOp::Add) {
-            if (!(value.type == element))
-                throw_error(fmt::format("can't extend {:#} with {:#}", element, value.type),
-                            value_expr.line, value_expr.column);
-            emit_line(ctx, "{}_extend({}, {});", list_c_name(*inner->element), old, value.text);
-        } else {
-            std::string v = hold_value(ctx, value.text, value.type);
-            CompiledExpr r = compile_binary_op(ctx, op, CompiledExpr{old, element},
-                                               CompiledExpr{v, value.type}, target);
+        auto store_result = [&](const CompiledExpr &r) {
             auto converted = coerce_expr(ctx, r.text, r.type, element);
             if (!converted)
                 store_type_error(r.type, o.type, target);
@@ -209,6 +199,23 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
                 emit_line(ctx, "{}_set({}, {}, {});", container_name, obj, key, *converted);
             else
                 emit_line(ctx, "{} = {};", slot, *converted);
+        };
+        if (element.is<Type::Str>() && op == BinOp::Add) {
+            store_result(compile_str_append(ctx, CompiledExpr{old, element}, value_expr, target));
+        } else {
+            CompiledExpr value = compile_expr(ctx, value_expr, &element);
+            if (auto line = set_update_line(old, element, op, value, value_expr)) {
+                emit_line(ctx, *line);
+            } else if (const auto *inner = element.as<Type::List>(); inner && op == BinOp::Add) {
+                if (!(value.type == element))
+                    throw_error(fmt::format("can't extend {:#} with {:#}", element, value.type),
+                                value_expr.line, value_expr.column);
+                emit_line(ctx, "{}_extend({}, {});", list_c_name(*inner->element), old, value.text);
+            } else {
+                std::string v = hold_value(ctx, value.text, value.type);
+                store_result(compile_binary_op(ctx, op, CompiledExpr{old, element},
+                                               CompiledExpr{v, value.type}, target));
+            }
         }
     }
     emit_line(ctx, "}");
