@@ -99,6 +99,19 @@ static size_t ktl_mstack_cap;
 #define MAP_ANONYMOUS MAP_ANON
 #endif
 
+/* Asks for 2 MiB pages over [p, p + n) where the system offers them on
+   request: one first-touch fault then serves 32 heap pages instead of 512
+   faults of 4 KiB, which dominate a program that fills tens of megabytes
+   (building a big list of strings). A system without them ignores this. */
+static void ktl_heap_advise(void *p, size_t n) {
+#if defined(MADV_HUGEPAGE)
+    (void)madvise(p, n, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
 /* Taking and freeing pages is shared by the threads of parallel loops; it
    happens once per 64 KiB, so a spin lock is enough. */
 #ifdef KTL_PARALLEL
@@ -478,6 +491,7 @@ static KTL_COLD void *ktl_gc_grow_large(void *old, size_t oldn, size_t n, int m)
         if (mmap(old, bytes, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0) != old)
             ktl_panic("out of memory (can't map the heap again)");
+        ktl_heap_advise(old, bytes);
         ktl_heap_lock();
         for (size_t j = 0; j < np; j++) {
             ktl_pages[i + j]->kind = KTL_PG_FREE;
@@ -679,9 +693,17 @@ static void ktl_gc_init(void) {
     for (int c = 0; c < KTL_NCLS; c++) ktl_cls_size[c] = ktl_class_block_size(c);
     size_t size = KTL_HEAP_MAX;
     char *heap = NULL;
-    void *p = mmap(NULL, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                   -1, 0);
+    /* 2 MiB more than the range, so that it can start on a 2 MiB boundary,
+       where huge pages can back it from its first page. */
+    size_t align = (size_t)2 << 20;
+    void *p = mmap(NULL, size + align, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) {
+        uintptr_t at = ((uintptr_t)p + align - 1) & ~(uintptr_t)(align - 1);
+        size_t head = at - (uintptr_t)p;
+        if (head) munmap(p, head);
+        if (align - head) munmap((char *)at + size, align - head);
+        p = (void *)at;
         heap = (char *)p;
         ktl_heap_commit = SIZE_MAX;
     } else {
@@ -696,6 +718,7 @@ static void ktl_gc_init(void) {
         }
     }
     if (heap) {
+        ktl_heap_advise(heap, size);
         ktl_heap_max_pages = size >> KTL_PAGE_SHIFT;
         ktl_pages = (ktl_page **)calloc(ktl_heap_max_pages, sizeof(ktl_page *));
     }
