@@ -9,7 +9,9 @@
  * at definition (KTL_NOSCAN for numbers, so the collector never reads them);
  * growing copies them into a new block and frees the old one at once, so a
  * pointer to an item is valid only until the next push, insert, extend or
- * slice assignment on that list.
+ * slice assignment on that list. The header is KTL_LIST memory: a collection
+ * scans only the first len items, so nothing may read an item at len or
+ * beyond before writing it (pop and clear leave stale items there).
  */
 
 #define KTL_EQ(a, b) ((a) == (b))
@@ -58,6 +60,17 @@ static KTL_COLD KTL_NORETURN void ktl_pop_empty_error(void) {
     ktl_raise_c(KTL_E_IndexError, "pop from empty list");
 }
 
+static KTL_COLD KTL_NORETURN void ktl_sort_modified_error(void) {
+    ktl_raise_c(KTL_E_ValueError, "list modified during sort");
+}
+
+/* A keyed sort calls user code (the key, and the keys' own order), which
+   may change the list's length; the items are then read by their old
+   positions, so a changed length stops the sort. */
+static inline void ktl_sort_unchanged(int64_t len, int64_t n) {
+    if (KTL_UNLIKELY(len != n)) ktl_sort_modified_error();
+}
+
 static KTL_COLD KTL_NORETURN void ktl_slice_size_error(int64_t got, int64_t want) {
     ktl_raise_fmt(KTL_E_ValueError, "attempt to assign sequence of size %lld to extended slice of size %lld",
                   (long long)got, (long long)want);
@@ -94,10 +107,13 @@ static KTL_COLD KTL_NORETURN void ktl_slice_size_error(int64_t got, int64_t want
         T *data;                                                                                   \
         int64_t len;                                                                               \
         int64_t cap;                                                                               \
+        int64_t isz;                                                                               \
     } L;                                                                                           \
+    _Static_assert(sizeof(L) == sizeof(ktl_list_hdr), "a list starts as ktl_list_hdr");            \
     static L *L##_new(int64_t cap) {                                                               \
         if (cap < 4) cap = 4;                                                                      \
-        L *l = (L *)ktl_alloc(sizeof(L));                                                          \
+        L *l = (L *)ktl_gc_alloc(sizeof(L), KTL_LIST);                                             \
+        l->isz = (int64_t)sizeof(T);                                                               \
         l->data = (T *)ktl_gc_alloc(ktl_items_bytes(cap, sizeof(T)), SCAN);                        \
         l->cap = cap;                                                                              \
         return l;                                                                                  \

@@ -140,7 +140,22 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
         uint64_t *slots;                                                                           \
         uint8_t *dead;                                                                             \
         int64_t len, n, cap, mask;                                                                 \
+        /* The entry number + 1 of the last key found (0: none), and                               \
+           that key as passed, compared bit for bit: an update right after a                       \
+           lookup of the same key (d[k] = d.get(k, 0) + 1) skips its hash and                      \
+           probe. Reset whenever entries move or die. */                                           \
+        int64_t hint;                                                                              \
+        K hint_key;                                                                                \
     } D;                                                                                           \
+    static inline int64_t D##_hinted(D *d, K k) {                                                  \
+        int64_t e = d->hint - 1;                                                                   \
+        return e >= 0 && memcmp(&d->hint_key, &k, sizeof(K)) == 0 ? e : -1;                        \
+    }                                                                                              \
+    static inline int64_t D##_remember(D *d, K k, int64_t e) {                                     \
+        d->hint = e + 1;                                                                           \
+        d->hint_key = k;                                                                           \
+        return e;                                                                                  \
+    }                                                                                              \
     static D *D##_new(int64_t n) {                                                                 \
         int64_t cap = ktl_dict_cap_for(n);                                                         \
         D *d = (D *)ktl_alloc(sizeof(D));                                                          \
@@ -156,7 +171,7 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
             uint64_t s = d->slots[i];                                                              \
             if (s == 0) return -1;                                                                 \
             if (KTL_SLOT_HIT(s, tag) && EQ(d->ents[(uint32_t)s - 1].key, k))                       \
-                return (int64_t)(uint32_t)s - 1;                                                   \
+                return D##_remember(d, k, (int64_t)(uint32_t)s - 1);                               \
         }                                                                                          \
     }                                                                                              \
     /* Squeezes deleted entries out (keeping order), doubles the entry array                       \
@@ -164,6 +179,7 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
        the slots from the old slots, in their order, without re-hashing. */                        \
     static KTL_COLD void D##_rebuild(D *d) {                                                       \
         uint32_t *renum = NULL;                                                                    \
+        d->hint = 0;                                                                               \
         if (d->dead) {                                                                             \
             renum = (uint32_t *)ktl_xmalloc((size_t)d->n * sizeof(uint32_t));                      \
             int64_t j = 0;                                                                         \
@@ -213,8 +229,13 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
         d->slots[i] = ((uint64_t)h << 32) | (uint64_t)(e + 1);                                     \
     }                                                                                              \
     static void D##_set(D *d, K k, V v) {                                                          \
+        int64_t e = D##_hinted(d, k);                                                              \
+        if (e >= 0) {                                                                              \
+            d->ents[e].val = v;                                                                    \
+            return;                                                                                \
+        }                                                                                          \
         uint32_t h = HASH(k);                                                                      \
-        int64_t e = D##_find(d, k, h);                                                             \
+        e = D##_find(d, k, h);                                                                     \
         if (e >= 0) d->ents[e].val = v;                                                            \
         else D##_insert_new(d, k, v, h);                                                           \
     }                                                                                              \
@@ -228,7 +249,8 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
         ktl_key_error_repr(ktl_sb_done(&b));                                                       \
     }                                                                                              \
     static inline V *D##_at(D *d, K k) {                                                           \
-        int64_t e = D##_find(d, k, HASH(k));                                                       \
+        int64_t e = D##_hinted(d, k);                                                              \
+        if (e < 0) e = D##_find(d, k, HASH(k));                                                    \
         if (KTL_UNLIKELY(e < 0)) D##_key_error(k);                                                 \
         return &d->ents[e].val;                                                                    \
     }                                                                                              \
@@ -255,6 +277,7 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
             if (KTL_SLOT_HIT(s, tag) && EQ(d->ents[(uint32_t)s - 1].key, k)) {                     \
                 int64_t e = (int64_t)(uint32_t)s - 1;                                              \
                 d->slots[i] = KTL_SLOT_DEL;                                                        \
+                d->hint = 0;                                                                       \
                 if (!d->dead) d->dead = (uint8_t *)ktl_gc_zalloc((size_t)d->cap);                  \
                 d->dead[e] = 1;                                                                    \
                 d->len--;                                                                          \
@@ -280,6 +303,7 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
         if (d->dead) ktl_gc_free(d->dead);                                                         \
         d->dead = NULL;                                                                            \
         d->len = d->n = 0;                                                                         \
+        d->hint = 0;                                                                               \
     }                                                                                              \
     static D *D##_copy(D *s) {                                                                     \
         D *d = D##_new(s->len);                                                                    \
