@@ -185,9 +185,9 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
         container_name = list_c_name(*l->element);
         element = *l->element;
         fast = hoisted_list_index(ctx, ix, o.text);
-        key_line =
-            fast ? fmt::format("int64_t {} = {} ? {} : ({});", key, fast->guard, fast->index, index)
-                 : fmt::format("int64_t {} = {};", key, index);
+        key_line = fast && fast->index != index ? fmt::format("int64_t {} = {} ? {} : ({});", key,
+                                                              fast->guard, fast->index, index)
+                                                : fmt::format("int64_t {} = {};", key, index);
     } else if (const auto *d = o.type.as<Type::Dict>()) {
         std::string k = compile_dict_key(ctx, *ix.index, *d->key);
         container_name = dict_c_name(*d->key, *d->value);

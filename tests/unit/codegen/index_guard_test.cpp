@@ -58,7 +58,8 @@ TEST(CodegenIndexGuard, GuardedAccesses) {
         {"for i in range(0, n, n)", "        s += xs[i]", "ktl_range_new", "_ok"},
         // An augmented store checks its index once.
         {"for i in range(len(ys))", "        ys[i] += 1",
-         R"(int64_t _at\d+; if \(_ok\d+\) _at\d+ = _k\d+; else)", "L_i_at\\(_o"},
+         R"(int64_t _k\d+ = v_i;\s+int64_t _at\d+; if \(_ok\d+\) _at\d+ = _k\d+; else)",
+         "L_i_at\\(_o"},
     };
     for (const Case &c : cases) {
         std::string source = in_loop(c.loop, c.body);
