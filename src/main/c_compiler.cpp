@@ -255,6 +255,8 @@ std::vector<std::string> compiler_arguments(const std::string &compiler, const s
     argv.insert(argv.end(), kFixedFlags.begin(), kFixedFlags.end());
     if (is_clang_family(compiler))
         argv.insert(argv.end(), kClangFlags.begin(), kClangFlags.end());
+    else if (is_gcc_family(compiler))
+        argv.insert(argv.end(), kGccFlags.begin(), kGccFlags.end());
     if (!options.portable)
         argv.emplace_back("-march=native");
     argv.push_back(c_file);

@@ -32,6 +32,13 @@ inline constexpr std::array kFixedFlags = std::to_array<std::string_view>({
 // would refuse deep but legal programs.
 inline constexpr std::array<std::string_view, 1> kClangFlags = {"-fbracket-depth=10000"};
 
+// Flags only gcc takes, after the fixed flags. A range loop whose index
+// checks a guard stands for is one loop body with a fast and a checked form
+// of each access; gcc's default limit on the size of a loop it unswitches
+// (50 of its instructions) leaves the bodies of real numeric loops (n-body's
+// pair loop) with both forms, where clang's splits them.
+inline constexpr std::array<std::string_view, 1> kGccFlags = {"--param=max-unswitch-insns=200"};
+
 // The stack the C compiler runs with (the soft limit is raised to this, or
 // to the hard limit when that is lower): C compilers parse nested brackets
 // by recursion, about 4 KiB a level, and deep programs pass the usual 8 MiB.

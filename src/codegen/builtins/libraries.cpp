@@ -98,6 +98,8 @@ CompiledExpr compile_library_call(CodegenContext &ctx, const Library &library,
                     call.line, call.column);
     const LibraryFunction &function = found->second;
     std::string qualified = fmt::format("{}.{}", library.name, name);
+    // C code given a list may change its length.
+    note_list_length_change(ctx);
     std::vector<Slot> slots = bind_library_arguments(qualified, function, args, kwargs, call);
     std::vector<std::string> texts;
     for (size_t i = 0; i < slots.size(); ++i)

@@ -193,6 +193,9 @@ CompiledExpr compile_list_method(CodegenContext &ctx, const CompiledExpr &receiv
                 none};
     }
     refuse_method_keywords(method, kwargs);
+    if (method == "pop" || method == "clear" || method == "append" || method == "insert" ||
+        method == "extend" || method == "remove")
+        note_list_length_change(ctx);
     if (method == "pop" && n == 0)
         return {fmt::format("{}_pop({})", l, r), t};
     if (method == "pop" && n == 1) {

@@ -65,6 +65,9 @@ struct InstanceInfo {
     // None while the instance is compiling and has not fixed its return Type.
     std::optional<Type> return_type;
     std::string c_name;
+    // Set when the instance is finished: whether a call may change the
+    // length of some list.
+    std::optional<bool> changes_lengths = {};
 };
 
 // An instance being compiled, with the lowest index of the instance stack
@@ -86,6 +89,34 @@ struct LoopEntry {
     // The frame's cleanup entries below this index were pushed outside the
     // loop's body: `break` and `continue` run only the ones above it.
     size_t cleanup_depth = 0;
+};
+
+// A list whose items a hoisted range loop reads or stores at `x[v + c]`:
+// its C text when the loop was planned, the offsets c its body holds, and
+// the least and greatest offset an access compiled in the fast form used.
+struct HoistedList {
+    std::string text;
+    std::set<int64_t> offsets;
+    std::optional<std::pair<int64_t, int64_t>> used = {};
+};
+
+// A `for v in range(...)` loop whose list item reads and stores `x[v + c]`
+// may skip their index checks: its guard, computed once before the loop,
+// is true when every such index the loop forms is in range. Whether the
+// body keeps every list's length is only known once the body is compiled,
+// so the guard's line is written as `marker` and settled then
+// (index_hoisting.h).
+struct HoistedLoop {
+    // The loop variable, and its C text once the target is bound (empty
+    // while it is not usable: then no access takes the fast form).
+    std::string var;
+    std::string var_text;
+    // The C name of the guard and the marker line standing in for it.
+    std::string guard;
+    std::string marker;
+    std::map<std::string, HoistedList> lists;
+    // The frame's `length_changes` when the body began.
+    uint64_t changes_before = 0;
 };
 
 // One use of a `finally` body on an early way out of its `try`: the marker
@@ -161,6 +192,13 @@ struct FunctionFrame {
     // The caught-exception variables of the except clauses being compiled,
     // innermost last: a bare `raise` re-raises the last one.
     std::vector<std::string> handled_exceptions;
+
+    // The range loops being compiled whose index checks may be skipped,
+    // innermost last, and the number of lowerings compiled so far that may
+    // change the length of some list (a list method, `del`, a slice store,
+    // a call of code that may do one of these).
+    std::vector<HoistedLoop> hoisted_loops;
+    uint64_t length_changes = 0;
 
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
@@ -307,6 +345,10 @@ template <class... Args>
 void emit_line(CodegenContext &ctx, fmt::format_string<Args...> f, Args &&...args) {
     emit_line(ctx, std::string_view(fmt::format(f, std::forward<Args>(args)...)));
 }
+
+// Records that the code being compiled may change the length of some list:
+// no range loop around it skips index checks (index_hoisting.h).
+void note_list_length_change(CodegenContext &ctx);
 
 // "_" + prefix + the next value of the run-wide counter.
 std::string fresh_temp(CodegenContext &ctx, std::string_view prefix);

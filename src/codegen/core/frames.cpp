@@ -50,6 +50,10 @@ void emit_line(CodegenContext &ctx, std::string_view text) {
     f.body += '\n';
 }
 
+void note_list_length_change(CodegenContext &ctx) {
+    ++ctx.frame().length_changes;
+}
+
 std::string fresh_temp(CodegenContext &ctx, std::string_view prefix) {
     ++ctx.temp_counter;
     return fmt::format("_{}{}", prefix, ctx.temp_counter);

@@ -237,6 +237,7 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     // candidate (an int return joined with None) is only named, never built.
     ensure_type_defined(ctx, r);
     ctx.instances[s.key].return_type = r;
+    ctx.instances[s.key].changes_lengths = frame.length_changes > 0;
     ctx.instance_locals[s.key] = sorted_frame_locals(frame);
     std::vector<std::string> params;
     for (const auto &[var, key_type] : s.variables)
@@ -324,6 +325,17 @@ InstanceSetup prepare_instance(CodegenContext &ctx, const std::string &name,
 InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
                               const std::vector<Type> &param_keys);
 
+// A call of an instance that may change the length of a list, or whose body
+// is still being compiled (a recursive call), counts as such a change in the
+// calling frame.
+void note_callee_length_changes(CodegenContext &ctx, const InstanceKey &key) {
+    if (ctx.frames.empty())
+        return;
+    auto it = ctx.instances.find(key);
+    if (it == ctx.instances.end() || it->second.changes_lengths.value_or(true))
+        ++ctx.frame().length_changes;
+}
+
 } // namespace
 
 std::string function_display_name(const std::string &name) {
@@ -351,6 +363,7 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
                             s.display, s.display),
                 line, column);
         }
+        note_callee_length_changes(ctx, s.key);
         return {*existing->second.return_type, existing->second.c_name, param_keys};
     }
 
@@ -363,7 +376,9 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
 
     InstanceStackEntry entry(ctx, s.key);
     try {
-        return run_candidates(ctx, s, param_keys);
+        InstanceResult result = run_candidates(ctx, s, param_keys);
+        note_callee_length_changes(ctx, s.key);
+        return result;
     } catch (...) {
         // Leave no half-registered instance behind for the caller's retries.
         ctx.instances.erase(s.key);

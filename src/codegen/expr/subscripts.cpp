@@ -13,6 +13,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/stmt/index_hoisting.h"
 
 namespace kestal {
 
@@ -91,9 +92,16 @@ CompiledExpr compile_index_expr(CodegenContext &ctx, const Expr &e) {
     std::string index = check_int_operand(ctx, *ix.index, "an index");
     if (o.type.is<Type::Str>())
         return {fmt::format("ktl_str_at({}, {})", o.text, index), Type::str()};
-    if (const auto *l = o.type.as<Type::List>())
-        return {fmt::format("(*{}_at({}, {}))", list_c_name(*l->element), o.text, index),
-                *l->element};
+    if (const auto *l = o.type.as<Type::List>()) {
+        std::string name = list_c_name(*l->element);
+        // Inside a range loop whose guard covers this item, the guard
+        // stands for the check.
+        if (auto fast = hoisted_list_index(ctx, ix, o.text))
+            return {fmt::format("(*({} ? &{}->data[{}] : {}_at({}, {})))", fast->guard, o.text,
+                                fast->index, name, o.text, index),
+                    *l->element};
+        return {fmt::format("(*{}_at({}, {}))", name, o.text, index), *l->element};
+    }
     if (o.type.is<Type::Range>())
         return {fmt::format("ktl_range_at({}, {})", o.text, index), Type::int_()};
     throw_error(fmt::format("{:#} can't be indexed{}", o.type, none_hint(o.type)), e.line,

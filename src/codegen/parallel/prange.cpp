@@ -240,6 +240,9 @@ void compile_prange_loop(CodegenContext &ctx, const Stmt &stmt, const Stmt::For 
                          const std::vector<Expr> &args, size_t keywords) {
     check_prange_call(args, keywords, loop.iterable.line, loop.iterable.column, loop.target);
     const std::string &var = loop.target.as<Expr::Name>()->name;
+    // The body runs in a frame of its own, whose changes to lists are not
+    // counted in this one.
+    note_list_length_change(ctx);
 
     BlockNames names = collect_block_names(*ctx.lambdas, loop.body);
     std::set<std::string> outside;

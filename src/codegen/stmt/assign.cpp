@@ -132,6 +132,7 @@ void aug_assign_attribute(CodegenContext &ctx, const Expr &target, BinOp op,
                 if (!(value.type == old.type))
                     throw_error(fmt::format("can't extend {:#} with {:#}", old.type, value.type),
                                 value_expr.line, value_expr.column);
+                note_list_length_change(ctx);
                 emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), held, value.text);
             } else if (auto line = set_update_line(held, old.type, op, value, value_expr)) {
                 emit_line(ctx, *line);
@@ -406,6 +407,7 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
         if (!(value.type == held))
             throw_error(fmt::format("can't extend {:#} with {:#}", held, value.type),
                         value_expr.line, value_expr.column);
+        note_list_length_change(ctx);
         emit_line(ctx, "{}_extend({}, {});", list_c_name(*list->element), var->text, value.text);
         return;
     }

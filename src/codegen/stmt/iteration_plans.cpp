@@ -232,6 +232,16 @@ IterationPlan plan_typed_iteration(CodegenContext &ctx, const std::string &value
     return plan;
 }
 
+// A step written as an int literal, `-` and a literal included.
+static std::optional<int64_t> literal_step(const Expr &step) {
+    if (const auto *k = step.as<Expr::Int>())
+        return k->value;
+    if (const auto *u = step.as<Expr::Unary>(); u && u->op == UnaryOp::Neg)
+        if (const auto *k = u->operand->as<Expr::Int>(); k && k->value > 0)
+            return -k->value;
+    return std::nullopt;
+}
+
 IterationPlan plan_range_loop(CodegenContext &ctx, const std::vector<Expr> &args, uint64_t line,
                               uint64_t column) {
     if (args.empty() || args.size() > 3)
@@ -244,22 +254,37 @@ IterationPlan plan_range_loop(CodegenContext &ctx, const std::vector<Expr> &args
     std::string b = args.size() == 1 ? texts[0] : texts[1];
     std::string i = fresh_temp(ctx, "i"), start = fresh_temp(ctx, "start"),
                 end = fresh_temp(ctx, "end");
-    std::string step = "INT64_C(1)";
-    if (args.size() == 3) {
-        const auto *literal = args[2].as<Expr::Int>();
-        if (literal && literal->value == 0)
-            throw_error("range() arg 3 must not be zero", args[2].line, args[2].column);
-        step = texts[2];
-    }
-    // The loop runs over the element count, computed in unsigned arithmetic,
-    // and each element is start + k * step wrapped back into an int: no
-    // signed overflow whatever the bounds and the step.
-    std::string k = fresh_temp(ctx, "k"), n = fresh_temp(ctx, "n"), s = fresh_temp(ctx, "step");
+    std::optional<int64_t> literal = args.size() == 3 ? literal_step(args[2]) : 1;
+    if (literal && *literal == 0)
+        throw_error("range() arg 3 must not be zero", args[2].line, args[2].column);
     IterationPlan plan = new_plan(Type::int_(), "", i);
-    plan.setup = fmt::format(
-        "int64_t {0} = {1}, {2} = {3}; int64_t {4} = ktl_range_new({0}, {2}, {5}).step; "
-        "int64_t {6} = ktl_range_len((ktl_range){{{0}, {2}, {4}}}); ",
-        start, a, end, b, s, step, n);
+    // A step of 1 or -1 is a plain C loop: the element never passes the
+    // stop, so it never overflows.
+    if (literal && (*literal == 1 || *literal == -1)) {
+        bool up = *literal == 1;
+        plan.setup = fmt::format("int64_t {} = {}, {} = {}; ", start, a, end, b);
+        plan.header = fmt::format("for (int64_t {0} = {1}; {0} {2} {3}; {0}{4}) {{ ", i, start,
+                                  up ? "<" : ">", end, up ? "++" : "--");
+        plan.length = fmt::format("ktl_range_len((ktl_range){{{}, {}, {}}})", start, end, *literal);
+        plan.range = RangeBounds{start, end, *literal};
+        return plan;
+    }
+    // Otherwise the loop runs over the element count, computed in unsigned
+    // arithmetic, and each element is start + k * step wrapped back into an
+    // int: no signed overflow whatever the bounds and the step.
+    std::string k = fresh_temp(ctx, "k"), n = fresh_temp(ctx, "n"), s = fresh_temp(ctx, "step");
+    if (literal) {
+        plan.setup = fmt::format("int64_t {0} = {1}, {2} = {3}; int64_t {4} = "
+                                 "ktl_range_len((ktl_range){{{0}, {2}, {5}}}); ",
+                                 start, a, end, b, n, *literal);
+        s = fmt::format("INT64_C({})", *literal);
+        plan.range = RangeBounds{start, end, *literal, n};
+    } else {
+        plan.setup = fmt::format(
+            "int64_t {0} = {1}, {2} = {3}; int64_t {4} = ktl_range_new({0}, {2}, {5}).step; "
+            "int64_t {6} = ktl_range_len((ktl_range){{{0}, {2}, {4}}}); ",
+            start, a, end, b, s, texts[2], n);
+    }
     plan.header = fmt::format(
         "for (int64_t {0} = 0; {0} < {1}; {0}++) {{ int64_t {2} = (int64_t)((uint64_t){3} + "
         "(uint64_t){0} * (uint64_t){4}); ",

@@ -7,11 +7,22 @@
 
 #include "codegen/core/context.h"
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 namespace kestal {
+
+// The bounds of a `range(...)` plan whose step is an int literal (or
+// absent): C names of the start and the stop, the step, and for a step other
+// than 1 and -1 the C name of the element count.
+struct RangeBounds {
+    std::string start;
+    std::string stop;
+    int64_t step = 1;
+    std::string count = {};
+};
 
 struct IterationPlan {
     Type element_type;
@@ -32,6 +43,8 @@ struct IterationPlan {
     std::string cleanup = {};
     // The number of C loops the header opens.
     int loop_count = 1;
+    // Set for a range plan with a literal step.
+    std::optional<RangeBounds> range = std::nullopt;
 };
 
 // Which element a dict plan gives; other Types ignore it.

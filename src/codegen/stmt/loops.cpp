@@ -7,6 +7,7 @@
 #include "codegen/optional/narrowing.h"
 #include "codegen/parallel/checker.h"
 #include "codegen/parallel/prange.h"
+#include "codegen/stmt/index_hoisting.h"
 #include "codegen/stmt/iteration_plans.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
@@ -106,12 +107,15 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
         return text;
     };
     emit_line(ctx, "{{ {}", trim(plan.setup));
+    IndexHoisting hoisting(ctx, s, plan);
     emit_line(ctx, trim(plan.header));
     {
         IndentGuard indent(ctx);
         bind_loop_target(ctx, s.target, plan.element, plan.element_type, stmt.line, stmt.column);
     }
+    hoisting.target_bound();
     compile_loop_body(ctx, s.body, label, trim(plan.cleanup));
+    hoisting.finish();
     emit_line(ctx, trim(plan.close));
     compile_loop_else(ctx, s.else_body, label);
     if (!plan.cleanup.empty())

@@ -21,6 +21,7 @@ void del_item(CodegenContext &ctx, const Expr &target, const Expr::Index &ix) {
         std::string index = check_int_operand(ctx, *ix.index, "a list index");
         std::string name = list_c_name(*l->element);
         std::string t = fresh_temp(ctx, "l"), i = fresh_temp(ctx, "i");
+        note_list_length_change(ctx);
         // Python names the store, not a pop, when the index is out of range.
         emit_line(
             ctx,
@@ -50,6 +51,7 @@ void del_slice(CodegenContext &ctx, const Expr &target, const Expr::Slice &s) {
                     target.column);
     std::string name = list_c_name(*l->element);
     std::string t = fresh_temp(ctx, "l");
+    note_list_length_change(ctx);
     SliceBounds b = compile_slice_bounds(ctx, s);
     emit_line(ctx,
               "{{ {0} *{1} = {2}; int64_t _lo = {3}; int64_t _hi = {4}; {0}_delslice({1}, _lo, "

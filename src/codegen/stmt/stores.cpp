@@ -7,12 +7,15 @@
 // goes into a temporary first, and the slot is fetched after it. For the
 // augmented form Python's order holds: the object and the index are
 // evaluated once, the old item is read, then the value is evaluated, and
-// the result is stored through a slot fetched afterwards.
+// the result is stored through a slot fetched afterwards (a list item at the
+// position checked before, found again only when the value may have changed
+// the list's length).
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
 #include "codegen/expr/strings.h"
+#include "codegen/stmt/index_hoisting.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
 
@@ -120,6 +123,15 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
                 list_c_name(element), obj, o.text, at, index, *converted);
             return;
         }
+        if (auto fast = hoisted_list_index(ctx, ix, o.text)) {
+            emit_line(ctx,
+                      "{{ {0} *{1} = {2}; int64_t {3}; if ({6}) {3} = {7}; else {{ {3} = {4}; "
+                      "if ({3} < 0) {3} += {1}->len; KTL_CHECK(\"list assignment\", {3}, "
+                      "{1}->len); }} {1}->data[{3}] = {5}; }}",
+                      list_c_name(element), obj, o.text, at, index, *converted, fast->guard,
+                      fast->index);
+            return;
+        }
         emit_line(ctx,
                   "{{ {0} *{1} = {2}; int64_t {3} = {4}; if ({3} < 0) {3} += {1}->len; "
                   "KTL_CHECK(\"list assignment\", {3}, {1}->len); {1}->data[{3}] = {5}; }}",
@@ -149,6 +161,7 @@ void store_to_slice(CodegenContext &ctx, const Expr &target, const CompiledExpr 
                     target.line, target.column);
     SliceBounds b = compile_slice_bounds(ctx, s);
     std::string name = list_c_name(*l->element);
+    note_list_length_change(ctx);
     if (b.step)
         emit_line(ctx, "{}_setslice_step({}, {}, {}, {}, {});", name, o.text, b.start, b.stop,
                   *b.step, v);
@@ -164,11 +177,18 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
     std::string obj = fresh_temp(ctx, "o");
     std::string key = fresh_temp(ctx, "k");
     bool is_dict = false;
+    // For a list: the item's position, checked once, and the guard of a
+    // range loop that covers the item.
+    std::string at = fresh_temp(ctx, "at");
+    std::optional<HoistedIndex> fast;
     if (const auto *l = o.type.as<Type::List>()) {
         std::string index = compile_list_index(ctx, *ix.index);
         container_name = list_c_name(*l->element);
         element = *l->element;
-        key_line = fmt::format("int64_t {} = {};", key, index);
+        fast = hoisted_list_index(ctx, ix, o.text);
+        key_line = fast && fast->index != index ? fmt::format("int64_t {} = {} ? {} : ({});", key,
+                                                              fast->guard, fast->index, index)
+                                                : fmt::format("int64_t {} = {};", key, index);
     } else if (const auto *d = o.type.as<Type::Dict>()) {
         std::string k = compile_dict_key(ctx, *ix.index, *d->key);
         container_name = dict_c_name(*d->key, *d->value);
@@ -180,7 +200,8 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
                     target.column);
     }
     // The object, the index and the old item, in Python's order, before the
-    // value; the slot itself is fetched again after the value.
+    // value. A list item's index is checked once, unless the value may have
+    // changed the list's length.
     emit_line(ctx, "{");
     {
         IndentGuard indent(ctx);
@@ -188,17 +209,38 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
         emit_line(ctx, key_line);
         std::string old = fresh_temp(ctx, "old");
         ensure_type_defined(ctx, element);
-        emit_line(ctx, "{} {} = *{}_at({}, {});", c_type_name(element), old, container_name, obj,
-                  key);
-        std::string slot = fmt::format("*{}_at({}, {})", container_name, obj, key);
+        // The list item's position, counted from the end when negative and
+        // checked with Python's message for a read or a store.
+        auto position = [&](const char *what) {
+            return fmt::format("{{ {0} = {1}; if ({0} < 0) {0} += {2}->len; "
+                               "KTL_CHECK(\"{3}\", {0}, {2}->len); }}",
+                               at, key, obj, what);
+        };
+        std::string slot = fmt::format("{}->data[{}]", obj, at);
+        if (is_dict)
+            slot = fmt::format("*{}_at({}, {})", container_name, obj, key);
+        else if (fast)
+            emit_line(ctx, "int64_t {}; if ({}) {} = {}; else {}", at, fast->guard, at, key,
+                      position("list"));
+        else
+            emit_line(ctx, "int64_t {}; {}", at, position("list"));
+        emit_line(ctx, "{} {} = {};", c_type_name(element), old, slot);
+        uint64_t changes = ctx.frame().length_changes;
         auto store_result = [&](const CompiledExpr &r) {
             auto converted = coerce_expr(ctx, r.text, r.type, element);
             if (!converted)
                 store_type_error(r.type, o.type, target);
-            if (is_dict)
+            // A value or an operator that may change the list's length (a
+            // call that pops from it) makes the store find its item again
+            // once the result is computed, as Python's does.
+            if (is_dict) {
                 emit_line(ctx, "{}_set({}, {}, {});", container_name, obj, key, *converted);
-            else
+            } else if (ctx.frame().length_changes != changes) {
+                std::string result = hold_value(ctx, *converted, element);
+                emit_line(ctx, "{} {} = {};", position("list assignment"), slot, result);
+            } else {
                 emit_line(ctx, "{} = {};", slot, *converted);
+            }
         };
         if (element.is<Type::Str>() && op == BinOp::Add) {
             store_result(compile_str_append(ctx, CompiledExpr{old, element}, value_expr, target));
@@ -210,6 +252,7 @@ void aug_assign_element(CodegenContext &ctx, const Expr &target, BinOp op, const
                 if (!(value.type == element))
                     throw_error(fmt::format("can't extend {:#} with {:#}", element, value.type),
                                 value_expr.line, value_expr.column);
+                note_list_length_change(ctx);
                 emit_line(ctx, "{}_extend({}, {});", list_c_name(*inner->element), old, value.text);
             } else {
                 std::string v = hold_value(ctx, value.text, value.type);
