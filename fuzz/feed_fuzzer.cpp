@@ -1,6 +1,7 @@
 // Fuzz target over the update feed reader: any bytes give a manifest or a
 // message, never a crash, and a manifest keeps the promises the reader
 // makes about it (a version, an https page, a well-formed installer entry).
+#include "oracles.h"
 #include "update/feed.h"
 
 #include <cstdint>
@@ -8,13 +9,6 @@
 #include <string_view>
 
 namespace {
-
-bool is_lower_hex(std::string_view text) {
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
-}
 
 bool is_safe_file_name(std::string_view name) {
     for (char c : name)
@@ -40,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort();
         if (m.installer) {
             const kestal::update::InstallerInfo &i = *m.installer;
-            if (!is_safe_file_name(i.name) || i.sha256.size() != 64 || !is_lower_hex(i.sha256) ||
+            if (!is_safe_file_name(i.name) || !kestal::fuzz::is_lower_hex_digest(i.sha256) ||
                 i.size == 0 || i.size > 536870912)
                 std::abort();
         }

@@ -3,19 +3,13 @@
 // valid name, a library.json among its files, every path inside the
 // library's folder and every digest 64 lowercase hexadecimal digits).
 #include "libraries/site.h"
+#include "oracles.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 namespace {
-
-bool is_lower_hex(std::string_view text) {
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
-}
 
 bool stays_inside(std::string_view path) {
     if (path.empty() || path.front() == '/' || path.back() == '/' ||
@@ -49,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort();
         bool has_manifest = false;
         for (const kestal::IndexFile &file : entry.files) {
-            if (!stays_inside(file.path) || file.sha256.size() != 64 || !is_lower_hex(file.sha256))
+            if (!stays_inside(file.path) || !kestal::fuzz::is_lower_hex_digest(file.sha256))
                 std::abort();
             has_manifest = has_manifest || file.path == "library.json";
         }

@@ -86,6 +86,13 @@ class RunBuilder {
     // another string as a whole (`s += a + b`).
     RunBuilder(CodegenContext &ctx, bool absorb_first) : ctx_(ctx), absorb_first_(absorb_first) {}
 
+    // Every operand of the run, left to right.
+    void build(const AddRun &run) {
+        first(*run.operands[0]);
+        for (size_t i = 1; i < run.operands.size(); ++i)
+            next(*run.operands[i], *run.links[i - 1]);
+    }
+
     void first(const Expr &operand) {
         if (appends_itself(ctx_, operand)) {
             open("");
@@ -232,9 +239,7 @@ std::optional<CompiledExpr> compile_str_chain(CodegenContext &ctx, const Expr &e
     if (!builds && !(literal && run->links.size() >= 2))
         return std::nullopt;
     RunBuilder b(ctx, false);
-    b.first(*run->operands[0]);
-    for (size_t i = 1; i < run->operands.size(); ++i)
-        b.next(*run->operands[i], *run->links[i - 1]);
+    b.build(*run);
     CompiledExpr v = b.value();
     return CompiledExpr{fmt::format("({{ {}{}; }})", b.statements(), v.text), v.type};
 }
@@ -253,9 +258,7 @@ CompiledExpr compile_str_append(CodegenContext &ctx, const CompiledExpr &target,
     std::string head = fmt::format("ktl_str {} = {}; ", old, target.text);
     RunBuilder b(ctx, true);
     if (run) {
-        b.first(*run->operands[0]);
-        for (size_t i = 1; i < run->operands.size(); ++i)
-            b.next(*run->operands[i], *run->links[i - 1]);
+        b.build(*run);
     } else {
         b.first(value);
     }

@@ -152,18 +152,7 @@ TEST(LibrarySite, CurlArguments) {
 // through FAKE_CURL; every run leaves its arguments in a log file.
 class LibraryDownloadTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir.write("bin/curl",
-                  "#!/bin/sh\n"
-                  "PATH=\"$FAKE_PATH\"\n"
-                  "printf '%s\\n' \"$@\" >> \"$FAKE_LOG\"\n"
-                  "eval \"$FAKE_CURL\"\n",
-                  0755);
-        const char *path = std::getenv("PATH");
-        env.set("FAKE_PATH", path ? path : "/usr/bin:/bin");
-        env.set("PATH", dir / "bin");
-        env.set("FAKE_LOG", dir / "log");
-    }
+    void SetUp() override { platform::test_support::install_fake_curl(dir, env); }
 
     ScratchDir dir;
     ScopedEnv env;

@@ -1,6 +1,6 @@
 // Shared pieces of the unit tests that touch the system (platform, driver):
-// a scratch folder removed afterwards, and environment changes undone at the
-// end of a test.
+// a scratch folder removed afterwards, environment changes undone at the end
+// of a test, and a stand-in curl.
 #pragma once
 
 #include "platform/files.h"
@@ -81,5 +81,21 @@ class ScopedEnv {
     }
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
+
+// Puts a stand-in curl first on PATH, in dir/bin: each run appends its
+// arguments to dir/log and then runs the shell text in FAKE_CURL, with the
+// PATH the test started with.
+inline void install_fake_curl(const ScratchDir &dir, ScopedEnv &env) {
+    dir.write("bin/curl",
+              "#!/bin/sh\n"
+              "PATH=\"$FAKE_PATH\"\n"
+              "printf '%s\\n' \"$@\" >> \"$FAKE_LOG\"\n"
+              "eval \"$FAKE_CURL\"\n",
+              0755);
+    const char *path = std::getenv("PATH");
+    env.set("FAKE_PATH", path ? path : "/usr/bin:/bin");
+    env.set("PATH", dir / "bin");
+    env.set("FAKE_LOG", dir / "log");
+}
 
 } // namespace kestal::platform::test_support

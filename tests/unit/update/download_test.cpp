@@ -31,16 +31,7 @@ class UpdateCurlFetch : public ::testing::Test {
   protected:
     void SetUp() override {
         dir.write("bin/.keep", "");
-        dir.write("bin/curl",
-                  "#!/bin/sh\n"
-                  "PATH=\"$FAKE_PATH\"\n"
-                  "printf '%s\\n' \"$@\" >> \"$FAKE_LOG\"\n"
-                  "eval \"$FAKE_CURL\"\n",
-                  0755);
-        const char *path = std::getenv("PATH");
-        env.set("FAKE_PATH", path ? path : "/usr/bin:/bin");
-        env.set("PATH", dir / "bin");
-        env.set("FAKE_LOG", dir / "log");
+        platform::test_support::install_fake_curl(dir, env);
     }
     bool curl_ran() const { return platform::path_exists(dir / "log"); }
     CurlResult fetch(const std::string &url, bool allow_file = false,
