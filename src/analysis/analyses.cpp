@@ -224,13 +224,14 @@ void collect_try_assigned_names(const std::vector<Stmt> &body, PathSet &out) {
 PathSet analyse_body_assignments(const std::vector<Stmt> &body, const std::vector<Param> &params) {
     std::unordered_map<std::string, unsigned> counts;
     count_bindings(body, 1, counts);
+    // A parameter is bound once by the call itself, so any binding in the
+    // body is its second.
+    for (const Param &p : params)
+        ++counts[p.name];
     PathSet result;
     for (const auto &[name, count] : counts)
         if (count == 1)
             result.insert(name);
-    for (const Param &p : params)
-        if (!counts.count(p.name))
-            result.insert(p.name);
     return result;
 }
 

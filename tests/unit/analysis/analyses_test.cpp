@@ -96,10 +96,10 @@ TEST(CodegenAnalyses, SingleAssignmentNamesInEveryBlock) {
         // A parameter assigned twice inside `try` is not single.
         {"    try:\n        p = 1\n        p = 2\n    except ValueError:\n        pass\n", {"q"}},
         {"    try:\n        p = 1\n    except ValueError:\n        p = 2\n", {"q"}},
-        {"    try:\n        pass\n    finally:\n        x = 1\n        q += 1\n", {"p", "q", "x"}},
+        {"    try:\n        pass\n    finally:\n        x = 1\n        q += 1\n", {"p", "x"}},
         {"    try:\n        x = 1\n    except ValueError as e:\n        y = e\n",
          {"e", "p", "q", "x", "y"}},
-        {"    try:\n        pass\n    except ValueError as p:\n        pass\n", {"p", "q"}},
+        {"    try:\n        pass\n    except ValueError as p:\n        pass\n", {"q"}},
         {"    while q:\n        try:\n            x = 1\n        except ValueError as e:\n         "
          "   pass\n",
          {"p", "q"}},
@@ -107,6 +107,12 @@ TEST(CodegenAnalyses, SingleAssignmentNamesInEveryBlock) {
         {"    if p:\n        x = 1\n    else:\n        x = 2\n", {"p", "q"}},
         {"    while p:\n        pass\n    else:\n        x = 1\n", {"p", "q", "x"}},
         {"    x, (y, z) = q\n    del p\n", {"p", "q", "x", "y", "z"}},
+        // The call binds each parameter once: one more binding in the body,
+        // in any form or branch, is a second.
+        {"    p = 1\n", {"q"}},
+        {"    p += 4\n", {"q"}},
+        {"    p, q = 7, 8\n", {}},
+        {"    if q:\n        p = 1\n", {"q"}},
     };
     for (const Case &c : cases) {
         FuncDef f = parse_function(c.body);

@@ -4,6 +4,7 @@
 // captures travel into its instance.
 #include "codegen_fixture.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -50,6 +51,36 @@ TEST(CodegenComprehensions, GeneratedTexts) {
         EXPECT_EQ(std::regex_search(text, std::regex(c.pattern)), c.present) << c.source << "\n"
                                                                              << text;
     }
+}
+
+// A lambda can't copy a parameter the body binds again, in any form: the
+// call's binding is the first of two.
+TEST(CodegenComprehensions, LambdaOverReassignedParameter) {
+    struct Case {
+        std::string source;
+        std::string expected;
+    };
+    auto message = [](const char *at, const char *name) {
+        return fmt::format("{}: this lambda uses '{}', which is assigned more than once; Kestal "
+                           "copies the variables a lambda uses when it's created, so Python would "
+                           "differ if '{}' changes later (pass it as an argument instead)",
+                           at, name, name);
+    };
+    const std::vector<Case> cases = {
+        {"def f(p: int) -> int:\n    g = lambda: p\n    p += 4\n    return g()\nf(1)\n",
+         message("2:9", "p")},
+        {"def f(p: int, q: int) -> int:\n    g = lambda: q\n    p, q = 7, 8\n    return g()\n"
+         "f(1, 2)\n",
+         message("2:9", "q")},
+        {"def f(p: int) -> int:\n    g = lambda: p\n    if p > 0:\n        p = 0\n    return "
+         "g()\nf(1)\n",
+         message("2:9", "p")},
+        {"class C:\n    def m(self, p: int) -> int:\n        g = lambda v: v + p\n        p = "
+         "2\n        return g(1)\nprint(C().m(1))\n",
+         message("3:13", "p")},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(rejection(c.source), c.expected) << c.source;
 }
 
 } // namespace
