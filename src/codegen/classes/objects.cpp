@@ -8,13 +8,18 @@
 // with the field a float from its creation (a Field widening request, owned
 // by the code-generation entry). An `__init__` whose parameters are all
 // annotated is compiled ahead of the first read or store of a field it may
-// create, so its fields are known with their declared Types early.
+// create, so its fields are known with their declared Types early. A
+// class constant read through an object is chosen by the object's class id
+// where a class below the static one defines it again.
 #include "codegen/classes/classes.h"
 
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
+#include "support/text.h"
+
+#include <algorithm>
 
 namespace kestal {
 
@@ -69,6 +74,90 @@ void check_subclass_fields(CodegenContext &ctx, const std::string &cls, const st
                                 f->type, sub, field, type),
                     f->line, f->column);
     }
+}
+
+// The class of the chain whose body defines the constant, or none.
+std::optional<std::string> constant_owner(const CodegenContext &ctx,
+                                          const std::vector<std::string> &chain,
+                                          const std::string &name) {
+    for (const std::string &c : chain)
+        for (const ClassConstant &k : class_def(ctx, c).constants)
+            if (k.name == name)
+                return c;
+    return std::nullopt;
+}
+
+const Expr &own_constant(const CodegenContext &ctx, const std::string &cls,
+                         const std::string &name) {
+    for (const ClassConstant &k : class_def(ctx, cls).constants)
+        if (k.name == name)
+            return k.value;
+    internal_fault("a constant owner without the constant");
+}
+
+// A class constant read through an object of static class `cls`: the
+// object may belong to a class below it that defines the constant again,
+// so when one does, the value is chosen by the object's class id, one case
+// per defining class (the group of the most classes the default), as a
+// dispatched method call chooses. The object is evaluated once. Every
+// definition must have the Type of the one the static class sees, as the
+// read has one Type.
+CompiledExpr read_constant_through_object(CodegenContext &ctx, const std::string &object,
+                                          const std::string &cls, const std::string &name) {
+    std::string owner = *constant_owner(ctx, class_ancestors(ctx, cls), name);
+    CompiledExpr seen = *compile_class_constant(ctx, owner, name);
+    struct Group {
+        std::string owner;
+        std::vector<size_t> ids;
+        std::string text;
+    };
+    std::vector<Group> groups;
+    for (const std::string &k : subclasses_of(ctx, cls)) {
+        std::string owner_k = *constant_owner(ctx, class_ancestors(ctx, k), name);
+        auto same = std::find_if(groups.begin(), groups.end(),
+                                 [&](const Group &g) { return g.owner == owner_k; });
+        if (same != groups.end())
+            same->ids.push_back(class_id(ctx, k));
+        else
+            groups.push_back({owner_k, {class_id(ctx, k)}, {}});
+    }
+    if (groups.size() == 1)
+        return {fmt::format("((void)({}), {})", object, seen.text), seen.type};
+    size_t largest = 0;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        Group &g = groups[i];
+        CompiledExpr c = *compile_class_constant(ctx, g.owner, name);
+        if (!(c.type == seen.type)) {
+            const Expr &at = own_constant(ctx, g.owner, name);
+            throw_error(fmt::format("'{}.{}' is {:#}, but '{}.{}' is {:#} (a class constant "
+                                    "overridden in a subclass keeps one type)",
+                                    g.owner, name, c.type, owner, name, seen.type),
+                        at.line, at.column);
+        }
+        g.text = c.text;
+        if (g.ids.size() > groups[largest].ids.size())
+            largest = i;
+    }
+    std::string self = object;
+    std::string decl;
+    if (!is_plain_c_name(object)) {
+        self = fresh_temp(ctx, "self");
+        decl = fmt::format("C_{} *{} = {}; ", cls, self, object);
+    }
+    std::string r = fresh_temp(ctx, "r");
+    ensure_type_defined(ctx, seen.type);
+    std::string cases;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        if (i == largest)
+            continue;
+        for (size_t id : groups[i].ids)
+            cases += fmt::format("case {}: ", id);
+        cases += fmt::format("{} = {}; break; ", r, groups[i].text);
+    }
+    cases += fmt::format("default: {} = {}; break; ", r, groups[largest].text);
+    return {fmt::format("({{ {0}{1} {2}; switch ({3}->cls) {{ {4}}} {2}; }})", decl,
+                        c_type_name(seen.type), r, self, cases),
+            seen.type};
 }
 
 } // namespace
@@ -205,8 +294,8 @@ CompiledExpr compile_attribute_read(CodegenContext &ctx, const std::string &obje
         ensure_init_compiled(ctx, cls, line, column);
     if (auto field = lookup_class_field_type(ctx, cls, attr))
         return {fmt::format("({})->f_{}", object, attr), *field};
-    if (auto constant = compile_class_constant(ctx, cls, attr))
-        return {fmt::format("((void)({}), {})", object, constant->text), constant->type};
+    if (first_class_constant(ctx, chain, attr))
+        return read_constant_through_object(ctx, object, cls, attr);
     if (first_class_defining_method(ctx, chain, attr))
         throw_error(fmt::format("methods can't be used as values; call it: .{}(...)", attr), line,
                     column);
