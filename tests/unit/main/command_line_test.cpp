@@ -145,8 +145,21 @@ TEST_F(DriverCommandLine, DispatchStatusesAndStreams) {
 TEST_F(DriverCommandLine, OptionErrorsExitWithTwoWithoutPausing) {
     const std::string usage = usage_text() + "\n";
     const std::vector<StreamCase> cases = {
-        {{"run"}, 2, "", usage},
-        {{"run", "--", "a.ktl"}, 2, "", usage},
+        // A compile command without its file says so, with its usage line.
+        {{"run"},
+         2,
+         "",
+         "kestal: no source file given\nusage: kestal run <file.ktl> [options] [-- program "
+         "args]\n"},
+        {{"run", "--", "a.ktl"},
+         2,
+         "",
+         "kestal: no source file given\nusage: kestal run <file.ktl> [options] [-- program "
+         "args]\n"},
+        {{"build", "-o", "x"},
+         2,
+         "",
+         "kestal: no source file given\nusage: kestal build <file.ktl> [-o <exe>] [options]\n"},
         {{"run", "a.ktl", "b.ktl"}, 2, "", "kestal: unexpected argument 'b.ktl'\n"},
         {{"run", "a.ktl", "-x", "--pause"}, 2, "", "kestal: unexpected argument '-x'\n"},
         {{"check", "-", "a.ktl"}, 2, "", "kestal: unexpected argument '-'\n"},
