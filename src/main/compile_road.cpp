@@ -275,10 +275,31 @@ bool is_null_device(const struct stat &st) {
     return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
 }
 
+// Creates the missing folders of the output path, as build tools do, with
+// the user's umask; a folder that can't be created is named with the reason.
+void create_output_folder(const std::string &folder) {
+    if (platform::Result<void> made = platform::create_dirs(folder, 0777); !made)
+        fail(fmt::format("kestal: can't create the folder {}: {}", folder, made.error().text));
+}
+
+// Creates the new output file and removes it again: the one test that
+// knows what the linker will meet (a kernel's file system that takes no new
+// files, a read-only or full disk, a folder whose permissions the user's
+// own checks would pass as root). Returns the errno of a failure, or 0.
+int probe_new_file(const std::string &output) {
+    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? 0 : errno;
+    ::close(fd);
+    (void)::unlink(output.c_str());
+    return 0;
+}
+
 // Refuses an output path the linker could not write: an empty path, a
-// missing folder, a folder, a device or pipe (the null device excepted), a
-// file of the kernel's, or a place we may not write. The C compiler's
-// failure would otherwise be reported as a fault of Kestal.
+// folder that is a file, a folder, a device or pipe (the null device
+// excepted), a file of the kernel's, or a place we may not write; missing
+// folders are created. The C compiler's failure would otherwise be
+// reported as a fault of Kestal.
 void check_output_is_writable(const std::string &output) {
     std::string folder = output;
     size_t slash = folder.find_last_of('/');
@@ -289,16 +310,21 @@ void check_output_is_writable(const std::string &output) {
     struct stat st;
     if (output.empty())
         refuse(platform::os_error(ENOENT).text);
-    if (::stat(folder.c_str(), &st) != 0)
-        refuse(platform::last_os_error().text);
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            refuse(platform::last_os_error().text);
+        create_output_folder(folder);
+        if (::stat(folder.c_str(), &st) != 0)
+            refuse(platform::last_os_error().text);
+    }
     if (!S_ISDIR(st.st_mode))
         refuse(platform::os_error(ENOTDIR).text);
     if (::stat(output.c_str(), &st) != 0) {
         // A new file: the folder must take it, and the name must be legal.
         if (errno != ENOENT)
             refuse(platform::last_os_error().text);
-        if (::access(folder.c_str(), W_OK | X_OK) != 0)
-            refuse(platform::last_os_error().text);
+        if (int errnum = probe_new_file(output); errnum != 0)
+            refuse(platform::os_error(errnum).text);
         return;
     }
     if (S_ISDIR(st.st_mode))
