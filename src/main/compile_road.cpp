@@ -44,6 +44,8 @@ struct GeneratedC {
     std::vector<std::string> link_names;
     // Each library's folder and its `lib` subfolder, in library-name order.
     std::vector<std::string> library_dirs;
+    // Each link name with the first library (by name) that asks for it.
+    std::vector<std::pair<std::string, std::string>> link_owners;
     bool imports_library = false;
     std::optional<CompileError> error;
 };
@@ -90,6 +92,16 @@ std::vector<std::string> gather_library_dirs(const Program &program) {
     return dirs;
 }
 
+std::vector<std::pair<std::string, std::string>> gather_link_owners(const Program &program) {
+    std::vector<std::pair<std::string, std::string>> owners;
+    std::set<std::string> seen;
+    for (const auto &[name, library] : program.libraries)
+        for (const std::string &link : library.links)
+            if (seen.insert(link).second)
+                owners.emplace_back(link, name);
+    return owners;
+}
+
 // Parses and generates; runs on the big-stack thread. The Program lives
 // only inside this call.
 GeneratedC generate(const std::string &source_text, const CodegenOptions &codegen_options) {
@@ -100,6 +112,7 @@ GeneratedC generate(const std::string &source_text, const CodegenOptions &codege
         result.c_text = compile_to_c(program, codegen_options);
         result.link_names = gather_link_names(program);
         result.library_dirs = gather_library_dirs(program);
+        result.link_owners = gather_link_owners(program);
         result.imports_library = !program.libraries.empty();
     } catch (const CompileError &error) {
         result.error = error;
@@ -191,8 +204,9 @@ std::string build_into_cache(const CacheLookup &lookup, const GeneratedC &genera
     platform::Result<std::string> work = work_dir();
     if (!work)
         fail(fmt::format("kestal: {}", work.error().text));
-    BuildOptions build{generated.link_names,      options.portable,      false, false,
-                       generated.imports_library, generated.library_dirs};
+    BuildOptions build{
+        generated.link_names,   options.portable,     false, false, generated.imports_library,
+        generated.library_dirs, generated.link_owners};
     std::string exe;
     bool cached = false;
     Clock::time_point run_start;
@@ -360,7 +374,8 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
     check_output_is_not_source(output, *options.source_path);
     check_output_is_writable(output);
     BuildOptions build{generated.link_names, options.portable,          options.static_link,
-                       options.windowed,     generated.imports_library, generated.library_dirs};
+                       options.windowed,     generated.imports_library, generated.library_dirs,
+                       generated.link_owners};
     build_executable(generated.c_text, output, build);
 }
 

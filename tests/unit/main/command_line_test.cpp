@@ -395,6 +395,27 @@ TEST_F(DriverCommandLine, CompilerFailingOnItsOwnIsNotAKestalBug) {
     }
 }
 
+// A library whose archive is missing is named with its link name and the
+// folders searched, after the linker's own words, and the C file goes: the
+// generated C is not at fault.
+TEST_F(DriverCommandLine, MissingLibraryArchiveIsNamed) {
+    dir.write("libraries/demo/library.json",
+              R"({"name": "demo", "version": "1", "link": ["demo"],)"
+              R"( "functions": {"answer": {"c": "demo_answer", "returns": "int"}}})");
+    dir.write("libraries/demo/demo.h", "int64_t demo_answer(void);\n");
+    std::string source = dir.write("uses_demo.ktl", "import demo\nprint(demo.answer())\n");
+    CapturedRun run = kestal({"build", source, "-o", dir / "out"}, {{"KESTAL_CC", "gcc"}});
+    EXPECT_EQ(run.status.code, 1);
+    std::string expected = fmt::format(
+        "\nkestal: library 'demo' can't be linked: no libdemo.a or libdemo.so for its link name "
+        "'demo' in {0}/libraries/demo, {0}/libraries/demo/lib or the C compiler's own library "
+        "folders\n",
+        dir.path());
+    EXPECT_TRUE(run.err.ends_with(expected)) << run.err;
+    EXPECT_NE(run.err.find("-ldemo"), std::string::npos) << run.err;
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
 // The executable of a run is named by the source's stem (a dot inside it
 // kept) and the process id, its C file by the process id too; an executable that can't be started
 // is reported with the system's reason and removed with the C file.
