@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "platform/utf8.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fmt/format.h>
@@ -125,6 +126,40 @@ bool names_generated_c(std::string_view output, std::string_view c_file) {
             return true;
     }
     return false;
+}
+
+// How linkers say that no library file matches a link name; the name
+// follows each phrase.
+constexpr std::array<std::string_view, 3> kMissingLibraryPhrases = {
+    "cannot find -l", "unable to find library -l", "library not found: "};
+
+bool is_link_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// True when the output says the link name (whole, not the start of a
+// longer one) was not found.
+bool linker_missed(std::string_view output, std::string_view link_name) {
+    for (std::string_view phrase : kMissingLibraryPhrases) {
+        std::string needle = fmt::format("{}{}", phrase, link_name);
+        for (std::size_t at = output.find(needle); at != std::string_view::npos;
+             at = output.find(needle, at + 1)) {
+            std::size_t after = at + needle.size();
+            if (after == output.size() || !is_link_name_char(output[after]))
+                return true;
+        }
+    }
+    return false;
+}
+
+// "a, b or c" for the folders a link name was looked for in.
+std::string searched_folders(const std::vector<std::string> &dirs) {
+    std::string text;
+    for (const std::string &dir : dirs)
+        text += dir + ", ";
+    if (!text.empty())
+        text.resize(text.size() - 2);
+    return text + (text.empty() ? "" : " or ") + "the C compiler's own library folders";
 }
 
 // Raises this process's soft stack limit to kCompilerStackBytes (at most
@@ -248,6 +283,16 @@ std::string c_file_path(const std::string &work_folder, std::string_view output_
                      fmt::format("{}-{}.c", temp_name_stem(output_path), platform::process_id()));
 }
 
+std::vector<std::pair<std::string, std::string>>
+missing_link_names(std::string_view output,
+                   const std::vector<std::pair<std::string, std::string>> &link_owners) {
+    std::vector<std::pair<std::string, std::string>> missing;
+    for (const auto &owner : link_owners)
+        if (linker_missed(output, owner.first))
+            missing.push_back(owner);
+    return missing;
+}
+
 std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,
                                             const std::string &output_path,
                                             const BuildOptions &options) {
@@ -309,6 +354,17 @@ void build_executable(const std::string &c_text, const std::string &output_path,
         if (!names_generated_c(output, c_file)) {
             if (!output.empty())
                 fmt::print(stderr, "{}\n", output);
+            // The generated C is not at fault: a library's archive is missing.
+            auto missing = missing_link_names(output, options.link_owners);
+            for (const auto &[link_name, library] : missing)
+                fmt::print(stderr,
+                           "kestal: library '{0}' can't be linked: no lib{1}.a or lib{1}.so for "
+                           "its link name '{1}' in {2}\n",
+                           library, link_name, searched_folders(options.library_dirs));
+            if (!missing.empty()) {
+                (void)platform::remove_file(c_file);
+                exit_with_pause(1);
+            }
             fmt::print(stderr,
                        "kestal: the C compiler '{}' failed ({}) without reporting an error in the "
                        "generated C; check its setup with `kestal doctor`. Generated C kept at "

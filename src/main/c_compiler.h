@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestal {
@@ -62,6 +63,10 @@ struct BuildOptions {
     // library's folder and its `lib` subfolder, so a library can ship its
     // own archive.
     std::vector<std::string> library_dirs = {};
+    // Each link name with the imported library that asks for it (the first
+    // by library name), so a link name the linker can't find is reported
+    // with its library rather than as a fault of the C compiler.
+    std::vector<std::pair<std::string, std::string>> link_owners = {};
 };
 
 // The compiler command, first rule that applies: KESTAL_CC when set and
@@ -114,6 +119,14 @@ std::string temp_exe_path(const std::string &work_folder, std::string_view sourc
 // output path's stem (temp_name_stem).
 std::string c_file_path(const std::string &work_folder, std::string_view output_path);
 
+// The link names of link_owners that the compiler's output says the linker
+// found no library for ("cannot find -lNAME" of GNU ld and gold, "unable to
+// find library -lNAME" of lld, "library not found: NAME" of mold), in
+// link_owners order.
+std::vector<std::pair<std::string, std::string>>
+missing_link_names(std::string_view output,
+                   const std::vector<std::pair<std::string, std::string>> &link_owners);
+
 // The compiler's whole argument list, the command first.
 std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,
                                             const std::string &output_path,
@@ -125,7 +138,9 @@ std::vector<std::string> compiler_arguments(const std::string &compiler, const s
 // error and ends the process with status 1 (through the pause); a failed
 // compile keeps the C file and names it. A failure whose output holds no
 // diagnostic about the C file is reported as the compiler's own, with its
-// exit status, not as a fault of Kestal.
+// exit status, not as a fault of Kestal; when the linker found no archive
+// for an imported library's link name, that library, its link name and the
+// folders searched are named instead.
 void build_executable(const std::string &c_text, const std::string &output_path,
                       const BuildOptions &options);
 

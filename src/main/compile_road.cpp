@@ -44,6 +44,8 @@ struct GeneratedC {
     std::vector<std::string> link_names;
     // Each library's folder and its `lib` subfolder, in library-name order.
     std::vector<std::string> library_dirs;
+    // Each link name with the first library (by name) that asks for it.
+    std::vector<std::pair<std::string, std::string>> link_owners;
     bool imports_library = false;
     std::optional<CompileError> error;
 };
@@ -90,6 +92,16 @@ std::vector<std::string> gather_library_dirs(const Program &program) {
     return dirs;
 }
 
+std::vector<std::pair<std::string, std::string>> gather_link_owners(const Program &program) {
+    std::vector<std::pair<std::string, std::string>> owners;
+    std::set<std::string> seen;
+    for (const auto &[name, library] : program.libraries)
+        for (const std::string &link : library.links)
+            if (seen.insert(link).second)
+                owners.emplace_back(link, name);
+    return owners;
+}
+
 // Parses and generates; runs on the big-stack thread. The Program lives
 // only inside this call.
 GeneratedC generate(const std::string &source_text, const CodegenOptions &codegen_options) {
@@ -100,6 +112,7 @@ GeneratedC generate(const std::string &source_text, const CodegenOptions &codege
         result.c_text = compile_to_c(program, codegen_options);
         result.link_names = gather_link_names(program);
         result.library_dirs = gather_library_dirs(program);
+        result.link_owners = gather_link_owners(program);
         result.imports_library = !program.libraries.empty();
     } catch (const CompileError &error) {
         result.error = error;
@@ -191,8 +204,9 @@ std::string build_into_cache(const CacheLookup &lookup, const GeneratedC &genera
     platform::Result<std::string> work = work_dir();
     if (!work)
         fail(fmt::format("kestal: {}", work.error().text));
-    BuildOptions build{generated.link_names,      options.portable,      false, false,
-                       generated.imports_library, generated.library_dirs};
+    BuildOptions build{
+        generated.link_names,   options.portable,     false, false, generated.imports_library,
+        generated.library_dirs, generated.link_owners};
     std::string exe;
     bool cached = false;
     Clock::time_point run_start;
@@ -275,10 +289,31 @@ bool is_null_device(const struct stat &st) {
     return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
 }
 
+// Creates the missing folders of the output path, as build tools do, with
+// the user's umask; a folder that can't be created is named with the reason.
+void create_output_folder(const std::string &folder) {
+    if (platform::Result<void> made = platform::create_dirs(folder, 0777); !made)
+        fail(fmt::format("kestal: can't create the folder {}: {}", folder, made.error().text));
+}
+
+// Creates the new output file and removes it again: the one test that
+// knows what the linker will meet (a kernel's file system that takes no new
+// files, a read-only or full disk, a folder whose permissions the user's
+// own checks would pass as root). Returns the errno of a failure, or 0.
+int probe_new_file(const std::string &output) {
+    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? 0 : errno;
+    ::close(fd);
+    (void)::unlink(output.c_str());
+    return 0;
+}
+
 // Refuses an output path the linker could not write: an empty path, a
-// missing folder, a folder, a device or pipe (the null device excepted), a
-// file of the kernel's, or a place we may not write. The C compiler's
-// failure would otherwise be reported as a fault of Kestal.
+// folder that is a file, a folder, a device or pipe (the null device
+// excepted), a file of the kernel's, or a place we may not write; missing
+// folders are created. The C compiler's failure would otherwise be
+// reported as a fault of Kestal.
 void check_output_is_writable(const std::string &output) {
     std::string folder = output;
     size_t slash = folder.find_last_of('/');
@@ -289,16 +324,21 @@ void check_output_is_writable(const std::string &output) {
     struct stat st;
     if (output.empty())
         refuse(platform::os_error(ENOENT).text);
-    if (::stat(folder.c_str(), &st) != 0)
-        refuse(platform::last_os_error().text);
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            refuse(platform::last_os_error().text);
+        create_output_folder(folder);
+        if (::stat(folder.c_str(), &st) != 0)
+            refuse(platform::last_os_error().text);
+    }
     if (!S_ISDIR(st.st_mode))
         refuse(platform::os_error(ENOTDIR).text);
     if (::stat(output.c_str(), &st) != 0) {
         // A new file: the folder must take it, and the name must be legal.
         if (errno != ENOENT)
             refuse(platform::last_os_error().text);
-        if (::access(folder.c_str(), W_OK | X_OK) != 0)
-            refuse(platform::last_os_error().text);
+        if (int errnum = probe_new_file(output); errnum != 0)
+            refuse(platform::os_error(errnum).text);
         return;
     }
     if (S_ISDIR(st.st_mode))
@@ -334,7 +374,8 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
     check_output_is_not_source(output, *options.source_path);
     check_output_is_writable(output);
     BuildOptions build{generated.link_names, options.portable,          options.static_link,
-                       options.windowed,     generated.imports_library, generated.library_dirs};
+                       options.windowed,     generated.imports_library, generated.library_dirs,
+                       generated.link_owners};
     build_executable(generated.c_text, output, build);
 }
 

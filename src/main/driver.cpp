@@ -25,8 +25,36 @@ namespace {
 // Switched on by `--pause`; read only by exit_with_pause.
 bool g_pause_on_exit = false;
 
+// The command lines of the four compile commands: the usage text lists
+// them, and a compile command without a source file shows its own.
+struct CommandUsage {
+    std::string_view command;
+    std::string_view syntax;
+    std::string_view description;
+};
+
+constexpr std::array<CommandUsage, 4> kCompileCommands = {{
+    {"run", "kestal run <file.ktl> [options] [-- program args]", "compile and run"},
+    {"build", "kestal build <file.ktl> [-o <exe>] [options]", "compile to an executable"},
+    {"check", "kestal check <file.ktl>", "type-check only (no C compiler)"},
+    {"emit", "kestal emit <file.ktl> [options]", "print the generated C"},
+}};
+
+const CommandUsage *find_compile_command(std::string_view word) {
+    for (const CommandUsage &usage : kCompileCommands)
+        if (usage.command == word)
+            return &usage;
+    return nullptr;
+}
+
 bool is_compile_command(std::string_view word) {
-    return word == "run" || word == "build" || word == "check" || word == "emit";
+    return find_compile_command(word) != nullptr;
+}
+
+// A usage line of the command list: the description starts in the 55th
+// column.
+std::string command_line(std::string_view syntax, std::string_view description) {
+    return fmt::format("  {:<52}{}", syntax, description);
 }
 
 // Switches the flag an option names; false when the text is no flag option.
@@ -94,8 +122,11 @@ parse_driver_options(std::string command, const std::vector<std::string> &args) 
             return OptionError{fmt::format("kestal: unexpected argument '{}'", arg)};
         }
     }
-    if (!options.source_path)
-        return OptionError{};
+    if (!options.source_path) {
+        const CommandUsage *usage = find_compile_command(options.command);
+        return OptionError{fmt::format("kestal: no source file given\nusage: {}",
+                                       usage ? usage->syntax : "kestal <command> <file.ktl>")};
+    }
     if (std::optional<OptionError> error = check_combinations(options))
         return *error;
     return options;
@@ -107,10 +138,10 @@ std::string usage_text() {
         "Kestal: Python syntax, native speed.",
         "",
         "usage:",
-        "  kestal run <file.ktl> [options] [-- program args]   compile and run",
-        "  kestal build <file.ktl> [-o <exe>] [options]        compile to an executable",
-        "  kestal check <file.ktl>                             type-check only (no C compiler)",
-        "  kestal emit <file.ktl> [options]                    print the generated C",
+        command_line(kCompileCommands[0].syntax, kCompileCommands[0].description),
+        command_line(kCompileCommands[1].syntax, kCompileCommands[1].description),
+        command_line(kCompileCommands[2].syntax, kCompileCommands[2].description),
+        command_line(kCompileCommands[3].syntax, kCompileCommands[3].description),
         "  kestal lsp                                          language server over stdio (for "
         "editors)",
         "  kestal doctor                                       check that the C compiler and "
@@ -216,11 +247,8 @@ int run_main(int argc, char **argv) {
     std::vector<std::string> args(argv + 2, argv + argc);
     std::variant<DriverOptions, OptionError> parsed =
         parse_driver_options(std::string(command), args);
-    if (const OptionError *error = std::get_if<OptionError>(&parsed)) {
-        if (error->message.empty())
-            exit_usage();
+    if (const OptionError *error = std::get_if<OptionError>(&parsed))
         exit_with_message(error->message, 2);
-    }
     const DriverOptions &options = std::get<DriverOptions>(parsed);
     if (options.pause)
         set_pause_on_exit();

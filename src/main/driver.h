@@ -35,8 +35,9 @@ struct DriverOptions {
     bool pause = false;
 };
 
-// An option error. An empty message means "show the usage text" (no source
-// path); otherwise the message is the whole line to write. Status 2 always.
+// An option error: the whole text to write (for a missing source path,
+// "kestal: no source file given" and the command's usage line). Status 2
+// always.
 struct OptionError {
     std::string message;
 };

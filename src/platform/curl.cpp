@@ -16,14 +16,18 @@ constexpr int kCurlFileTooLarge = 63;
 
 } // namespace
 
-Result<CurlRun> run_curl(const std::vector<std::string> &argv, std::uint64_t max_bytes) {
+Result<CurlRun> run_curl(const std::vector<std::string> &argv, std::uint64_t max_bytes,
+                         const std::optional<std::string> &output_file) {
     // A body of exactly max_bytes is whole; one byte more stops curl.
     auto cap = static_cast<std::size_t>(std::min<std::uint64_t>(max_bytes, kNoOutputLimit));
-    Result<CapturedRun> run = run_captured(argv, {}, {}, cap);
+    std::optional<WatchedFile> watched;
+    if (output_file)
+        watched = WatchedFile{*output_file, max_bytes};
+    Result<CapturedRun> run = run_captured(argv, {}, {}, cap, watched);
     if (!run)
         return run.error();
     CurlRun result;
-    if (run->out_limit_hit) {
+    if (run->out_limit_hit || run->file_limit_hit) {
         result.cap_hit = true;
         return result;
     }

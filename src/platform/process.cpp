@@ -239,14 +239,26 @@ void feed_some(int &fd, std::string_view &pending) {
         close_fd(fd);
 }
 
+// True when the watched file holds more than its limit. A file not yet
+// created (or unreadable) holds nothing.
+bool watched_file_too_big(const WatchedFile &watched) {
+    struct stat st;
+    return ::stat(watched.path.c_str(), &st) == 0 &&
+           static_cast<std::uint64_t>(st.st_size) > watched.max_bytes;
+}
+
 // The poll loop of a captured run: until both outputs reach end of file, or
-// standard output passes max_out bytes (then every descriptor is closed and
-// limit_hit set). Returns an error only when poll itself fails.
-Result<void> exchange(int &in_fd, std::string_view pending, int &out_fd, std::string &out,
-                      int &err_fd, std::string &err, std::size_t max_out, bool &limit_hit) {
+// standard output passes max_out bytes, or the watched file its limit (then
+// every descriptor is closed and the matching flag set). With a watched
+// file, poll wakes at least every kFileWatchMilliseconds to look at it.
+// Returns an error only when poll itself fails.
+Result<void> exchange(int &in_fd, std::string_view pending, int &out_fd, int &err_fd,
+                      std::size_t max_out, const std::optional<WatchedFile> &watched,
+                      CapturedRun &run) {
     while (out_fd >= 0 || err_fd >= 0 || in_fd >= 0) {
-        if (out.size() > max_out) {
-            limit_hit = true;
+        run.out_limit_hit = run.out.size() > max_out;
+        run.file_limit_hit = watched && watched_file_too_big(*watched);
+        if (run.out_limit_hit || run.file_limit_hit) {
             close_fd(out_fd);
             close_fd(err_fd);
             close_fd(in_fd);
@@ -259,7 +271,8 @@ Result<void> exchange(int &in_fd, std::string_view pending, int &out_fd, std::st
                 polls[count++] = pollfd{fd, POLLIN, 0};
         if (in_fd >= 0)
             polls[count++] = pollfd{in_fd, POLLOUT, 0};
-        if (poll(polls, static_cast<nfds_t>(count), -1) < 0) {
+        int timeout = watched ? kFileWatchMilliseconds : -1;
+        if (poll(polls, static_cast<nfds_t>(count), timeout) < 0) {
             if (errno == EINTR)
                 continue;
             return last_os_error();
@@ -268,9 +281,9 @@ Result<void> exchange(int &in_fd, std::string_view pending, int &out_fd, std::st
             if (polls[i].revents == 0)
                 continue;
             if (polls[i].fd == out_fd)
-                drain_some(out_fd, out);
+                drain_some(out_fd, run.out);
             else if (polls[i].fd == err_fd)
-                drain_some(err_fd, err);
+                drain_some(err_fd, run.err);
             else
                 feed_some(in_fd, pending);
         }
@@ -290,7 +303,8 @@ std::string describe_exit(ExitStatus status) {
 }
 
 Result<CapturedRun> run_captured(const std::vector<std::string> &argv, const EnvVars &extra_env,
-                                 std::string_view stdin_bytes, std::size_t max_out) {
+                                 std::string_view stdin_bytes, std::size_t max_out,
+                                 const std::optional<WatchedFile> &watched) {
     Pipe out_pipe, err_pipe, in_pipe;
     for (Pipe *p : {&out_pipe, &err_pipe})
         if (auto opened = p->open(); !opened)
@@ -317,10 +331,10 @@ Result<CapturedRun> run_captured(const std::vector<std::string> &argv, const Env
         std::optional<SigpipeBlock> block;
         if (in_pipe.write_end >= 0)
             block.emplace();
-        exchanged = exchange(in_pipe.write_end, stdin_bytes, out_pipe.read_end, run.out,
-                             err_pipe.read_end, run.err, max_out, run.out_limit_hit);
+        exchanged = exchange(in_pipe.write_end, stdin_bytes, out_pipe.read_end, err_pipe.read_end,
+                             max_out, watched, run);
     }
-    if (!exchanged || run.out_limit_hit) {
+    if (!exchanged || run.out_limit_hit || run.file_limit_hit) {
         // The loop cannot go on: stop the child rather than leave it behind.
         kill(*pid, SIGKILL);
         Result<ExitStatus> killed = wait_for(*pid);

@@ -7,6 +7,7 @@
 
 #include "platform/result.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,7 +37,21 @@ struct CapturedRun {
     // The child wrote more than the run's output limit to its standard
     // output and was killed; `out` then holds only the first bytes.
     bool out_limit_hit = false;
+    // The watched file grew beyond its limit and the child was killed.
+    bool file_limit_hit = false;
 };
+
+// A file the child of a captured run writes (curl's -o), watched while it
+// runs: its size is looked at whenever the child's pipes have news and at
+// least every kFileWatchMilliseconds, and the child is killed once the file
+// holds more than max_bytes. Between two looks the child may write on, so
+// the file can end up to one interval's writing past the limit.
+struct WatchedFile {
+    std::string path;
+    std::uint64_t max_bytes = 0;
+};
+
+inline constexpr int kFileWatchMilliseconds = 10;
 
 inline constexpr std::size_t kNoOutputLimit = static_cast<std::size_t>(-1);
 
@@ -49,10 +64,13 @@ std::string describe_exit(ExitStatus status);
 // device). Waits for it. Fails with the OS error when the program cannot be
 // started, e.g. "No such file or directory (os error 2)". When standard
 // output grows beyond max_out bytes the child is killed at once (so a child
-// that writes without end cannot exhaust memory) and out_limit_hit is set.
+// that writes without end cannot exhaust memory) and out_limit_hit is set;
+// a watched file that passes its limit kills it the same way and sets
+// file_limit_hit.
 Result<CapturedRun> run_captured(const std::vector<std::string> &argv,
                                  const EnvVars &extra_env = {}, std::string_view stdin_bytes = {},
-                                 std::size_t max_out = kNoOutputLimit);
+                                 std::size_t max_out = kNoOutputLimit,
+                                 const std::optional<WatchedFile> &watched = std::nullopt);
 
 // Runs argv[0] sharing this process's standard input, output and error, and
 // waits for it. Fails with the OS error when the program cannot be started.

@@ -1,9 +1,11 @@
 // The update command. The download goes into a folder created fresh with
 // mode 0700 (never one that already exists), so nobody else can swap the
 // installer between its SHA-256 check and its start. The installer's
-// declared size bounds the download three ways: curl's limit, the size of
-// the file on disk, and the bytes read back; anything bigger or smaller is
-// a mismatch and nothing is run.
+// declared size bounds the download three ways: curl's limit together with
+// the watch that stops curl once the file it writes grows past the size,
+// the size of the finished file, and the bytes read back; anything bigger
+// or smaller is a mismatch, the partial file goes with its folder, and
+// nothing is run.
 #include "update/command.h"
 
 #include "main/version.h"
@@ -90,16 +92,19 @@ std::optional<std::string> download_and_install(const std::string &root, const s
     std::string file = folder + "/" + installer.name;
     CurlRequest request{installer.url, allow_file, file, "900", installer.size};
     CurlResult fetched = curl_fetch(request);
+    // A file bigger than announced is refused before it is read into memory,
+    // in the same words whether curl was stopped while writing it or had
+    // just finished it (which of the two happens to a file a little too big
+    // is a matter of timing).
+    std::string too_large = fill_placeholders(
+        kMismatch, {fmt::format("more than {0} bytes, expected {0}", installer.size)});
     if (fetched.too_large)
-        return fill_placeholders(
-            kMismatch, {fmt::format("more than {0} bytes, expected {0}", installer.size)});
+        return too_large;
     if (!fetched.ok)
         return fetched.error;
-    // A file bigger than announced is refused before it is read into memory.
     platform::Result<platform::PathInfo> info = platform::path_info(file);
     if (info && info->size > installer.size)
-        return fill_placeholders(
-            kMismatch, {fmt::format("{} bytes, expected {}", info->size, installer.size)});
+        return too_large;
     platform::Result<std::string> bytes = read_download(file);
     if (!bytes)
         return bytes.error().text;

@@ -44,9 +44,11 @@ CurlResult curl_fetch(const CurlRequest &request) {
         return failure(
             fill_placeholders("kestal update: refusing a non-https address: {0}", {request.url}));
     // Standard output carries the body only without an output path; either
-    // way no more than the limit is kept.
+    // way curl is stopped once it has written more than the limit, since it
+    // ignores its own limit for file: addresses and for bodies sent without
+    // a length.
     platform::Result<platform::CurlRun> run =
-        platform::run_curl(curl_arguments(request), request.max_bytes);
+        platform::run_curl(curl_arguments(request), request.max_bytes, request.output_path);
     if (!run)
         return failure(fmt::format("kestal update: can't run {} ({})", "curl", run.error().text));
     if (run->cap_hit)

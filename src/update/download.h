@@ -2,7 +2,8 @@
 // command line: https only (file: addresses only when the feed itself is a
 // local file), redirects to https only, a time limit and a size limit chosen
 // by the caller. The size limit is enforced twice: by curl's own option, and
-// by the capture of its output, which stops curl as soon as it passes it.
+// by watching what curl writes (its standard output, or the output file as
+// it grows), which stops curl as soon as it passes the limit.
 #pragma once
 
 #include "platform/result.h"

@@ -14,6 +14,7 @@ import hashlib
 import http.server
 import json
 import os
+import resource
 import shutil
 import ssl
 import subprocess
@@ -50,7 +51,9 @@ exit {status}
 
 
 class Server:
-    """A local HTTPS server for a folder; paths under /slow/ answer after 3 s."""
+    """A local HTTPS server for a folder; paths under /slow/ answer after 3 s,
+    and every path under /endless/ sends zeros without a length until the
+    client goes away."""
 
     def __init__(self, folder, work):
         self.cert = os.path.join(work, "cert.pem")
@@ -66,6 +69,15 @@ class Server:
                 super().__init__(*args, directory=folder, **kwargs)
 
             def do_GET(self):
+                if self.path.startswith("/endless/"):
+                    self.send_response(200)
+                    self.end_headers()
+                    chunk = bytes(65536)
+                    try:
+                        while True:
+                            self.wfile.write(chunk)
+                    except OSError:
+                        return
                 if self.path.startswith("/slow/"):
                     time.sleep(3)
                     self.path = self.path[len("/slow"):]
@@ -316,7 +328,9 @@ class Install(Base):
         size = len(script.encode())
         cases = [
             ("file", {"size": size + 1}, "{} bytes, expected {}".format(size, size + 1)),
-            ("file", {"size": size - 1}, "{} bytes, expected {}".format(size, size - 1)),
+            # Bigger than announced: the same words whether curl was stopped
+            # while writing or had just finished.
+            ("file", {"size": size - 1}, "more than {0} bytes, expected {0}".format(size - 1)),
             ("file", {"sha256": "0" * 64}, "sha256"),
             ("https", {"size": size + 1}, "{} bytes, expected {}".format(size, size + 1)),
             # The server announces more than the feed: curl's own limit.
@@ -330,6 +344,35 @@ class Install(Base):
                                  "kestal update: the download doesn't match the manifest ({}); "
                                  "nothing was installed\n".format(detail))
                 self.assertFalse(os.path.exists(os.path.join(self.w.root, "installer-args")))
+                self.assertRestored()
+
+    def test_an_installer_bigger_than_declared_is_stopped_while_written(self):
+        # curl enforces no size for a file: address nor for an answer
+        # without a length. The tool runs with a file-size limit of 64 MiB:
+        # a download that went on past it would end curl by SIGXFSZ with
+        # another message, so the message shows that writing stopped early.
+        big = os.path.join(self.w.srv, "big-setup")
+        with open(big, "wb") as f:
+            f.truncate(700 << 20)
+        data = b"x" * 1024
+        limit = 64 << 20
+
+        def bounded():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        for via, url in (("file", self.w.url("big-setup")),
+                         ("https", self.w.https() + "/endless/setup")):
+            with self.subTest(via=via):
+                self.w.feed("1.4.0", [self.w.entry(data, via=via, url=url)], via=via)
+                run = subprocess.run([self.w.exe, "update"], env=self.w.env,
+                                     capture_output=True, text=True, timeout=60,
+                                     preexec_fn=bounded)
+                self.assertEqual(run.returncode, 1)
+                self.assertEqual(run.stderr,
+                                 "kestal update: the download doesn't match the manifest (more "
+                                 "than 1024 bytes, expected 1024); nothing was installed\n")
+                self.assertFalse(os.path.exists(os.path.join(self.w.root, "installer-args")))
+                # The partial download went with its folder.
                 self.assertRestored()
 
     def test_missing_installer_download(self):

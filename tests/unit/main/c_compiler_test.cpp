@@ -1,5 +1,6 @@
 // The C-compiler driver's choices: which compiler, with which arguments,
-// and the work folder's refusal of what another user could have planted.
+// the work folder's refusal of what another user could have planted, and
+// the link names a failed link says it found no library for.
 #include "driver_support.h"
 #include "main/c_compiler.h"
 #include "platform/env.h"
@@ -149,6 +150,32 @@ TEST(DriverWorkDir, RefusesWhatItDidNotMake) {
                           path));
     // Nothing about it was changed.
     EXPECT_EQ(platform::path_info(path)->mode, 0777u);
+}
+
+// The linkers' ways of saying a link name matched no library file; a
+// longer name that starts with the link name is another library.
+TEST(DriverLinkFailure, MissingLinkNamesAreFoundInTheLinkersWords) {
+    const std::vector<std::pair<std::string, std::string>> owners = {
+        {"demo", "demo"}, {"demo_extra", "demo"}, {"z", "zip"}};
+    struct Row {
+        std::string output;
+        std::vector<std::string> missing;
+    } rows[] = {
+        {"/usr/bin/ld: cannot find -ldemo: No such file or directory", {"demo"}},
+        {"ld: cannot find -ldemo", {"demo"}},
+        {"ld.lld: error: unable to find library -lz", {"z"}},
+        {"mold: fatal: library not found: demo_extra\n", {"demo_extra"}},
+        {"ld: cannot find -ldemo_extra\nld: cannot find -lz", {"demo_extra", "z"}},
+        {"ld: cannot find -ldemox", {}},
+        {"ld: cannot find -lm", {}},
+        {"", {}},
+    };
+    for (const Row &row : rows) {
+        std::vector<std::string> found;
+        for (const auto &[link, library] : missing_link_names(row.output, owners))
+            found.push_back(link);
+        EXPECT_EQ(found, row.missing) << row.output;
+    }
 }
 
 } // namespace

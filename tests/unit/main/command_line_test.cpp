@@ -145,8 +145,21 @@ TEST_F(DriverCommandLine, DispatchStatusesAndStreams) {
 TEST_F(DriverCommandLine, OptionErrorsExitWithTwoWithoutPausing) {
     const std::string usage = usage_text() + "\n";
     const std::vector<StreamCase> cases = {
-        {{"run"}, 2, "", usage},
-        {{"run", "--", "a.ktl"}, 2, "", usage},
+        // A compile command without its file says so, with its usage line.
+        {{"run"},
+         2,
+         "",
+         "kestal: no source file given\nusage: kestal run <file.ktl> [options] [-- program "
+         "args]\n"},
+        {{"run", "--", "a.ktl"},
+         2,
+         "",
+         "kestal: no source file given\nusage: kestal run <file.ktl> [options] [-- program "
+         "args]\n"},
+        {{"build", "-o", "x"},
+         2,
+         "",
+         "kestal: no source file given\nusage: kestal build <file.ktl> [-o <exe>] [options]\n"},
         {{"run", "a.ktl", "b.ktl"}, 2, "", "kestal: unexpected argument 'b.ktl'\n"},
         {{"run", "a.ktl", "-x", "--pause"}, 2, "", "kestal: unexpected argument '-x'\n"},
         {{"check", "-", "a.ktl"}, 2, "", "kestal: unexpected argument '-'\n"},
@@ -272,16 +285,41 @@ TEST_F(DriverCommandLine, BuildWritesBesideTheSourceOrRefuses) {
     EXPECT_EQ(*platform::read_file(source), "print(2)\n");
 }
 
+// The missing folders of the output path are created with the user's
+// umask, as in `kestal build prog.ktl -o out/prog` in a fresh folder.
+TEST_F(DriverCommandLine, BuildCreatesTheMissingFoldersOfTheOutputPath) {
+    platform::Result<CapturedRun> run = platform::run_captured(
+        {"/bin/sh", "-c", "cd \"$0\" && umask 027 && exec \"$1\" build prog.ktl -o out/sub/prog",
+         dir.path(), driver_test::kestal_binary()},
+        {{"TMPDIR", temp()}, {"KESTAL_CC", fake_cc}, {"KESTAL_NO_UPDATE_CHECK", "1"}});
+    ASSERT_TRUE(run.ok());
+    EXPECT_EQ(run->status.code, 0) << run->err;
+    EXPECT_EQ(run->err, "");
+    EXPECT_TRUE(platform::path_exists(dir / "out/sub/prog"));
+    for (std::string folder : {"out", "out/sub"}) {
+        platform::Result<platform::PathInfo> info = platform::path_info(dir / folder);
+        ASSERT_TRUE(info.ok()) << folder;
+        EXPECT_EQ(info->mode, 0750u) << folder;
+    }
+}
+
 // An output path the linker could not write is refused before the C
 // compiler runs, so its failure is never blamed on Kestal.
 TEST_F(DriverCommandLine, BuildRefusesAnOutputPathItCannotWrite) {
     std::string args_log = dir / "args.txt";
+    // A missing folder is created; one that can't be is named.
+    std::string unmakeable = dir / ("new/" + std::string(256, 'n'));
+    CapturedRun folder = kestal({"build", program, "-o", unmakeable + "/out"});
+    EXPECT_EQ(folder.status.code, 1);
+    EXPECT_EQ(folder.err, fmt::format("kestal: can't create the folder {}: File name too long (os "
+                                      "error 36)\n",
+                                      unmakeable));
     struct Case {
         std::string output;
         std::string reason;
     } cases[] = {
-        {dir / "missing/out", "No such file or directory (os error 2)"},
         {program + "/out", "Not a directory (os error 20)"},
+        {program + "/sub/out", "Not a directory (os error 20)"},
         {dir.path(), "Is a directory (os error 21)"},
         {"", "No such file or directory (os error 2)"},
         {dir / std::string(256, 'n'), "File name too long (os error 36)"},
@@ -289,10 +327,14 @@ TEST_F(DriverCommandLine, BuildRefusesAnOutputPathItCannotWrite) {
         // nothing.
         {"/dev/full", "it is not a regular file"},
         {"/proc/version", "Permission denied (os error 13)"},
+        // A new file in a kernel's folder that takes none, even from root.
+        {"/sys/kernel/kestal-out", "Permission denied (os error 13)"},
     };
     for (const Case &c : cases) {
-        if (c.output.starts_with("/dev/") || c.output.starts_with("/proc/"))
-            if (!platform::path_exists(c.output))
+        std::string system_path = c.output.starts_with("/sys/") ? "/sys/kernel" : c.output;
+        if (c.output.starts_with("/dev/") || c.output.starts_with("/proc/") ||
+            c.output.starts_with("/sys/"))
+            if (!platform::path_exists(system_path))
                 continue;
         CapturedRun build = kestal({"build", program, "-o", c.output}, {{"FAKE_ARGS", args_log}});
         EXPECT_EQ(build.status.code, 1) << c.output;
@@ -351,6 +393,27 @@ TEST_F(DriverCommandLine, CompilerFailingOnItsOwnIsNotAKestalBug) {
         ASSERT_TRUE(kept.ends_with(".c\n")) << run.err;
         EXPECT_TRUE(platform::path_exists(kept.substr(0, kept.size() - 1)));
     }
+}
+
+// A library whose archive is missing is named with its link name and the
+// folders searched, after the linker's own words, and the C file goes: the
+// generated C is not at fault.
+TEST_F(DriverCommandLine, MissingLibraryArchiveIsNamed) {
+    dir.write("libraries/demo/library.json",
+              R"({"name": "demo", "version": "1", "link": ["demo"],)"
+              R"( "functions": {"answer": {"c": "demo_answer", "returns": "int"}}})");
+    dir.write("libraries/demo/demo.h", "int64_t demo_answer(void);\n");
+    std::string source = dir.write("uses_demo.ktl", "import demo\nprint(demo.answer())\n");
+    CapturedRun run = kestal({"build", source, "-o", dir / "out"}, {{"KESTAL_CC", "gcc"}});
+    EXPECT_EQ(run.status.code, 1);
+    std::string expected = fmt::format(
+        "\nkestal: library 'demo' can't be linked: no libdemo.a or libdemo.so for its link name "
+        "'demo' in {0}/libraries/demo, {0}/libraries/demo/lib or the C compiler's own library "
+        "folders\n",
+        dir.path());
+    EXPECT_TRUE(run.err.ends_with(expected)) << run.err;
+    EXPECT_NE(run.err.find("-ldemo"), std::string::npos) << run.err;
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
 }
 
 // The executable of a run is named by the source's stem (a dot inside it

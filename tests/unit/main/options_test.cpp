@@ -11,7 +11,7 @@ namespace {
 
 std::string show(const std::variant<DriverOptions, OptionError> &parsed) {
     if (const OptionError *error = std::get_if<OptionError>(&parsed))
-        return error->message.empty() ? "usage" : error->message;
+        return error->message;
     const DriverOptions &o = std::get<DriverOptions>(parsed);
     std::string text = fmt::format("{} src='{}'", o.command, o.source_path.value_or("<none>"));
     if (o.output_path)
@@ -36,12 +36,15 @@ struct OptionCase {
     std::string expected;
 };
 
+constexpr const char *kNoRunSource =
+    "kestal: no source file given\nusage: kestal run <file.ktl> [options] [-- program args]";
+
 TEST(DriverOptions, ParsesAndChecksTheCompileCommands) {
     const std::vector<OptionCase> cases = {
         {"run", {"a.ktl"}, "run src='a.ktl'"},
-        {"run", {}, "usage"},
+        {"run", {}, kNoRunSource},
         // Everything after -- belongs to the program, so no source is left.
-        {"run", {"--", "a.ktl"}, "usage"},
+        {"run", {"--", "a.ktl"}, kNoRunSource},
         {"run",
          {"a.ktl", "--", "--time", "x", "y z"},
          "run src='a.ktl' args=['--time', 'x', 'y z']"},
@@ -55,7 +58,7 @@ TEST(DriverOptions, ParsesAndChecksTheCompileCommands) {
         {"build", {"-o", "x.exe", "a.ktl", "-o", "y.exe"}, "build src='a.ktl' out='y.exe'"},
         {"build", {"a.ktl", "-o", "-weird"}, "build src='a.ktl' out='-weird'"},
         {"build", {"a.ktl", "-o", "--", "b"}, "kestal: unexpected argument 'b'"},
-        {"run", {"-o"}, "usage"},
+        {"run", {"-o"}, kNoRunSource},
         {"build",
          {"a.ktl", "--static", "--windowed", "--portable"},
          "build src='a.ktl' static portable windowed"},
@@ -79,8 +82,15 @@ TEST(DriverOptions, ParsesAndChecksTheCompileCommands) {
         {"emit",
          {"a.ktl", "--windowed", "--static"},
          "kestal: --static only works with 'kestal build'"},
-        // With no source the usage text wins over the combination checks.
-        {"build", {"--pause"}, "usage"},
+        // With no source that message wins over the combination checks;
+        // each command shows its own usage line.
+        {"build",
+         {"--pause"},
+         "kestal: no source file given\nusage: kestal build <file.ktl> [-o <exe>] [options]"},
+        {"check", {}, "kestal: no source file given\nusage: kestal check <file.ktl>"},
+        {"emit",
+         {"--time"},
+         "kestal: no source file given\nusage: kestal emit <file.ktl> [options]"},
     };
     for (const OptionCase &c : cases)
         EXPECT_EQ(show(parse_driver_options(c.command, c.args)), c.expected)

@@ -55,6 +55,29 @@ TEST(PlatformProcess, OutputLimitStopsAChildThatWritesWithoutEnd) {
     EXPECT_TRUE(exact->status.success());
 }
 
+TEST(PlatformProcess, WatchedFileLimitStopsAChildThatWritesWithoutEnd) {
+    ScratchDir dir;
+    std::string file = dir / "out";
+    // The child writes the file and nothing to its pipes, so only the
+    // watch can stop it.
+    Result<CapturedRun> endless = run_captured({"sh", "-c", "exec yes > \"$0\"", file}, {}, {},
+                                               kNoOutputLimit, WatchedFile{file, 1000});
+    ASSERT_TRUE(endless.ok()) << endless.error().text;
+    EXPECT_TRUE(endless->file_limit_hit);
+    EXPECT_FALSE(endless->out_limit_hit);
+    EXPECT_EQ(endless->status.signal, SIGKILL);
+
+    // Exactly the limit, or a file never written, is no overflow.
+    for (std::string script : {"head -c 1000 /dev/zero > \"$0\"", "true"}) {
+        std::string quiet = dir / "quiet";
+        Result<CapturedRun> run = run_captured({"sh", "-c", script, quiet}, {}, {}, kNoOutputLimit,
+                                               WatchedFile{quiet, 1000});
+        ASSERT_TRUE(run.ok()) << run.error().text;
+        EXPECT_FALSE(run->file_limit_hit) << script;
+        EXPECT_TRUE(run->status.success()) << script;
+    }
+}
+
 TEST(PlatformProcess, FeedsLargeInputWhileDrainingOutput) {
     // cat writes back while it still reads: feeding all input before reading
     // any output would deadlock on full pipes in both directions.

@@ -97,6 +97,18 @@ TEST_F(UpdateCurlFetch, OutputBeyondTheLimitStopsCurl) {
     EXPECT_TRUE(fetch("https://kestal.example/f", false, 4096).ok);
 }
 
+TEST_F(UpdateCurlFetch, OutputFileBeyondTheLimitStopsCurl) {
+    // curl writing its -o file without end (a file: address or a body
+    // without a length, where its own limit does nothing).
+    env.set("FAKE_CURL", "while [ $# -gt 1 ]; do [ \"$1\" = -o ] && out=$2; shift; done; "
+                         "exec yes > \"$out\"");
+    std::string file = dir / "download";
+    CurlResult result = curl_fetch(CurlRequest{"file:///srv/k", true, file, "900", 4096});
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.too_large);
+    EXPECT_EQ(result.error, "kestal update: couldn't download file:///srv/k: more than 4096 bytes");
+}
+
 TEST_F(UpdateCurlFetch, FileAddressesWithTheFlag) {
     env.set("FAKE_CURL", "printf ok");
     CurlResult result = fetch("file:///srv/feed.json", true);
