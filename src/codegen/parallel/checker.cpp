@@ -771,9 +771,13 @@ class Walker {
                               [](const FunctionValue::StrMethod &) {
                                   return KnownCallee{KnownCallee::Kind::Harmless, "", 0};
                               },
-                              [](const FunctionValue::ClassMethod &m) {
-                                  return KnownCallee{KnownCallee::Kind::User,
-                                                     m.class_name + "." + m.method_name, 0};
+                              // The method the class resolves, maybe a base's.
+                              [&](const FunctionValue::ClassMethod &m) {
+                                  auto owner = first_class_defining_method(
+                                      c_.ctx, class_ancestors(c_.ctx, m.class_name), m.method_name);
+                                  return KnownCallee{
+                                      KnownCallee::Kind::User,
+                                      owner.value_or(m.class_name) + "." + m.method_name, 0};
                               },
                           },
                           value.kind);

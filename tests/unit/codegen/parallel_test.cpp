@@ -202,6 +202,11 @@ TEST(PrangeChecker, RefusedBodies) {
          "    Q.move(p)\n",
          "11:5: move() can't be called inside a prange loop: at line 6, it changes an attribute of "
          "'self', which may be shared by all the loop's iterations"},
+        {"class P:\n    def __init__(self, x: int):\n        self.x = x\n    def move(self):\n"
+         "        self.x += 1\nclass Q(P):\n    pass\np = Q(1)\nf = Q.move\nfor i in prange(2):\n"
+         "    f(p)\n",
+         "12:5: move() can't be called inside a prange loop: at line 6, it changes an attribute of "
+         "'self', which may be shared by all the loop's iterations"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(std::string(kImport) + c.source), c.error) << c.source;
