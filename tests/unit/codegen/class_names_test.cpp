@@ -33,6 +33,14 @@ TEST(CodegenClassNames, MethodCallRejections) {
         {"Base.LIMIT(Base())\n", "7:1: an int can't be called"},
         {"def f() -> None:\n    x = 1 + Base.show(Base())\nf()\n",
          "8:9: unsupported operand types for +: int and str"},
+        // The built-in exceptions' own __init__, on an object of a subclass.
+        {"class E(Exception):\n    def __init__(self):\n        Exception.__init__()\nE()\n",
+         "9:9: Exception.__init__() needs an object as its first argument"},
+        {"class E(Exception):\n    def __init__(self):\n        ValueError.__init__(self)\nE()\n",
+         "9:29: ValueError.__init__() needs a ValueError object, not E"},
+        {"class E(Exception):\n    def __init__(self):\n        Exception.__init__(self, x=1)\n"
+         "E()\n",
+         "9:36: BaseException.__init__() takes no keyword arguments"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(std::string(kClasses) + c.source), c.error) << c.source;
