@@ -5,7 +5,9 @@
 // indentation opens a block with one `Indent`, a shallower one closes blocks
 // with one `Dedent` each. Inside brackets, and after a backslash at the end
 // of a line, line feeds are plain blanks. Indentation widths are summed (a
-// space is 1, a tab a flat 4), so tabs and spaces may be mixed.
+// space is 1, a tab a flat 4), so tabs and spaces may be mixed; a mix that
+// leaves a line in no block is reported as inconsistent tabs when the tab
+// size would change how the lines compare (as it does for Python).
 //
 // Line ends: a CR LF pair is one line end everywhere, standing at the CR, so
 // a CR LF file gives the same tokens at the same positions as its LF twin. A
@@ -148,7 +150,13 @@ double out_of_range_float(std::string_view text) {
 
 class Lexer {
   public:
-    explicit Lexer(std::string_view text) : text_(text) {}
+    // A UTF-8 byte-order mark opening the text is skipped, and columns count
+    // from the character after it.
+    explicit Lexer(std::string_view text) : text_(text) {
+        if (text_.starts_with(kByteOrderMark)) {
+            pos_ = kByteOrderMark.size();
+        }
+    }
 
     std::vector<Token> run() {
         // Sources run at two to three bytes a token; reserving a token for
@@ -183,6 +191,8 @@ class Lexer {
     uint64_t column_ = 1;
     std::vector<Token> tokens_;
     std::vector<uint64_t> indent_stack_{0};
+    // The blanks of the line that opened each level of `indent_stack_`.
+    std::vector<std::string_view> indent_texts_{std::string_view()};
     int32_t bracket_depth_ = 0;
     bool at_line_start_ = true;
     // Just after the last token that is not layout; line 0 while there is
@@ -266,6 +276,7 @@ class Lexer {
     bool measure_indentation() {
         while (true) {
             uint64_t width = 0;
+            size_t start = pos_;
             while (!at_end()) {
                 char c = peek();
                 if (c == ' ') {
@@ -289,24 +300,33 @@ class Lexer {
                 }
                 continue;
             }
-            apply_indentation(width);
+            apply_indentation(width, text_.substr(start, pos_ - start));
             at_line_start_ = false;
             return true;
         }
     }
 
-    void apply_indentation(uint64_t width) {
+    // A line that matches no open level is blamed on its tabs when some
+    // level it was compared with orders differently against it with a tab
+    // of one column than with tab stops of eight.
+    void apply_indentation(uint64_t width, std::string_view blanks) {
         if (width > indent_stack_.back()) {
             indent_stack_.push_back(width);
+            indent_texts_.push_back(blanks);
             add(TokenKind::Indent, line_, 1);
             return;
         }
+        bool tabs_disagree = false;
         while (width < indent_stack_.back()) {
+            tabs_disagree = tabs_disagree || !indentations_agree(blanks, indent_texts_.back());
             indent_stack_.pop_back();
+            indent_texts_.pop_back();
             add(TokenKind::Dedent, line_, 1);
         }
         if (width != indent_stack_.back()) {
-            fail("this line's indentation doesn't match any outer block");
+            tabs_disagree = tabs_disagree || !indentations_agree(blanks, indent_texts_.back());
+            fail(tabs_disagree ? std::string(kInconsistentTabsMessage)
+                               : "this line's indentation doesn't match any outer block");
         }
     }
 
@@ -870,6 +890,33 @@ class Lexer {
 
 std::vector<Token> tokenize(std::string_view text) {
     return Lexer(text).run();
+}
+
+namespace {
+
+// The two widths of an indentation: a tab reaching the next multiple of
+// eight, and a tab of one column. A lone carriage return has no width.
+std::pair<uint64_t, uint64_t> tab_widths(std::string_view blanks) {
+    uint64_t eight = 0;
+    uint64_t one = 0;
+    for (char c : blanks) {
+        if (c == ' ') {
+            ++eight;
+            ++one;
+        } else if (c == '\t') {
+            eight = eight / 8 * 8 + 8;
+            ++one;
+        }
+    }
+    return {eight, one};
+}
+
+} // namespace
+
+bool indentations_agree(std::string_view a, std::string_view b) {
+    auto [a8, a1] = tab_widths(a);
+    auto [b8, b1] = tab_widths(b);
+    return (a8 < b8) == (a1 < b1) && (a8 == b8) == (a1 == b1);
 }
 
 } // namespace kestal

@@ -14,6 +14,19 @@
 
 namespace kestal {
 
+// The mark some editors write at the start of a UTF-8 file; `tokenize`
+// skips it there.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+inline constexpr std::string_view kInconsistentTabsMessage =
+    "inconsistent use of tabs and spaces in indentation";
+
+// Whether two indentations (the blanks before a line's first character)
+// compare the same way with a tab of one column as with tab stops of eight:
+// false when a mix of tabs and spaces makes their order depend on the tab
+// size.
+bool indentations_agree(std::string_view a, std::string_view b);
+
 // Lexes the whole text. On success the list is never empty and ends with
 // `Eof`. The first fault throws a CompileError with its message and position;
 // there is no recovery and no partial list. Pure: keeps nothing between calls.

@@ -4,12 +4,15 @@
 // compilation at the import.
 #include "libraries/resolve.h"
 
+#include "ast/builtin_modules.h"
 #include "ast/compile_error.h"
 #include "libraries/manifest.h"
+#include "libraries/python_modules.h"
 #include "platform/env.h"
 #include "platform/files.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 namespace kestal {
 
@@ -63,6 +66,15 @@ void resolve_imports(Program &program, const std::optional<std::string> &source_
             program.libraries.emplace(import.name, std::get<Library>(std::move(library)));
             found = true;
             break;
+        }
+        if (!found && is_python_stdlib_module(import.name)) {
+            std::vector<std::string_view> builtin;
+            for (const BuiltinModule &m : kBuiltinModules)
+                builtin.push_back(m.name);
+            throw_error(fmt::format("module '{}' of Python's standard library isn't available in "
+                                    "Kestal (built in: {})",
+                                    import.name, fmt::join(builtin, ", ")),
+                        import.line, import.column);
         }
         if (!found)
             throw_error(fmt::format("no module or library named '{}'. Install it with: kestal "

@@ -2,6 +2,7 @@
 // hands its outcome back by value; it touches no server state.
 #include "lsp/checker.h"
 
+#include "lexer/lexer.h"
 #include "libraries/resolve.h"
 #include "lsp/text.h"
 #include "parser/parser.h"
@@ -57,6 +58,10 @@ DiagnosticSpan diagnostic_span(const CompileError &error, std::string_view text)
     Chars chars = decode_chars(lines[li]);
     std::size_t n = chars.size();
     std::uint64_t c0 = error.column == 0 ? 0 : error.column - 1;
+    // The lexer counts line 1's columns from after a byte-order mark; here
+    // the mark is the line's first character.
+    if (li == 0 && text.starts_with(kByteOrderMark))
+        ++c0;
     std::size_t ci = static_cast<std::size_t>(std::min<std::uint64_t>(c0, n));
     std::optional<CursorWord> word = word_at_position(lines[li], ci);
     std::size_t end;

@@ -9,6 +9,7 @@
 #include "main/compile_road.h"
 
 #include "codegen/codegen.h"
+#include "lexer/lexer.h"
 #include "libraries/resolve.h"
 #include "main/build_cache.h"
 #include "main/c_compiler.h"
@@ -140,10 +141,13 @@ GeneratedC generate_on_big_stack(const DriverOptions &options, const std::string
 
 // The line-th line of the text (1-based): lines end at line feeds, a
 // carriage return before the line feed is not part of the line, and nothing
-// follows the final line feed.
+// follows the final line feed. A byte-order mark opening the text is no part
+// of line 1, as the lexer skips it.
 std::optional<std::string_view> source_line(std::string_view text, std::uint64_t line) {
     if (line == 0)
         return std::nullopt;
+    if (text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
     std::size_t start = 0;
     for (std::uint64_t n = 1; n < line; ++n) {
         std::size_t newline = text.find('\n', start);

@@ -43,6 +43,44 @@ CompileError error_at_current(const Parser &p, std::string message) {
     return error_at(std::move(message), token.line, token.column);
 }
 
+namespace {
+
+// The blanks that open the line-th line of the text (1-based); empty past
+// the end. A byte-order mark opening the text is no part of line 1.
+std::string_view line_blanks(std::string_view text, uint64_t line) {
+    if (text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
+    size_t start = 0;
+    for (uint64_t n = 1; n < line; ++n) {
+        size_t newline = text.find('\n', start);
+        if (newline == std::string_view::npos)
+            return {};
+        start = newline + 1;
+    }
+    size_t end = text.find_first_not_of(" \t\r", start);
+    return text.substr(start, (end == std::string_view::npos ? text.size() : end) - start);
+}
+
+bool is_layout(TokenKind kind) {
+    return kind == TokenKind::Newline || kind == TokenKind::Indent || kind == TokenKind::Dedent;
+}
+
+} // namespace
+
+void refuse_inconsistent_tabs(const Parser &p) {
+    if (p.text.empty() || p.cursor < 2 || p.tokens[p.cursor - 1].kind != TokenKind::Newline)
+        return;
+    // The first token of the logical line that the Newline before the
+    // cursor ends: the lexer measured the indentation on its line.
+    size_t first = p.cursor - 1;
+    while (first > 0 && !is_layout(p.tokens[first - 1].kind))
+        --first;
+    std::string_view before = line_blanks(p.text, p.tokens[first].line);
+    std::string_view here = line_blanks(p.text, current(p).line);
+    if (!indentations_agree(before, here))
+        throw error_at_current(p, std::string(kInconsistentTabsMessage));
+}
+
 void expect(Parser &p, TokenKind kind, std::string_view description) {
     if (accept(p, kind))
         return;

@@ -166,6 +166,8 @@ ClassBody parse_class_body(Parser &p, bool dataclass) {
         case TokenKind::Eof:
             return body;
         default:
+            if (at(p, TokenKind::Indent))
+                refuse_inconsistent_tabs(p);
             throw error_at_current(p, kClassBodyMessage);
         }
     }
@@ -214,8 +216,10 @@ void parse_class_def(Parser &p) {
     def.base = parse_class_base(p);
     expect(p, TokenKind::Colon, "':'");
     expect(p, TokenKind::Newline, "a new line after the class header");
-    if (!accept(p, TokenKind::Indent))
+    if (!accept(p, TokenKind::Indent)) {
+        refuse_inconsistent_tabs(p);
         throw error_at_current(p, "expected an indented class body");
+    }
     ClassBody body = parse_class_body(p, decorators.dataclass);
     def.methods = std::move(body.methods);
     def.constants = std::move(body.constants);
@@ -314,6 +318,7 @@ FuncDef parse_function_def(Parser &p) {
 Program parse_module(std::string_view text) {
     Parser p;
     p.tokens = tokenize(text);
+    p.text = text;
     for (ClassDef &c : seed_builtin_classes())
         add_class(p, std::move(c));
     Program program;
@@ -331,6 +336,7 @@ Program parse_module(std::string_view text) {
             advance(p);
             break;
         case TokenKind::Indent:
+            refuse_inconsistent_tabs(p);
             throw error_at_current(p, "unexpected indentation");
         case TokenKind::Eof:
             program.lambdas = std::move(p.lambdas);

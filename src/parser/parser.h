@@ -46,6 +46,8 @@ std::vector<ClassDef> seed_builtin_classes();
 // is always `Eof`, so reading past the end keeps seeing `Eof`.
 struct Parser {
     std::vector<Token> tokens;
+    // The module's source text, read only to explain a layout error.
+    std::string_view text = {};
     uint64_t cursor = 0;
     // Lifted lambdas; an entry's index is its `Expr::Lambda` index.
     std::vector<FuncDef> lambdas;
@@ -125,6 +127,11 @@ void expect(Parser &p, TokenKind kind, std::string_view description);
 std::string expect_ident(Parser &p, std::string_view description);
 // An error at the current token's position.
 CompileError error_at_current(const Parser &p, std::string message);
+// At a line that opens no block where it should, or opens one where it
+// shouldn't: throws "inconsistent use of tabs and spaces in indentation" at
+// the current token when its line and the logical line before it compare
+// differently with a tab of one column than with tab stops of eight.
+void refuse_inconsistent_tabs(const Parser &p);
 
 // Expressions.
 Expr parse_expr(Parser &p);

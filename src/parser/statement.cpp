@@ -264,11 +264,29 @@ void parse_statement(Parser &p, std::vector<Stmt> &statements) {
     }
 }
 
+namespace {
+
+constexpr std::string_view kYieldMessage =
+    "generators (`yield`) aren't part of the language; build a list and return it instead";
+
+bool is_yield(const Token &token) {
+    return token.kind == TokenKind::Ident && token.text() == "yield";
+}
+
+} // namespace
+
+// `yield` is an ordinary name to the lexer: a statement that is the bare
+// name, or a line that goes on after it (`yield x`, `yield from xs`,
+// `total = yield x`), is a generator's.
 void parse_simple_statements(Parser &p, std::vector<Stmt> &statements) {
     for (;;) {
         uint64_t line = current(p).line;
         uint64_t column = current(p).column;
         statements.push_back(make_stmt(parse_simple_statement(p, line, column), line, column));
+        if (const auto *e = statements.back().as<Stmt::ExprStmt>()) {
+            if (const auto *n = e->expr.as<Expr::Name>(); n && n->name == "yield")
+                throw error_at(std::string(kYieldMessage), line, column);
+        }
         if (!accept(p, TokenKind::Semicolon))
             break;
         if (at(p, TokenKind::Newline) || at(p, TokenKind::Eof))
@@ -276,6 +294,8 @@ void parse_simple_statements(Parser &p, std::vector<Stmt> &statements) {
     }
     if (accept(p, TokenKind::Newline) || at(p, TokenKind::Eof))
         return;
+    if (const Token &before = p.tokens[p.cursor - 1]; is_yield(before))
+        throw error_at(std::string(kYieldMessage), before.line, before.column);
     throw error_at_current(
         p, fmt::format("expected end of line, found {}", describe_token(current(p))));
 }
@@ -287,8 +307,10 @@ std::vector<Stmt> parse_block(Parser &p) {
         parse_simple_statements(p, body);
         return body;
     }
-    if (!accept(p, TokenKind::Indent))
+    if (!accept(p, TokenKind::Indent)) {
+        refuse_inconsistent_tabs(p);
         throw error_at_current(p, "expected an indented block");
+    }
     for (;;) {
         switch (current(p).kind) {
         case TokenKind::Def:
@@ -304,6 +326,10 @@ std::vector<Stmt> parse_block(Parser &p) {
             return body;
         case TokenKind::Eof:
             return body;
+        case TokenKind::Indent:
+            refuse_inconsistent_tabs(p);
+            parse_statement(p, body);
+            break;
         default:
             parse_statement(p, body);
             break;

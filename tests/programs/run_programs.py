@@ -116,7 +116,7 @@ class Program:
         self.fixture = folder / f"{self.name}.dir"
         if not self.fixture.is_dir():
             self.fixture = folder / "default.dir"
-        first_line = source.read_text(encoding="utf-8").split("\n", 1)[0]
+        first_line = source.read_text(encoding="utf-8-sig").split("\n", 1)[0]
         self.not_python = first_line.startswith(NOT_PYTHON_MARKER)
         self.rejected = (self.expected_err is not None and
                          self.expected_err.startswith(f"{source.name}:".encode()))
@@ -141,6 +141,9 @@ class Program:
             return [f"  {self.name}.err: the header names line {line}, column {col}, "
                     f"which {self.source.name} doesn't have\n"]
         quoted = source_lines[line - 1].removesuffix(b"\r")
+        if line == 1:
+            # The excerpt leaves out a byte-order mark, as the lexer skips it.
+            quoted = quoted.removeprefix(b"\xef\xbb\xbf")
         want = [lines[0], f"{line:>5} | ".encode() + quoted,
                 b"      | " + b" " * (col - 1) + b"^"]
         if lines != want:

@@ -251,9 +251,15 @@ Type declare_field(CodegenContext &ctx, const std::string &cls, const std::strin
         auto owner = first_class_with_field(ctx, class_ancestors(ctx, cls), field);
         throw field_widening(*owner, field, line, column);
     }
+    // A field first assigned None keeps the Type None: say where its
+    // declaration goes.
+    std::string hint;
+    if (held->is<Type::None>())
+        hint = fmt::format("; declare it in `__init__` as `self.{}: {}{} = None`", field, value,
+                           value.is<Type::Optional>() ? "" : " | None");
     throw_error(fmt::format("can't assign {:#} to '{}.{}', which holds {:#} (an attribute keeps "
-                            "one type)",
-                            value, cls, field, *held),
+                            "one type){}",
+                            value, cls, field, *held, hint),
                 line, column);
 }
 

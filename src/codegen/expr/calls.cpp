@@ -12,6 +12,7 @@
 #include "codegen/classes/exceptions.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
+#include "codegen/expr/containers.h"
 
 #include <algorithm>
 
@@ -124,6 +125,23 @@ CompiledExpr compile_expr_call(CodegenContext &ctx, const Expr &e, const Expr::C
                                        c.kwargs, *c.callee);
 }
 
+// `Exception.__init__(self, args...)`: the built-in exceptions' own
+// `__init__`, which sets the texts of str(e), on an object of a subclass.
+CompiledExpr compile_builtin_exception_init_call(CodegenContext &ctx, const std::string &cls,
+                                                 const Expr::MethodCall &m, const Expr &e) {
+    if (m.args.empty())
+        throw_error(fmt::format("{}.__init__() needs an object as its first argument", cls), e.line,
+                    e.column);
+    CompiledExpr recv = compile_expr(ctx, m.args[0]);
+    const auto *object = recv.type.as<Type::Class>();
+    if (!object || !is_subclass_of(ctx, object->name, cls))
+        throw_error(fmt::format("{}.__init__() needs a {} object, not {}", cls, cls, recv.type),
+                    m.args[0].line, m.args[0].column);
+    std::vector<Expr> rest(m.args.begin() + 1, m.args.end());
+    return compile_base_exception_init(ctx, object->name, recv.text, rest, m.kwargs, e.line,
+                                       e.column);
+}
+
 CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e,
                                       const Expr::MethodCall &m) {
     if (auto module = resolve_module_ref(ctx, *m.receiver))
@@ -132,6 +150,20 @@ CompiledExpr compile_method_call_expr(CodegenContext &ctx, const Expr &e,
         auto module = resolve_module_ref(ctx, *a->object);
         if (module && *module == "os")
             return compile_environ_method(ctx, m.method, m.args, m.kwargs, e);
+    }
+    // `Base.m(obj, ...)` is the call of the class-method value `Base.m`:
+    // Base's own resolution of m, with obj as the receiver and no dispatch.
+    if (const auto *cls = m.receiver->as<Expr::Name>();
+        cls && !lookup_var(ctx, cls->name) && ctx.classes.count(cls->name)) {
+        if (m.method == "__init__" && is_exception_class(ctx, cls->name) &&
+            !first_class_defining_method(ctx, class_ancestors(ctx, cls->name), "__init__"))
+            return compile_builtin_exception_init_call(ctx, cls->name, m, e);
+        Expr callee{Expr::Attribute{*m.receiver, m.method}, e.line, e.column};
+        CompiledExpr f = compile_attribute_expr(ctx, callee);
+        if (!f.type.is<Type::Function>())
+            throw_error(fmt::format("{:#} can't be called", f.type), e.line, e.column);
+        return compile_function_value_call(ctx, f.text, f.type.as<Type::Function>()->value, m.args,
+                                           m.kwargs, callee);
     }
     const auto *recv_call = m.receiver->as<Expr::Call>();
     if (recv_call && recv_call->name == "super" && recv_call->args.empty() &&
@@ -274,8 +306,8 @@ CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string 
     CompiledExpr recv = compile_expr(ctx, args[0]);
     auto self = coerce_expr(ctx, recv.text, recv.type, Type::class_(m.class_name));
     if (!self)
-        throw_error(fmt::format("{}.{}() needs {} object as its first argument, not {}",
-                                m.class_name, m.method_name, m.class_name, recv.type),
+        throw_error(fmt::format("{}.{}() needs a {} object, not {}", m.class_name, m.method_name,
+                                m.class_name, recv.type),
                     args[0].line, args[0].column);
     // `C.m(obj)` calls the method C resolves, whatever obj's own class
     // overrides, as Python does.

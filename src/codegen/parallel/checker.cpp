@@ -10,6 +10,7 @@
 #include "codegen/parallel/checker.h"
 
 #include "analysis/walkers.h"
+#include "codegen/classes/classes.h"
 #include "codegen/expr/expr.h"
 #include "support/overload.h"
 
@@ -770,9 +771,13 @@ class Walker {
                               [](const FunctionValue::StrMethod &) {
                                   return KnownCallee{KnownCallee::Kind::Harmless, "", 0};
                               },
-                              [](const FunctionValue::ClassMethod &m) {
-                                  return KnownCallee{KnownCallee::Kind::User,
-                                                     m.class_name + "." + m.method_name, 0};
+                              // The method the class resolves, maybe a base's.
+                              [&](const FunctionValue::ClassMethod &m) {
+                                  auto owner = first_class_defining_method(
+                                      c_.ctx, class_ancestors(c_.ctx, m.class_name), m.method_name);
+                                  return KnownCallee{
+                                      KnownCallee::Kind::User,
+                                      owner.value_or(m.class_name) + "." + m.method_name, 0};
                               },
                           },
                           value.kind);
@@ -829,6 +834,16 @@ class Walker {
     void method_call(const Expr &e, const Expr::MethodCall &m) {
         if (auto module = resolve_module_ref(c_.ctx, *m.receiver)) {
             module_call(*module, m.method, e.line, e.column);
+            return;
+        }
+        // `Base.m(obj, ...)`: Base's own m, with obj as its receiver.
+        if (const auto *cls = m.receiver->as<Expr::Name>();
+            cls && c_.ctx.classes.count(cls->name) && !lookup_var(c_.ctx, cls->name)) {
+            auto owner =
+                first_class_defining_method(c_.ctx, class_ancestors(c_.ctx, cls->name), m.method);
+            if (owner)
+                check_callee(KnownCallee{KnownCallee::Kind::User, *owner + "." + m.method, 0},
+                             m.args, m.kwargs, e);
             return;
         }
         if (in_table(kChangingMethods, m.method) && may_alias(*m.receiver)) {

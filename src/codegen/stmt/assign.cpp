@@ -31,6 +31,11 @@ struct AttributeTarget {
 
 AttributeTarget attribute_target(CodegenContext &ctx, const Expr &target) {
     const auto &a = *target.as<Expr::Attribute>();
+    if (const auto *cls = a.object->as<Expr::Name>();
+        cls && !lookup_var(ctx, cls->name) && ctx.classes.count(cls->name))
+        throw_error("class attributes are constants and can't be assigned (keep the value in an "
+                    "object field or a global)",
+                    target.line, target.column);
     CompiledExpr o = compile_expr(ctx, *a.object);
     const auto *c = o.type.as<Type::Class>();
     if (!c)

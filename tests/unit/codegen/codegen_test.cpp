@@ -796,6 +796,21 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"x: int = 1\nx /= 2\n", "2:1: 'x' holds an int, but `/=` here would produce a float"},
         {"def f() -> None:\n    n: int = 0\n    n += 0.5\nf()\n",
          "3:5: 'n' holds an int, but `+=` here would produce a float"},
+        // A field first assigned None: where its declaration goes.
+        {"class Node:\n    def __init__(self):\n        self.next = None\nn = Node()\n"
+         "n.next = Node()\n",
+         "5:1: can't assign a Node to 'Node.next', which holds None (an attribute keeps one type); "
+         "declare it in `__init__` as `self.next: Node | None = None`"},
+        {"class Node:\n    def __init__(self):\n        self.next = None\n"
+         "def link(a: Node, b: Node | None) -> None:\n    a.next = b\nlink(Node(), None)\n",
+         "5:5: can't assign a Node | None to 'Node.next', which holds None (an attribute keeps one "
+         "type); declare it in `__init__` as `self.next: Node | None = None`"},
+        {"class Bag:\n    def __init__(self):\n        self.items = None\nb = Bag()\n"
+         "b.items = [1]\n",
+         "5:1: can't assign a list[int] to 'Bag.items', which holds None (an attribute keeps one "
+         "type); declare it in `__init__` as `self.items: list[int] | None = None`"},
+        {"class P:\n    def __init__(self):\n        self.name = 'a'\np = P()\np.name = 3\n",
+         "5:1: can't assign an int to 'P.name', which holds a str (an attribute keeps one type)"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(c.source), c.expected) << c.source;

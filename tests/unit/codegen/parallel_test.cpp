@@ -195,6 +195,18 @@ TEST(PrangeChecker, RefusedBodies) {
          "None:\n    for i in prange(len(ps)):\n        ps[i].update()\n",
          "7:9: inside a prange loop, 'ps' can't be changed by .update(): 'ps' is shared by all "
          "iterations (objects made inside the loop can change freely)"},
+        // A call through the class name is checked as a call of the method
+        // that class resolves, with its first argument as the receiver.
+        {"class P:\n    def __init__(self, x: int):\n        self.x = x\n    def move(self):\n"
+         "        self.x += 1\nclass Q(P):\n    pass\np = P(1)\nfor i in prange(2):\n"
+         "    Q.move(p)\n",
+         "11:5: move() can't be called inside a prange loop: at line 6, it changes an attribute of "
+         "'self', which may be shared by all the loop's iterations"},
+        {"class P:\n    def __init__(self, x: int):\n        self.x = x\n    def move(self):\n"
+         "        self.x += 1\nclass Q(P):\n    pass\np = Q(1)\nf = Q.move\nfor i in prange(2):\n"
+         "    f(p)\n",
+         "12:5: move() can't be called inside a prange loop: at line 6, it changes an attribute of "
+         "'self', which may be shared by all the loop's iterations"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(std::string(kImport) + c.source), c.error) << c.source;
@@ -223,6 +235,10 @@ TEST(PrangeChecker, AcceptedBodies) {
         // A recursive function is examined once per signature.
         "def fib(n: int) -> int:\n    return n if n < 2 else fib(n - 1) + fib(n - 2)\n"
         "for i in prange(3):\n    x = fib(i)\n",
+        // A class-name call on an object made inside the loop, and a reading one.
+        "class P:\n    def __init__(self, x: int):\n        self.x = x\n    def move(self):\n"
+        "        self.x += 1\n    def get(self) -> int:\n        return self.x\np = P(1)\n"
+        "for i in prange(2):\n    q = P(i)\n    P.move(q)\n    y = P.get(p) + P.get(q)\n",
     };
     for (const char *source : cases)
         EXPECT_EQ(rejection(std::string(kImport) + source), "(none)") << source;

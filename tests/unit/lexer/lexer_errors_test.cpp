@@ -18,6 +18,7 @@ struct ErrorCase {
 };
 
 const char *const kIndent = "this line's indentation doesn't match any outer block";
+const char *const kTabs = "inconsistent use of tabs and spaces in indentation";
 const char *const kOneQuote = "unterminated string (use triple quotes for multi-line strings)";
 const char *const kString = "unterminated string";
 const char *const kHex = "invalid \\x escape (expected two hex digits)";
@@ -51,7 +52,14 @@ TEST(LexerErrors, Indentation) {
         {"if a:\n        b\n  c\n", kIndent, 3, 3},
         {"if a:\n  b\n c\n", kIndent, 3, 2},
         {"if a:\n    if b:\n        c\n  d\n", kIndent, 4, 3},
-        {"if a:\n\tb\n  \tc\n  d\n", kIndent, 4, 3},
+        // Where a tab decides how the unmatched line compares with a level
+        // (a tab of one column against tab stops of eight), the tabs are
+        // named; where the tab size changes nothing, the plain message stays.
+        {"if a:\n\tb\n  \tc\n  d\n", kTabs, 4, 3},
+        {"if a:\n\tif b:\n\t\tc\n      d\n", kTabs, 4, 7},
+        {"if a:\n  b\n\tc\n d\n", kTabs, 4, 2},
+        {"if a:\n\tif b:\n\t\tc\n\t  d\n", kTabs, 4, 4},
+        {"if a:\n\t b\n c\n", kIndent, 3, 2},
     });
 }
 
@@ -73,6 +81,12 @@ TEST(LexerErrors, UnexpectedCharacters) {
         {"x \xff", "unexpected character '\\xff'", 1, 3},
         {"x \x80", "unexpected character '\\x80'", 1, 3},
         {"x \xc3", "unexpected character '\\xc3'", 1, 3},
+        // A byte-order mark is skipped only where the text starts, and only
+        // in its UTF-8 form; columns count from the character after it.
+        {"\xef\xbb\xbfx = $", "unexpected character '$'", 1, 5},
+        {"x = 1\n\xef\xbb\xbfy = 2", "unexpected character '\xef\xbb\xbf'", 2, 1},
+        {"\xef\xbb\xbf\xef\xbb\xbfx", "unexpected character '\xef\xbb\xbf'", 1, 1},
+        {"\xff\xfex", "unexpected character '\\xff'", 1, 1},
     });
 }
 

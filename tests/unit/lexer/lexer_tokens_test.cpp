@@ -50,6 +50,11 @@ TEST(LexerTokens, EndOfInput) {
         {"unclosed bracket over a line feed", "(1\n", "LParen@1:1 Int(1)@1:2 Newline@1:3 Eof@1:3"},
         {"unclosed bracket over blank lines", "(1\n\n\n",
          "LParen@1:1 Int(1)@1:2 Newline@1:3 Eof@1:3"},
+        {"byte-order mark at the start", "\xef\xbb\xbfx = 1\n",
+         "Ident(x)@1:1 Assign@1:3 Int(1)@1:5 Newline@1:6 Eof@1:6"},
+        {"byte-order mark alone", "\xef\xbb\xbf", "Eof@1:1"},
+        {"byte-order mark before a comment line", "\xef\xbb\xbf# c\nx\n",
+         "Ident(x)@2:1 Newline@2:2 Eof@2:2"},
     });
 }
 

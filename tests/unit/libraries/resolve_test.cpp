@@ -125,6 +125,19 @@ TEST(LibrarySearch, Failures) {
     EXPECT_EQ(resolve("from nosuchlib import f\n", scratch / "p.ktl"),
               "error 1:6 no module or library named 'nosuchlib'. Install it with: kestal "
               "install nosuchlib | ");
+    // A module of Python's standard library is named as such, not offered
+    // as a library to install; a library folder of that name still wins.
+    const std::string builtin = "(built in: math, time, random, sys, os, os.path, typing, "
+                                "dataclasses, parallel) | ";
+    EXPECT_EQ(resolve("import json\n", scratch / "p.ktl"),
+              "error 1:8 module 'json' of Python's standard library isn't available in Kestal " +
+                  builtin);
+    EXPECT_EQ(resolve("x = 1\nfrom __future__ import annotations\n", scratch / "p.ktl"),
+              "error 2:6 module '__future__' of Python's standard library isn't available in "
+              "Kestal " +
+                  builtin);
+    write_library(scratch, "good", "csv", "good");
+    EXPECT_EQ(resolve("import csv\n", scratch / "p.ktl"), "csv=(good) ");
 }
 
 TEST(LibrarySearch, BuiltInModulesNeedNothing) {

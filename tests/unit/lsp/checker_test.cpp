@@ -36,6 +36,7 @@ TEST(Check, EachStageReportsItsError) {
         {"lexer", "x = 1\ny = $\n", false, 2, 5},
         {"types", "x = 1\nx = 'a'\n", true, 2, 1},
         {"undefined name", "print(zz)\n", true, 1, 7},
+        {"after a byte-order mark", "\xef\xbb\xbfx = 1\ny = $\n", false, 2, 5},
     };
     for (const Case &c : cases) {
         CheckOutcome outcome = run_check(c.text, "file:///t/a.ktl");
@@ -115,6 +116,9 @@ TEST(DiagnosticSpan, CoversIdentifierOrOneCharacter) {
         {"line 0 and column 0 count as 1", "abc d\n", 0, 0, {0, 0, 3}},
         {"empty text", "", 1, 1, {0, 0, 0}},
         {"astral characters count once here", "s = '\xF0\x9F\x98\x80' + q\n", 1, 11, {0, 10, 11}},
+        // A byte-order mark is a character of line 1 here, not to the lexer.
+        {"after a byte-order mark", "\xef\xbb\xbftotal = $\n", 1, 9, {0, 9, 10}},
+        {"word after a byte-order mark", "\xef\xbb\xbftotal = $\n", 1, 1, {0, 1, 6}},
     };
     for (const Case &c : cases) {
         DiagnosticSpan span = diagnostic_span(CompileError{"m", c.line, c.column}, c.text);

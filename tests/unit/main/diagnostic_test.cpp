@@ -42,6 +42,10 @@ TEST(DriverDiagnostic, RendersHeaderExcerptAndCaret) {
         // Tabs and wide characters are not compensated: column - 1 spaces.
         {"\tx\n", 1, 2, "dir/a.ktl:1:2: error: bad thing\n    1 | \tx\n      |  ^\n"},
         {"é = 1\n", 1, 3, "dir/a.ktl:1:3: error: bad thing\n    1 | é = 1\n      |   ^\n"},
+        // A byte-order mark opening the text is not shown, so the caret
+        // stands under the column the lexer counted.
+        {"\xef\xbb\xbfx = $\n", 1, 5,
+         "dir/a.ktl:1:5: error: bad thing\n    1 | x = $\n      |     ^\n"},
     };
     for (const DiagnosticCase &c : cases)
         EXPECT_EQ(render_diagnostic(error_at("bad thing", c.line, c.column), "dir/a.ktl", c.source),

@@ -146,6 +146,34 @@ TEST(ParserStatements, RefusalsGiveTheirMessageAtTheirPosition) {
         {"if a:\n    pass\n        x = 1\n",
          "3:1: expected an expression, found an indented block"},
         {"else: pass", "1:1: expected an expression, found else"},
+        // A block that a tab hides or makes up, and the same blocks of tabs
+        // alone.
+        {"if a:\n\tx = 1\n        y = 2\n",
+         "3:1: inconsistent use of tabs and spaces in indentation"},
+        {"x = 1\n\t\ty = 2\n", "2:1: unexpected indentation"},
+        {"x = 1\n\ty = 2\n", "2:1: unexpected indentation"},
+        {"if a:\n    if b:\n\tpass\n", "3:2: inconsistent use of tabs and spaces in indentation"},
+        {"if a:\n\tif b:\n\tpass\n", "3:2: expected an indented block"},
+        {"class C:\n    def f(self):\n\treturn 1\n",
+         "3:2: inconsistent use of tabs and spaces in indentation"},
+        {"class C:\n\tX = 1\n        Y = 2\n",
+         "3:1: inconsistent use of tabs and spaces in indentation"},
+        {"class C:\n\tX = 1\n\t\tY = 2\n",
+         "3:1: expected a method, a field (`x: int`) or a constant (`X = 1`) in the class "
+         "body"},
+        // `yield` is a name to the lexer; a generator's use of it is named.
+        {"def f(n):\n    for i in range(n):\n        yield i\n",
+         "3:9: generators (`yield`) aren't part of the language; build a list and return it "
+         "instead"},
+        {"def f():\n    yield\n",
+         "2:5: generators (`yield`) aren't part of the language; build a list and return it "
+         "instead"},
+        {"def f(xs):\n    if xs: yield from xs\n",
+         "2:12: generators (`yield`) aren't part of the language; build a list and return it "
+         "instead"},
+        {"def f():\n    total = yield 5\n",
+         "2:13: generators (`yield`) aren't part of the language; build a list and return it "
+         "instead"},
         {"elif x: pass", "1:1: expected an expression, found elif"},
     };
     for (const Case &c : cases)
