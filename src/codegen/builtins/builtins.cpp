@@ -97,6 +97,21 @@ std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string 
         throw_error("printing a file object isn't supported", arg.line, arg.column);
     if (value.type.is<Type::Function>())
         throw_error("printing a function isn't supported", arg.line, arg.column);
+    // Python takes an argument's whole text before writing it (after every
+    // argument is evaluated), so what a container's items' __repr__ print
+    // comes before the container. An object alone prints its method's
+    // result right after the method runs, which is that order already.
+    const Type *shown = &value.type;
+    while (const auto *q = shown->as<Type::Optional>())
+        shown = &*q->inner;
+    if (!shown->is<Type::Class>() && text_runs_user_code(ctx, value.type, false)) {
+        ensure_type_defined(ctx, value.type);
+        std::string name = fresh_temp(ctx, "pv");
+        pre += fmt::format("{} {} = {}; ", c_type_name(value.type), name, value.text);
+        CompiledExpr held{name, value.type};
+        return {
+            fmt::format("ktl_print_s({})", compile_to_str(ctx, held, false, arg.line, arg.column))};
+    }
     return {compile_print_value(ctx, pre, value, false)};
 }
 
@@ -202,6 +217,32 @@ bool type_contains_class(const Type &t) {
     case TypeKind::Tuple:
         for (const Type &e : t.as<Type::Tuple>()->elements)
             if (type_contains_class(e))
+                return true;
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool text_runs_user_code(CodegenContext &ctx, const Type &t, bool repr) {
+    switch (t.tag()) {
+    case TypeKind::Class: {
+        const std::string &name = t.as<Type::Class>()->name;
+        return subtree_defines(ctx, name, "__repr__") ||
+               (!repr && subtree_defines(ctx, name, "__str__"));
+    }
+    case TypeKind::Optional:
+        return text_runs_user_code(ctx, *t.as<Type::Optional>()->inner, repr);
+    case TypeKind::List:
+        return text_runs_user_code(ctx, *t.as<Type::List>()->element, true);
+    case TypeKind::Set:
+        return text_runs_user_code(ctx, *t.as<Type::Set>()->element, true);
+    case TypeKind::Dict:
+        return text_runs_user_code(ctx, *t.as<Type::Dict>()->key, true) ||
+               text_runs_user_code(ctx, *t.as<Type::Dict>()->value, true);
+    case TypeKind::Tuple:
+        for (const Type &e : t.as<Type::Tuple>()->elements)
+            if (text_runs_user_code(ctx, e, true))
                 return true;
         return false;
     default:

@@ -28,6 +28,10 @@ std::string compile_print_value(CodegenContext &ctx, std::string &pre, const Com
 std::vector<std::string> compile_str_args(CodegenContext &ctx, const std::string &name,
                                           const std::vector<Expr> &args);
 bool type_contains_class(const Type &type);
+// True when str() of the value (repr() with `repr`) may call a user
+// __str__ or __repr__: a class whose subtree defines one, or a container
+// holding such a class (its items show by repr).
+bool text_runs_user_code(CodegenContext &ctx, const Type &type, bool repr);
 
 CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiver,
                                  const std::string &method, const std::vector<Expr> &args,
