@@ -213,10 +213,9 @@ Order binary_op_order(const Expr::BinaryOp &b) {
 // Whether the text of the value (its repr with `repr`) may come from a user
 // __str__ or __repr__, which may print: known from a variable's Type,
 // assumed for any other operand but a literal, and never so in a program
-// whose classes define neither.
+// where no class has either written.
 bool text_may_run_user_code(CodegenContext &ctx, const Expr &value, bool repr) {
-    const MethodNames &methods = program_method_names(ctx);
-    if (!methods.count("__str__") && !methods.count("__repr__"))
+    if (!program_has_text_methods(ctx))
         return false;
     if (value.is<Expr::Int>() || value.is<Expr::Float>() || value.is<Expr::Str>() ||
         value.is<Expr::Bool>() || value.is<Expr::None>() || value.is<Expr::FString>())
