@@ -99,6 +99,29 @@ static void ktl_cap_end(ktl_capstate old) {
     ktl_cap = old.cap;
 }
 
+/* Lets user code run in the middle of a capture: a __str__ or __repr__ that
+   a printing function calls writes where it would without the capture, and
+   only the text it returns is captured. The bytes captured so far go to
+   the builder, so the buffer holds only ordinary output while the user code
+   prints; resuming starts the capture again after that output. Outside a
+   capture both are a test of one pointer. */
+static inline ktl_capstate ktl_cap_pause(void) {
+    ktl_capstate s = {ktl_cap, ktl_cap_from};
+    if (KTL_UNLIKELY(ktl_cap != NULL)) {
+        if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
+        ktl_olen = ktl_cap_from;
+        ktl_cap = NULL;
+    }
+    return s;
+}
+
+static inline void ktl_cap_resume(ktl_capstate s) {
+    if (KTL_UNLIKELY(s.cap != NULL)) {
+        ktl_cap = s.cap;
+        ktl_cap_from = ktl_olen;
+    }
+}
+
 /* Drops the bytes of the active capture that are still buffered and ends all
    captures, keeping the ordinary output in front of them. The text being
    built is abandoned; the ordinary output is what the exit paths flush. */

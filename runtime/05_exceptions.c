@@ -75,12 +75,14 @@ static inline void ktl_try_enter(ktl_handler *h) {
 
 /* Pops h after a jump to it and returns the exception. A capture that began
    inside the `try` was abandoned by the jump: its buffered bytes are dropped
-   and the capture active at the `try` becomes current again. */
+   and the capture active at the `try` becomes current again, after the
+   ordinary output (a paused capture leaves only ordinary output behind). */
 static void *ktl_try_land(ktl_handler *h) {
     ktl_htop = h->prev;
     if (ktl_cap != h->cap) {
-        ktl_olen = ktl_cap_from;
+        if (ktl_cap) ktl_olen = ktl_cap_from;
         ktl_cap = h->cap;
+        ktl_cap_from = ktl_olen;
     }
     return ktl_cur_exc;
 }

@@ -1,8 +1,8 @@
 // The output buffer and captures: newline flushing on a terminal only, a
 // write larger than the free room going out after the buffered bytes, str()
 // of a large list while ordinary output fills more than half the buffer,
-// nested captures that each receive exactly their own bytes, and a nested
-// capture fed by a write that bypasses the buffer. The stream order is
+// nested captures that each receive exactly their own bytes, a nested
+// capture fed by a write that bypasses the buffer, and a paused capture. The stream order is
 // checked against test_output.py.
 // warnings: error
 #include "kestal_runtime.c"
@@ -97,6 +97,27 @@ static void ktl_main(void) {
     KT_CHECK(inner.len == 100000 && kt_all(inner, 0, 100000, 'r'));
     KT_CHECK_STR(ktl_sb_done(&o2), "()");
     KT_CHECK(ktl_cap == NULL);
+
+    // A paused capture (a user __repr__ running inside str() of an object):
+    // what is written meanwhile is ordinary output, kept in order behind the
+    // output before the capture even when it overflows the buffer, and the
+    // capture resumes after it with its own bytes only.
+    kt_fill('s', 20000);
+    ktl_sb o3;
+    ktl_sb_init(&o3);
+    ktl_capstate c3 = ktl_cap_begin(&o3);
+    ktl_write("<", 1);
+    ktl_capstate p3 = ktl_cap_pause();
+    KT_CHECK(ktl_cap == NULL);
+    kt_fill('u', 50000);
+    ktl_cap_resume(p3);
+    ktl_write("A", 1);
+    kt_fill('v', 70000);
+    ktl_cap_end(c3);
+    ktl_str s3 = ktl_sb_done(&o3);
+    KT_CHECK(s3.len == 70002 && memcmp(s3.p, "<Av", 3) == 0 && kt_all(s3, 2, 70000, 'v'));
+    KT_CHECK(ktl_cap == NULL);
+    ktl_newline();
 
     ktl_write("OK\n", 3);
 }

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 
 namespace kestal {
 
@@ -97,6 +98,21 @@ std::vector<std::string> print_argument_pieces(CodegenContext &ctx, std::string 
         throw_error("printing a file object isn't supported", arg.line, arg.column);
     if (value.type.is<Type::Function>())
         throw_error("printing a function isn't supported", arg.line, arg.column);
+    // Python takes an argument's whole text before writing it (after every
+    // argument is evaluated), so what a container's items' __repr__ print
+    // comes before the container. An object alone prints its method's
+    // result right after the method runs, which is that order already.
+    const Type *shown = &value.type;
+    while (const auto *q = shown->as<Type::Optional>())
+        shown = &*q->inner;
+    if (!shown->is<Type::Class>() && text_runs_user_code(ctx, value.type, false)) {
+        ensure_type_defined(ctx, value.type);
+        std::string name = fresh_temp(ctx, "pv");
+        pre += fmt::format("{} {} = {}; ", c_type_name(value.type), name, value.text);
+        CompiledExpr held{name, value.type};
+        return {
+            fmt::format("ktl_print_s({})", compile_to_str(ctx, held, false, arg.line, arg.column))};
+    }
     return {compile_print_value(ctx, pre, value, false)};
 }
 
@@ -207,6 +223,131 @@ bool type_contains_class(const Type &t) {
     default:
         return false;
     }
+}
+
+namespace {
+
+// A dataclass's synthesized method stands at its `class` keyword; a written
+// one never does.
+bool is_synthesized(const ClassDef &c, const FuncDef &m) {
+    return m.line == c.line && m.column == c.column;
+}
+
+const FuncDef *find_method(const CodegenContext &ctx, const std::string &owner,
+                           const std::string &name) {
+    for (const FuncDef &m : ctx.classes.at(owner)->methods)
+        if (m.name == name)
+            return &m;
+    return nullptr;
+}
+
+bool text_runs_user_code_in(CodegenContext &ctx, const Type &t, bool repr,
+                            std::set<std::string> &seen);
+
+// The Types of the fields a synthesized __repr__ of class `k` shows (its
+// f-string's `self.<field>` parts), or none when a field has no Type yet.
+std::optional<std::vector<Type>> shown_field_types(CodegenContext &ctx, const std::string &k,
+                                                   const FuncDef &method) {
+    std::vector<Type> types;
+    const auto *ret = method.body.empty() ? nullptr : method.body.front().as<Stmt::Return>();
+    const auto *fs = ret && ret->value ? ret->value->as<Expr::FString>() : nullptr;
+    if (!fs)
+        return std::nullopt;
+    std::vector<std::string> chain = class_ancestors(ctx, k);
+    for (const FStringSegment &seg : fs->segments) {
+        const auto *field = std::get_if<FStringSegment::Field>(&seg.kind);
+        const auto *attr = field ? field->expr.as<Expr::Attribute>() : nullptr;
+        const auto *self = attr ? attr->object->as<Expr::Name>() : nullptr;
+        if (!self || self->name != "self")
+            continue;
+        const ClassField *found = nullptr;
+        for (const std::string &c : chain) {
+            auto own = ctx.class_attributes.find(c);
+            if (own == ctx.class_attributes.end())
+                continue;
+            for (const ClassField &f : own->second)
+                if (f.name == attr->name)
+                    found = &f;
+        }
+        if (!found)
+            return std::nullopt;
+        types.push_back(found->type);
+    }
+    return types;
+}
+
+// Each class of the subtree prints through the first of the methods its
+// chain defines; a written one runs user code, a synthesized __repr__ only
+// through its fields (each class is looked into once, which ends cycles).
+bool class_text_runs_user_code(CodegenContext &ctx, const std::string &name, bool repr,
+                               std::set<std::string> &seen) {
+    for (const std::string &k : subclasses_of(ctx, name)) {
+        std::vector<std::string> chain = class_ancestors(ctx, k);
+        for (const char *m : {"__str__", "__repr__"}) {
+            if (repr && std::string_view(m) == "__str__")
+                continue;
+            std::optional<std::string> owner = first_class_defining_method(ctx, chain, m);
+            if (!owner)
+                continue;
+            const FuncDef *method = find_method(ctx, *owner, m);
+            if (!method || !is_synthesized(*ctx.classes.at(*owner), *method))
+                return true;
+            if (!seen.insert(k).second)
+                break;
+            std::optional<std::vector<Type>> fields = shown_field_types(ctx, k, *method);
+            if (!fields)
+                return true;
+            for (const Type &f : *fields)
+                if (text_runs_user_code_in(ctx, f, true, seen))
+                    return true;
+            break;
+        }
+    }
+    return false;
+}
+
+bool text_runs_user_code_in(CodegenContext &ctx, const Type &t, bool repr,
+                            std::set<std::string> &seen) {
+    switch (t.tag()) {
+    case TypeKind::Class:
+        return class_text_runs_user_code(ctx, t.as<Type::Class>()->name, repr, seen);
+    case TypeKind::Optional:
+        return text_runs_user_code_in(ctx, *t.as<Type::Optional>()->inner, repr, seen);
+    case TypeKind::List:
+        return text_runs_user_code_in(ctx, *t.as<Type::List>()->element, true, seen);
+    case TypeKind::Set:
+        return text_runs_user_code_in(ctx, *t.as<Type::Set>()->element, true, seen);
+    case TypeKind::Dict:
+        return text_runs_user_code_in(ctx, *t.as<Type::Dict>()->key, true, seen) ||
+               text_runs_user_code_in(ctx, *t.as<Type::Dict>()->value, true, seen);
+    case TypeKind::Tuple:
+        for (const Type &e : t.as<Type::Tuple>()->elements)
+            if (text_runs_user_code_in(ctx, e, true, seen))
+                return true;
+        return false;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool program_has_text_methods(CodegenContext &ctx) {
+    if (!ctx.has_text_methods) {
+        ctx.has_text_methods = false;
+        for (const ClassDef &c : ctx.program->classes)
+            for (const FuncDef &m : c.methods)
+                if ((m.name == "__str__" || m.name == "__repr__") && !is_synthesized(c, m))
+                    ctx.has_text_methods = true;
+    }
+    return *ctx.has_text_methods;
+}
+
+bool text_runs_user_code(CodegenContext &ctx, const Type &t, bool repr) {
+    if (!program_has_text_methods(ctx))
+        return false;
+    std::set<std::string> seen;
+    return text_runs_user_code_in(ctx, t, repr, seen);
 }
 
 // One piece: the rules are ordered, and their order decides which error a

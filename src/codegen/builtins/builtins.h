@@ -28,6 +28,14 @@ std::string compile_print_value(CodegenContext &ctx, std::string &pre, const Com
 std::vector<std::string> compile_str_args(CodegenContext &ctx, const std::string &name,
                                           const std::vector<Expr> &args);
 bool type_contains_class(const Type &type);
+// True when str() of the value (repr() with `repr`) may call a user
+// __str__ or __repr__: a class whose subtree has one written, or a
+// dataclass field or container item (shown by repr) that may. A field
+// whose Type is not known yet counts as one that may.
+bool text_runs_user_code(CodegenContext &ctx, const Type &type, bool repr);
+// True when some class of the program has a written __str__ or __repr__:
+// without one, no text runs user code.
+bool program_has_text_methods(CodegenContext &ctx);
 
 CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiver,
                                  const std::string &method, const std::vector<Expr> &args,

@@ -76,7 +76,11 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
             throw_error(fmt::format("{}.{}() must return a str, not {}", s, *method, call->type),
                         line, column);
         }
-        cases += fmt::format("case {}: ktl_print_s({}); return; ", class_id(ctx, s), call->text);
+        // The method runs with any capture paused, so what it prints goes
+        // where it would go without one; only its result is captured.
+        cases += fmt::format("case {}: {{ ktl_capstate cs = ktl_cap_pause(); ktl_str r = {}; "
+                             "ktl_cap_resume(cs); ktl_print_s(r); return; }} ",
+                             class_id(ctx, s), call->text);
     }
     bool print = std::string_view(prefix) == "ktl_print";
     std::string fallback = exception_default(is_exception_class(ctx, x), print);

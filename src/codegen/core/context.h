@@ -315,6 +315,9 @@ struct CodegenContext {
     // The names some function or method declares `global`, built on first
     // use: a read of one of them must not move across a call.
     std::optional<std::unordered_set<std::string>> call_assigned_globals;
+    // Whether some class has a written __str__ or __repr__, so that str()
+    // of a value may run user code; built on first use.
+    std::optional<bool> has_text_methods;
     std::unordered_map<const Expr *, uint8_t> side_effect_memo;
     // The field names a call of each function (by its function-table name,
     // lambdas as "<lambdaN>") may store into, through everything it may call;

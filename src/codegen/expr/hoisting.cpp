@@ -7,7 +7,9 @@
 // Each operand has an Order: Free, Sensitive (it may raise, or it reads a
 // module global that a function assigns, a field or an item) or Effect (a
 // call that is not a pure built-in; a pure built-in's name counts only where
-// it means the built-in). An Effect must come before every later operand
+// it means the built-in; `str()`, `repr()` or an f-string field of a value
+// whose text a user `__str__` or `__repr__` may give, since those may
+// print). An Effect must come before every later operand
 // that is not Free, and a Sensitive operand before every later Effect;
 // operands left in place run after all the hoisted ones, so only the
 // operands with such a later partner are hoisted (and, once there are two
@@ -33,6 +35,7 @@
 #include "ast/traverse.h"
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtin_methods.h"
+#include "codegen/builtins/builtins.h"
 #include "codegen/expr/strings.h"
 #include "support/overload.h"
 
@@ -207,6 +210,22 @@ Order binary_op_order(const Expr::BinaryOp &b) {
     return Order::Effect;
 }
 
+// Whether the text of the value (its repr with `repr`) may come from a user
+// __str__ or __repr__, which may print: known from a variable's Type,
+// assumed for any other operand but a literal, and never so in a program
+// where no class has either written.
+bool text_may_run_user_code(CodegenContext &ctx, const Expr &value, bool repr) {
+    if (!program_has_text_methods(ctx))
+        return false;
+    if (value.is<Expr::Int>() || value.is<Expr::Float>() || value.is<Expr::Str>() ||
+        value.is<Expr::Bool>() || value.is<Expr::None>() || value.is<Expr::FString>())
+        return false;
+    if (const auto *n = value.as<Expr::Name>())
+        if (std::optional<Variable> var = lookup_var(ctx, n->name))
+            return text_runs_user_code(ctx, var->type, repr);
+    return true;
+}
+
 // The order of the node itself, its operands aside. `names` is null (the
 // quick test, where every method call counts as an effect) or the
 // context's method-name set.
@@ -214,9 +233,17 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
     return std::visit(
         Overload{
             [](const OneOf<Expr::Int, Expr::Float, Expr::Str, Expr::Bool, Expr::None, Expr::Lambda,
-                           Expr::FString, Expr::Unary, Expr::IfExp, Expr::List, Expr::Tuple,
-                           Expr::Dict, Expr::Set, Expr::SetComp, Expr::ListComp, Expr::DictComp,
-                           Expr::GeneratorExp> auto &) { return Order::Free; },
+                           Expr::Unary, Expr::IfExp, Expr::List, Expr::Tuple, Expr::Dict, Expr::Set,
+                           Expr::SetComp, Expr::ListComp, Expr::DictComp, Expr::GeneratorExp> auto
+                   &) { return Order::Free; },
+            [&](const Expr::FString &f) {
+                for (const FStringSegment &seg : f.segments) {
+                    const auto *field = std::get_if<FStringSegment::Field>(&seg.kind);
+                    if (field && text_may_run_user_code(ctx, field->expr, field->conversion == 'r'))
+                        return Order::Effect;
+                }
+                return Order::Free;
+            },
             [&](const Expr::Name &n) {
                 return reads_call_assigned_global(ctx, n.name) || names_mutable_value(ctx, n.name)
                            ? Order::Sensitive
@@ -225,6 +252,9 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
             [](const Expr::BinaryOp &b) { return binary_op_order(b); },
             [&](const Expr::Call &c) {
                 if (!is_pure_call_name(c.name) || !means_builtin(ctx, c.name))
+                    return Order::Effect;
+                if ((c.name == "str" || c.name == "repr") && c.args.size() == 1 &&
+                    text_may_run_user_code(ctx, c.args[0], c.name == "repr"))
                     return Order::Effect;
                 return in_table(kNeverRaisingCalls, c.name) ? Order::Free : Order::Sensitive;
             },

@@ -489,7 +489,7 @@ print("compiled")
     std::string exc_text = line_with("static ktl_str ktl_exc_text(void *e) {");
     EXPECT_NE(exc_text.find(": return f_Oops_M___str__"), std::string::npos) << exc_text;
     std::string repr = line_with("static void ktl_repr_O5Shape(C_Shape *o) {");
-    EXPECT_NE(repr.find(": ktl_print_s(f_Square_M___repr__"), std::string::npos) << repr;
+    EXPECT_NE(repr.find("ktl_str r = f_Square_M___repr__"), std::string::npos) << repr;
     RunResult r = build_and_run(c, "classes");
     EXPECT_EQ(r.cc_errors, "");
     EXPECT_EQ(r.out, "compiled\n");
