@@ -53,6 +53,21 @@ std::pair<uint64_t, uint64_t> special_method_position(const CodegenContext &ctx,
 
 namespace {
 
+// The call of the special method class K resolves to, with no arguments,
+// on the object "o" of static class X: the object is cast straight to the
+// method's owner, so no class below the owner is named (a class never
+// constructed has no struct) and no second switch is written inside the
+// case of K. None when K's chain defines no such method.
+std::optional<CompiledExpr> resolved_dunder_call(CodegenContext &ctx, const std::string &x,
+                                                 const std::string &k, const std::string &method) {
+    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, k), method);
+    if (!owner)
+        return std::nullopt;
+    auto [line, column] = special_method_position(ctx, k, method);
+    return call_resolved_method(ctx, *owner, method, cast_to_owner("o", x, *owner), {}, {}, line,
+                                column);
+}
+
 std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const std::string &code,
                              const char *prefix, const std::vector<std::string> &methods) {
     std::string cases;
@@ -67,8 +82,7 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
         }
         if (!method)
             continue;
-        std::string receiver = s == x ? "o" : fmt::format("((C_{} *)({}))", s, "o");
-        auto call = call_dunder_if_defined(ctx, receiver, s, *method, {}, 0, 0);
+        auto call = resolved_dunder_call(ctx, x, s, *method);
         if (!call)
             internal_fault("a special method the chain defines does not compile");
         if (!call->type.is<Type::Str>()) {
@@ -155,11 +169,10 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
         // Each class of the subtree by its own __bool__, else its __len__.
         std::string cases;
         for (const std::string &k : subclasses_of(ctx, x)) {
-            std::string receiver = k == x ? "o" : fmt::format("((C_{} *)(o))", k);
             std::string value = "true";
-            if (auto m = call_dunder_if_defined(ctx, receiver, k, "__bool__", {}, 0, 0)) {
+            if (auto m = resolved_dunder_call(ctx, x, k, "__bool__")) {
                 value = result_truth(*m, "true");
-            } else if (auto l = call_dunder_if_defined(ctx, receiver, k, "__len__", {}, 0, 0)) {
+            } else if (auto l = resolved_dunder_call(ctx, x, k, "__len__")) {
                 value = fmt::format("({} != 0)", l->text);
             }
             cases += fmt::format("case {}: return {}; ", class_id(ctx, k), value);
