@@ -155,9 +155,11 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
         lt = no_order;
     }
     text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
-    // Items neither equal nor ordered either way (a class with only
-    // __lt__, two equal items) compare as equal, never as greater.
-    text += fmt::format("static int {0}_cmp(C_{1} *a, C_{1} *b) {{ return {0}_eq(a, b) ? 0 : "
+    // The order of items in lists and tuples: the same object is equal to
+    // itself before its __eq__ is asked, and items neither equal nor
+    // ordered either way (a class with only __lt__, two equal items)
+    // compare as equal, never as greater.
+    text += fmt::format("static int {0}_cmp(C_{1} *a, C_{1} *b) {{ return {0}_item_eq(a, b) ? 0 : "
                         "{0}_lt(a, b) ? -1 : {0}_lt(b, a) ? 1 : 0; }}\n",
                         code, x);
     std::string truth = "true";
@@ -274,6 +276,10 @@ void declare_class(CodegenContext &ctx, const std::string &name) {
         "O{0}{1}_eq(C_{1} *a, C_{1} *b); static int O{0}{1}_cmp(C_{1} *a, C_{1} *b); static bool "
         "O{0}{1}_lt(C_{1} *a, C_{1} *b); static bool ktl_truthy_O{0}{1}(C_{1} *o);\n",
         name.size(), name);
+    ctx.types_text +=
+        fmt::format("static inline bool O{0}{1}_item_eq(C_{1} *a, C_{1} *b) {{ return "
+                    "a == b || O{0}{1}_eq(a, b); }}\n",
+                    name.size(), name);
     if (it->second->base)
         declare_class(ctx, *it->second->base);
 }

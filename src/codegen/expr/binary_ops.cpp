@@ -374,7 +374,7 @@ std::optional<CompiledExpr> tuple_membership(CodegenContext &ctx, const Compiled
     const auto &elements = r.type.as<Type::Tuple>()->elements;
     std::vector<std::string> tests;
     for (size_t i = 0; i < elements.size(); ++i) {
-        auto eq = equality_text(x, l.type, fmt::format("{}.f{}", t, i), elements[i]);
+        auto eq = equality_text(x, l.type, fmt::format("{}.f{}", t, i), elements[i], true);
         if (!eq)
             return std::nullopt;
         tests.push_back(*eq);
@@ -587,12 +587,12 @@ CompileError operand_type_error(const Type &l, const Type &r, const Expr &e,
 }
 
 std::optional<std::string> equality_text(const std::string &a, const Type &at, const std::string &b,
-                                         const Type &bt) {
+                                         const Type &bt, bool items) {
     if (is_int(at) && is_int(bt))
         return fmt::format("({} == {})", a, b);
     if (!is_number(at) || !is_number(bt)) {
         if (at == bt && supports_eq(at))
-            return fmt::format("{}({}, {})", eq_fn_name(at), a, b);
+            return fmt::format("{}({}, {})", items ? item_eq_fn_name(at) : eq_fn_name(at), a, b);
         return std::nullopt;
     }
     if (is_int(at))
