@@ -66,9 +66,17 @@ std::string min_max_comparison(CodegenContext &ctx, const std::string &name, con
         first_class_defining_method(ctx, chain, "__lt__")) {
         auto gt = call_dunder_if_defined(ctx, x, cls->name, "__gt__", {CompiledExpr{m, type}},
                                          call.line, call.column);
-        if (gt->type.is<Type::NoValue>())
-            return fmt::format("({}, false)", gt->text);
-        return truth_test_expr(gt->text, gt->type).value_or(gt->text);
+        std::string usual = gt->type.is<Type::NoValue>()
+                                ? fmt::format("({}, false)", gt->text)
+                                : truth_test_expr(gt->text, gt->type).value_or(gt->text);
+        // A proper subclass on the right is asked first, as for `x > m`.
+        auto first = reflected_first(
+            ctx, CompiledExpr{x, type}, CompiledExpr{m, type}, "__lt__", true,
+            [&](const CompiledExpr &, const CompiledExpr &) {
+                return CompiledExpr{usual, Type::bool_()};
+            },
+            call.line, call.column);
+        return first ? first->text : usual;
     }
     return fmt::format("{}_lt({}, {})", type_code(type), m, x);
 }

@@ -127,6 +127,18 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
             },
             0, 0);
     }
+    // As for `a == b` and `a < b` in the program, a proper subclass on the
+    // right that provides the reflected method is asked first.
+    auto reflected = [&](const std::string &method, const std::string &usual) {
+        auto first = reflected_first(
+            ctx, CompiledExpr{"a", self}, CompiledExpr{"b", self}, method, true,
+            [&](const CompiledExpr &, const CompiledExpr &) {
+                return CompiledExpr{usual, Type::bool_()};
+            },
+            0, 0);
+        return first ? first->text : usual;
+    };
+    eq_text = reflected("__eq__", eq_text);
     text +=
         fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, eq_text);
     std::string no_order =
@@ -154,6 +166,7 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     } else {
         lt = no_order;
     }
+    lt = reflected("__gt__", lt);
     text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
     // The order of items in lists and tuples: the same object is equal to
     // itself before its __eq__ is asked, and items neither equal nor
