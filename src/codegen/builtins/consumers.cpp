@@ -9,6 +9,7 @@
 #include "codegen/builtins/consumers.h"
 
 #include "codegen/builtins/methods.h"
+#include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/stmt/iteration_plans.h"
@@ -47,9 +48,37 @@ void require_hashable(const Type &type, std::string_view what, const Expr &at) {
         fail(fmt::format("{} must be int, str, bool or a tuple of those, not {}", what, type), at);
 }
 
-std::string min_max_comparison(const std::string &name, const Type &type, const std::string &x,
-                               const std::string &m) {
-    return name == "min" ? compare_expr(type, x, m) : compare_expr(type, m, x);
+// Whether the item x replaces the minimum or maximum m so far: Python's
+// `x < m` for min and `x > m` for max, so an object's ordering is called
+// once a step with Python's operands: x.__lt__(m) for min; for max
+// x.__gt__(m) when the class has one, else the reflected m.__lt__(x).
+std::string min_max_comparison(CodegenContext &ctx, const std::string &name, const Type &type,
+                               const std::string &x, const std::string &m, const Expr &call) {
+    const auto *cls = type.as<Type::Class>();
+    if (!cls)
+        return fmt::format("{} < 0",
+                           name == "min" ? compare_expr(type, x, m) : compare_expr(type, m, x));
+    if (name == "min")
+        return fmt::format("{}_lt({}, {})", type_code(type), x, m);
+    // With only one of the two, the class's `_lt` already calls it.
+    std::vector<std::string> chain = class_ancestors(ctx, cls->name);
+    if (first_class_defining_method(ctx, chain, "__gt__") &&
+        first_class_defining_method(ctx, chain, "__lt__")) {
+        auto gt = call_dunder_if_defined(ctx, x, cls->name, "__gt__", {CompiledExpr{m, type}},
+                                         call.line, call.column);
+        std::string usual = gt->type.is<Type::NoValue>()
+                                ? fmt::format("({}, false)", gt->text)
+                                : truth_test_expr(gt->text, gt->type).value_or(gt->text);
+        // A proper subclass on the right is asked first, as for `x > m`.
+        auto first = reflected_first(
+            ctx, CompiledExpr{x, type}, CompiledExpr{m, type}, "__lt__", true,
+            [&](const CompiledExpr &, const CompiledExpr &) {
+                return CompiledExpr{usual, Type::bool_()};
+            },
+            call.line, call.column);
+        return first ? first->text : usual;
+    }
+    return fmt::format("{}_lt({}, {})", type_code(type), m, x);
 }
 
 CompiledExpr compile_min_max_plan(CodegenContext &ctx, const std::string &name,
@@ -60,12 +89,13 @@ CompiledExpr compile_min_max_plan(CodegenContext &ctx, const std::string &name,
     ensure_type_defined(ctx, t);
     std::string m = fresh_temp(ctx, "m"), x = fresh_temp(ctx, "x"),
                 first = fresh_temp(ctx, "first");
-    return {fmt::format("({{ {0}{1} {2}; bool {3} = true; {4}{1} {5} = {6}; if ({3} || {7} < 0) "
+    return {fmt::format("({{ {0}{1} {2}; bool {3} = true; {4}{1} {5} = {6}; if ({3} || {7}) "
                         "{{ {2} = {5}; {3} = false; }} {8} {9}if ({3}) "
                         "ktl_raise_c(KTL_E_ValueError, \"{10}() iterable argument is empty\"); "
                         "{2}; }})",
                         plan.setup, c_type_name(t), m, first, plan.header, x, plan.element,
-                        min_max_comparison(name, t, x, m), plan.close, plan.cleanup, name),
+                        min_max_comparison(ctx, name, t, x, m, call), plan.close, plan.cleanup,
+                        name),
             t};
 }
 
@@ -268,12 +298,12 @@ CompiledExpr compile_min_max_call(CodegenContext &ctx, const std::string &name,
         empty_action = fmt::format("{} = {};", m, *converted);
     }
     return {fmt::format("({{ {0}{1}{2} {3}; {4} {5}; bool {6} = true; {7}{2} {8} = {9}; {4} {10} = "
-                        "{11}; if ({6} || {12} < 0) {{ {3} = {8}; {5} = {10}; {6} = false; }} {13} "
+                        "{11}; if ({6} || {12}) {{ {3} = {8}; {5} = {10}; {6} = false; }} {13} "
                         "{14}if ({6}) {15} {3}; }})",
                         plan.setup, store, c_type_name(t), m, c_type_name(key_type), mk, first,
                         plan.header, x, plan.element, xk, key_call,
-                        min_max_comparison(name, key_type, xk, mk), plan.close, plan.cleanup,
-                        empty_action),
+                        min_max_comparison(ctx, name, key_type, xk, mk, call), plan.close,
+                        plan.cleanup, empty_action),
             t};
 }
 
@@ -311,8 +341,8 @@ CompiledExpr compile_min_max_values(CodegenContext &ctx, const std::string &name
     std::string m = fresh_temp(ctx, "m"), x = fresh_temp(ctx, "x");
     std::string text = fmt::format("({{ {} {} = {}; ", c_type_name(t), m, values[0].text);
     for (size_t i = 1; i < values.size(); ++i)
-        text += fmt::format("{{ {0} {1} = {2}; if ({3} < 0) {4} = {1}; }} ", c_type_name(t), x,
-                            values[i].text, min_max_comparison(name, t, x, m), m);
+        text += fmt::format("{{ {0} {1} = {2}; if ({3}) {4} = {1}; }} ", c_type_name(t), x,
+                            values[i].text, min_max_comparison(ctx, name, t, x, m, call), m);
     text += m + "; })";
     return {std::move(text), t};
 }

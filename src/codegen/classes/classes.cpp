@@ -53,6 +53,21 @@ std::pair<uint64_t, uint64_t> special_method_position(const CodegenContext &ctx,
 
 namespace {
 
+// The call of the special method class K resolves to, with no arguments,
+// on the object "o" of static class X: the object is cast straight to the
+// method's owner, so no class below the owner is named (a class never
+// constructed has no struct) and no second switch is written inside the
+// case of K. None when K's chain defines no such method.
+std::optional<CompiledExpr> resolved_dunder_call(CodegenContext &ctx, const std::string &x,
+                                                 const std::string &k, const std::string &method) {
+    auto owner = first_class_defining_method(ctx, class_ancestors(ctx, k), method);
+    if (!owner)
+        return std::nullopt;
+    auto [line, column] = special_method_position(ctx, k, method);
+    return call_resolved_method(ctx, *owner, method, cast_to_owner("o", x, *owner), {}, {}, line,
+                                column);
+}
+
 std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const std::string &code,
                              const char *prefix, const std::vector<std::string> &methods) {
     std::string cases;
@@ -67,8 +82,7 @@ std::string print_dispatcher(CodegenContext &ctx, const std::string &x, const st
         }
         if (!method)
             continue;
-        std::string receiver = s == x ? "o" : fmt::format("((C_{} *)({}))", s, "o");
-        auto call = call_dunder_if_defined(ctx, receiver, s, *method, {}, 0, 0);
+        auto call = resolved_dunder_call(ctx, x, s, *method);
         if (!call)
             internal_fault("a special method the chain defines does not compile");
         if (!call->type.is<Type::Str>()) {
@@ -117,6 +131,18 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
             },
             0, 0);
     }
+    // As for `a == b` and `a < b` in the program, a proper subclass on the
+    // right that provides the reflected method is asked first.
+    auto reflected = [&](const std::string &method, const std::string &usual) {
+        auto first = reflected_first(
+            ctx, CompiledExpr{"a", self}, CompiledExpr{"b", self}, method, true,
+            [&](const CompiledExpr &, const CompiledExpr &) {
+                return CompiledExpr{usual, Type::bool_()};
+            },
+            0, 0);
+        return first ? first->text : usual;
+    };
+    eq_text = reflected("__eq__", eq_text);
     text +=
         fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, eq_text);
     std::string no_order =
@@ -144,10 +170,13 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
     } else {
         lt = no_order;
     }
+    lt = reflected("__gt__", lt);
     text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
-    // Items neither equal nor ordered either way (a class with only
-    // __lt__, two equal items) compare as equal, never as greater.
-    text += fmt::format("static int {0}_cmp(C_{1} *a, C_{1} *b) {{ return {0}_eq(a, b) ? 0 : "
+    // The order of items in lists and tuples: the same object is equal to
+    // itself before its __eq__ is asked, and items neither equal nor
+    // ordered either way (a class with only __lt__, two equal items)
+    // compare as equal, never as greater.
+    text += fmt::format("static int {0}_cmp(C_{1} *a, C_{1} *b) {{ return {0}_item_eq(a, b) ? 0 : "
                         "{0}_lt(a, b) ? -1 : {0}_lt(b, a) ? 1 : 0; }}\n",
                         code, x);
     std::string truth = "true";
@@ -159,11 +188,10 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
         // Each class of the subtree by its own __bool__, else its __len__.
         std::string cases;
         for (const std::string &k : subclasses_of(ctx, x)) {
-            std::string receiver = k == x ? "o" : fmt::format("((C_{} *)(o))", k);
             std::string value = "true";
-            if (auto m = call_dunder_if_defined(ctx, receiver, k, "__bool__", {}, 0, 0)) {
+            if (auto m = resolved_dunder_call(ctx, x, k, "__bool__")) {
                 value = result_truth(*m, "true");
-            } else if (auto l = call_dunder_if_defined(ctx, receiver, k, "__len__", {}, 0, 0)) {
+            } else if (auto l = resolved_dunder_call(ctx, x, k, "__len__")) {
                 value = fmt::format("({} != 0)", l->text);
             }
             cases += fmt::format("case {}: return {}; ", class_id(ctx, k), value);
@@ -265,6 +293,10 @@ void declare_class(CodegenContext &ctx, const std::string &name) {
         "O{0}{1}_eq(C_{1} *a, C_{1} *b); static int O{0}{1}_cmp(C_{1} *a, C_{1} *b); static bool "
         "O{0}{1}_lt(C_{1} *a, C_{1} *b); static bool ktl_truthy_O{0}{1}(C_{1} *o);\n",
         name.size(), name);
+    ctx.types_text +=
+        fmt::format("static inline bool O{0}{1}_item_eq(C_{1} *a, C_{1} *b) {{ return "
+                    "a == b || O{0}{1}_eq(a, b); }}\n",
+                    name.size(), name);
     if (it->second->base)
         declare_class(ctx, *it->second->base);
 }

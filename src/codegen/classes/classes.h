@@ -65,6 +65,20 @@ std::string dunder_truth_in_subtree(CodegenContext &ctx, const std::string &rece
                                     const std::string &cls, const std::string &method,
                                     const std::vector<CompiledExpr> &args,
                                     const DunderFallback &fallback, uint64_t line, uint64_t column);
+// The usual lowering of an operator over two held operands.
+using OperandsLowering = std::function<CompiledExpr(const CompiledExpr &, const CompiledExpr &)>;
+// An operator over two objects where the right object's class may be a
+// proper subclass of the left one's that provides the reflected method:
+// Python calls that method first, so a switch on the right object's class
+// id does, and every other pair takes the usual lowering. None when no
+// classes of the two static subtrees allow it, so such operators cost
+// nothing more. A comparison's result is a bool truth value. Both
+// operands are evaluated once, in order; line 0 reports errors at the
+// method.
+std::optional<CompiledExpr> reflected_first(CodegenContext &ctx, const CompiledExpr &left,
+                                            const CompiledExpr &right, const std::string &reflected,
+                                            bool comparison, const OperandsLowering &usual,
+                                            uint64_t line, uint64_t column);
 // Where the special method the class resolves is defined.
 std::pair<uint64_t, uint64_t> special_method_position(const CodegenContext &ctx,
                                                       const std::string &cls,

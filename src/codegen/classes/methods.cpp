@@ -378,6 +378,126 @@ std::string dunder_truth_in_subtree(CodegenContext &ctx, const std::string &rece
                        cases, r);
 }
 
+namespace {
+
+// The classes of the right operand's subtree that can take priority,
+// grouped by the owner of their reflected method. A class R counts when a
+// class of the left operand's subtree stands strictly above its bar: R
+// itself for a comparison (Python asks any proper subclass on the right
+// first), the owner of R's method for an arithmetic operator (only a
+// subclass that overrides the left class's reflected method is asked
+// first). A comparison the dataclass decorator wrote never counts: it
+// declines objects of another class, and priority only applies to two
+// different classes.
+struct PriorityGroup {
+    std::string owner;
+    std::vector<size_t> ids;
+};
+
+std::vector<PriorityGroup> priority_groups(CodegenContext &ctx, const std::string &left,
+                                           const std::string &right, const std::string &reflected,
+                                           bool comparison) {
+    std::vector<PriorityGroup> groups;
+    for (const std::string &k : subclasses_of(ctx, right)) {
+        auto owner = first_class_defining_method(ctx, class_ancestors(ctx, k), reflected);
+        if (!owner || is_synthesized_comparison(ctx, *owner, reflected))
+            continue;
+        std::vector<std::string> above = class_ancestors(ctx, comparison ? k : *owner);
+        bool possible = std::any_of(above.begin() + 1, above.end(), [&](const std::string &c) {
+            return is_subclass_of(ctx, c, left);
+        });
+        if (!possible)
+            continue;
+        auto same = std::find_if(groups.begin(), groups.end(),
+                                 [&](const PriorityGroup &g) { return g.owner == *owner; });
+        if (same != groups.end())
+            same->ids.push_back(class_id(ctx, k));
+        else
+            groups.push_back({*owner, {class_id(ctx, k)}});
+    }
+    return groups;
+}
+
+} // namespace
+
+// One piece: the operands are held once, then the switch picks the
+// reflected call of the group whose bar the left object stands above, and
+// every other pair takes the usual order.
+std::optional<CompiledExpr> reflected_first(CodegenContext &ctx, const CompiledExpr &left,
+                                            const CompiledExpr &right, const std::string &reflected,
+                                            bool comparison, const OperandsLowering &usual,
+                                            uint64_t line, uint64_t column) {
+    const auto *lc = left.type.as<Type::Class>();
+    const auto *rc = right.type.as<Type::Class>();
+    if (!lc || !rc)
+        return std::nullopt;
+    std::vector<PriorityGroup> groups =
+        priority_groups(ctx, lc->name, rc->name, reflected, comparison);
+    if (groups.empty())
+        return std::nullopt;
+    std::string pl = fresh_temp(ctx, "pl"), pr = fresh_temp(ctx, "pr");
+    ensure_type_defined(ctx, left.type);
+    ensure_type_defined(ctx, right.type);
+    std::string decls = fmt::format("{} {} = {}; {} {} = {}; ", c_type_name(left.type), pl,
+                                    left.text, c_type_name(right.type), pr, right.text);
+    CompiledExpr held_left{pl, left.type}, held_right{pr, right.type};
+    CompiledExpr fallback = usual(held_left, held_right);
+    std::vector<CompiledExpr> calls;
+    for (const PriorityGroup &g : groups) {
+        auto [at_line, at_column] = line == 0 ? special_method_position(ctx, g.owner, reflected)
+                                              : std::pair<uint64_t, uint64_t>{line, column};
+        Aliases alias;
+        alias.add(ctx, pl, left.type, at_line, at_column);
+        CompiledExpr call =
+            call_resolved_method(ctx, g.owner, reflected, cast_to_owner(pr, rc->name, g.owner),
+                                 alias.names, {}, at_line, at_column);
+        if (comparison)
+            call = {call.type.is<Type::NoValue>() ? fmt::format("({}, false)", call.text)
+                                                  : truth_of(call),
+                    Type::bool_()};
+        calls.push_back(std::move(call));
+    }
+    Type joined = fallback.type;
+    for (const CompiledExpr &c : calls) {
+        auto j = join_types(ctx, joined, c.type);
+        if (!j)
+            throw_error(fmt::format("the reflected {}() returns a different type ({} and {})",
+                                    reflected, joined, c.type),
+                        line, column);
+        joined = *j;
+    }
+    std::string r, taken = fresh_temp(ctx, "rv");
+    if (!joined.is<Type::NoValue>()) {
+        ensure_type_defined(ctx, joined);
+        r = fresh_temp(ctx, "r");
+        decls += fmt::format("{0} {1} = ({0}){{0}}; ", c_type_name(joined), r);
+    }
+    auto store = [&](const CompiledExpr &value) {
+        if (r.empty())
+            return value.text;
+        auto converted = coerce_expr(ctx, value.text, value.type, joined);
+        if (!converted)
+            internal_fault("an operator's result does not convert to the joined Type");
+        return fmt::format("{} = {}", r, *converted);
+    };
+    std::string cases;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        for (size_t id : groups[i].ids)
+            cases += fmt::format("case {}: ", id);
+        std::string bar = comparison ? fmt::format("{}->cls", pr)
+                                     : fmt::format("{}", class_id(ctx, groups[i].owner));
+        cases +=
+            fmt::format("if ({0}->cls != {1} && ktl_isa({1}, {0}->cls)) {{ {2}; {3} = true; }} "
+                        "break; ",
+                        pl, bar, store(calls[i]), taken);
+    }
+    return CompiledExpr{fmt::format("({{ {}bool {} = false; switch ({}->cls) {{ {}default: break; "
+                                    "}} if (!{}) {}; {}}})",
+                                    decls, taken, pr, cases, taken, store(fallback),
+                                    r.empty() ? "" : r + "; "),
+                        joined};
+}
+
 std::optional<CompiledExpr> call_dunder_if_defined(CodegenContext &ctx, const std::string &receiver,
                                                    const std::string &cls,
                                                    const std::string &method,

@@ -49,6 +49,11 @@ void define_optional_type(CodegenContext &ctx, const Type &opt) {
                     : fmt::format("a.has == b.has && (!a.has || {}(a.v, b.v))", eq_fn_name(inner));
         ctx.types_text += fmt::format("static inline bool {0}_eq({1} a, {1} b) {{ return {2}; }}\n",
                                       qc, ct, body);
+        if (inner.is<Type::Class>())
+            ctx.types_text += fmt::format(
+                "static inline bool {0}_item_eq({1} a, {1} b) {{ return a == b || {0}_eq(a, b); "
+                "}}\n",
+                qc, ct);
     }
 }
 
@@ -143,11 +148,11 @@ void define_list_type(CodegenContext &ctx, const Type &element) {
     std::string l = list_c_name(element);
     ctx.types_text +=
         fmt::format("KTL_DEFINE_LIST({}, {}, {}, {})\n", l, c_type_name(element),
-                    eq_fn_name(element), needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
+                    item_eq_fn_name(element), needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
     ctx.types_text += fmt::format("KTL_DEFINE_LIST_PRINT({}, {})\n", l, repr_fn_name(element));
     if (is_orderable_type(element) && may_be_unordered(element)) {
         ctx.types_text += fmt::format("KTL_DEFINE_LIST_CMP_EQ({}, {}, {})\n", l,
-                                      item_order_fn(element, "_cmp"), eq_fn_name(element));
+                                      item_order_fn(element, "_cmp"), item_eq_fn_name(element));
     } else if (is_orderable_type(element)) {
         ctx.types_text +=
             fmt::format("KTL_DEFINE_LIST_CMP({}, {})\n", l, item_order_fn(element, "_cmp"));
@@ -165,7 +170,7 @@ void define_dict_type(CodegenContext &ctx, const Type &key, const Type &value) {
     ctx.types_text += fmt::format(
         "KTL_DEFINE_DICT({}, {}, {}, {}, {}, {}, {}, {}, {})\n", dict_c_name(key, value),
         c_type_name(key), c_type_name(value), hash_fn_name(key), eq_fn_name(key), repr_fn_name(key),
-        repr_fn_name(value), eq_fn_name(value), scan ? "KTL_SCAN" : "KTL_NOSCAN");
+        repr_fn_name(value), item_eq_fn_name(value), scan ? "KTL_SCAN" : "KTL_NOSCAN");
 }
 
 void define_set_type(CodegenContext &ctx, const Type &element) {
@@ -195,11 +200,11 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements) {
         fields += fmt::format(" {} f{};", c_type_name(e), i);
         if (i > 0)
             eq_terms += " && ";
-        eq_terms += fmt::format("{0}(a.f{1}, b.f{1})", eq_fn_name(e), i);
+        eq_terms += fmt::format("{0}(a.f{1}, b.f{1})", item_eq_fn_name(e), i);
         cmp_body += fmt::format("if ((c = {})) return c; ",
                                 compare_expr(e, fmt::format("a.f{}", i), fmt::format("b.f{}", i)));
         if (may_be_unordered(e))
-            cmp_body += fmt::format("if (!{0}(a.f{1}, b.f{1})) return 0; ", eq_fn_name(e), i);
+            cmp_body += fmt::format("if (!{0}(a.f{1}, b.f{1})) return 0; ", item_eq_fn_name(e), i);
         hashable = hashable && is_hashable_type(e);
         hash_body += fmt::format("h = ktl_hash_step(h, {}(t.f{})); ", hash_fn_name(e), i);
         pyhash_body +=
@@ -259,6 +264,15 @@ std::string eq_fn_name(const Type &t) {
     default:
         return "KTL_EQ";
     }
+}
+
+std::string item_eq_fn_name(const Type &t) {
+    const Type *object = &t;
+    if (const auto *opt = t.as<Type::Optional>())
+        object = &*opt->inner;
+    if (object->is<Type::Class>())
+        return type_code(t) + "_item_eq";
+    return eq_fn_name(t);
 }
 
 std::string compare_expr(const Type &t, const std::string &a, const std::string &b) {

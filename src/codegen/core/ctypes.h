@@ -30,6 +30,11 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements);
 bool is_pointer_kind(const Type &type);
 std::string widen_to_float_text(const std::string &text, const Type &type);
 std::string eq_fn_name(const Type &type);
+// The equality of items inside containers and tuples: the same object is
+// equal to itself whatever its __eq__ says, as Python tests `x is e or
+// x == e`; for every other Type the same as eq_fn_name. Floats have no
+// identity here, so a NaN item stays unequal to itself.
+std::string item_eq_fn_name(const Type &type);
 std::string compare_expr(const Type &type, const std::string &a, const std::string &b);
 std::string hash_fn_name(const Type &type);
 std::string pyhash_fn_name(const Type &type);

@@ -366,7 +366,8 @@ std::optional<CompiledExpr> container_op(CodegenContext &ctx, BinOp op, const Co
     return std::nullopt;
 }
 
-// Tuple membership: the left operand compared with each element in turn.
+// Tuple membership: each element in turn compared with the left operand,
+// the element on the left as Python asks it.
 std::optional<CompiledExpr> tuple_membership(CodegenContext &ctx, const CompiledExpr &l,
                                              const CompiledExpr &r) {
     std::string x = fresh_temp(ctx, "x");
@@ -374,7 +375,7 @@ std::optional<CompiledExpr> tuple_membership(CodegenContext &ctx, const Compiled
     const auto &elements = r.type.as<Type::Tuple>()->elements;
     std::vector<std::string> tests;
     for (size_t i = 0; i < elements.size(); ++i) {
-        auto eq = equality_text(x, l.type, fmt::format("{}.f{}", t, i), elements[i]);
+        auto eq = equality_text(fmt::format("{}.f{}", t, i), elements[i], x, l.type, true);
         if (!eq)
             return std::nullopt;
         tests.push_back(*eq);
@@ -503,8 +504,37 @@ std::optional<std::string> equality_below(CodegenContext &ctx, const CompiledExp
         0, 0);
 }
 
-// Operators with a class instance on either side.
+// An operator from `+` to `>=` with a class instance on either side, the
+// left operand asked first.
 // One piece: forward, reflected and identity fall-backs decide in order.
+CompiledExpr left_first_class_op(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
+                                 const CompiledExpr &r, const Expr &e) {
+    bool lc = is_class(l.type), rc = is_class(r.type);
+    const DunderPair &names = kDunders[static_cast<size_t>(op)];
+    std::optional<CompiledExpr> found;
+    if (lc)
+        found = dunder_call(ctx, l, names.forward, r, e);
+    if (!found && rc)
+        found = dunder_call(ctx, r, names.reflected, l, e);
+    if (found)
+        return comparison_result_truth(op, *found);
+    if (op == BinOp::Eq) {
+        if (auto below = equality_below(ctx, l, r))
+            return boolean(*below);
+    }
+    if (op != BinOp::Eq && op != BinOp::Ne)
+        fail(e, fmt::format("unsupported operand types for {}: {} and {} (define {} to support it)",
+                            binop_symbol(op), l.type, r.type, names.forward));
+    std::string identity;
+    if (lc && rc && common_base_class(ctx, class_name(l.type), class_name(r.type))) {
+        identity = fmt::format("((void *)({}) == (void *)({}))", l.text, r.text);
+    } else {
+        identity = fmt::format("((void)({}), (void)({}), false)", l.text, r.text);
+    }
+    return boolean(op == BinOp::Ne ? fmt::format("(!{})", identity) : identity);
+}
+
+// Operators with a class instance on either side.
 std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
                                      const CompiledExpr &r, const Expr &e) {
     bool lc = is_class(l.type), rc = is_class(r.type);
@@ -534,27 +564,13 @@ std::optional<CompiledExpr> class_op(CodegenContext &ctx, BinOp op, const Compil
         auto eq = class_op(ctx, BinOp::Eq, l, r, e);
         return boolean(fmt::format("(!{})", eq->text));
     }
-    std::optional<CompiledExpr> found;
-    if (lc)
-        found = dunder_call(ctx, l, names.forward, r, e);
-    if (!found && rc)
-        found = dunder_call(ctx, r, names.reflected, l, e);
-    if (found)
-        return comparison_result_truth(op, *found);
-    if (op == BinOp::Eq) {
-        if (auto below = equality_below(ctx, l, r))
-            return boolean(*below);
-    }
-    if (op != BinOp::Eq && op != BinOp::Ne)
-        fail(e, fmt::format("unsupported operand types for {}: {} and {} (define {} to support it)",
-                            binop_symbol(op), l.type, r.type, names.forward));
-    std::string identity;
-    if (lc && rc && common_base_class(ctx, class_name(l.type), class_name(r.type))) {
-        identity = fmt::format("((void *)({}) == (void *)({}))", l.text, r.text);
-    } else {
-        identity = fmt::format("((void)({}), (void)({}), false)", l.text, r.text);
-    }
-    return boolean(op == BinOp::Ne ? fmt::format("(!{})", identity) : identity);
+    auto usual = [&](const CompiledExpr &a, const CompiledExpr &b) {
+        return left_first_class_op(ctx, op, a, b, e);
+    };
+    if (auto first = reflected_first(ctx, l, r, std::string(names.reflected), is_comparison(op),
+                                     usual, e.line, e.column))
+        return first;
+    return usual(l, r);
 }
 
 } // namespace
@@ -587,12 +603,12 @@ CompileError operand_type_error(const Type &l, const Type &r, const Expr &e,
 }
 
 std::optional<std::string> equality_text(const std::string &a, const Type &at, const std::string &b,
-                                         const Type &bt) {
+                                         const Type &bt, bool items) {
     if (is_int(at) && is_int(bt))
         return fmt::format("({} == {})", a, b);
     if (!is_number(at) || !is_number(bt)) {
         if (at == bt && supports_eq(at))
-            return fmt::format("{}({}, {})", eq_fn_name(at), a, b);
+            return fmt::format("{}({}, {})", items ? item_eq_fn_name(at) : eq_fn_name(at), a, b);
         return std::nullopt;
     }
     if (is_int(at))

@@ -69,9 +69,11 @@ compile_function_operand(CodegenContext &ctx, const Expr &expr, const std::strin
 CompileError operand_type_error(const Type &left, const Type &right, const Expr &expr,
                                 const std::string &symbol);
 // The C equality of two values (ints, numbers mixed with float, or two
-// values of one Type supporting ==), or none.
+// values of one Type supporting ==), or none. As `items`, the values are
+// items of containers: the same object is equal to itself first.
 std::optional<std::string> equality_text(const std::string &a, const Type &a_type,
-                                         const std::string &b, const Type &b_type);
+                                         const std::string &b, const Type &b_type,
+                                         bool items = false);
 // A comparison dunder's result as a C truth value typed bool; other
 // operators' results unchanged.
 CompiledExpr comparison_result_truth(BinOp op, const CompiledExpr &result);
