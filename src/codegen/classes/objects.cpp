@@ -165,7 +165,7 @@ CompiledExpr read_constant_through_object(CodegenContext &ctx, const std::string
     CompiledExpr seen = *compile_class_constant(ctx, owner, name);
     struct Group {
         std::string owner;
-        const ClassField *field;
+        std::optional<ClassField> field;
         std::vector<size_t> ids;
         std::string text;
     };
@@ -173,13 +173,15 @@ CompiledExpr read_constant_through_object(CodegenContext &ctx, const std::string
     for (const std::string &k : subclasses_of(ctx, cls)) {
         std::vector<std::string> chain = class_ancestors(ctx, k);
         std::string owner_k;
-        const ClassField *field = field_from_root(ctx, chain, name, owner_k);
-        if (!field) {
+        std::optional<ClassField> field;
+        if (const ClassField *f = field_from_root(ctx, chain, name, owner_k)) {
+            field = *f;
+        } else {
             owner_k = *constant_owner(ctx, chain, name);
             ctx.constants_taken[name].insert(k);
         }
         auto same = std::find_if(groups.begin(), groups.end(), [&](const Group &g) {
-            return g.owner == owner_k && g.field == field;
+            return g.owner == owner_k && g.field.has_value() == field.has_value();
         });
         if (same != groups.end())
             same->ids.push_back(class_id(ctx, k));
