@@ -203,6 +203,7 @@ CompiledExpr read_constant_through_object(CodegenContext &ctx, const std::string
             if (!(g.field->type == seen.type))
                 throw_error(hidden_constant_message(g.owner, name, g.field->type, owner, seen.type),
                             g.field->line, g.field->column);
+            declare_class(ctx, g.owner);
             g.text = fmt::format("((C_{} *){})->f_{}", g.owner, self, name);
         } else {
             CompiledExpr c = *compile_class_constant(ctx, g.owner, name);
