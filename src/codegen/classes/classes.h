@@ -115,6 +115,17 @@ CompiledExpr compile_constructor_call(CodegenContext &ctx, const std::string &cl
                                       const std::vector<Expr> &args,
                                       const std::vector<Keyword> &kwargs, uint64_t line,
                                       uint64_t column);
+// Creates, before anything is compiled, the fields (class, field) an
+// earlier attempt found hiding a class constant, each with its Type (or
+// the wider one the attempt's field widenings give).
+void create_early_fields(CodegenContext &ctx,
+                         const std::vector<std::pair<std::string, ClassField>> &fields);
+// The stores a new object of class `cls` (C text `object`, typed as cls)
+// starts with: each field of its chain that hides a class constant gets
+// the constant cls sees, when it converts to the field's Type. Notes the
+// constants the class's objects take as no field hides them yet.
+std::string hidden_constant_defaults(CodegenContext &ctx, const std::string &object,
+                                     const std::string &cls);
 // A field or class constant read through an object; throws the error that
 // explains a missing attribute.
 CompiledExpr compile_attribute_read(CodegenContext &ctx, const std::string &object,

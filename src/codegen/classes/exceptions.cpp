@@ -186,8 +186,9 @@ CompiledExpr compile_exception_construct(CodegenContext &ctx, const std::string 
         init = init_call_text(ctx, *owner, object, compiled, kwargs, line, column);
     }
     return {fmt::format("({{ C_{0} *{1} = (C_{0} *)ktl_obj_new(sizeof(C_{0})); {1}->cls = {2}; "
-                        "{3}{4}{5}{1}; }})",
-                        cls, object, class_id(ctx, cls), decls, fields, init),
+                        "{3}{4}{5}{6}{1}; }})",
+                        cls, object, class_id(ctx, cls), decls, fields,
+                        hidden_constant_defaults(ctx, object, cls), init),
             Type::class_(cls)};
 }
 

@@ -11,6 +11,16 @@
 // create, so its fields are known with their declared Types early. A
 // class constant read through an object is chosen by the object's class id
 // where a class below the static one defines it again.
+//
+// A field hides a class constant of its name, as an instance attribute
+// hides a class attribute in Python: a read through an object whose class
+// may hold such a field reads the field for those classes (by class id),
+// and a new object starts with the field holding the constant its class
+// sees, which a store then replaces. A field hiding a base class's
+// constant must have the constant's Type, as a read through the base has
+// one Type. Code compiled before the field's first store took the
+// constant; the store then asks for a new attempt that creates the field
+// first (an EarlyField request).
 #include "codegen/classes/classes.h"
 
 #include "codegen/core/ctypes.h"
@@ -95,54 +105,119 @@ const Expr &own_constant(const CodegenContext &ctx, const std::string &cls,
     internal_fault("a constant owner without the constant");
 }
 
-// A class constant read through an object of static class `cls`: the
-// object may belong to a class below it that defines the constant again,
+std::string hidden_constant_message(const std::string &cls, const std::string &name,
+                                    const Type &type, const std::string &owner,
+                                    const Type &constant) {
+    return fmt::format("'{}.{}' is {:#}, but '{}.{}' is {:#} (an attribute that hides a class "
+                       "constant keeps its type)",
+                       cls, name, type, owner, name, constant);
+}
+
+// The class nearest the root on the chain whose own fields hold the name:
+// a subclass's struct holds that class's field only.
+const ClassField *field_from_root(const CodegenContext &ctx, const std::vector<std::string> &chain,
+                                  const std::string &name, std::string &owner) {
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        if (const ClassField *f = find_own_field(ctx, *it, name)) {
+            owner = *it;
+            return f;
+        }
+    return nullptr;
+}
+
+// A field `cls.field` of Type `type` hides the constant of its name that
+// cls sees; one of a base class must have the same Type.
+void check_hidden_constant_type(CodegenContext &ctx, const std::string &cls,
+                                const std::string &field, const Type &type, uint64_t line,
+                                uint64_t column) {
+    auto owner = constant_owner(ctx, class_ancestors(ctx, cls), field);
+    if (!owner || *owner == cls || !is_constant_expr(own_constant(ctx, *owner, field)))
+        return;
+    CompiledExpr constant = *compile_class_constant(ctx, *owner, field);
+    if (!(constant.type == type))
+        throw_error(hidden_constant_message(cls, field, type, *owner, constant.type), line, column);
+}
+
+// A new field `cls.field`: when code compiled before took the constant of
+// its name for objects of cls or a class below it, the attempt is dropped
+// and the field created first in the next.
+void check_constant_taken(CodegenContext &ctx, const std::string &cls, const std::string &field,
+                          const Type &type, uint64_t line, uint64_t column) {
+    auto taken = ctx.constants_taken.find(field);
+    if (taken == ctx.constants_taken.end())
+        return;
+    for (const std::string &k : subclasses_of(ctx, cls))
+        if (taken->second.count(k))
+            throw early_field(cls, field, type, line, column);
+}
+
+// A class constant read through an object of static class `cls`, whose
+// chain holds no field of that name: the object may belong to a class
+// below it that defines the constant again or holds a field of that name,
 // so when one does, the value is chosen by the object's class id, one case
-// per defining class (the group of the most classes the default), as a
-// dispatched method call chooses. The object is evaluated once. Every
-// definition must have the Type of the one the static class sees, as the
-// read has one Type.
+// per defining class or field (the group of the most classes the default),
+// as a dispatched method call chooses. The object is evaluated once. Every
+// constant and field chosen from must have the Type of the constant the
+// static class sees, as the read has one Type.
 CompiledExpr read_constant_through_object(CodegenContext &ctx, const std::string &object,
                                           const std::string &cls, const std::string &name) {
     std::string owner = *constant_owner(ctx, class_ancestors(ctx, cls), name);
     CompiledExpr seen = *compile_class_constant(ctx, owner, name);
     struct Group {
         std::string owner;
+        std::optional<ClassField> field;
         std::vector<size_t> ids;
         std::string text;
     };
     std::vector<Group> groups;
     for (const std::string &k : subclasses_of(ctx, cls)) {
-        std::string owner_k = *constant_owner(ctx, class_ancestors(ctx, k), name);
-        auto same = std::find_if(groups.begin(), groups.end(),
-                                 [&](const Group &g) { return g.owner == owner_k; });
+        std::vector<std::string> chain = class_ancestors(ctx, k);
+        std::string owner_k;
+        std::optional<ClassField> field;
+        if (const ClassField *f = field_from_root(ctx, chain, name, owner_k)) {
+            field = *f;
+        } else {
+            owner_k = *constant_owner(ctx, chain, name);
+            ctx.constants_taken[name].insert(k);
+        }
+        auto same = std::find_if(groups.begin(), groups.end(), [&](const Group &g) {
+            return g.owner == owner_k && g.field.has_value() == field.has_value();
+        });
         if (same != groups.end())
             same->ids.push_back(class_id(ctx, k));
         else
-            groups.push_back({owner_k, {class_id(ctx, k)}, {}});
+            groups.push_back({owner_k, field, {class_id(ctx, k)}, {}});
     }
     if (groups.size() == 1)
         return {fmt::format("((void)({}), {})", object, seen.text), seen.type};
-    size_t largest = 0;
-    for (size_t i = 0; i < groups.size(); ++i) {
-        Group &g = groups[i];
-        CompiledExpr c = *compile_class_constant(ctx, g.owner, name);
-        if (!(c.type == seen.type)) {
-            const Expr &at = own_constant(ctx, g.owner, name);
-            throw_error(fmt::format("'{}.{}' is {:#}, but '{}.{}' is {:#} (a class constant "
-                                    "overridden in a subclass keeps one type)",
-                                    g.owner, name, c.type, owner, name, seen.type),
-                        at.line, at.column);
-        }
-        g.text = c.text;
-        if (g.ids.size() > groups[largest].ids.size())
-            largest = i;
-    }
     std::string self = object;
     std::string decl;
     if (!is_plain_c_name(object)) {
         self = fresh_temp(ctx, "self");
         decl = fmt::format("C_{} *{} = {}; ", cls, self, object);
+    }
+    size_t largest = 0;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        Group &g = groups[i];
+        if (g.field) {
+            if (!(g.field->type == seen.type))
+                throw_error(hidden_constant_message(g.owner, name, g.field->type, owner, seen.type),
+                            g.field->line, g.field->column);
+            declare_class(ctx, g.owner);
+            g.text = fmt::format("((C_{} *){})->f_{}", g.owner, self, name);
+        } else {
+            CompiledExpr c = *compile_class_constant(ctx, g.owner, name);
+            if (!(c.type == seen.type)) {
+                const Expr &at = own_constant(ctx, g.owner, name);
+                throw_error(fmt::format("'{}.{}' is {:#}, but '{}.{}' is {:#} (a class constant "
+                                        "overridden in a subclass keeps one type)",
+                                        g.owner, name, c.type, owner, name, seen.type),
+                            at.line, at.column);
+            }
+            g.text = c.text;
+        }
+        if (g.ids.size() > groups[largest].ids.size())
+            largest = i;
     }
     std::string r = fresh_temp(ctx, "r");
     ensure_type_defined(ctx, seen.type);
@@ -241,6 +316,8 @@ Type declare_field(CodegenContext &ctx, const std::string &cls, const std::strin
         if (widened != ctx.field_widenings.end() && coerce_expr(ctx, "", value, widened->second))
             type = widened->second;
         check_subclass_fields(ctx, cls, field, type, line, column);
+        check_hidden_constant_type(ctx, cls, field, type, line, column);
+        check_constant_taken(ctx, cls, field, type, line, column);
         ensure_type_defined(ctx, type);
         ctx.class_attributes[cls].push_back(ClassField{field, type, line, column});
         return type;
@@ -249,6 +326,7 @@ Type declare_field(CodegenContext &ctx, const std::string &cls, const std::strin
         return *held;
     if (held->is<Type::Int>() && value.is<Type::Float>()) {
         auto owner = first_class_with_field(ctx, class_ancestors(ctx, cls), field);
+        check_hidden_constant_type(ctx, *owner, field, Type::float_(), line, column);
         throw field_widening(*owner, field, line, column);
     }
     // A field first assigned None keeps the Type None: say where its
@@ -283,12 +361,45 @@ CompiledExpr compile_constructor_call(CodegenContext &ctx, const std::string &cl
                         column);
         init = call.text + "; ";
     }
-    // Allocate (zeroed), store the class id, run __init__; the object is
-    // the value.
+    // Allocate (zeroed), store the class id, give the fields that hide
+    // constants those constants, run __init__; the object is the value.
     return {fmt::format("({{ C_{0} *{1} = (C_{0} *)ktl_obj_new(sizeof(C_{0})); {1}->cls = {2}; "
-                        "{3}{1}; }})",
-                        cls, t, class_id(ctx, cls), init),
+                        "{3}{4}{1}; }})",
+                        cls, t, class_id(ctx, cls), hidden_constant_defaults(ctx, t, cls), init),
             Type::class_(cls)};
+}
+
+void create_early_fields(CodegenContext &ctx,
+                         const std::vector<std::pair<std::string, ClassField>> &fields) {
+    for (auto [cls, field] : fields) {
+        auto widened = ctx.field_widenings.find({cls, field.name});
+        if (widened != ctx.field_widenings.end())
+            field.type = widened->second;
+        ensure_type_defined(ctx, field.type);
+        ctx.class_attributes[cls].push_back(field);
+    }
+}
+
+std::string hidden_constant_defaults(CodegenContext &ctx, const std::string &object,
+                                     const std::string &cls) {
+    std::vector<std::string> chain = class_ancestors(ctx, cls);
+    std::string stores;
+    for (const std::string &c : chain)
+        for (const ClassConstant &k : class_def(ctx, c).constants) {
+            std::string owner;
+            const ClassField *field = field_from_root(ctx, chain, k.name, owner);
+            if (!field) {
+                ctx.constants_taken[k.name].insert(cls);
+                continue;
+            }
+            // The constant cls sees: the first of the chain, once per name.
+            if (constant_owner(ctx, chain, k.name) != c || !is_constant_expr(k.value))
+                continue;
+            CompiledExpr constant = *compile_class_constant(ctx, c, k.name);
+            if (auto text = coerce_expr(ctx, constant.text, constant.type, field->type))
+                stores += fmt::format("{}->f_{} = {}; ", object, k.name, *text);
+        }
+    return stores;
 }
 
 CompiledExpr compile_attribute_read(CodegenContext &ctx, const std::string &object,

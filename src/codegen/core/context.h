@@ -245,6 +245,13 @@ struct CodegenContext {
     // Fields an earlier attempt of this compilation found too narrow
     // (class, field) -> float; carried into every new attempt.
     std::map<std::pair<std::string, std::string>, Type> field_widenings;
+    // For each class constant name, the classes for whose objects a read or
+    // a construction already compiled took the constant, as no field of
+    // that name was known on their chain: a field of that name created
+    // later for one of them asks for a new attempt with the field created
+    // from the start (an EarlyField request), so nothing compiled before
+    // the field's first store reads the constant it hides.
+    std::unordered_map<std::string, std::unordered_set<std::string>> constants_taken;
     std::unordered_set<Type, TypeHash> defined_c_types;
     // C helpers written once by name (sort instantiations, keyed-sort records).
     std::unordered_set<std::string> defined_helpers;

@@ -5,9 +5,13 @@
 // int to float is owned here: the attempt is dropped whole and the program
 // generated again from an empty context with the field a float. Each field
 // widens once, so a program with k such fields needs at most k + 1 attempts.
+// A field that hides a class constant, first stored after code that read
+// the constant for objects that may hold the field, is owned here too: the
+// next attempt creates it before anything is compiled, once per field.
 #include "codegen/codegen.h"
 
 #include "analysis/analyses.h"
+#include "codegen/classes/classes.h"
 #include "codegen/core/emit.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
@@ -42,15 +46,25 @@ CodegenOutput generate_program(const Program &program, const CodegenOptions &opt
     for (const FuncDef &l : program.lambdas)
         check_function(classes, l);
     std::map<std::pair<std::string, std::string>, Type> widened;
+    std::vector<std::pair<std::string, ClassField>> early;
     for (;;) {
         std::unique_ptr<CodegenContext> ctx = new_codegen_context(program);
         ctx->field_widenings = widened;
+        create_early_fields(*ctx, early);
         try {
             return emit_program(*ctx, program, options);
         } catch (WideningRequest &request) {
+            auto key = std::make_pair(request.owner, request.name);
+            if (request.kind == WideningRequest::Kind::EarlyField) {
+                for (const auto &[cls, field] : early)
+                    if (cls == request.owner && field.name == request.name)
+                        internal_fault("a field created at the start was created again");
+                early.push_back({request.owner, ClassField{request.name, request.wider,
+                                                           request.line, request.column}});
+                continue;
+            }
             if (request.kind != WideningRequest::Kind::Field)
                 internal_fault("a widening request escaped the frame that owns it");
-            auto key = std::make_pair(request.owner, request.name);
             // A widening that comes back ends the compilation.
             if (widened.count(key))
                 throw_error(fmt::format("can't settle the type of attribute '{}.{}'; assign it a "

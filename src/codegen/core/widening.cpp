@@ -23,6 +23,11 @@ WideningRequest field_widening(const std::string &owner, const std::string &fiel
         WideningRequest::Kind::Field, field, Type::float_(), line, column, owner};
 }
 
+WideningRequest early_field(const std::string &owner, const std::string &field, const Type &type,
+                            uint64_t line, uint64_t column) {
+    return WideningRequest{WideningRequest::Kind::EarlyField, field, type, line, column, owner};
+}
+
 FunctionFrame
 compile_with_forced_variables(const std::function<FunctionFrame(const ForcedTypes &)> &attempt,
                               const std::function<void()> &undo) {

@@ -21,16 +21,20 @@ namespace kestal {
 struct WideningRequest {
     // Field: an int field of a class received a float; the whole program
     // is generated again from an empty context with the field a float.
-    enum class Kind { Variable, Return, Field };
+    // EarlyField: a field was created that hides a class constant some
+    // code compiled before it already read for an object that may hold the
+    // field; the program is generated again with the field created first.
+    enum class Kind { Variable, Return, Field, EarlyField };
     Kind kind;
-    // Variable: the variable's name. Return: empty. Field: the field's name.
+    // Variable: the variable's name. Return: empty. Field, EarlyField: the
+    // field's name.
     std::string name;
-    // The Type to compile with next time.
+    // The Type to compile with next time (EarlyField: the field's Type).
     Type wider;
     // The store or `return` that asked, for the error that ends the retries.
     uint64_t line = 0;
     uint64_t column = 0;
-    // Field: the class that owns the field.
+    // Field, EarlyField: the class that owns the field.
     std::string owner = {};
 };
 
@@ -41,6 +45,8 @@ WideningRequest variable_widening(const std::string &name, const Type &wider, ui
 WideningRequest return_widening(const Type &wider, uint64_t line, uint64_t column);
 WideningRequest field_widening(const std::string &owner, const std::string &field, uint64_t line,
                                uint64_t column);
+WideningRequest early_field(const std::string &owner, const std::string &field, const Type &type,
+                            uint64_t line, uint64_t column);
 
 // At most this many variables of one frame are forced to a wider Type; the
 // store that would force one more is refused with a message naming the

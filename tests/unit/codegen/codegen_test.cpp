@@ -618,6 +618,37 @@ print(total([Base(), Mid(), Left(), Right(), Other()]))
     EXPECT_NE(body.find("((void)(v_x), ((ktl_str){\"n\", 1}))"), std::string::npos) << body;
 }
 
+// A field of a subclass hides the base's constant: the read through the
+// base takes the field, through a cast to the class that holds it, for the
+// classes below that one, though it is compiled before the field's first
+// store; only the objects of those classes start with the constant stored.
+TEST(CodegenOutputLists, FieldsHidingConstantsChosenByClassId) {
+    std::string source = R"k(class Base:
+    K = 1
+    def k(self) -> int:
+        return self.K
+class Mid(Base):
+    def __init__(self, k: int):
+        self.K = k
+class Leaf(Mid):
+    pass
+class Other(Base):
+    pass
+print(Base().k() + Mid(2).k() + Leaf(3).k() + Other().k())
+)k";
+    std::string c = generate(source).c_text;
+    EXPECT_NE(c.find("switch (v_self->cls) { case 28: case 29: _r3 = ((C_Mid *)v_self)->f_K; "
+                     "break; default: _r3 = INT64_C(1); break; }"),
+              std::string::npos)
+        << c;
+    EXPECT_NE(c.find("_o1->cls = 27; _o1; })"), std::string::npos) << c;
+    EXPECT_NE(c.find("_o5->cls = 28; _o5->f_K = INT64_C(1); f_Mid_M___init__"), std::string::npos)
+        << c;
+    EXPECT_NE(c.find("_o11->cls = 29; _o11->f_K = INT64_C(1); f_Mid_M___init__"), std::string::npos)
+        << c;
+    EXPECT_NE(c.find("_o16->cls = 30; _o16; })"), std::string::npos) << c;
+}
+
 // Any file name yields valid C: quotes, backslashes, control and non-ASCII
 // bytes are escaped in the source name the traceback prints.
 TEST(CodegenOutputLists, SourcePathIsEscaped) {
@@ -811,6 +842,18 @@ TEST(CodegenRejections, MessagesAndPositions) {
          "type); declare it in `__init__` as `self.items: list[int] | None = None`"},
         {"class P:\n    def __init__(self):\n        self.name = 'a'\np = P()\np.name = 3\n",
          "5:1: can't assign an int to 'P.name', which holds a str (an attribute keeps one type)"},
+        // A field hiding a base class's constant keeps the constant's Type:
+        // a later float store may not widen it, and a subclass's own
+        // constant doesn't let its field differ where a read goes through
+        // the base.
+        {"class B:\n    r = 0\nclass S(B):\n    def f(self):\n        self.r = 1\ns = S()\n"
+         "s.f()\ns.r = 0.5\n",
+         "8:1: 'S.r' is a float, but 'B.r' is an int (an attribute that hides a class constant "
+         "keeps its type)"},
+        {"class B:\n    r = 0\n    def g(self) -> int:\n        return self.r\nclass S(B):\n"
+         "    r = \"x\"\n    def __init__(self):\n        self.r = \"y\"\nprint(S().g())\n",
+         "8:9: 'S.r' is a str, but 'B.r' is an int (an attribute that hides a class constant "
+         "keeps its type)"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(c.source), c.expected) << c.source;
