@@ -15,6 +15,11 @@
 // below itself is settled when it finishes and survives every undo with its
 // text, so a chain of functions that each call the previous one twice is
 // compiled once per instance, not once per path through the calls.
+//
+// A failed instantiation that read no such assumption is remembered and
+// replayed, so a failure at the bottom of a chain of recursive functions is
+// met once, not once per guess of every function above it. One that read an
+// assumption is not remembered: the guess that follows may well succeed.
 #include "codegen/core/instances.h"
 
 #include "analysis/analyses.h"
