@@ -530,9 +530,18 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
         if (!wider)
             continue;
         if (inserted < kMaxInsertedCandidates) {
-            candidates.insert(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                              ReturnCandidate{std::move(wider->wider), false});
+            auto next = candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1;
+            next = candidates.insert(next, ReturnCandidate{wider->wider, false});
             ++inserted;
+            // Under the guess that nothing is returned, `return f(n - 1)`
+            // returns nothing too, so a later `return n` asks for int | None
+            // though no None may be returned at all: int is tried first.
+            const auto *optional = wider->wider.as<Type::Optional>();
+            if (candidate.is_guess && candidate.return_type->is<Type::NoValue>() && optional &&
+                inserted < kMaxInsertedCandidates) {
+                candidates.insert(next, ReturnCandidate{*optional->inner, true});
+                ++inserted;
+            }
         } else if (!final_error) {
             final_error = error_at(fmt::format("can't settle what {}() returns; annotate it, e.g. "
                                                "`def {}(...) -> {}:`",
