@@ -78,6 +78,21 @@ struct InstanceInProgress {
     size_t lowest_read = 0;
 };
 
+// An instantiation that failed without reading the assumed return Type of
+// any instance compiling below it, so compiling it again gives the same
+// error as long as nothing it may read has changed since: no instance it
+// attempted (directly or through its callees) has been registered, and no
+// global or class field has been created. `attempted` holds only the
+// instances that were not registered when it failed; `world` is the number
+// of globals and class fields then.
+struct FailedInstance {
+    CompileError error;
+    // The recursion marker its compile left behind.
+    std::optional<InstanceKey> recursion_marker;
+    std::unordered_set<InstanceKey, InstanceKeyHash> attempted;
+    size_t world = 0;
+};
+
 // One open loop.
 struct LoopEntry {
     // The label `break` jumps to with goto; none when a plain `break;` leaves
@@ -279,6 +294,14 @@ struct CodegenContext {
     // The prototype and definition text of each finished instance.
     std::unordered_map<InstanceKey, std::pair<std::string, std::string>, InstanceKeyHash>
         instance_texts;
+    // Failed instantiations replayed instead of compiled again, so a chain
+    // of recursive functions whose guessed return Types each call the next
+    // one down meets a failure at its bottom once, not once per guess.
+    std::unordered_map<InstanceKey, FailedInstance, InstanceKeyHash> failed_instances;
+    // Every instantiation attempted (or replayed, with what its failure
+    // attempted) since the outermost one on the instance stack began; a
+    // failure takes its part of the log as its `attempted` set.
+    std::vector<InstanceKey> attempted_log;
     uint64_t temp_counter = 0;
 
     // Module globals: name to (Type, storage text "ktl_G.g_<name>").

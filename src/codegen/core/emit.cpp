@@ -31,7 +31,7 @@ struct MainBody {
 // The main body, compiled again while a variable must widen. Each
 // repetition starts from the globals table as it was before the first
 // attempt, so no global declared by a discarded attempt is visible to the
-// next.
+// next, and forgets the failed instantiations, which may have read one.
 MainBody compile_main_body(CodegenContext &ctx, const Program &program) {
     std::vector<size_t> ends;
     const std::unordered_map<std::string, Variable> globals_before = ctx.globals;
@@ -48,8 +48,10 @@ MainBody compile_main_body(CodegenContext &ctx, const Program &program) {
         }
         return guard.pop();
     };
-    FunctionFrame frame =
-        compile_with_forced_variables(attempt, [&] { ctx.globals = globals_before; });
+    FunctionFrame frame = compile_with_forced_variables(attempt, [&] {
+        ctx.globals = globals_before;
+        ctx.failed_instances.clear();
+    });
     return MainBody{std::move(frame), std::move(ends)};
 }
 

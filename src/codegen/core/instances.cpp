@@ -15,6 +15,11 @@
 // below itself is settled when it finishes and survives every undo with its
 // text, so a chain of functions that each call the previous one twice is
 // compiled once per instance, not once per path through the calls.
+//
+// A failed instantiation that read no such assumption is remembered and
+// replayed, so a failure at the bottom of a chain of recursive functions is
+// met once, not once per guess of every function above it. One that read an
+// assumption is not remembered: the guess that follows may well succeed.
 #include "codegen/core/instances.h"
 
 #include "analysis/analyses.h"
@@ -103,13 +108,18 @@ void note_return_read(CodegenContext &ctx, const InstanceKey &key) {
 }
 
 // Keeps the instance stack in step with instantiate_function, also when an
-// error leaves it.
+// error leaves it. The log of attempted instantiations lives as long as the
+// outermost entry.
 class InstanceStackEntry {
   public:
     InstanceStackEntry(CodegenContext &ctx, const InstanceKey &key) : ctx_(ctx) {
         ctx.instance_stack.push_back({key, ctx.instance_stack.size()});
     }
-    ~InstanceStackEntry() { ctx_.instance_stack.pop_back(); }
+    ~InstanceStackEntry() {
+        ctx_.instance_stack.pop_back();
+        if (ctx_.instance_stack.empty())
+            ctx_.attempted_log.clear();
+    }
     InstanceStackEntry(const InstanceStackEntry &) = delete;
     InstanceStackEntry &operator=(const InstanceStackEntry &) = delete;
 
@@ -138,6 +148,63 @@ void settle_finished_instance(CodegenContext &ctx, const InstanceKey &key) {
         size_t &caller = ctx.instance_stack[index - 1].lowest_read;
         caller = std::min(caller, lowest);
     }
+}
+
+// What a compile may read that grows while the program is compiled: the
+// globals and the class fields. A failure recorded with fewer of them may
+// not happen again.
+size_t world_size(const CodegenContext &ctx) {
+    size_t size = ctx.globals.size();
+    for (const auto &[cls, fields] : ctx.class_attributes)
+        size += fields.size();
+    return size;
+}
+
+// The instantiation of `key` has failed with `error`. When its compile read
+// an assumed return Type of an instance below it (its own recursion does not
+// count), the failure holds only under that assumption, and so does whatever
+// its caller makes of it; otherwise it is remembered with what it attempted.
+void record_failure(CodegenContext &ctx, const InstanceKey &key, const CompileError &error,
+                    size_t attempted_from) {
+    size_t index = ctx.instance_stack.size() - 1;
+    size_t lowest = ctx.instance_stack.back().lowest_read;
+    if (lowest < index) {
+        size_t &caller = ctx.instance_stack[index - 1].lowest_read;
+        caller = std::min(caller, lowest);
+        return;
+    }
+    FailedInstance failure{error, ctx.recursion_marker, {}, world_size(ctx)};
+    for (size_t i = attempted_from; i < ctx.attempted_log.size(); ++i)
+        if (!ctx.instances.count(ctx.attempted_log[i]))
+            failure.attempted.insert(ctx.attempted_log[i]);
+    ctx.failed_instances[key] = std::move(failure);
+}
+
+// The remembered failure of `key`, when compiling it again now would fail
+// the same way: nothing it attempted is registered now (compiling, or
+// finished since) and no global or field has been created since.
+const FailedInstance *replayable_failure(const CodegenContext &ctx, const InstanceKey &key) {
+    auto it = ctx.failed_instances.find(key);
+    if (it == ctx.failed_instances.end() || it->second.world != world_size(ctx))
+        return nullptr;
+    for (const InstanceKey &attempted : it->second.attempted)
+        if (ctx.instances.count(attempted))
+            return nullptr;
+    return &it->second;
+}
+
+// Fails as compiling `key` again would: the same error and recursion marker,
+// and the same instantiations attempted, as far as the callers' own failures
+// are concerned.
+[[noreturn]] void replay_failure(CodegenContext &ctx, const InstanceKey &key,
+                                 const FailedInstance &failure) {
+    if (!ctx.instance_stack.empty()) {
+        ctx.attempted_log.push_back(key);
+        ctx.attempted_log.insert(ctx.attempted_log.end(), failure.attempted.begin(),
+                                 failure.attempted.end());
+    }
+    ctx.recursion_marker = failure.recursion_marker;
+    throw failure.error;
 }
 
 bool is_lambda_name(const std::string &name) {
@@ -367,8 +434,14 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
         return {*existing->second.return_type, existing->second.c_name, param_keys};
     }
 
+    if (const FailedInstance *failure = replayable_failure(ctx, s.key))
+        replay_failure(ctx, s.key, *failure);
+    ctx.failed_instances.erase(s.key);
+
     ctx.instances[s.key] = InstanceInfo{def.return_type, s.c_name};
     ctx.instance_log.push_back(s.key);
+    ctx.attempted_log.push_back(s.key);
+    size_t attempted_from = ctx.attempted_log.size();
     if (def.return_type)
         ensure_type_defined(ctx, *def.return_type);
     for (const auto &var : s.variables)
@@ -379,8 +452,12 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
         InstanceResult result = run_candidates(ctx, s, param_keys);
         note_callee_length_changes(ctx, s.key);
         return result;
-    } catch (...) {
+    } catch (CompileError &error) {
         // Leave no half-registered instance behind for the caller's retries.
+        ctx.instances.erase(s.key);
+        record_failure(ctx, s.key, error, attempted_from);
+        throw;
+    } catch (...) {
         ctx.instances.erase(s.key);
         throw;
     }
@@ -403,6 +480,11 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
     }
     size_t inserted = 0;
     std::optional<CompileError> final_error;
+    // An error met under two different guesses does not come from either
+    // guess: it is the one to report, rather than the recursion that made
+    // the guesses necessary.
+    std::vector<CompileError> guess_errors;
+    std::optional<CompileError> repeated_error;
 
     for (size_t i = 0; i < candidates.size(); ++i) {
         ReturnCandidate candidate = candidates[i];
@@ -433,14 +515,33 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
                 throw;
             if (!final_error)
                 final_error = e;
+            if (candidate.is_guess && !repeated_error) {
+                auto same = [&](const CompileError &other) {
+                    return other.message == e.message && other.line == e.line &&
+                           other.column == e.column;
+                };
+                if (std::any_of(guess_errors.begin(), guess_errors.end(), same))
+                    repeated_error = e;
+                else
+                    guess_errors.push_back(e);
+            }
         }
         restore_snapshot(ctx, snapshot, s.key);
         if (!wider)
             continue;
         if (inserted < kMaxInsertedCandidates) {
-            candidates.insert(candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                              ReturnCandidate{std::move(wider->wider), false});
+            auto next = candidates.begin() + static_cast<std::ptrdiff_t>(i) + 1;
+            next = candidates.insert(next, ReturnCandidate{wider->wider, false});
             ++inserted;
+            // Under the guess that nothing is returned, `return f(n - 1)`
+            // returns nothing too, so a later `return n` asks for int | None
+            // though no None may be returned at all: int is tried first.
+            const auto *optional = wider->wider.as<Type::Optional>();
+            if (candidate.is_guess && candidate.return_type->is<Type::NoValue>() && optional &&
+                inserted < kMaxInsertedCandidates) {
+                candidates.insert(next, ReturnCandidate{*optional->inner, true});
+                ++inserted;
+            }
         } else if (!final_error) {
             final_error = error_at(fmt::format("can't settle what {}() returns; annotate it, e.g. "
                                                "`def {}(...) -> {}:`",
@@ -448,7 +549,7 @@ InstanceResult run_candidates(CodegenContext &ctx, const InstanceSetup &s,
                                    wider->line, wider->column);
         }
     }
-    throw *final_error;
+    throw repeated_error ? *repeated_error : *final_error;
 }
 
 } // namespace

@@ -120,6 +120,56 @@ print(fact(10), fact2(20), fib(20), is_even(10), is_odd(7), is_even(7))
     expect_runs(source, "recursion", "3628800 2432902008176640000 6765 True True False\n");
 }
 
+// A chain of unannotated functions, each recursive before its first
+// `return` (so its return Type is found by guessing) and each calling the
+// one below it; function `bad` also reads the undefined name y. With
+// `mutual`, each link is a pair that calls each other, and the pair calls
+// the pair below.
+std::string recursive_chain(int count, int bad, bool mutual) {
+    std::string source;
+    for (int k = 0; k < count; ++k) {
+        std::string below = k == 0 ? "n" : fmt::format("{}{}(n)", mutual ? "a" : "f", k - 1);
+        if (k == bad)
+            below += " + y";
+        if (mutual) {
+            source += fmt::format("def a{0}(n):\n    if n > 0:\n        return b{0}(n - 1) + 1\n"
+                                  "    return {1}\n"
+                                  "def b{0}(n):\n    if n > 0:\n        return a{0}(n - 1) * 2\n"
+                                  "    return 3\n",
+                                  k, below);
+        } else {
+            source += fmt::format(
+                "def f{0}(n):\n    if n > 0:\n        return f{0}(n - 1)\n    return {1}\n", k,
+                below);
+        }
+    }
+    return source + fmt::format("print({}{}(3))\n", mutual ? "a" : "f", count - 1);
+}
+
+// A failure deep in such a chain is met once, not once per guessed return
+// Type of every function above it (which took time exponential in the
+// chain's length), and it is the error reported: not the recursion that
+// made the guesses necessary. That stays the error where the guesses are
+// what fail.
+TEST(CodegenCalls, FailureDeepInARecursiveChain) {
+    struct Case {
+        std::string source;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {recursive_chain(40, 0, false), "4:16: name 'y' is not defined"},
+        {recursive_chain(40, 20, false), "84:21: name 'y' is not defined"},
+        {recursive_chain(40, 39, false), "160:21: name 'y' is not defined"},
+        {recursive_chain(40, 0, true), "4:16: name 'y' is not defined"},
+        {recursive_chain(40, 20, true), "164:21: name 'y' is not defined"},
+        {"def f(n):\n    if n > 0:\n        return f(n - 1) + [n]\n    return []\nprint(f(3))\n",
+         "3:16: can't infer what recursive function 'f' returns at this point; annotate it, e.g. "
+         "`def f(...) -> int:`"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(rejection(c.source), c.expected) << c.source;
+}
+
 TEST(CodegenCalls, DefaultsAndKeywordArguments) {
     std::string source = R"(def greet(name, greeting="Hello", punct="!"):
     print(greeting, name, end=punct + "\n")
