@@ -70,17 +70,18 @@ static KTL_TLS const char *ktl_exc_fn;
 /* Too-deep recursion. A function that can reach itself through calls takes
    its depth as a hidden first argument, `ktl_dp`: its callers pass their
    own depth plus one, and code outside such functions sees this constant
-   0, so a C compiler that turns a recursion into a loop still counts its
-   turns. The depth is a register, so it needs no restoring when an
-   exception leaves the recursion. At depths 1, 65, 129 ... the entry checks
+   -1 (so the first call has depth 0), so a C compiler that turns a
+   recursion into a loop still counts its turns. The depth is a register,
+   so it needs no restoring when an exception leaves the recursion. At
+   depths 0, 64, 128 ... (every call from outside included) the entry checks
    the depth against ktl_depth_limit and the stack position against
    ktl_stack_limit, both per thread, and raises RecursionError there: the
    limit leaves room below it for the handlers to run (and for up to 64
    frames between checks). A stack exhausted anywhere else ends the program
    through the stack-fault handler (see the start-up section). */
-static const int64_t ktl_dp = 0;
+static const int64_t ktl_dp = -1;
 #define KTL_RECURSION_CHECK()                                                          \
-    if (KTL_UNLIKELY(((ktl_dp - 1) & 63) == 0)) ktl_recursion_check(ktl_dp)
+    if (KTL_UNLIKELY((ktl_dp & 63) == 0)) ktl_recursion_check(ktl_dp)
 /* The lowest stack address a check accepts (0: not known yet, found on the
    first check), and a depth no recursion reaches without exhausting the
    stack, since every call that stays a call takes at least 16 bytes. */
