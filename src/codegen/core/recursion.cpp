@@ -23,8 +23,8 @@ namespace kestal {
 
 namespace {
 
-// Two nodes that stand for no function: what an unknown function value may
-// be, and the special methods.
+// Nodes that stand for no function: what an unknown function value may be,
+// the special methods, and (as "*.m") the methods of one name.
 const std::string kValueNode = "<value>";
 const std::string kSpecialNode = "<special>";
 
@@ -34,15 +34,22 @@ struct GraphBuilder {
     const CodegenContext &ctx;
     Graph graph;
 
+    explicit GraphBuilder(const CodegenContext &c) : ctx(c) {
+        // One node "*.m" per method name leads to every method of that name,
+        // so a call by method name is one edge however many classes define
+        // it.
+        for (const auto &[name, def] : ctx.functions)
+            if (size_t dot = name.rfind('.'); dot != std::string::npos)
+                add_edge("*" + name.substr(dot), name);
+    }
+
     void add_edge(const std::string &from, const std::string &to) { graph[from].insert(to); }
 
     // Every method of that name, in any class.
     void add_method_edges(const std::string &from, const std::string &method) {
-        std::string suffix = "." + method;
-        for (const auto &[name, def] : ctx.functions)
-            if (name.size() > suffix.size() &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                add_edge(from, name);
+        std::string node = "*." + method;
+        if (graph.count(node))
+            add_edge(from, node);
     }
 
     void add_value_edges(const std::string &from, const std::string &to) {
@@ -71,11 +78,8 @@ struct GraphBuilder {
             if (ctx.functions.count(n->name))
                 add_value_edges(from, n->name);
         } else if (const auto *a = e.as<Expr::Attribute>()) {
-            std::string suffix = "." + a->name;
-            for (const auto &[name, def] : ctx.functions)
-                if (name.size() > suffix.size() &&
-                    name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                    add_value_edges(from, name);
+            if (std::string node = "*." + a->name; graph.count(node))
+                add_value_edges(from, node);
         } else if (const auto *l = e.as<Expr::Lambda>()) {
             add_value_edges(from, fmt::format("<lambda{}>", l->index));
         }
@@ -141,7 +145,7 @@ struct CycleFinder {
 };
 
 std::unordered_set<std::string> find_recursive_functions(const CodegenContext &ctx) {
-    GraphBuilder builder{ctx, {}};
+    GraphBuilder builder(ctx);
     for (const auto &[name, def] : ctx.functions) {
         builder.scan_function(name, def->body);
         size_t dot = name.find('.');
@@ -155,9 +159,11 @@ std::unordered_set<std::string> find_recursive_functions(const CodegenContext &c
     for (const auto &[name, edges] : builder.graph)
         if (!finder.index.count(name))
             finder.visit(name);
-    finder.on_cycle.erase(kValueNode);
-    finder.on_cycle.erase(kSpecialNode);
-    return std::move(finder.on_cycle);
+    std::unordered_set<std::string> functions;
+    for (const std::string &name : finder.on_cycle)
+        if (name != kValueNode && name != kSpecialNode && name.rfind("*.", 0) != 0)
+            functions.insert(name);
+    return functions;
 }
 
 } // namespace
