@@ -27,6 +27,49 @@ typedef struct {
    failure while flushing cannot jump back into the program. */
 static volatile int ktl_exiting;
 
+/* Makes the exit status 1 from inside exit(): output was lost while the
+   program was already ending, which must not pass for success. */
+static void ktl_exit_lost_data(void) { _exit(1); }
+
+static void ktl_exit_status_one(void) {
+    static bool registered;
+    if (registered) return;
+    registered = true;
+    atexit(ktl_exit_lost_data);
+}
+
+/* Ends the program once standard output can't be written (a full device, a
+   closed descriptor): nothing printed after it could show, so carrying on
+   would report success for lost output. While the program runs, the files
+   are written and it ends at once with status 1; once it is already ending,
+   the message is written and the exit status becomes 1, so the rest of the
+   way out (a traceback, the other files) still happens. */
+static KTL_COLD void ktl_out_failed(int err) {
+    static volatile int reported;
+    if (reported) return;
+    reported = 1;
+    bool ending = ktl_exiting;
+    ktl_exiting = 1;
+    ktl_olen = 0;
+    ktl_cap_from = 0;
+    ktl_cap = NULL;
+    if (!ending) ktl_files_flush_all();
+    fprintf(stderr, "Kestal runtime error: write failed: <stdout>: [Errno %d] %s\n", err,
+            strerror(err));
+    fflush(stderr);
+    if (!ending) exit(1);
+    ktl_exit_status_one();
+}
+
+/* Hands n bytes to stdio's standard output; a failure ends the program. */
+static void ktl_out_put(const char *p, size_t n) {
+    if (n && fwrite(p, 1, n, stdout) != n) ktl_out_failed(errno ? errno : EIO);
+}
+
+static void ktl_out_sync(void) {
+    if (fflush(stdout) != 0) ktl_out_failed(errno ? errno : EIO);
+}
+
 /* Captured bytes always leave the buffer first, into the builder; ordinary
    output printed before the capture began stays at the front until it fills
    half the buffer, so it is never interleaved with captured bytes. */
@@ -35,23 +78,25 @@ static KTL_COLD void ktl_flush(void) {
         if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
         ktl_olen = ktl_cap_from;
         if (ktl_olen < KTL_OBUF_SIZE / 2) return;
-        fwrite(ktl_obuf, 1, ktl_olen, stdout);
+        size_t n = ktl_olen;
         ktl_olen = 0;
         ktl_cap_from = 0;
+        ktl_out_put(ktl_obuf, n);
         return;
     }
     if (ktl_olen) {
-        fwrite(ktl_obuf, 1, ktl_olen, stdout);
+        size_t n = ktl_olen;
         ktl_olen = 0;
+        ktl_out_put(ktl_obuf, n);
     }
-    fflush(stdout);
+    ktl_out_sync();
 }
 
 static KTL_COLD void ktl_write_slow(const char *p, size_t n) {
     ktl_flush();
     if (n > KTL_OBUF_SIZE - ktl_olen) {
         if (ktl_cap) ktl_cap_spill(p, n);
-        else fwrite(p, 1, n, stdout);
+        else ktl_out_put(p, n);
         return;
     }
     memcpy(ktl_obuf + ktl_olen, p, n);

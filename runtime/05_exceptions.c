@@ -67,6 +67,41 @@ static KTL_TLS void *ktl_cur_exc;
 static KTL_TLS int64_t ktl_exc_line;
 static KTL_TLS const char *ktl_exc_fn;
 
+/* Too-deep recursion. A function that can reach itself through calls takes
+   its depth as a hidden first argument, `ktl_dp`: its callers pass their
+   own depth plus one, and code outside such functions sees this constant
+   -1 (so the first call has depth 0), so a C compiler that turns a
+   recursion into a loop still counts its turns. The depth is a register,
+   so it needs no restoring when an exception leaves the recursion. At
+   depths 0, 64, 128 ... (every call from outside included) the entry checks
+   the depth against ktl_depth_limit and the stack position against
+   ktl_stack_limit, both per thread, and raises RecursionError there: the
+   limit leaves room below it for the handlers to run (and for up to 64
+   frames between checks). A stack exhausted anywhere else ends the program
+   through the stack-fault handler (see the start-up section). */
+static const int64_t ktl_dp = -1;
+#define KTL_RECURSION_CHECK()                                                          \
+    if (KTL_UNLIKELY((ktl_dp & 63) == 0)) ktl_recursion_check(ktl_dp)
+/* The lowest stack address a check accepts (0: not known yet, found on the
+   first check), and a depth no recursion reaches without exhausting the
+   stack, since every call that stays a call takes at least 16 bytes. */
+static KTL_TLS uintptr_t ktl_stack_limit;
+static KTL_TLS int64_t ktl_depth_limit = INT64_MAX;
+
+/* Sets the limits for a stack whose usable addresses are [lo, hi). The room
+   kept for handlers is an eighth of the stack, at least 1 MiB and at most
+   8 MiB, and never more than half of it. */
+static void ktl_stack_limits_set(uintptr_t lo, uintptr_t hi) {
+    uintptr_t size = hi > lo ? hi - lo : 0;
+    uintptr_t room = size / 8;
+    if (room < ((uintptr_t)1 << 20)) room = (uintptr_t)1 << 20;
+    if (room > ((uintptr_t)8 << 20)) room = (uintptr_t)8 << 20;
+    if (room > size / 2) room = size / 2;
+    ktl_stack_limit = lo + room;
+    if (ktl_stack_limit == 0) ktl_stack_limit = 1;
+    ktl_depth_limit = (int64_t)((size - room) / 16);
+}
+
 static inline void ktl_try_enter(ktl_handler *h) {
     h->prev = ktl_htop;
     h->cap = ktl_cap;
@@ -178,6 +213,14 @@ static KTL_COLD KTL_NORETURN void ktl_uncaught(void *e) {
         if (text.len == 0) exit(0);
         if (ktl_exit_code_text(text, &code)) exit(code);
         fprintf(stderr, "%.*s\n", (int)text.len, text.p);
+        exit(1);
+    }
+    /* A recursion too deep is reported in its last line only, as the
+       stack-fault handler reports it: a traceback of the innermost frame
+       alone would say nothing the line doesn't. */
+    if (x->cls == KTL_E_RecursionError && ktl_exc_line == 0) {
+        fprintf(stderr, "RecursionError: %.*s\n", (int)text.len, text.p);
+        fflush(stderr);
         exit(1);
     }
     fputs("Traceback (most recent call last):\n", stderr);

@@ -157,15 +157,19 @@ static void ktl_job_work(ktl_job *job, int tid) {
 static KTL_TLS uintptr_t ktl_worker_stack_lo, ktl_worker_stack_hi;
 
 /* Gives the worker a signal stack of its own and notes its stack's range,
-   so that the stack-fault handler can run when the stack is exhausted. */
+   so that the stack-fault handler can run when the stack is exhausted, and
+   sets the worker's limits for the recursion checks. */
 static void ktl_worker_stack_guard(void) {
     pthread_attr_t attr;
     void *addr = NULL;
     size_t size = 0;
+    /* Without its range, the recursion checks keep only a depth limit. */
+    ktl_stack_limits_set(0, (uintptr_t)64 << 20);
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
     int got = pthread_attr_getstack(&attr, &addr, &size);
     pthread_attr_destroy(&attr);
     if (got != 0) return;
+    ktl_stack_limits_set((uintptr_t)addr, (uintptr_t)addr + size);
     stack_t alt;
     alt.ss_size = 1 << 16;
     alt.ss_sp = malloc(alt.ss_size);
@@ -234,10 +238,11 @@ static void ktl_par_settle_output(void) {
         if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
         ktl_olen = ktl_cap_from;
     }
-    if (ktl_olen) fwrite(ktl_obuf, 1, ktl_olen, stdout);
+    size_t n = ktl_olen;
     ktl_olen = 0;
     ktl_cap_from = 0;
-    fflush(stdout);
+    ktl_out_put(ktl_obuf, n);
+    ktl_out_sync();
 }
 
 /* Runs iterations 0 to n - 1 of the body and returns when all are done, or

@@ -53,6 +53,42 @@ static KTL_COLD KTL_NORETURN void ktl_index_error(const char *what, int64_t i, i
     ktl_raise_fmt(KTL_E_IndexError, "%s index out of range", what);
 }
 
+#include <sys/resource.h>
+
+/* The usable range of the main thread's stack: up from the top of the
+   "[stack]" mapping less the stack's size limit (an unlimited stack taken as
+   8 GiB). Where that mapping doesn't hold the entry's frame (no /proc, or a
+   tool that runs the program on a stack of its own), the top is taken as
+   the entry's frame. */
+static KTL_COLD void ktl_stack_limits_main(void) {
+    uintptr_t top = (uintptr_t)ktl_stack_base;
+    FILE *maps = fopen("/proc/self/maps", "r");
+    if (maps) {
+        char line[512];
+        while (fgets(line, sizeof line, maps)) {
+            char *dash = strchr(line, '-');
+            if (!dash || !strstr(line, "[stack]")) continue;
+            uintptr_t lo = (uintptr_t)strtoull(line, NULL, 16);
+            uintptr_t hi = (uintptr_t)strtoull(dash + 1, NULL, 16);
+            if (lo <= top && top < hi) top = hi;
+            break;
+        }
+        fclose(maps);
+    }
+    struct rlimit r;
+    uintptr_t size = (uintptr_t)8 << 30;
+    if (getrlimit(RLIMIT_STACK, &r) == 0 && r.rlim_cur != RLIM_INFINITY && r.rlim_cur < size)
+        size = (uintptr_t)r.rlim_cur;
+    ktl_stack_limits_set(top > size ? top - size : 0, top);
+}
+
+/* The check of a recursive function's entry (KTL_RECURSION_CHECK). */
+static KTL_COLD void ktl_recursion_check(int64_t depth) {
+    if (!ktl_stack_limit) ktl_stack_limits_main();
+    if (depth > ktl_depth_limit || (uintptr_t)__builtin_frame_address(0) < ktl_stack_limit)
+        ktl_raise_c(KTL_E_RecursionError, "maximum recursion depth exceeded");
+}
+
 /* sys.exit(code): ends the program at once unless a `try` is active, which
    may then catch the SystemExit. */
 static KTL_COLD KTL_NORETURN void ktl_sys_exit(int64_t code) {

@@ -385,17 +385,12 @@ static void ktl_file_print(ktl_file *f, ktl_sb *b) {
     ktl_sb_free(b);
 }
 
-/* Ends the process with status 1 from inside exit(): a file's data was lost
-   while the program was already ending, which must not pass for success. */
-static void ktl_exit_lost_data(void) { _exit(1); }
-
 /* Writes the pending buffer of every open file (at exit, at a panic, before
    an uncaught-exception report). A buffer that can't be written is reported
    on stderr and the other files are still written. While the program runs
    the failure is raised as OSError; once it is ending (nothing may raise
    then), the exit status becomes 1. */
 static void ktl_files_flush_all(void) {
-    static bool registered;
     bool failed = false;
     for (ktl_file *f = ktl_open_files; f; f = f->next) {
         int64_t n = f->wlen;
@@ -407,9 +402,6 @@ static void ktl_files_flush_all(void) {
     }
     if (!failed) return;
     if (!ktl_exiting) ktl_raise_c(KTL_E_OSError, "write failed");
-    if (!registered) {
-        registered = true;
-        atexit(ktl_exit_lost_data);
-    }
+    ktl_exit_status_one();
 }
 

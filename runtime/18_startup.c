@@ -35,16 +35,18 @@ static void ktl_memstats(void) {
     fflush(stderr);
 }
 
-/* Stack overflow. The main thread's stack ends in the kernel's guard gap;
- * a recursion that runs into it faults there, and the fault is handled on
- * an alternate signal stack: the buffered standard output is written with
- * write(2) and the process ends like Python's uncaught RecursionError, with
- * one line on standard error and status 1. Apart from one fflush of stdout
- * (whose buffer holds bytes only after an output larger than ktl_obuf; its
- * lock is recursive, so a fault inside stdio can't deadlock it) only
- * async-signal-safe calls are made; the traceback's source line would need
- * more of stdio and is left out. Any other fault is handed back to the
- * default action.
+/* Stack overflow. A recursion too deep raises RecursionError at the entry
+ * of a recursive function (see the exceptions section); this handler is the
+ * last resort for a stack exhausted anywhere else. The main thread's stack
+ * ends in the kernel's guard gap; a fault there is handled on an alternate
+ * signal stack: the buffered standard output and the pending buffer of every
+ * open file are written with write(2), and the process ends like Python's
+ * uncaught RecursionError, with one line on standard error and status 1.
+ * Apart from one fflush of stdout (whose buffer holds bytes only after an
+ * output larger than ktl_obuf; its lock is recursive, so a fault inside
+ * stdio can't deadlock it) only async-signal-safe calls are made; the
+ * traceback's source line would need more of stdio and is left out. Any
+ * other fault is handed back to the default action.
  */
 
 #include <signal.h>
@@ -53,25 +55,40 @@ static char ktl_altstack[1 << 16];
 /* The lowest address the stack may grow to, less the guard gap. */
 static uintptr_t ktl_stack_floor;
 
+/* Writes every open file's pending buffer; a fault may have come in the
+   middle of a write, so a buffer's length is read once and only bytes
+   before it are written. */
+static void ktl_stack_fault_files(void) {
+    for (ktl_file *f = ktl_open_files; f; f = f->next) {
+        int64_t n = f->wlen;
+        if (f->wbuf && n > 0 && n <= KTL_WBUF && f->fd >= 0) {
+            f->wlen = 0;
+            (void)ktl_write_fd(f->fd, f->wbuf, n);
+        }
+    }
+}
+
 static void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
     (void)context;
     uintptr_t at = (uintptr_t)info->si_addr;
+    static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
     if (at >= ktl_stack_floor && at < (uintptr_t)ktl_stack_base) {
         /* Captured bytes are dropped; ordinary output before them stays. The
            stdio buffer only ever holds bytes older than ktl_obuf's. */
         size_t n = ktl_cap ? ktl_cap_from : ktl_olen;
         fflush(stdout);
         (void)ktl_write_fd(1, ktl_obuf, (int64_t)n);
-        static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
+        ktl_stack_fault_files();
         (void)ktl_write_fd(2, msg, (int64_t)(sizeof msg - 1));
         _exit(1);
     }
 #ifdef KTL_PARALLEL
     /* A worker's stack: the calling thread's output was written before the
-       loop started, and a worker prints nothing. */
+       loop started, and a worker prints nothing; the calling thread waits
+       for the loop, so the open files are not being written. */
     if (at >= ktl_worker_stack_lo && at < ktl_worker_stack_hi) {
-        static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
         fflush(stdout);
+        ktl_stack_fault_files();
         (void)ktl_write_fd(2, msg, (int64_t)(sizeof msg - 1));
         _exit(1);
     }

@@ -2,8 +2,10 @@
 // output, standard error and exit status are checked: uncaught exceptions and
 // their tracebacks, SystemExit codes, sys.exit, ktl_exit and ktl_panic (also
 // while an output capture is active, and when memory runs out while a capture
-// grows), the normal return with KESTAL_MEMSTATS, and sys.argv with
-// KESTAL_ARGV0.
+// grows), the normal return with KESTAL_MEMSTATS, sys.argv with
+// KESTAL_ARGV0, standard output on a full device at each way out, a stack
+// exhausted outside the recursion checks (the fault handler writes the
+// open files) and an uncaught RecursionError of a check.
 #define KTL_TEST_CLASSES(X) X(MyExit, KTL_E_SystemExit) X(MyError, KTL_E_ValueError)
 #include "kestal_runtime.c"
 #include "test_support.h"
@@ -196,6 +198,75 @@ static void c_str_catches(void) {
     ktl_raise_at(kt_exc(KT_C_MyError, "orig"), 2, "g");
 }
 
+// Standard output that can't be written: every way out ends with the
+// message and status 1; while the program runs it ends at once ("after"
+// never shows).
+static void kt_stdout_full(void) {
+    int fd = open("/dev/full", O_WRONLY);
+    if (fd < 0) kt_fail(__LINE__, "open /dev/full");
+    dup2(fd, 1);
+    close(fd);
+}
+
+static void c_full_at_return(void) {
+    kt_stdout_full();
+    ktl_write("x\n", 2);
+}
+
+static void c_full_at_exit_0(void) {
+    kt_stdout_full();
+    ktl_write("x\n", 2);
+    ktl_exit(0);
+}
+
+static void c_full_while_running(void) {
+    kt_stdout_full();
+    for (int i = 0; i < 20000; i++) ktl_write("line\n", 5);
+    fputs("after\n", stderr);
+}
+
+static void c_full_at_uncaught(void) {
+    kt_stdout_full();
+    ktl_write("x\n", 2);
+    ktl_raise_c(KTL_E_ValueError, "bad");
+}
+
+// A recursion the compiler can neither inline nor turn into a loop.
+static __attribute__((noinline)) int kt_overflow(volatile int n) {
+    volatile char pad[256];
+    pad[n & 255] = (char)n;
+    return kt_overflow(n + 1) + pad[(n * 7) & 255];
+}
+
+// The stack runs out in code without checks: the fault handler writes the
+// output and the files' buffers before it ends the process, which a second
+// process checks by printing the file after the first has ended.
+static void c_stack_fault_files(void) {
+    char path[64];
+    snprintf(path, sizeof path, "kt-files-%d.txt", (int)getpid());
+    pid_t pid = fork();
+    if (pid == 0) {
+        ktl_file *f = ktl_open(ktl_mkstr(path, (int64_t)strlen(path)), KTL_LIT("w"));
+        ktl_file_write(f, KTL_LIT("in the file\n"));
+        ktl_write("printed\n", 8);
+        kt_overflow(0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    FILE *in = fopen(path, "rb");
+    char text[64] = "";
+    size_t n = in ? fread(text, 1, sizeof text - 1, in) : 0;
+    if (in) fclose(in);
+    remove(path);
+    ktl_write(text, n);
+    ktl_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+}
+
+static void c_recursion_uncaught(void) {
+    ktl_write("before\n", 7);
+    ktl_raise_c(KTL_E_RecursionError, "maximum recursion depth exceeded");
+}
+
 static void kt_exec_argv(bool with_argv0) {
     if (with_argv0) setenv("KESTAL_ARGV0", "dir/pr\xc3\xb6g.ktl", 1);
     else unsetenv("KESTAL_ARGV0");
@@ -208,6 +279,8 @@ static void c_argv0(void) { kt_exec_argv(true); }
 static void c_argv_plain(void) { kt_exec_argv(false); }
 
 static char kt_expect_spill[40001];
+
+#define KT_FULL "Kestal runtime error: write failed: <stdout>: [Errno 28] No space left on device\n"
 
 static const kt_case kt_cases[] = {
     {"traceback", c_traceback, 1, "before\n",
@@ -250,6 +323,15 @@ static const kt_case kt_cases[] = {
      "Traceback (most recent call last):\nValueError: in str\n"},
     {"__str__ catches", c_str_catches, 1, "",
      "Traceback (most recent call last):\n  File \"@\", line 2, in g\n    x = n\nMyError: 'k'\n"},
+    {"stdout full at the normal return", c_full_at_return, 1, "", KT_FULL},
+    {"stdout full at ktl_exit(0)", c_full_at_exit_0, 1, "", KT_FULL},
+    {"stdout full while running", c_full_while_running, 1, "", KT_FULL},
+    {"stdout full at an uncaught exception", c_full_at_uncaught, 1, "",
+     KT_FULL "Traceback (most recent call last):\nValueError: bad\n"},
+    {"stack fault writes the files", c_stack_fault_files, 1, "printed\nin the file\n",
+     "RecursionError: maximum recursion depth exceeded\n"},
+    {"uncaught RecursionError of a check", c_recursion_uncaught, 1, "before\n",
+     "RecursionError: maximum recursion depth exceeded\n"},
     {"KESTAL_ARGV0", c_argv0, 0, "dir/pr\xc3\xb6g.ktl|--print-argv|x y\n", ""},
     {"argv without KESTAL_ARGV0", c_argv_plain, 0, "self-name|--print-argv|x y\n", ""},
 };

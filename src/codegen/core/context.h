@@ -354,6 +354,9 @@ struct CodegenContext {
     // built on first use. A function that may call an unknown function
     // value holds "*" (any field).
     std::optional<std::unordered_map<std::string, std::unordered_set<std::string>>> field_stores;
+    // The functions (named as in `field_stores`) that may call themselves
+    // again through calls, built on first use (core/recursion.cpp).
+    std::optional<std::unordered_set<std::string>> recursive_functions;
 
     FunctionFrame &frame() { return *frames.back(); }
 };

@@ -25,6 +25,7 @@
 #include "analysis/analyses.h"
 #include "analysis/walkers.h"
 #include "codegen/core/ctypes.h"
+#include "codegen/core/recursion.h"
 #include "codegen/core/widening.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/stmt.h"
@@ -313,7 +314,18 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
     std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
     std::string prototype = head + ";\n";
-    std::string def = frame.hoisted + head + " {\n" +
+    std::string check;
+    if (may_recurse(ctx, s.name)) {
+        // The instance takes its recursion depth first; a macro of the
+        // instance's own name passes the caller's depth plus one, so every
+        // call site stays a plain call (see the runtime's recursion checks).
+        params.insert(params.begin(), "int64_t ktl_dp");
+        head = fmt::format("static {} r{}({})", c_type_name(r), s.c_name, fmt::join(params, ", "));
+        prototype = fmt::format("{};\n#define {}(...) r{}(ktl_dp + 1, ##__VA_ARGS__)\n", head,
+                                s.c_name, s.c_name);
+        check = "    KTL_RECURSION_CHECK();\n";
+    }
+    std::string def = frame.hoisted + head + " {\n" + check +
                       emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
     if (!r.is<Type::NoValue>())
         def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
