@@ -9,8 +9,12 @@
 #             the runtime tests under UBSan (scripts/ubsan-cc)
 #   tsan      the thread pool's runtime test and the parallel-loop programs
 #             built with ThreadSanitizer (scripts/tsan-cc)
+#   differential  random programs (fuzz/differential.py, seeds
+#             DIFFERENTIAL_SEEDS, default 0:30) run by kestal and by python3,
+#             which must print the same and exit with the same status
+#             (about two minutes on two cores)
 # KESTAL_TEST_PASSES chooses the passes (default "fuzz gc-stress sanitize
-# tsan"; empty for the normal suite only).
+# tsan differential"; empty for the normal suite only).
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,7 +23,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-passes=${KESTAL_TEST_PASSES-fuzz gc-stress sanitize tsan}
+passes=${KESTAL_TEST_PASSES-fuzz gc-stress sanitize tsan differential}
 jobs=$(nproc)
 
 timed() {
@@ -93,12 +97,19 @@ gc_stress_pass() {
     done
 }
 
+# Forms known to differ today stay out (--avoid-known, the default).
+differential_pass() {
+    python3 fuzz/differential.py --kestal build/kestal --jobs "$jobs" \
+        --seeds "${DIFFERENTIAL_SEEDS:-0:30}" --work build/differential
+}
+
 for pass in $passes; do
     case $pass in
         fuzz) mkdir -p build-fuzz; timed fuzz fuzz_pass ;;
         sanitize) timed sanitize sanitize_pass ;;
         gc-stress) timed gc-stress gc_stress_pass ;;
         tsan) timed tsan tsan_pass ;;
+        differential) timed differential differential_pass ;;
         *) echo "test.sh: unknown pass '$pass'" >&2; exit 2 ;;
     esac
 done

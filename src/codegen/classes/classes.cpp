@@ -180,10 +180,14 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
                         "{0}_lt(a, b) ? -1 : {0}_lt(b, a) ? 1 : 0; }}\n",
                         code, x);
     std::string truth = "true";
+    // A subclass's own __bool__ comes before the __len__ it inherits.
+    std::optional<CompiledExpr> len;
+    if (!subtree_defines(ctx, x, "__bool__"))
+        len = call_dunder_if_defined(ctx, "o", x, "__len__", {}, 0, 0);
     if (auto m = call_dunder_if_defined(ctx, "o", x, "__bool__", {}, 0, 0)) {
         truth = result_truth(*m, "true");
-    } else if (auto l = call_dunder_if_defined(ctx, "o", x, "__len__", {}, 0, 0)) {
-        truth = fmt::format("({} != 0)", l->text);
+    } else if (len) {
+        truth = fmt::format("({} != 0)", len->text);
     } else if (subtree_defines(ctx, x, "__bool__") || subtree_defines(ctx, x, "__len__")) {
         // Each class of the subtree by its own __bool__, else its __len__.
         std::string cases;
