@@ -70,6 +70,9 @@ static inline bool ktl_isatty_stdout(void) {
 #define KTL_LIKELY(x) __builtin_expect(!!(x), 1)
 #define KTL_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #define KTL_COLD __attribute__((cold, noinline))
+/* Helpers called from every f-string and str() build: inlined, each copy
+   costs the C compiler's optimiser more than the call costs at run time. */
+#define KTL_NOINLINE __attribute__((noinline))
 #define KTL_NORETURN __attribute__((noreturn))
 
 /* Per-thread state (output buffer, capture, free lists, handler chain,

@@ -91,12 +91,12 @@ static void ktl_sb_fill(ktl_sb *b, char c, int64_t n) {
     b->len += n;
 }
 
-static void ktl_sb_int(ktl_sb *b, int64_t v) {
+static KTL_NOINLINE void ktl_sb_int(ktl_sb *b, int64_t v) {
     ktl_sb_reserve(b, 20);
     b->len += ktl_i2a(v, b->p + b->len);
 }
 
-static void ktl_sb_float(ktl_sb *b, double v) {
+static KTL_NOINLINE void ktl_sb_float(ktl_sb *b, double v) {
     char buf[40];
     ktl_sb_add(b, ktl_mkstr(buf, ktl_f2a(v, buf)));
 }
@@ -111,7 +111,7 @@ static inline void ktl_sb_free(ktl_sb *b) {
 /* The finished text, copied into the collected heap (an empty text needs
    no copy); the builder's heap buffer is freed and the builder must not be
    used again. */
-static ktl_str ktl_sb_done(ktl_sb *b) {
+static KTL_NOINLINE ktl_str ktl_sb_done(ktl_sb *b) {
     ktl_str r = b->len ? ktl_str_copy(b->p, b->len) : KTL_LIT("");
     if (b->p != b->inl)
         free(b->p);
@@ -139,13 +139,13 @@ static ktl_str ktl_sb_done(ktl_sb *b) {
         (b)->len += ktl_fn_;                                                                       \
     } while (0)
 
-static void ktl_sb_fmt_i(ktl_sb *b, const char *fmt, int64_t v) {
+static KTL_NOINLINE void ktl_sb_fmt_i(ktl_sb *b, const char *fmt, int64_t v) {
     KTL_SB_FMT(b, 160, fmt, (long long)v);
 }
 
 /* A NaN prints without its sign, as Python never shows "-nan" (the NaN an
    invalid operation produces on x86 has its sign bit set). */
-static void ktl_sb_fmt_f(ktl_sb *b, const char *fmt, double v) {
+static KTL_NOINLINE void ktl_sb_fmt_f(ktl_sb *b, const char *fmt, double v) {
     if (v != v)
         v = fabs(v);
     KTL_SB_FMT(b, 400, fmt, v);

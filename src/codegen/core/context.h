@@ -201,6 +201,10 @@ struct FunctionFrame {
 
     // Control flow.
     std::vector<LoopEntry> loop_stack;
+    // The open constructs that may run the code being compiled more than
+    // once per call of the function: `for` and `while` statements (their
+    // headers included) and comprehensions.
+    unsigned repeated_depth = 0;
     // Innermost last: the entries of the blocks being compiled, run before
     // any early way out of them.
     std::vector<Cleanup> cleanup_lines;
@@ -306,6 +310,15 @@ struct CodegenContext {
 
     // Module globals: name to (Type, storage text "ktl_G.g_<name>").
     std::unordered_map<std::string, Variable> globals;
+
+    // Per instance C name: whether every call compiled so far is a direct
+    // call in the module body that runs at most once. Such an instance is
+    // declared `noinline`: C compilers inline a static function called
+    // once whatever its size, and a module body that absorbs every function
+    // it calls costs clang -O3 time that grows faster than its length.
+    // Entries are never dropped, so a call from a discarded attempt only
+    // keeps the attribute away.
+    std::unordered_map<std::string, bool> once_called_instances;
 
     // Output text.
     std::string types_text;
@@ -428,6 +441,19 @@ class IndentGuard {
   private:
     FunctionFrame &frame_;
     unsigned saved_;
+};
+
+// Marks the code compiled during its lifetime as code that may run more
+// than once per call of the current function (see `repeated_depth`).
+class RepeatedCode {
+  public:
+    explicit RepeatedCode(CodegenContext &ctx) : frame_(ctx.frame()) { ++frame_.repeated_depth; }
+    ~RepeatedCode() { --frame_.repeated_depth; }
+    RepeatedCode(const RepeatedCode &) = delete;
+    RepeatedCode &operator=(const RepeatedCode &) = delete;
+
+  private:
+    FunctionFrame &frame_;
 };
 
 // Binds an internal "%" name in the current frame and restores the earlier

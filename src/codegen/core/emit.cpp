@@ -16,6 +16,7 @@
 #include "runtime/runtime_text.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace kestal {
 
@@ -184,6 +185,27 @@ std::string main_function_text(const MainBody &main) {
     return text + "}\n" + undefines;
 }
 
+// The prototypes again, with `noinline`, of the instances whose every call
+// runs at most once in the module body: clang inlines a static function
+// called once whatever its size, and a module body that absorbs all of them
+// takes -O3 time growing faster than its length (see
+// `once_called_instances`).
+std::string noinline_declarations(const CodegenContext &ctx) {
+    std::string out;
+    std::unordered_set<std::string> declared;
+    for (const InstanceKey &key : ctx.instance_log) {
+        auto info = ctx.instances.find(key);
+        auto texts = ctx.instance_texts.find(key);
+        if (info == ctx.instances.end() || texts == ctx.instance_texts.end())
+            continue;
+        auto once = ctx.once_called_instances.find(info->second.c_name);
+        if (once != ctx.once_called_instances.end() && once->second &&
+            declared.insert(info->second.c_name).second)
+            out += "__attribute__((noinline)) " + texts->second.first;
+    }
+    return out;
+}
+
 std::string globals_struct(const CodegenContext &ctx) {
     std::vector<Variable> entries;
     for (const auto &entry : ctx.globals)
@@ -261,6 +283,7 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
     c += globals_struct(ctx);
     c += "static void ktl_register_globals(void) { ktl_gc_add_root(&ktl_G, sizeof ktl_G); }\n";
     c += ctx.prototypes_text;
+    c += noinline_declarations(ctx);
     c += "\n";
     c += ctx.definitions_text;
     c += main.hoisted;

@@ -33,6 +33,10 @@ bool is_c_identifier(const std::string &text) {
     });
 }
 
+CompiledExpr call_user_function(CodegenContext &ctx, const std::string &name,
+                                const std::vector<Expr> &args, const std::vector<Keyword> &kwargs,
+                                uint64_t line, uint64_t column, bool runs_once);
+
 std::vector<CompiledExpr> convert_args(const CodegenContext &ctx,
                                        const std::vector<CompiledExpr> &args,
                                        const std::vector<Type> &keys) {
@@ -107,8 +111,13 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
     }
     if (c.name == "isinstance" && c.kwargs.empty() && !ctx.functions.count(c.name))
         return compile_isinstance(ctx, c.args, e.line, e.column);
-    if (ctx.functions.count(c.name))
-        return compile_user_function_call(ctx, c.name, c.args, c.kwargs, e.line, e.column);
+    if (ctx.functions.count(c.name)) {
+        // A call written in the module body outside loops and
+        // comprehensions runs at most once (see `once_called_instances`).
+        const FunctionFrame &frame = ctx.frame();
+        bool runs_once = frame.is_module_level && frame.repeated_depth == 0;
+        return call_user_function(ctx, c.name, c.args, c.kwargs, e.line, e.column, runs_once);
+    }
     auto alias = ctx.aliases->find(c.name);
     if (alias != ctx.aliases->end()) {
         if (auto split = split_module_member(ctx, alias->second))
@@ -245,6 +254,14 @@ CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &
                                         const std::vector<Expr> &args,
                                         const std::vector<Keyword> &kwargs, uint64_t line,
                                         uint64_t column) {
+    return call_user_function(ctx, name, args, kwargs, line, column, false);
+}
+
+namespace {
+
+CompiledExpr call_user_function(CodegenContext &ctx, const std::string &name,
+                                const std::vector<Expr> &args, const std::vector<Keyword> &kwargs,
+                                uint64_t line, uint64_t column, bool runs_once) {
     const FuncDef &def = *ctx.functions.at(name);
     std::vector<const Expr *> bound = bind_call_arguments(def, args, kwargs, line, column);
     std::vector<CompiledExpr> compiled;
@@ -255,6 +272,9 @@ CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &
         types.push_back(compiled.back().type);
     }
     InstanceResult inst = instantiate_function(ctx, name, types, {}, line, column);
+    auto [once, first] = ctx.once_called_instances.try_emplace(inst.c_name, runs_once);
+    if (!first)
+        once->second = once->second && runs_once;
     std::vector<CompiledExpr> converted = convert_args(ctx, compiled, inst.key_types);
     if (kwargs.empty() || bound.size() < 2)
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
@@ -277,6 +297,8 @@ CompiledExpr compile_user_function_call(CodegenContext &ctx, const std::string &
     return {fmt::format("({{ {}{}({}); }})", decls, inst.c_name, fmt::join(temps, ", ")),
             inst.return_type};
 }
+
+} // namespace
 
 CompiledExpr compile_function_value_call(CodegenContext &ctx, const std::string &callee_text,
                                          const FunctionValue &value, const std::vector<Expr> &args,

@@ -169,6 +169,7 @@ ComprehensionLoops compile_comprehension_loops(CodegenContext &ctx,
                                                const ComprehensionElementStep &step) {
     if (clauses.empty())
         internal_fault("a comprehension without a for clause");
+    RepeatedCode repeated(ctx);
     return compile_level(ctx, clauses, 0, step);
 }
 

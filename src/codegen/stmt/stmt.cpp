@@ -124,8 +124,14 @@ void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
             [&](const Stmt::Unpack &s) { compile_unpack_stmt(ctx, s); },
             [&](const Stmt::AugAssign &s) { compile_aug_assign(ctx, s.target, s.op, s.value); },
             [&](const Stmt::If &s) { compile_if_stmt(ctx, s); },
-            [&](const Stmt::While &s) { compile_while_stmt(ctx, s); },
-            [&](const Stmt::For &s) { compile_for_stmt(ctx, stmt, s); },
+            [&](const Stmt::While &s) {
+                RepeatedCode repeated(ctx);
+                compile_while_stmt(ctx, s);
+            },
+            [&](const Stmt::For &s) {
+                RepeatedCode repeated(ctx);
+                compile_for_stmt(ctx, stmt, s);
+            },
             [&](const Stmt::Break &) { compile_loop_exit(ctx, stmt, true); },
             [&](const Stmt::Continue &) { compile_loop_exit(ctx, stmt, false); },
             [&](const Stmt::Pass &) {},
