@@ -109,8 +109,9 @@ print(countdown(3), Box().get())
         {"countdown", false}, {"Box_M_get", false},
     };
     for (const Case &k : cases) {
-        std::regex declared(std::string(R"(static [^;\n]* f_)") + k.function + "__");
-        std::regex marked(std::string(R"(__attribute__\(\(noinline\)\) static [^;\n]* f_)") +
+        // A recursive instance is declared as r<name> and called through a macro.
+        std::regex declared(std::string(R"(static [^;\n]* r?f_)") + k.function + "__");
+        std::regex marked(std::string(R"(__attribute__\(\(noinline\)\) static [^;\n]* r?f_)") +
                           k.function + "__");
         ASSERT_TRUE(std::regex_search(c, declared)) << k.function;
         EXPECT_EQ(std::regex_search(c, marked), k.noinline) << k.function;
