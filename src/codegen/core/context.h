@@ -466,7 +466,6 @@ class ScopedBinding {
     ScopedBinding &operator=(const ScopedBinding &) = delete;
 
   private:
-    CodegenContext &ctx_;
     FunctionFrame *frame_;
     std::string name_;
     std::optional<Variable> previous_;

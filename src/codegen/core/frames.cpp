@@ -169,7 +169,7 @@ IndentGuard::~IndentGuard() {
 }
 
 ScopedBinding::ScopedBinding(CodegenContext &ctx, std::string name, Variable var)
-    : ctx_(ctx), frame_(&ctx.frame()), name_(std::move(name)) {
+    : frame_(&ctx.frame()), name_(std::move(name)) {
     auto it = frame_->locals.find(name_);
     if (it != frame_->locals.end())
         previous_ = it->second;
