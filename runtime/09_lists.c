@@ -302,8 +302,9 @@ static KTL_COLD KTL_NORETURN void ktl_slice_size_error(int64_t got, int64_t want
 
 /* The same order for items that can be unequal without being ordered either
    way (objects with a partial __lt__): the first unequal items decide even
-   then, and the lists are unordered, so later items are never asked. */
-#define KTL_DEFINE_LIST_CMP_EQ(L, CMP, EQ)                                                         \
+   then, and the lists are unordered, so later items are never asked. Its
+   `_lt` is Python's `<`: the first items that differ by EQ, then LT once. */
+#define KTL_DEFINE_LIST_CMP_EQ(L, CMP, EQ, LT)                                                     \
     static int L##_cmp(L *a, L *b) {                                                               \
         int64_t n = a->len < b->len ? a->len : b->len;                                             \
         for (int64_t i = 0; i < n; i++) {                                                          \
@@ -313,7 +314,12 @@ static KTL_COLD KTL_NORETURN void ktl_slice_size_error(int64_t got, int64_t want
         }                                                                                          \
         return (a->len > b->len) - (a->len < b->len);                                              \
     }                                                                                              \
-    static inline bool L##_lt(L *a, L *b) { return L##_cmp(a, b) < 0; }
+    static inline bool L##_lt(L *a, L *b) {                                                        \
+        int64_t n = a->len < b->len ? a->len : b->len;                                             \
+        for (int64_t i = 0; i < n; i++)                                                            \
+            if (!EQ(a->data[i], b->data[i])) return LT(a->data[i], b->data[i]);                    \
+        return a->len < b->len;                                                                    \
+    }
 
 KTL_DEFINE_LIST_WITH(L_i, int64_t, KTL_SIMD_EQ_int64_t, KTL_EQ, KTL_NOSCAN)
 KTL_DEFINE_LIST_PRINT(L_i, ktl_print_i)

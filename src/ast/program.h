@@ -183,6 +183,8 @@ struct FuncDef {
 struct ClassConstant {
     std::string name;
     Expr value;
+    // A dataclass field's default, which is also the class attribute.
+    bool field_default = false;
 };
 
 struct ClassDef {

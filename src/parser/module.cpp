@@ -97,6 +97,20 @@ struct ClassBody {
 const char *const kClassBodyMessage =
     "expected a method, a field (`x: int`) or a constant (`X = 1`) in the class body";
 
+// A dataclass field's default is its class attribute, so a constant of the
+// same name in the body would give the field the value assigned last.
+void refuse_field_and_constant(const ClassBody &body, const Token &name) {
+    bool field = std::any_of(body.fields.begin(), body.fields.end(),
+                             [&](const Param &f) { return f.name == name.text(); });
+    bool constant = std::any_of(body.constants.begin(), body.constants.end(),
+                                [&](const ClassConstant &k) { return k.name == name.text(); });
+    if (field || constant)
+        throw error_at(fmt::format("class attribute '{}' is assigned twice in the class body; "
+                                   "keep one",
+                                   name.text()),
+                       name.line, name.column);
+}
+
 // A body line that starts with a name: a dataclass field or a constant.
 void parse_class_member(Parser &p, bool dataclass, ClassBody &body) {
     Token name = advance(p);
@@ -118,8 +132,12 @@ void parse_class_member(Parser &p, bool dataclass, ClassBody &body) {
                            "`self` first)",
                            name.line, name.column);
         }
+        refuse_field_and_constant(body, name);
+        if (field.default_value)
+            body.constants.push_back(ClassConstant{field.name, *field.default_value, true});
         body.fields.push_back(std::move(field));
     } else if (accept(p, TokenKind::Assign)) {
+        refuse_field_and_constant(body, name);
         body.constants.push_back(ClassConstant{name.text(), parse_expr(p)});
     } else {
         throw error_at_current(p, kClassBodyMessage);

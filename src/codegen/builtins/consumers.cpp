@@ -55,6 +55,11 @@ void require_hashable(const Type &type, std::string_view what, const Expr &at) {
 std::string min_max_comparison(CodegenContext &ctx, const std::string &name, const Type &type,
                                const std::string &x, const std::string &m, const Expr &call) {
     const auto *cls = type.as<Type::Class>();
+    if (!cls && (type.is<Type::List>() || type.is<Type::Tuple>()) && may_be_unordered(type)) {
+        CompiledExpr c = compile_binary_op(ctx, name == "min" ? BinOp::Lt : BinOp::Gt, {x, type},
+                                           {m, type}, call);
+        return c.text;
+    }
     if (!cls)
         return fmt::format("{} < 0",
                            name == "min" ? compare_expr(type, x, m) : compare_expr(type, m, x));

@@ -86,6 +86,16 @@ void check_subclass_fields(CodegenContext &ctx, const std::string &cls, const st
     }
 }
 
+const ClassConstant *first_constant_def(const CodegenContext &ctx,
+                                        const std::vector<std::string> &chain,
+                                        const std::string &name) {
+    for (const std::string &c : chain)
+        for (const ClassConstant &k : class_def(ctx, c).constants)
+            if (k.name == name)
+                return &k;
+    return nullptr;
+}
+
 // The class of the chain whose body defines the constant, or none.
 std::optional<std::string> constant_owner(const CodegenContext &ctx,
                                           const std::vector<std::string> &chain,
@@ -256,18 +266,16 @@ std::optional<std::string> first_class_with_field(const CodegenContext &ctx,
 
 const Expr *first_class_constant(const CodegenContext &ctx, const std::vector<std::string> &chain,
                                  const std::string &name) {
-    for (const std::string &c : chain)
-        for (const ClassConstant &k : class_def(ctx, c).constants)
-            if (k.name == name)
-                return &k.value;
-    return nullptr;
+    const ClassConstant *k = first_constant_def(ctx, chain, name);
+    return k ? &k->value : nullptr;
 }
 
 std::optional<CompiledExpr> compile_class_constant(CodegenContext &ctx, const std::string &cls,
                                                    const std::string &name) {
-    const Expr *value = first_class_constant(ctx, class_ancestors(ctx, cls), name);
-    if (!value)
+    const ClassConstant *k = first_constant_def(ctx, class_ancestors(ctx, cls), name);
+    if (!k)
         return std::nullopt;
+    const Expr *value = &k->value;
     if (!is_constant_expr(*value))
         throw_error(fmt::format("class attributes must be constants (assign `self.{}` in "
                                 "__init__ for anything else)",
@@ -406,7 +414,10 @@ CompiledExpr compile_attribute_read(CodegenContext &ctx, const std::string &obje
                                     const std::string &cls, const std::string &attr, uint64_t line,
                                     uint64_t column) {
     std::vector<std::string> chain = class_ancestors(ctx, cls);
-    if (!lookup_class_field_type(ctx, cls, attr) && !first_class_constant(ctx, chain, attr) &&
+    // A dataclass field's default is a constant too, but the field it
+    // belongs to is what an object holds.
+    const ClassConstant *constant = first_constant_def(ctx, chain, attr);
+    if (!lookup_class_field_type(ctx, cls, attr) && (!constant || constant->field_default) &&
         !first_class_defining_method(ctx, chain, attr))
         ensure_init_compiled(ctx, cls, line, column);
     if (auto field = lookup_class_field_type(ctx, cls, attr))

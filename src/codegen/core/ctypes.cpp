@@ -70,6 +70,19 @@ void define_closure_type(CodegenContext &ctx, const Type &fn) {
     ctx.types_text += fmt::format("typedef struct {{{} }} {};\n", fields, c_type_name(fn));
 }
 
+// The item comparison a list of T sorts and compares with.
+std::string item_order_fn(const Type &t, std::string_view suffix) {
+    if (t.is<Type::List>())
+        return list_c_name(*t.as<Type::List>()->element) + std::string(suffix);
+    if (t.is<Type::Tuple>())
+        return tuple_c_name(t.as<Type::Tuple>()->elements) + std::string(suffix);
+    if (t.is<Type::Class>())
+        return type_code(t) + std::string(suffix);
+    return "KTL_CMP";
+}
+
+} // namespace
+
 // True when two values of t can be unequal while neither is less: objects,
 // whose order comes from user methods (a class with only __lt__ on one
 // field). Containers of such items must stop at the first unequal pair even
@@ -86,19 +99,6 @@ bool may_be_unordered(const Type &t) {
     }
     return false;
 }
-
-// The item comparison a list of T sorts and compares with.
-std::string item_order_fn(const Type &t, std::string_view suffix) {
-    if (t.is<Type::List>())
-        return list_c_name(*t.as<Type::List>()->element) + std::string(suffix);
-    if (t.is<Type::Tuple>())
-        return tuple_c_name(t.as<Type::Tuple>()->elements) + std::string(suffix);
-    if (t.is<Type::Class>())
-        return type_code(t) + std::string(suffix);
-    return "KTL_CMP";
-}
-
-} // namespace
 
 bool is_pointer_kind(const Type &t) {
     return t.is<Type::List>() || t.is<Type::Dict>() || t.is<Type::Set>() || t.is<Type::File>() ||
@@ -151,8 +151,9 @@ void define_list_type(CodegenContext &ctx, const Type &element) {
                     item_eq_fn_name(element), needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
     ctx.types_text += fmt::format("KTL_DEFINE_LIST_PRINT({}, {})\n", l, repr_fn_name(element));
     if (is_orderable_type(element) && may_be_unordered(element)) {
-        ctx.types_text += fmt::format("KTL_DEFINE_LIST_CMP_EQ({}, {}, {})\n", l,
-                                      item_order_fn(element, "_cmp"), item_eq_fn_name(element));
+        ctx.types_text += fmt::format("KTL_DEFINE_LIST_CMP_EQ({}, {}, {}, {})\n", l,
+                                      item_order_fn(element, "_cmp"), item_eq_fn_name(element),
+                                      item_order_fn(element, "_lt"));
     } else if (is_orderable_type(element)) {
         ctx.types_text +=
             fmt::format("KTL_DEFINE_LIST_CMP({}, {})\n", l, item_order_fn(element, "_cmp"));
@@ -192,7 +193,7 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements) {
         ensure_type_defined(ctx, e);
     ctx.defined_c_types.insert(tuple);
     std::string t = tuple_c_name(elements);
-    std::string fields, eq_terms, cmp_body = "int c; ", hash_body, pyhash_body, print_body;
+    std::string fields, eq_terms, cmp_body = "int c; ", lt_body, hash_body, pyhash_body, print_body;
     bool hashable = true;
     print_body = "ktl_putc('('); ";
     for (size_t i = 0; i < elements.size(); ++i) {
@@ -205,6 +206,12 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements) {
                                 compare_expr(e, fmt::format("a.f{}", i), fmt::format("b.f{}", i)));
         if (may_be_unordered(e))
             cmp_body += fmt::format("if (!{0}(a.f{1}, b.f{1})) return 0; ", item_eq_fn_name(e), i);
+        std::string item_lt = may_be_unordered(e)
+                                  ? fmt::format("{}(a.f{}, b.f{})", item_order_fn(e, "_lt"), i, i)
+                                  : fmt::format("{} < 0", compare_expr(e, fmt::format("a.f{}", i),
+                                                                       fmt::format("b.f{}", i)));
+        lt_body +=
+            fmt::format("if (!{0}(a.f{1}, b.f{1})) return {2}; ", item_eq_fn_name(e), i, item_lt);
         hashable = hashable && is_hashable_type(e);
         hash_body += fmt::format("h = ktl_hash_step(h, {}(t.f{})); ", hash_fn_name(e), i);
         pyhash_body +=
@@ -223,8 +230,14 @@ void define_tuple_type(CodegenContext &ctx, const std::vector<Type> &elements) {
     if (is_orderable_type(tuple)) {
         out += fmt::format("static inline int {0}_cmp({0} a, {0} b) {{ {1}return 0; }}\n", t,
                            cmp_body);
-        out += fmt::format(
-            "static inline bool {0}_lt({0} a, {0} b) {{ return {0}_cmp(a, b) < 0; }}\n", t);
+        // With objects inside, Python's `<`: the first items that differ,
+        // then `<` once on them.
+        if (may_be_unordered(tuple))
+            out += fmt::format("static inline bool {0}_lt({0} a, {0} b) {{ {1}return false; }}\n",
+                               t, lt_body);
+        else
+            out += fmt::format(
+                "static inline bool {0}_lt({0} a, {0} b) {{ return {0}_cmp(a, b) < 0; }}\n", t);
     }
     if (hashable) {
         out += fmt::format("static inline uint32_t {0}_hash({0} t) {{ uint64_t h = {1}; {2}return "

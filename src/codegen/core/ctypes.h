@@ -42,6 +42,8 @@ std::string print_fn_name(const Type &type);
 std::string repr_fn_name(const Type &type);
 // The C truth value, or none for a Type without one.
 std::optional<std::string> truth_test_expr(const std::string &text, const Type &type);
+// An object, or a list or tuple holding objects: ordered by user methods.
+bool may_be_unordered(const Type &t);
 // The text converted to `to`, or none when no implicit conversion exists.
 // A class converts to its ancestors, as the context's class table says.
 std::optional<std::string> coerce_expr(const CodegenContext &ctx, const std::string &text,

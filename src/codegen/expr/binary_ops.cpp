@@ -303,6 +303,53 @@ CompiledExpr set_ordering(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
                                s, a, l.text, b, r.text, strict, x, y));
 }
 
+// Items of a class that can't be ordered by the operator raise TypeError
+// only when the sequences reach them, as Python's do.
+std::string item_ordering(CodegenContext &ctx, BinOp op, const std::string &x, const std::string &y,
+                          const Type &item, const Expr &e) {
+    if (const auto *cls = item.as<Type::Class>()) {
+        const DunderPair &names = kDunders[static_cast<size_t>(op)];
+        if (!subtree_defines(ctx, cls->name, std::string(names.forward)) &&
+            !subtree_defines(ctx, cls->name, std::string(names.reflected)))
+            return fmt::format("(ktl_panic(\"TypeError: '{}' not supported between instances of "
+                               "'{}' and '{}'\"), false)",
+                               binop_symbol(op), cls->name, cls->name);
+    }
+    CompiledExpr c = compile_binary_op(ctx, op, {x, item}, {y, item}, e);
+    return truth_test_expr(c.text, c.type).value_or(c.text);
+}
+
+// `<`, `<=`, `>`, `>=` on lists or tuples holding objects, as Python asks
+// the items: the first index whose items differ (the same object, else
+// `==`), then the operator itself once on that pair, or on the lengths
+// when one sequence ran out.
+CompiledExpr object_sequence_ordering(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
+                                      const CompiledExpr &r, const Expr &e) {
+    std::string a = fresh_temp(ctx, "a"), b = fresh_temp(ctx, "b");
+    std::string sym(binop_symbol(op));
+    std::string decl = c_type_name(l.type);
+    if (const auto *tuple = l.type.as<Type::Tuple>()) {
+        std::string chain;
+        for (size_t i = 0; i < tuple->elements.size(); ++i) {
+            const Type &item = tuple->elements[i];
+            std::string x = fmt::format("{}.f{}", a, i), y = fmt::format("{}.f{}", b, i);
+            chain += fmt::format("!{}({}, {}) ? {} : ", item_eq_fn_name(item), x, y,
+                                 item_ordering(ctx, op, x, y, item, e));
+        }
+        return boolean(fmt::format("({{ {0} {1} = {2}; {0} {3} = {4}; {5}(0 {6} 0); }})", decl, a,
+                                   l.text, b, r.text, chain, sym));
+    }
+    const Type &item = *l.type.as<Type::List>()->element;
+    std::string i = fresh_temp(ctx, "i"), n = fresh_temp(ctx, "n");
+    std::string x = fmt::format("{}->data[{}]", a, i), y = fmt::format("{}->data[{}]", b, i);
+    return boolean(fmt::format(
+        "({{ {0} {1} = {2}; {0} {3} = {4}; int64_t {5} = {1}->len < {3}->len ? {1}->len : "
+        "{3}->len; int64_t {6} = 0; while ({6} < {5} && {7}({8}, {9})) {6}++; {6} < {5} ? {10} : "
+        "({1}->len {11} {3}->len); }})",
+        decl, a, l.text, b, r.text, n, i, item_eq_fn_name(item), x, y,
+        item_ordering(ctx, op, x, y, item, e), sym));
+}
+
 // The rows of list, dict, set, tuple and range operands.
 // One piece: the container rows read best as one ordered list of cases.
 std::optional<CompiledExpr> container_op(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
@@ -361,6 +408,8 @@ std::optional<CompiledExpr> container_op(CodegenContext &ctx, BinOp op, const Co
         if (!is_orderable_type(lt))
             fail(e, fmt::format("comparing {} with {} isn't supported", lt, sym));
         ensure_type_defined(ctx, lt);
+        if (may_be_unordered(lt))
+            return object_sequence_ordering(ctx, op, l, r, e);
         return boolean(fmt::format("({} {} 0)", compare_expr(lt, l.text, r.text), sym));
     }
     return std::nullopt;

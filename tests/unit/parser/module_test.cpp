@@ -95,8 +95,10 @@ TEST(ParserModule, DefinitionsPrintAsTheirTrees) {
 }
 
 TEST(ParserModule, DataclassesGetTheirMethodsSynthesized) {
+    // A field's default is also the class attribute of its name.
     EXPECT_EQ(parse_result("@dataclass\nclass P:\n    x: int\n    y: int = 0\n"),
               "class P @2:1\n"
+              "  const y = 0\n"
               "  comparisons __eq__\n"
               "  (def __init__ (self, x: int, y: int = 0) {(= (. self x) x); (= (. self y) y)})\n"
               "  (def __repr__ (self) {(return (f {(. (call type self) __name__)} \"(\" \"x=\" {(. "
