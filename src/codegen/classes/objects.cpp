@@ -286,8 +286,6 @@ std::optional<CompiledExpr> compile_class_constant(CodegenContext &ctx, const st
 
 bool ensure_init_compiled(CodegenContext &ctx, const std::string &cls, uint64_t line,
                           uint64_t column) {
-    if (is_exception_class(ctx, cls))
-        return false;
     auto owner = first_class_defining_method(ctx, class_ancestors(ctx, cls), "__init__");
     if (!owner)
         return false;
