@@ -70,22 +70,62 @@ static KTL_TLS const char *ktl_exc_fn;
 /* Too-deep recursion. A function that can reach itself through calls takes
    its depth as a hidden first argument, `ktl_dp`: its callers pass their
    own depth plus one, and code outside such functions sees this constant
-   -1 (so the first call has depth 0), so a C compiler that turns a
-   recursion into a loop still counts its turns. The depth is a register,
-   so it needs no restoring when an exception leaves the recursion. At
-   depths 0, 64, 128 ... (every call from outside included) the entry checks
-   the depth against ktl_depth_limit and the stack position against
-   ktl_stack_limit, both per thread, and raises RecursionError there: the
-   limit leaves room below it for the handlers to run (and for up to 64
-   frames between checks). A stack exhausted anywhere else ends the program
-   through the stack-fault handler (see the start-up section). */
+   -1 (so the first call has depth 0). Its entry checks the stack position
+   against ktl_stack_limit (and, under clang, the depth against
+   ktl_depth_limit), both per thread, and raises RecursionError there: the
+   limit leaves room below it for the handlers to run. A stack exhausted
+   anywhere else ends the program through the stack-fault handler (see the
+   start-up section).
+
+   A recursion the C compiler turns into a loop (`return f(n + 1) + 1`, or
+   two functions calling each other in tail position) never grows the
+   stack, so a stack check alone would never fire. Under gcc every call of
+   such a function is followed by an empty volatile asm (KTL_RCALL), so no
+   call is a tail call or the accumulator of a loop, every level takes
+   stack, and the check is the stack position at every entry; the depth
+   argument is then unused and gcc drops it. Under clang, whose loop for a
+   call in accumulator position is worth far more, the loop is kept: the
+   depth counts its turns (a register, so it needs no restoring when an
+   exception leaves the recursion), and at depths 0, 64, 128 ... the entry
+   compares both limits (the room below the limit also covers the up to 64
+   frames between checks). */
 static const int64_t ktl_dp = -1;
+#if defined(__x86_64__)
+#define KTL_STACK_POS(sp) __asm__("mov %%rsp, %0" : "=r"(sp))
+#elif defined(__aarch64__)
+#define KTL_STACK_POS(sp) __asm__("mov %0, sp" : "=r"(sp))
+#else
+#define KTL_STACK_POS(sp) (sp) = (uintptr_t)__builtin_frame_address(0)
+#endif
+#ifdef __clang__
 #define KTL_RECURSION_CHECK()                                                          \
     if (KTL_UNLIKELY((ktl_dp & 63) == 0)) ktl_recursion_check(ktl_dp)
-/* The lowest stack address a check accepts (0: not known yet, found on the
-   first check), and a depth no recursion reaches without exhausting the
-   stack, since every call that stays a call takes at least 16 bytes. */
-static KTL_TLS uintptr_t ktl_stack_limit;
+#define KTL_RCALL(type, call) (call)
+#define KTL_RCALL_NONE(call) (call)
+#else
+#define KTL_RECURSION_CHECK()                                                          \
+    do {                                                                               \
+        uintptr_t ktl_sp;                                                              \
+        KTL_STACK_POS(ktl_sp);                                                         \
+        if (KTL_UNLIKELY(ktl_sp < ktl_stack_limit)) ktl_recursion_check(0);           \
+    } while (0)
+#define KTL_RCALL(type, call)                                                          \
+    ({                                                                                 \
+        type ktl_rv = (call);                                                          \
+        __asm__ volatile("");                                                          \
+        ktl_rv;                                                                        \
+    })
+#define KTL_RCALL_NONE(call)                                                           \
+    ({                                                                                 \
+        (call);                                                                        \
+        __asm__ volatile("");                                                          \
+    })
+#endif
+/* The lowest stack address a check accepts (the highest address while not
+   known yet: the first check then finds it), and a depth no recursion
+   reaches without exhausting the stack, since every call that stays a call
+   takes at least 16 bytes. */
+static KTL_TLS uintptr_t ktl_stack_limit = UINTPTR_MAX;
 static KTL_TLS int64_t ktl_depth_limit = INT64_MAX;
 
 /* Sets the limits for a stack whose usable addresses are [lo, hi). The room
@@ -98,7 +138,6 @@ static void ktl_stack_limits_set(uintptr_t lo, uintptr_t hi) {
     if (room > ((uintptr_t)8 << 20)) room = (uintptr_t)8 << 20;
     if (room > size / 2) room = size / 2;
     ktl_stack_limit = lo + room;
-    if (ktl_stack_limit == 0) ktl_stack_limit = 1;
     ktl_depth_limit = (int64_t)((size - room) / 16);
 }
 

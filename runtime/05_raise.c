@@ -84,7 +84,7 @@ static KTL_COLD void ktl_stack_limits_main(void) {
 
 /* The check of a recursive function's entry (KTL_RECURSION_CHECK). */
 static KTL_COLD void ktl_recursion_check(int64_t depth) {
-    if (!ktl_stack_limit) ktl_stack_limits_main();
+    if (ktl_stack_limit == UINTPTR_MAX) ktl_stack_limits_main();
     if (depth > ktl_depth_limit || (uintptr_t)__builtin_frame_address(0) < ktl_stack_limit)
         ktl_raise_c(KTL_E_RecursionError, "maximum recursion depth exceeded");
 }

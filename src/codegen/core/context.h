@@ -173,6 +173,9 @@ struct FunctionFrame {
 
     // Output. Every line of `body` is already indented and ends with '\n'.
     std::string body;
+    // Where in `body` a recursive instance checks its depth: after the
+    // leading base cases, which call nothing (see finish_instance).
+    size_t recursion_check_at = 0;
     // Raised for the lines of an inner block by an IndentGuard.
     unsigned indent = 1;
     // (Type, C name) per local declaration, in declaration order.

@@ -287,13 +287,71 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
 
 // One attempt with a candidate, repeated while it asks for wider variables;
 // before a repetition, everything the failed attempt instantiated is dropped.
+namespace {
+
+// Whether an expression calls nothing, not even a special method: literals
+// and the int, float and bool parameters in `scalars`, joined by operators.
+bool calls_nothing(const Expr &e, const std::unordered_set<std::string> &scalars) {
+    if (e.is<Expr::Int>() || e.is<Expr::Float>() || e.is<Expr::Bool>())
+        return true;
+    if (const auto *n = e.as<Expr::Name>())
+        return scalars.count(n->name) > 0;
+    if (const auto *u = e.as<Expr::Unary>())
+        return calls_nothing(*u->operand, scalars);
+    if (const auto *b = e.as<Expr::BinaryOp>())
+        return b->op != BinOp::In && b->op != BinOp::NotIn && calls_nothing(*b->left, scalars) &&
+               calls_nothing(*b->right, scalars);
+    return false;
+}
+
+// The number of leading statements of a body that are base cases calling
+// nothing: `if` statements on the int, float and bool parameters whose
+// branches only return such values. A recursive instance checks its depth
+// after them, so a call that ends there pays nothing, and every call that
+// goes on still passes the check.
+size_t leading_base_cases(const InstanceSetup &s) {
+    std::unordered_set<std::string> scalars;
+    for (size_t i = 0; i < s.def->params.size() && i < s.variables.size(); ++i) {
+        const Type &t = s.variables[i].second;
+        if (t.is<Type::Int>() || t.is<Type::Float>() || t.is<Type::Bool>())
+            scalars.insert(s.variables[i].first);
+    }
+    auto returns_only = [&](const std::vector<Stmt> &body) {
+        if (body.size() != 1)
+            return false;
+        const auto *r = body[0].as<Stmt::Return>();
+        return r && (!r->value || calls_nothing(*r->value, scalars));
+    };
+    size_t count = 0;
+    for (const Stmt &stmt : s.def->body) {
+        const auto *i = stmt.as<Stmt::If>();
+        if (!i || (i->else_body && !returns_only(*i->else_body)))
+            break;
+        bool plain = std::all_of(i->branches.begin(), i->branches.end(), [&](const IfBranch &b) {
+            return calls_nothing(b.condition, scalars) && returns_only(b.body);
+        });
+        if (!plain)
+            break;
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
 FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
                                 const std::optional<Type> &candidate, const Snapshot &snapshot) {
+    size_t base_cases = leading_base_cases(s);
     auto attempt = [&](const ForcedTypes &forced) {
         ctx.instances[s.key].return_type = candidate;
         FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
-        for (const Stmt &stmt : s.def->body)
-            compile_stmt(ctx, stmt);
+        for (size_t i = 0; i < s.def->body.size(); ++i) {
+            if (i == base_cases)
+                ctx.frame().recursion_check_at = ctx.frame().body.size();
+            compile_stmt(ctx, s.def->body[i]);
+        }
+        if (base_cases >= s.def->body.size())
+            ctx.frame().recursion_check_at = ctx.frame().body.size();
         return guard.pop();
     };
     return compile_with_forced_variables(attempt, [&] { restore_snapshot(ctx, snapshot, s.key); });
@@ -318,15 +376,21 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     if (may_recurse(ctx, s.name)) {
         // The instance takes its recursion depth first; a macro of the
         // instance's own name passes the caller's depth plus one, so every
-        // call site stays a plain call (see the runtime's recursion checks).
+        // call site stays a plain call, and wraps the call so that gcc makes
+        // no loop of it (see the runtime's recursion checks).
         params.insert(params.begin(), "int64_t ktl_dp");
         head = fmt::format("static {} r{}({})", c_type_name(r), s.c_name, fmt::join(params, ", "));
-        prototype = fmt::format("{};\n#define {}(...) r{}(ktl_dp + 1, ##__VA_ARGS__)\n", head,
-                                s.c_name, s.c_name);
+        std::string call = fmt::format("r{}(ktl_dp + 1, ##__VA_ARGS__)", s.c_name);
+        std::string wrapped = r.is<Type::NoValue>()
+                                  ? fmt::format("KTL_RCALL_NONE({})", call)
+                                  : fmt::format("KTL_RCALL({}, {})", c_type_name(r), call);
+        prototype = fmt::format("{};\n#define {}(...) {}\n", head, s.c_name, wrapped);
         check = "    KTL_RECURSION_CHECK();\n";
     }
-    std::string def = frame.hoisted + head + " {\n" + check +
-                      emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body;
+    std::string body = frame.body;
+    body.insert(std::min(frame.recursion_check_at, body.size()), check);
+    std::string def = frame.hoisted + head + " {\n" +
+                      emit_local_decls(frame.declared_locals, frame.volatile_names) + body;
     if (!r.is<Type::NoValue>())
         def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
     def += "}\n\n";

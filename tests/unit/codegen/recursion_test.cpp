@@ -117,10 +117,72 @@ TEST(CodegenRecursion, OnlyFunctionsOnACycleCheck) {
         bool plain = std::regex_search(c, std::regex("\nstatic [^\n(]* " + name + "\\w*\\("));
         bool with_depth = std::regex_search(c, std::regex("\nstatic [^\n(]* r" + name +
                                                           "\\w*\\(int64_t ktl_dp[,)][^\n]*\\{\n"
+                                                          "(    [^\n]*\n)*?"
                                                           "    KTL_RECURSION_CHECK\\(\\);\n"));
         EXPECT_EQ(with_depth, k.checked);
         EXPECT_EQ(plain, !k.checked);
     }
+}
+
+// A recursive instance checks after its leading base cases when they call
+// nothing (tests of int, float and bool parameters returning such values),
+// so a call that ends there pays nothing; else at its entry.
+TEST(CodegenRecursion, ChecksAfterBaseCasesThatCallNothing) {
+    const char *const program = R"(def fact(n: int) -> int:
+    if n <= 1:
+        return 1
+    elif n == 2:
+        return 2
+    return n * fact(n - 1)
+
+
+def count(xs: list[int], i: int) -> int:
+    if i == len(xs):
+        return 0
+    return 1 + count(xs, i + 1)
+
+
+def pick(s: str, n: int) -> int:
+    if s == "":
+        return n
+    return pick(s[1:], n + 1)
+
+
+def cut(x: float, n: int) -> float:
+    if n == 0:
+        return x
+    return cut(x / 2.0, n - 1)
+
+
+print(fact(5), count([1, 2], 0), pick("ab", 0), cut(8.0, 2))
+)";
+    struct Case {
+        const char *c_name;
+        bool after_base_case;
+    };
+    const std::vector<Case> cases = {
+        {"f_fact__", true},
+        {"f_count__", false},
+        {"f_pick__", false},
+        {"f_cut__", true},
+    };
+    std::string c = program_c(program);
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.c_name);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(c, m,
+                                      std::regex("\nstatic [^\n(]* r" + std::string(k.c_name) +
+                                                 "\\w*\\([^\n]*\\{\n([^}][^\n]*\n)*")));
+        std::string text = m.str();
+        size_t check = text.find("KTL_RECURSION_CHECK();");
+        size_t first_return = text.find("return ");
+        ASSERT_NE(check, std::string::npos);
+        ASSERT_NE(first_return, std::string::npos);
+        EXPECT_EQ(first_return < check, k.after_base_case);
+    }
+    RunResult r = run_source(program, "recursion_base_cases");
+    EXPECT_EQ(r.cc_errors, "");
+    EXPECT_EQ(r.out, "120 2 2 2.0\n");
 }
 
 TEST(CodegenRecursion, RunsWithTheChecks) {
