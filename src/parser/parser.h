@@ -10,10 +10,10 @@
 // (expressions, statements, annotations, imports, the module level).
 #pragma once
 
-#include "ast/compile_error.h"
 #include "ast/expr.h"
 #include "ast/program.h"
 #include "lexer/token.h"
+#include "support/compile_error.h"
 #include "types/type.h"
 
 #include <cstdint>

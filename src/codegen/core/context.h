@@ -13,8 +13,8 @@
 // "_" + prefix + number.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "ast/program.h"
+#include "support/compile_error.h"
 #include "types/type.h"
 
 #include <cstdint>
