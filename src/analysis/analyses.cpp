@@ -3,8 +3,8 @@
 #include "analysis/analyses.h"
 
 #include "analysis/walkers.h"
-#include "ast/compile_error.h"
 #include "ast/traverse.h"
+#include "support/compile_error.h"
 #include "support/overload.h"
 
 #include <fmt/format.h>

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "ast/expr.h"
-#include "libraries/library.h"
+#include "ast/library.h"
 #include "types/type.h"
 
 #include <cstdint>
@@ -237,8 +237,8 @@ struct Program {
     std::vector<ModuleImport> imports;
     // Local name to the dotted name it stands for (`sqrt` -> `math.sqrt`).
     std::map<std::string, std::string> aliases;
-    // The libraries the imports name. Nothing loads libraries yet, so it is
-    // always empty today; the code generator and the driver already read it.
+    // The libraries the imports name, filled by import resolution
+    // (libraries/resolve.h); the code generator and the driver read it.
     std::map<std::string, Library> libraries;
 
     Program();

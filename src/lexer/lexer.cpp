@@ -21,7 +21,7 @@
 #include "platform/memory.h"
 #include "platform/utf8.h"
 
-#include "ast/compile_error.h"
+#include "support/compile_error.h"
 
 #include <algorithm>
 #include <array>

@@ -5,8 +5,8 @@
 // text and the unparsed source text of its replacement fields.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "lexer/token.h"
+#include "support/compile_error.h"
 
 #include <string>
 #include <string_view>

@@ -8,12 +8,12 @@
 #include "libraries/manifest.h"
 #include "libraries/resolve.h"
 #include "libraries/site.h"
-#include "main/addresses.h"
-#include "main/version.h"
 #include "platform/env.h"
 #include "platform/files.h"
 #include "sha256/sha256.h"
+#include "support/addresses.h"
 #include "support/text.h"
+#include "support/version.h"
 #include "json/json.h"
 
 #include <algorithm>

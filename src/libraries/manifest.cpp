@@ -8,9 +8,10 @@
 // context ("function 'f': default of 'x': ...") happens on the way out.
 #include "libraries/manifest.h"
 
-#include "parser/parser.h"
+#include "parser/expression_text.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
+#include "support/compile_error.h"
 #include "support/text.h"
 #include "json/json.h"
 

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "ast/expr.h"
-#include "libraries/library.h"
+#include "ast/library.h"
 #include "types/type.h"
 
 #include <filesystem>

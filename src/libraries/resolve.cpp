@@ -5,11 +5,11 @@
 #include "libraries/resolve.h"
 
 #include "ast/builtin_modules.h"
-#include "ast/compile_error.h"
 #include "libraries/manifest.h"
 #include "libraries/python_modules.h"
 #include "platform/env.h"
 #include "platform/files.h"
+#include "support/compile_error.h"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>

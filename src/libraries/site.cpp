@@ -4,10 +4,10 @@
 // with first-match semantics and a value of the wrong kind counts as absent.
 #include "libraries/site.h"
 
-#include "main/addresses.h"
 #include "platform/curl.h"
 #include "platform/env.h"
 #include "platform/utf8.h"
+#include "support/addresses.h"
 #include "json/json.h"
 
 #include <algorithm>

@@ -6,9 +6,9 @@
 // instead of ending the server.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "ast/program.h"
 #include "codegen/codegen.h"
+#include "support/compile_error.h"
 
 #include <cstddef>
 #include <optional>

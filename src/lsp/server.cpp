@@ -8,7 +8,7 @@
 #include "lsp/definition.h"
 #include "lsp/hover.h"
 #include "lsp/text.h"
-#include "main/version.h"
+#include "support/version.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,10 +12,10 @@
 // the main thread joins at once.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "ast/program.h"
 #include "lsp/checker.h"
 #include "lsp/framing.h"
+#include "support/compile_error.h"
 #include "json/json.h"
 
 #include <cstddef>

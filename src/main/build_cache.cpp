@@ -3,10 +3,10 @@
 #include "main/build_cache.h"
 
 #include "main/c_compiler.h"
-#include "main/version.h"
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
+#include "support/version.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -10,9 +10,9 @@
 // the C compiler and the program run on the main thread.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "main/driver.h"
 #include "platform/result.h"
+#include "support/compile_error.h"
 
 #include <string>
 #include <string_view>

@@ -4,11 +4,11 @@
 
 #include "main/build_cache.h"
 #include "main/c_compiler.h"
-#include "main/version.h"
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/utf8.h"
+#include "support/version.h"
 
 #include <cstdio>
 #include <fmt/format.h>

@@ -6,10 +6,10 @@
 
 #include "libraries/commands.h"
 #include "lsp/server.h"
-#include "main/addresses.h"
 #include "main/compile_road.h"
 #include "main/doctor.h"
-#include "main/version.h"
+#include "support/addresses.h"
+#include "support/version.h"
 #include "update/command.h"
 #include "update/notice.h"
 

@@ -5,15 +5,17 @@
 // nested deeper than kMaxNesting levels is refused, and the compile road
 // runs the parser on a big-stack thread, so no source overflows the stack.
 //
-// The first two functions are the public entry points. The `Parser` record
+// `parse_module` and `parse_expression_text` (expression_text.h) are the
+// public entry points. The `Parser` record
 // and the rule functions below them are shared by the parser's own files
 // (expressions, statements, annotations, imports, the module level).
 #pragma once
 
-#include "ast/compile_error.h"
 #include "ast/expr.h"
 #include "ast/program.h"
 #include "lexer/token.h"
+#include "parser/expression_text.h"
+#include "support/compile_error.h"
 #include "types/type.h"
 
 #include <cstdint>
@@ -29,12 +31,6 @@ namespace kestal {
 // built-in exception classes; `libraries` is left empty. Throws the first
 // CompileError (a lexer error unchanged). Pure: reads no files.
 Program parse_module(std::string_view text);
-
-// Parses a text holding exactly one expression (one trailing line break
-// allowed), as library manifests write parameter defaults. Throws the lexer's
-// or parser's CompileError, or "expected one expression, found {}" when
-// anything follows the expression. Lambdas in the text are discarded.
-Expr parse_expression_text(std::string_view text);
 
 // The 27 built-in exception classes in class-id order (the C runtime numbers
 // its exception classes the same way): no methods, line 0, built in.

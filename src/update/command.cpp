@@ -8,11 +8,11 @@
 // nothing is run.
 #include "update/command.h"
 
-#include "main/version.h"
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "sha256/sha256.h"
+#include "support/version.h"
 #include "update/download.h"
 #include "update/feed.h"
 #include "update/settings.h"

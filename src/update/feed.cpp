@@ -3,8 +3,8 @@
 // means for it.
 #include "update/feed.h"
 
-#include "main/addresses.h"
 #include "platform/utf8.h"
+#include "support/addresses.h"
 #include "update/download.h"
 #include "update/settings.h"
 #include "json/json.h"

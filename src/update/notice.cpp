@@ -4,9 +4,9 @@
 // one is still fetching.
 #include "update/notice.h"
 
-#include "main/version.h"
 #include "platform/env.h"
 #include "platform/process.h"
+#include "support/version.h"
 #include "update/command.h"
 
 #include <cstdio>

@@ -4,10 +4,10 @@
 // same moment; the last write wins, and a reader never sees half a file.
 #include "update/settings.h"
 
-#include "main/addresses.h"
-#include "main/version.h"
 #include "platform/env.h"
 #include "platform/files.h"
+#include "support/addresses.h"
+#include "support/version.h"
 #include "json/json.h"
 
 #include <chrono>

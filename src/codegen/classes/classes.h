@@ -1,8 +1,7 @@
-// Classes as the code-generation core needs them: the class-id rule, the
-// ancestry queries over the context's table of bases, class declaration
-// (typedef and the prototypes of the six per-class functions), fields, and
-// the class section of the C file: the dispatch functions of every declared
-// class, the exception-text switch, the class structs and the tables of class
+// Classes as the lowerings need them (the ancestry queries and class
+// declaration are in core/class_table.h, which this header passes on):
+// fields, and the class section of the C file: the dispatch functions of
+// every declared class, the exception-text switch, the class structs and the tables of class
 // names and base ids that the runtime reads (`ktl_class_name`, `ktl_isa`,
 // `ktl_exc_text`).
 //
@@ -11,6 +10,7 @@
 // type(x).__name__ in introspection.cpp.
 #pragma once
 
+#include "codegen/core/class_table.h"
 #include "codegen/core/context.h"
 
 #include <functional>
@@ -20,26 +20,6 @@
 
 namespace kestal {
 
-// [the class, its base, the base's base, ...]; a name that is no class gives
-// itself alone.
-std::vector<std::string> class_ancestors(const CodegenContext &ctx, const std::string &name);
-bool is_subclass_of(const CodegenContext &ctx, const std::string &name,
-                    const std::string &ancestor);
-std::optional<std::string> common_base_class(const CodegenContext &ctx, const std::string &a,
-                                             const std::string &b);
-// Every class whose ancestor chain holds `name`, in class-id order.
-std::vector<std::string> subclasses_of(const CodegenContext &ctx, const std::string &name);
-// The class's index in the context's class names; a missing name is an
-// internal fault.
-size_t class_id(const CodegenContext &ctx, const std::string &name);
-// The first class of the chain whose ClassDef defines the method.
-std::optional<std::string> first_class_defining_method(const CodegenContext &ctx,
-                                                       const std::vector<std::string> &chain,
-                                                       const std::string &method);
-bool is_exception_class(const CodegenContext &ctx, const std::string &name);
-
-// Writes the class's typedef and prototypes once, then declares its base.
-void declare_class(CodegenContext &ctx, const std::string &name);
 // Calls `method` on the receiver (typed as `cls`) when the class's chain
 // defines it: none when it does not, else the call, dispatched by class id
 // over the subclasses that override it. Throws the CompileError of

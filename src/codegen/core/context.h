@@ -13,8 +13,8 @@
 // "_" + prefix + number.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "ast/program.h"
+#include "support/compile_error.h"
 #include "types/type.h"
 
 #include <cstdint>
@@ -371,7 +371,7 @@ struct CodegenContext {
     // value holds "*" (any field).
     std::optional<std::unordered_map<std::string, std::unordered_set<std::string>>> field_stores;
     // The functions (named as in `field_stores`) that may call themselves
-    // again through calls, built on first use (core/recursion.cpp).
+    // again through calls, built on first use (program/recursion.cpp).
     std::optional<std::unordered_set<std::string>> recursive_functions;
 
     FunctionFrame &frame() { return *frames.back(); }

@@ -6,7 +6,7 @@
 // named.
 #include "codegen/core/ctypes.h"
 
-#include "codegen/classes/classes.h"
+#include "codegen/core/class_table.h"
 
 #include <fmt/format.h>
 

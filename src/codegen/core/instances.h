@@ -5,6 +5,10 @@
 // widens) is thrown away and the instance compiled again with the wider Type
 // fixed in advance; recursion before the return Type is known is resolved
 // by retrying with guessed return Types. Limits bound the retries.
+//
+// The lowerings below call it through this header; its definition
+// (codegen/program/instances.cpp) compiles the function's body with the
+// statement compiler, above them.
 #pragma once
 
 #include "codegen/core/context.h"

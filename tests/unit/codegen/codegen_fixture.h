@@ -4,9 +4,9 @@
 // cases into one program.
 #pragma once
 
-#include "ast/compile_error.h"
 #include "codegen/codegen.h"
 #include "parser/parser.h"
+#include "support/compile_error.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // prints, except where a comment says how Kestal deliberately differs.
 #include "codegen_fixture.h"
 
-#include "codegen/core/emit.h"
+#include "codegen/program/emit.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "main/version.h"
+#include "support/version.h"
 
 #include <gtest/gtest.h>
 #include <string_view>

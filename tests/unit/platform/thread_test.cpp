@@ -1,7 +1,7 @@
 // Big-stack threads: the stack really has the requested size (a million
 // frames fit), values come back, and exceptions of any type cross the join.
-#include "ast/compile_error.h"
 #include "platform/thread.h"
+#include "support/compile_error.h"
 
 #include <gtest/gtest.h>
 #include <memory>

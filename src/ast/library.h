@@ -4,8 +4,9 @@
 //
 // The records are plain data; every map is ordered by name (byte order)
 // because the generated C file lists functions and constants in that order.
-// `load_library` (manifest.h) builds them; import resolution (resolve.h)
-// fills `Program::libraries`.
+// `load_library` (libraries/manifest.h) builds them; import resolution
+// (libraries/resolve.h) fills `Program::libraries`. The syntax tree owns the
+// record, so the Program needs nothing from the stages above it.
 #pragma once
 
 #include "ast/expr.h"

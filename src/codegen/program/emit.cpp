@@ -4,7 +4,7 @@
 // top-level function is compiled whether or not it is called, the class
 // section is written, and the C file is assembled in its fixed order after
 // the switches and the runtime text.
-#include "codegen/core/emit.h"
+#include "codegen/program/emit.h"
 
 #include "analysis/analyses.h"
 #include "codegen/classes/classes.h"

@@ -12,9 +12,9 @@
 
 #include "analysis/analyses.h"
 #include "codegen/classes/classes.h"
-#include "codegen/core/emit.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
+#include "codegen/program/emit.h"
 
 namespace kestal {
 

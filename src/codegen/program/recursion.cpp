@@ -11,7 +11,7 @@
 // the body that mentions them and of every call of an unknown function
 // value. Operators, printing and truth tests call special methods
 // implicitly, so every body may call every special method but `__init__`.
-#include "codegen/core/recursion.h"
+#include "codegen/program/recursion.h"
 
 #include "ast/traverse.h"
 #include "codegen/builtins/builtin_functions.h"

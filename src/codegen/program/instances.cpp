@@ -25,7 +25,7 @@
 #include "analysis/analyses.h"
 #include "analysis/walkers.h"
 #include "codegen/core/ctypes.h"
-#include "codegen/core/recursion.h"
+#include "codegen/program/recursion.h"
 #include "codegen/core/widening.h"
 #include "codegen/optional/narrowing.h"
 #include "codegen/stmt/stmt.h"
