@@ -25,9 +25,9 @@
 #include "analysis/analyses.h"
 #include "analysis/walkers.h"
 #include "codegen/core/ctypes.h"
-#include "codegen/program/recursion.h"
 #include "codegen/core/widening.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/program/recursion.h"
 #include "codegen/stmt/stmt.h"
 
 #include <algorithm>
