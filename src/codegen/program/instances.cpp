@@ -378,13 +378,20 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
         // instance's own name passes the caller's depth plus one, so every
         // call site stays a plain call, and wraps the call so that gcc makes
         // no loop of it (see the runtime's recursion checks).
+        // The arguments are passed as plain __VA_ARGS__, never `##`, which
+        // would leave them unexpanded: a call of the same function nested in
+        // them would then name the bare function. A function without
+        // parameters gets a macro without them.
+        bool has_params = !params.empty();
         params.insert(params.begin(), "int64_t ktl_dp");
         head = fmt::format("static {} r{}({})", c_type_name(r), s.c_name, fmt::join(params, ", "));
-        std::string call = fmt::format("r{}(ktl_dp + 1, ##__VA_ARGS__)", s.c_name);
+        std::string call = has_params ? fmt::format("r{}(ktl_dp + 1, __VA_ARGS__)", s.c_name)
+                                      : fmt::format("r{}(ktl_dp + 1)", s.c_name);
         std::string wrapped = r.is<Type::NoValue>()
                                   ? fmt::format("KTL_RCALL_NONE({})", call)
                                   : fmt::format("KTL_RCALL({}, {})", c_type_name(r), call);
-        prototype = fmt::format("{};\n#define {}(...) {}\n", head, s.c_name, wrapped);
+        prototype = fmt::format("{};\n#define {}({}) {}\n", head, s.c_name, has_params ? "..." : "",
+                                wrapped);
         check = "    KTL_RECURSION_CHECK();\n";
     }
     std::string body = frame.body;
