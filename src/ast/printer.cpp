@@ -4,6 +4,7 @@
 // `_`. Floats always show a decimal point or an exponent so they never read
 // as ints.
 #include "ast/printer.h"
+#include "support/escape.h"
 #include "support/overload.h"
 
 #include <fmt/format.h>
@@ -16,38 +17,6 @@ namespace {
 // Dumps spell an operator as one word: `not-in`, `is-not`.
 std::string_view binop_dump(BinOp op) {
     return kBinOpSpellings[static_cast<size_t>(op)].dump;
-}
-
-std::string quote(std::string_view text) {
-    std::string out = "\"";
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                out += fmt::format("\\x{:02x}", c);
-            } else {
-                out += ch;
-            }
-        }
-    }
-    out += '"';
-    return out;
 }
 
 std::string float_text(double value) {
@@ -122,13 +91,13 @@ std::string Printer::clauses(const std::vector<ComprehensionClause> &items) cons
 
 std::string Printer::segment(const FStringSegment &seg) const {
     if (const auto *lit = std::get_if<FStringSegment::Literal>(&seg.kind))
-        return quote(lit->text);
+        return quoted(lit->text, EscapeMode::Tree);
     const auto &field = std::get<FStringSegment::Field>(seg.kind);
     std::string out = "{" + expr(field.expr);
     if (field.conversion)
         out += fmt::format(" !{}", *field.conversion);
     if (field.spec)
-        out += " :" + quote(*field.spec);
+        out += " :" + quoted(*field.spec, EscapeMode::Tree);
     return out + "}";
 }
 
@@ -140,7 +109,7 @@ std::string Printer::expr(const Expr &e) const {
         Overload{
             [&](const Expr::Int &n) { return head(fmt::format("{}", n.value)); },
             [&](const Expr::Float &n) { return head(float_text(n.value)); },
-            [&](const Expr::Str &s) { return head(quote(s.value)); },
+            [&](const Expr::Str &s) { return head(quoted(s.value, EscapeMode::Tree)); },
             [&](const Expr::Bool &b) { return head(b.value ? "True" : "False"); },
             [&](const Expr::FString &f) {
                 std::string out = "(" + head("f");

@@ -2,6 +2,7 @@
 // other finite number prints as the shortest digits that read back as the
 // same double, laid out in positional notation (never an exponent), so the
 // reader's correct rounding gives every finite value but -0.0 back exactly.
+#include "support/escape.h"
 #include "json/json.h"
 
 #include <charconv>
@@ -62,32 +63,10 @@ void write_number(double x, std::string &out) {
     }
 }
 
-void write_escaped(std::string_view text, std::string &out) {
+// A string between quotes, escaped for JSON.
+void write_string(std::string_view text, std::string &out) {
     out += '"';
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20)
-                fmt::format_to(std::back_inserter(out), "\\u{:04x}", static_cast<unsigned>(c));
-            else
-                out += c;
-        }
-    }
+    append_escaped(out, text, EscapeMode::Json);
     out += '"';
 }
 
@@ -105,7 +84,7 @@ void json_write(const JsonValue &value, std::string &out) {
         write_number(*value.number_if(), out);
         break;
     case JsonKind::String:
-        write_escaped(*value.string_if(), out);
+        write_string(*value.string_if(), out);
         break;
     case JsonKind::Array: {
         out += '[';
@@ -126,7 +105,7 @@ void json_write(const JsonValue &value, std::string &out) {
             if (!first)
                 out += ',';
             first = false;
-            write_escaped(member.key, out);
+            write_string(member.key, out);
             out += ':';
             json_write(member.value, out);
         }

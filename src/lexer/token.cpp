@@ -3,6 +3,7 @@
 // Numbers are written with std::to_chars, so nothing depends on the C locale.
 #include "lexer/token.h"
 #include "lexer/lexer.h"
+#include "support/escape.h"
 
 #include <array>
 #include <charconv>
@@ -85,49 +86,17 @@ std::string float_text(double value) {
     return out;
 }
 
-// Quotes a text for the dump: printable ASCII as is, the rest escaped.
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '"':
-            out += "\\\"";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                out += fmt::format("\\x{:02x}", c);
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string dump_part(const FStringPart &part) {
     if (const auto *lit = std::get_if<FStringPart::Lit>(&part.kind)) {
-        return fmt::format("Lit({})", quoted(lit->text));
+        return fmt::format("Lit({})", quoted(lit->text, EscapeMode::Ascii));
     }
     const auto &code = std::get<FStringPart::Code>(part.kind);
-    std::string out = fmt::format("Code({}", quoted(code.src));
+    std::string out = fmt::format("Code({}", quoted(code.src, EscapeMode::Ascii));
     if (code.conv) {
         out += fmt::format(" !{}", *code.conv);
     }
     if (code.spec) {
-        out += fmt::format(" :{}", quoted(*code.spec));
+        out += fmt::format(" :{}", quoted(*code.spec, EscapeMode::Ascii));
     }
     out += fmt::format(" @{}:{})", code.line, code.col);
     return out;
@@ -140,7 +109,7 @@ std::string dump_payload(const Token &token) {
     case TokenKind::Float:
         return fmt::format("({})", float_text(token.float_value()));
     case TokenKind::Str:
-        return fmt::format("({})", quoted(token.text()));
+        return fmt::format("({})", quoted(token.text(), EscapeMode::Ascii));
     case TokenKind::Ident:
         return fmt::format("({})", token.text());
     case TokenKind::AugAssign:

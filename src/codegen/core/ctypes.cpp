@@ -7,6 +7,7 @@
 #include "codegen/core/ctypes.h"
 
 #include "codegen/core/class_table.h"
+#include "support/escape.h"
 
 #include <fmt/format.h>
 
@@ -491,22 +492,7 @@ std::optional<Type> join_types(const CodegenContext &ctx, const Type &a, const T
 }
 
 std::string c_str_literal(std::string_view bytes) {
-    std::string out = "((ktl_str){\"";
-    for (unsigned char c : bytes) {
-        if (c == '"') {
-            out += "\\\"";
-        } else if (c == '?') {
-            out += "\\?";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 0x20 || c > 0x7E) {
-            out += fmt::format("\\{:03o}", c);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    out += fmt::format("\", {}}})", bytes.size());
-    return out;
+    return fmt::format("((ktl_str){{{}, {}}})", quoted(bytes, EscapeMode::C), bytes.size());
 }
 
 std::optional<int> dict_view_kind(std::string_view method) {

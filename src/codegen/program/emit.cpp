@@ -14,6 +14,7 @@
 #include "codegen/stmt/stmt.h"
 #include "platform/memory.h"
 #include "runtime/runtime_text.h"
+#include "support/escape.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -228,20 +229,7 @@ std::string global_field_decls(const std::vector<Variable> &globals) {
 }
 
 std::string escape_src_path(std::string_view path) {
-    std::string out;
-    for (unsigned char c : path) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '?') {
-            out += "\\?";
-        } else if (c < 0x20 || c >= 0x7F) {
-            out += fmt::format("\\{:03o}", c);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return escaped(path, EscapeMode::C);
 }
 
 CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
