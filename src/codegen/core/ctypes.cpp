@@ -304,24 +304,29 @@ std::string compare_expr(const Type &t, const std::string &a, const std::string 
     }
 }
 
-std::string hash_fn_name(const Type &t) {
+namespace {
+
+// The hash function of a key Type in one family, `hash` (the tables' bucket
+// hash) or `pyhash` (the value of Python's hash()): the runtime's for bools
+// and strings, the tuple's own for a tuple, the int one for any other Type.
+std::string hash_fn_name_in(const Type &t, std::string_view family) {
     if (t.is<Type::Bool>())
-        return "ktl_hash_b";
+        return fmt::format("ktl_{}_b", family);
     if (t.is<Type::Str>())
-        return "ktl_hash_s";
+        return fmt::format("ktl_{}_s", family);
     if (t.is<Type::Tuple>())
-        return tuple_c_name(t.as<Type::Tuple>()->elements) + "_hash";
-    return "ktl_hash_i";
+        return fmt::format("{}_{}", tuple_c_name(t.as<Type::Tuple>()->elements), family);
+    return fmt::format("ktl_{}_i", family);
+}
+
+} // namespace
+
+std::string hash_fn_name(const Type &t) {
+    return hash_fn_name_in(t, "hash");
 }
 
 std::string pyhash_fn_name(const Type &t) {
-    if (t.is<Type::Bool>())
-        return "ktl_pyhash_b";
-    if (t.is<Type::Str>())
-        return "ktl_pyhash_s";
-    if (t.is<Type::Tuple>())
-        return tuple_c_name(t.as<Type::Tuple>()->elements) + "_pyhash";
-    return "ktl_pyhash_i";
+    return hash_fn_name_in(t, "pyhash");
 }
 
 std::string print_fn_name(const Type &t) {
