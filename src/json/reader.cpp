@@ -5,6 +5,7 @@
 #include "json/json.h"
 
 #include "platform/utf8.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -28,20 +29,6 @@ bool is_number_byte(char c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
 }
 
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hex_digit_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Whether the run is a decimal number: an optional sign, digits with an
 // optional point (at least one digit on either side), then an optional
 // exponent with an optional sign and at least one digit.
@@ -49,7 +36,7 @@ bool is_number_grammar(std::string_view run) {
     std::size_t i = 0;
     auto digits = [&] {
         std::size_t start = i;
-        while (i < run.size() && is_digit(run[i]))
+        while (i < run.size() && is_ascii_digit(run[i]))
             ++i;
         return i - start;
     };
@@ -161,7 +148,7 @@ class Reader {
         case 'f':
             return expect_literal("false", JsonValue::boolean(false), out);
         default:
-            if (c == '-' || is_digit(c))
+            if (c == '-' || is_ascii_digit(c))
                 return parse_number(out);
             return fail("unexpected character", pos_);
         }

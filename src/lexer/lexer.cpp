@@ -22,6 +22,7 @@
 #include "platform/utf8.h"
 
 #include "support/compile_error.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <array>
@@ -40,9 +41,6 @@ namespace kestal {
 
 namespace {
 
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
 bool is_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -50,13 +48,10 @@ bool is_ident_start(char c) {
     return c == '_' || is_letter(c);
 }
 bool is_ident_char(char c) {
-    return is_ident_start(c) || is_digit(c);
+    return is_ident_start(c) || is_ascii_digit(c);
 }
 bool is_continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-bool is_hex_digit(char c) {
-    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 // The keyword spellings: kinds Def to Assert are their lower-cased names,
@@ -349,7 +344,7 @@ class Lexer {
             lex_backslash();
         } else if (is_ident_start(c)) {
             lex_word();
-        } else if (is_digit(c) || (c == '.' && is_digit(peek(1)))) {
+        } else if (is_ascii_digit(c) || (c == '.' && is_ascii_digit(peek(1)))) {
             lex_number();
         } else if (c == '\'' || c == '"') {
             lex_string();
@@ -461,7 +456,7 @@ class Lexer {
         bool is_float = false;
         while (!at_end()) {
             char c = peek();
-            if (is_digit(c)) {
+            if (is_ascii_digit(c)) {
                 literal += c;
                 advance();
             } else if (c == '_') {
@@ -476,7 +471,7 @@ class Lexer {
                 is_float = true;
                 advance();
             } else if ((c == 'e' || c == 'E') &&
-                       (is_digit(peek(1)) || peek(1) == '+' || peek(1) == '-')) {
+                       (is_ascii_digit(peek(1)) || peek(1) == '+' || peek(1) == '-')) {
                 literal += 'e';
                 advance();
                 if (peek() == '+' || peek() == '-') {
@@ -688,7 +683,7 @@ class Lexer {
             }
             char digit = peek();
             if (is_hex_digit(digit)) {
-                value = value * 16 + static_cast<uint32_t>(hex_value(digit));
+                value = value * 16 + static_cast<uint32_t>(hex_digit_value(digit));
             } else {
                 valid = false;
             }
@@ -706,14 +701,6 @@ class Lexer {
                              kind, value));
         }
         platform::append_utf8(out, value);
-    }
-
-    static int hex_value(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return c - 'A' + 10;
     }
 
     // ---- F-strings ----

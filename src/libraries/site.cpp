@@ -7,6 +7,7 @@
 #include "platform/curl.h"
 #include "platform/env.h"
 #include "platform/utf8.h"
+#include "sha256/sha256.h"
 #include "support/addresses.h"
 #include "json/json.h"
 
@@ -28,10 +29,6 @@ bool is_path_char(char c) {
            c == '_' || c == '-';
 }
 
-bool is_hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // Split at every '/', each part non-empty, not "." or "..", and of
 // letters, digits, '.', '_' and '-' only: no part can climb out of the
 // library's folder, start at a root or name a drive.
@@ -49,10 +46,6 @@ bool is_file_path(std::string_view path) {
             return true;
         start = slash + 1;
     }
-}
-
-bool is_digest(std::string_view text) {
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), is_hex_digit);
 }
 
 std::string lowercase(std::string text) {
@@ -103,7 +96,7 @@ std::optional<std::string> read_index_entry(const JsonValue &element, const std:
             if (!path || !digest)
                 return fmt::format("{}: library '{}': each file needs a path and a sha256", url,
                                    *name);
-            if (!is_file_path(*path) || !is_digest(*digest))
+            if (!is_file_path(*path) || !is_sha256_text(*digest))
                 return fmt::format("{}: library '{}': bad file entry '{}'", url, *name,
                                    printable_text(*path));
             has_manifest = has_manifest || *path == "library.json";

@@ -5,6 +5,7 @@
 #include "lsp/text.h"
 
 #include "platform/utf8.h"
+#include "support/text.h"
 
 #include <algorithm>
 #include <clocale>
@@ -26,20 +27,6 @@ locale_t unicode_locale() {
         return made;
     }();
     return loc;
-}
-
-bool is_ascii_digit(char32_t c) {
-    return c >= '0' && c <= '9';
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The length of the UTF-8 sequence a valid lead byte starts.
@@ -383,9 +370,10 @@ std::optional<std::string> uri_to_path(std::string_view uri) {
     std::string_view encoded = rest.substr(slash);
     std::string bytes;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] == '%' && i + 2 < encoded.size() && hex_value(encoded[i + 1]) >= 0 &&
-            hex_value(encoded[i + 2]) >= 0) {
-            bytes += static_cast<char>(hex_value(encoded[i + 1]) * 16 + hex_value(encoded[i + 2]));
+        if (encoded[i] == '%' && i + 2 < encoded.size() && hex_digit_value(encoded[i + 1]) >= 0 &&
+            hex_digit_value(encoded[i + 2]) >= 0) {
+            bytes += static_cast<char>(hex_digit_value(encoded[i + 1]) * 16 +
+                                       hex_digit_value(encoded[i + 2]));
             i += 2;
         } else {
             bytes += encoded[i];

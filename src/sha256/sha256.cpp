@@ -4,7 +4,9 @@
 // bit length as a big-endian 64-bit number), so a download of hundreds of
 // megabytes is never held twice.
 #include "sha256/sha256.h"
+#include "support/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -94,6 +96,10 @@ std::string sha256_hex(std::string_view bytes) {
         for (int shift = 28; shift >= 0; shift -= 4)
             hex += kHex[(word >> shift) & 0xF];
     return hex;
+}
+
+bool is_sha256_text(std::string_view text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), is_hex_digit);
 }
 
 } // namespace kestal

@@ -12,4 +12,8 @@ namespace kestal {
 // compare it with the expected digest lowercased.
 std::string sha256_hex(std::string_view bytes);
 
+// Whether the text has the form of a digest: 64 hexadecimal digits, of
+// either case.
+bool is_sha256_text(std::string_view text);
+
 } // namespace kestal

@@ -4,6 +4,7 @@
 #include "update/feed.h"
 
 #include "platform/utf8.h"
+#include "sha256/sha256.h"
 #include "support/addresses.h"
 #include "update/download.h"
 #include "update/settings.h"
@@ -39,15 +40,6 @@ const JsonValue *find_installer_entry(const JsonValue &files) {
             is_string(json_get(entry, "os"), kInstallerOs))
             return &entry;
     return nullptr;
-}
-
-bool is_sha256_text(std::string_view text) {
-    if (text.size() != 64)
-        return false;
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
-            return false;
-    return true;
 }
 
 // A whole number converted with saturation; nothing for a fraction.
