@@ -457,24 +457,15 @@ std::optional<Type> join_types(const CodegenContext &ctx, const Type &a, const T
         return a;
     if ((a.is<Type::Int>() && b.is<Type::Float>()) || (a.is<Type::Float>() && b.is<Type::Int>()))
         return Type::float_();
-    if (a.is<Type::Class>()) {
-        if (b.is<Type::Class>()) {
-            auto base =
-                common_base_class(ctx, a.as<Type::Class>()->name, b.as<Type::Class>()->name);
-            if (!base)
-                return std::nullopt;
-            return Type::class_(*base);
-        }
-        if (b.is<Type::None>())
-            return make_optional(a);
-        if (b.is<Type::Optional>()) {
-            auto j = join_types(ctx, inner_of(b), a);
-            if (!j)
-                return std::nullopt;
-            return make_optional(*j);
-        }
-        return std::nullopt;
+    if (a.is<Type::Class>() && b.is<Type::Class>()) {
+        auto base = common_base_class(ctx, a.as<Type::Class>()->name, b.as<Type::Class>()->name);
+        if (!base)
+            return std::nullopt;
+        return Type::class_(*base);
     }
+    // An object joins None or an optional below, and nothing else.
+    if (a.is<Type::Class>() && !b.is<Type::None>() && !b.is<Type::Optional>())
+        return std::nullopt;
     if (a.is<Type::NoValue>() || b.is<Type::NoValue>())
         return std::nullopt;
     if (a.is<Type::None>())
