@@ -74,6 +74,13 @@ static inline bool ktl_isatty_stdout(void) {
    costs the C compiler's optimiser more than the call costs at run time. */
 #define KTL_NOINLINE __attribute__((noinline))
 #define KTL_NORETURN __attribute__((noreturn))
+/* Before a loop not worth its vector version (its code and its compile
+   time). Only clang takes it; gcc 12 has no such pragma. */
+#if defined(__clang__)
+#define KTL_NO_VECTORIZE _Pragma("clang loop vectorize(disable) interleave(disable)")
+#else
+#define KTL_NO_VECTORIZE
+#endif
 
 /* Per-thread state (output buffer, capture, free lists, handler chain,
    current exception, worker flag) is thread-local only in programs that run
