@@ -11,36 +11,46 @@
    ktl_vmask gathers the top bit of every byte. Loads and stores are
    unaligned, so a scan may start at any byte. */
 #if defined(KTL_AVX2)
-typedef __m256i ktl_vec;
 #define KTL_VW 32
 #define KTL_VALL 0xFFFFFFFFu
-#define ktl_vload(p) _mm256_loadu_si256((const __m256i *)(const void *)(p))
-#define ktl_vstore(p, v) _mm256_storeu_si256((__m256i *)(void *)(p), (v))
-#define ktl_vsplat(c) _mm256_set1_epi8((char)(c))
-#define ktl_veq(a, b) _mm256_cmpeq_epi8((a), (b))
-#define ktl_vand(a, b) _mm256_and_si256((a), (b))
-#define ktl_vor(a, b) _mm256_or_si256((a), (b))
-#define ktl_vxor(a, b) _mm256_xor_si256((a), (b))
-#define ktl_vsub(a, b) _mm256_sub_epi8((a), (b))
-#define ktl_vminu(a, b) _mm256_min_epu8((a), (b))
-#define ktl_vmask(v) ((uint32_t)_mm256_movemask_epi8(v))
+#define ktl_vmask(v) ((uint32_t)__builtin_ia32_pmovmskb256((ktl_bvec)(v)))
 #elif defined(KTL_SSE2)
-typedef __m128i ktl_vec;
 #define KTL_VW 16
 #define KTL_VALL 0xFFFFu
-#define ktl_vload(p) _mm_loadu_si128((const __m128i *)(const void *)(p))
-#define ktl_vstore(p, v) _mm_storeu_si128((__m128i *)(void *)(p), (v))
-#define ktl_vsplat(c) _mm_set1_epi8((char)(c))
-#define ktl_veq(a, b) _mm_cmpeq_epi8((a), (b))
-#define ktl_vand(a, b) _mm_and_si128((a), (b))
-#define ktl_vor(a, b) _mm_or_si128((a), (b))
-#define ktl_vxor(a, b) _mm_xor_si128((a), (b))
-#define ktl_vsub(a, b) _mm_sub_epi8((a), (b))
-#define ktl_vminu(a, b) _mm_min_epu8((a), (b))
-#define ktl_vmask(v) ((uint32_t)_mm_movemask_epi8(v))
+#define ktl_vmask(v) ((uint32_t)__builtin_ia32_pmovmskb128((ktl_bvec)(v)))
 #endif
 
 #ifdef KTL_VW
+/* Like the intrinsics headers: a vector is 64-bit lanes for the bit
+   operations and is taken as bytes for the byte operations. */
+typedef long long ktl_vec __attribute__((vector_size(KTL_VW), may_alias));
+typedef long long ktl_vec_u __attribute__((vector_size(KTL_VW), may_alias, aligned(1)));
+typedef char ktl_bvec __attribute__((vector_size(KTL_VW)));
+typedef unsigned char ktl_uvec __attribute__((vector_size(KTL_VW)));
+#define ktl_vload(p) (*(const ktl_vec_u *)(const void *)(p))
+#define ktl_vstore(p, v) (*(ktl_vec_u *)(void *)(p) = (v))
+#define ktl_vsplat(c) ((ktl_vec)((ktl_bvec){0} + (char)(c)))
+#define ktl_veq(a, b) ((ktl_vec)((ktl_bvec)(a) == (ktl_bvec)(b)))
+#define ktl_vand(a, b) ((a) & (b))
+#define ktl_vor(a, b) ((a) | (b))
+#define ktl_vxor(a, b) ((a) ^ (b))
+#define ktl_vsub(a, b) ((ktl_vec)((ktl_uvec)(a) - (ktl_uvec)(b)))
+
+/* The unsigned minimum of each byte pair: clang's element-wise builtin, or
+   gcc's (and older clang's) machine builtin. */
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_elementwise_min)
+#define ktl_vminu(a, b) ((ktl_vec)__builtin_elementwise_min((ktl_uvec)(a), (ktl_uvec)(b)))
+#endif
+#endif
+#ifndef ktl_vminu
+#if defined(KTL_AVX2)
+#define ktl_vminu(a, b) ((ktl_vec)__builtin_ia32_pminub256((ktl_bvec)(a), (ktl_bvec)(b)))
+#else
+#define ktl_vminu(a, b) ((ktl_vec)__builtin_ia32_pminub128((ktl_bvec)(a), (ktl_bvec)(b)))
+#endif
+#endif
+
 /* Bytes of v in [lo, lo + span]: after subtracting lo, a byte is in range
    exactly when it is its own unsigned minimum with span. */
 static inline ktl_vec ktl_vin(ktl_vec v, int lo, int span) {
@@ -225,28 +235,25 @@ static int64_t ktl_count_char_starts(const char *p, int64_t n) {
 /* Searches in number arrays for the int and float lists. Float equality is
    C's: NaN never matches, -0.0 matches 0.0 (the ordered, quiet compare).
    The masks have one bit per 64-bit lane, so a bit index is a lane index.
-   SSE2 has no 64-bit integer compare: two 32-bit compares are joined with
-   their swapped halves, so a lane matches only when both halves do. */
+   SSE2 has no 64-bit integer compare: the C compiler joins two 32-bit
+   compares with their swapped halves, so a lane matches only when both
+   halves do. */
+#ifdef KTL_VW
+#define KTL_I64W (KTL_VW / 8)
+typedef long long ktl_i64vec_u __attribute__((vector_size(KTL_VW), may_alias, aligned(1)));
+typedef double ktl_f64vec_u __attribute__((vector_size(KTL_VW), may_alias, aligned(1)));
+typedef long long ktl_i64vec __attribute__((vector_size(KTL_VW)));
+typedef double ktl_f64vec __attribute__((vector_size(KTL_VW)));
 #if defined(KTL_AVX2)
-#define KTL_I64W 4
-#define KTL_I64MASK(p, x)                                                                          \
-    ((uint32_t)_mm256_movemask_pd(_mm256_castsi256_pd(                                             \
-        _mm256_cmpeq_epi64(_mm256_loadu_si256((const __m256i *)(const void *)(p)), (x)))))
-#define KTL_I64SPLAT(v) _mm256_set1_epi64x((long long)(v))
-#define KTL_F64MASK(p, x)                                                                          \
-    ((uint32_t)_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(p), (x), _CMP_EQ_OQ)))
-#define KTL_F64SPLAT(v) _mm256_set1_pd(v)
-#elif defined(KTL_SSE2)
-#define KTL_I64W 2
-static inline uint32_t ktl_i64mask_sse2(const int64_t *p, __m128i x) {
-    __m128i e = _mm_cmpeq_epi32(_mm_loadu_si128((const __m128i *)(const void *)p), x);
-    e = _mm_and_si128(e, _mm_shuffle_epi32(e, 0xB1));
-    return (uint32_t)_mm_movemask_pd(_mm_castsi128_pd(e));
-}
-#define KTL_I64MASK(p, x) ktl_i64mask_sse2((p), (x))
-#define KTL_I64SPLAT(v) _mm_set1_epi64x((long long)(v))
-#define KTL_F64MASK(p, x) ((uint32_t)_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(p), (x))))
-#define KTL_F64SPLAT(v) _mm_set1_pd(v)
+#define KTL_MASKPD(v) ((uint32_t)__builtin_ia32_movmskpd256((ktl_f64vec)(v)))
+#define KTL_F64SPLAT(v) ((ktl_f64vec){(v), (v), (v), (v)})
+#else
+#define KTL_MASKPD(v) ((uint32_t)__builtin_ia32_movmskpd((ktl_f64vec)(v)))
+#define KTL_F64SPLAT(v) ((ktl_f64vec){(v), (v)})
+#endif
+#define KTL_I64MASK(p, x) KTL_MASKPD(*(const ktl_i64vec_u *)(const void *)(p) == (x))
+#define KTL_I64SPLAT(v) ((ktl_i64vec){0} + (long long)(v))
+#define KTL_F64MASK(p, x) KTL_MASKPD(*(const ktl_f64vec_u *)(const void *)(p) == (x))
 #endif
 
 static int64_t ktl_find_i64(const int64_t *a, int64_t n, int64_t v) {

@@ -125,7 +125,7 @@ std::string compile_sort_call(CodegenContext &ctx, const std::string &list, cons
         return fmt::format("({0} ? ktl_rsort_{1}({2}) : ktl_sort_{1}({2}))", *kw.reverse, l, list);
     }
     std::string n = fresh_temp(ctx, "n"), kp = fresh_temp(ctx, "kp"), i = fresh_temp(ctx, "i");
-    std::string fv = fresh_temp(ctx, "fv"), tmp = fresh_temp(ctx, "tmp");
+    std::string fv = fresh_temp(ctx, "fv");
     Type fn_type = Type::function(kw.key->second);
     ensure_type_defined(ctx, fn_type);
     CompiledExpr key = compile_call_with_arg_texts(
@@ -152,28 +152,31 @@ std::string compile_sort_call(CodegenContext &ctx, const std::string &list, cons
         out += fmt::format("KTL_DEFINE_SORT(ktl_ksort_{0}, {0}, {0}_lt)\n", r);
         out += fmt::format("KTL_DEFINE_SORT(ktl_krsort_{0}, {0}, {0}_gt)\n", r);
     }
-    std::string sort;
-    if (!kw.reverse)
-        sort = fmt::format("ktl_ksort_{}({}, {});", r, kp, n);
-    else if (*kw.reverse == "true")
-        sort = fmt::format("ktl_krsort_{}({}, {});", r, kp, n);
-    else
-        sort = fmt::format("if ({0}) ktl_krsort_{1}({2}, {3}); else ktl_ksort_{1}({2}, {3});",
-                           *kw.reverse, r, kp, n);
+    // What follows the keys' loop is one call of a function made once per
+    // record and list type: the block written out at every sort cost the C
+    // compiler more than the call costs at run time. The keys' loop is not
+    // vectorized: clang's vector version of a loop of `len` keys is several
+    // times the code, for a loop that costs little beside the sort.
     std::string item = c_type_name(element);
+    std::string l = list_c_name(element);
+    std::string finish = fmt::format("ktl_kfinish_{}_{}", r, l);
+    if (ctx.defined_helpers.insert(finish).second)
+        ctx.types_text += fmt::format(
+            "static KTL_NOINLINE void {0}({1} *l, {2} *kp, int64_t n, bool rev) {{ if (rev) "
+            "ktl_krsort_{2}(kp, n); else ktl_ksort_{2}(kp, n); ktl_sort_unchanged(l->len, n); "
+            "{3} *tmp = ({3} *)ktl_gc_alloc(sizeof({3}) * (size_t)n, {4}); for (int64_t i = 0; "
+            "i < n; i++) tmp[i] = l->data[kp[i].i]; if (n) memcpy(l->data, tmp, sizeof({3}) * "
+            "(size_t)n); ktl_gc_free(tmp); ktl_gc_free(kp); }}\n",
+            finish, l, r, item, needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
     return fmt::format(
         "({{ int64_t {0} = {1}->len; {2} {3} = {4}; {5} *{6} = ({5} *)ktl_gc_alloc(sizeof({5}) * "
-        "(size_t){0}, {7}); for (int64_t {8} = 0; {8} < {0}; {8}++) {{ {6}[{8}].k = {9}; "
-        "{6}[{8}].i = "
-        "{8}; ktl_sort_unchanged({1}->len, {0}); }} {10} ktl_sort_unchanged({1}->len, {0}); {11} "
-        "*{12} = ({11} *)ktl_gc_alloc(sizeof({11}) * (size_t){0}, {13}); for "
-        "(int64_t "
-        "{8} = 0; {8} < {0}; {8}++) {12}[{8}] = {1}->data[{6}[{8}].i]; if ({0}) memcpy({1}->data, "
-        "{12}, "
-        "sizeof({11}) * (size_t){0}); ktl_gc_free({12}); ktl_gc_free({6}); (void)0; }})",
+        "(size_t){0}, {7}); KTL_NO_VECTORIZE for (int64_t {8} = 0; {8} < {0}; {8}++) {{ "
+        "{6}[{8}].k = {9}; "
+        "{6}[{8}].i = {8}; ktl_sort_unchanged({1}->len, {0}); }} {10}({1}, {6}, {0}, {11}); "
+        "(void)0; }})",
         n, list, c_type_name(fn_type), fv, kw.key->first, r, kp,
-        needs_gc_scan(key.type) ? "KTL_SCAN" : "KTL_NOSCAN", i, key.text, sort, item, tmp,
-        needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
+        needs_gc_scan(key.type) ? "KTL_SCAN" : "KTL_NOSCAN", i, key.text, finish,
+        kw.reverse ? *kw.reverse : "false");
 }
 
 // One piece per container: each reads as its table of rows.
