@@ -405,20 +405,19 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
                            param_list);
         std::string call = has_params ? fmt::format("{}(ktl_dp + 1, __VA_ARGS__)", callee)
                                       : fmt::format("{}(ktl_dp + 1)", callee);
-        std::string wrapped = r.is<Type::NoValue>()
-                                  ? fmt::format("KTL_RCALL_NONE({})", call)
-                                  : fmt::format("KTL_RCALL({}, {})", type, call);
+        std::string wrapped = r.is<Type::NoValue>() ? fmt::format("KTL_RCALL_NONE({})", call)
+                                                    : fmt::format("KTL_RCALL({}, {})", type, call);
         std::string wrapper_head =
             split ? fmt::format("static inline {} w{}({})", type, s.c_name, param_list) : "";
-        prototype = fmt::format("{};\n{}#define {}({}) {}\n", head,
-                                split ? wrapper_head + ";\n" : "", s.c_name,
-                                has_params ? "..." : "", wrapped);
+        prototype =
+            fmt::format("{};\n{}#define {}({}) {}\n", head, split ? wrapper_head + ";\n" : "",
+                        s.c_name, has_params ? "..." : "", wrapped);
         std::string check = "    KTL_RECURSION_CHECK();\n";
         if (split) {
             std::string pass = fmt::format("r{}({})", s.c_name, fmt::join(args, ", "));
-            wrapper = fmt::format("{} {{\n{}{}    {}{};\n}}\n\n", wrapper_head, locals,
-                                  body.substr(0, check_at),
-                                  r.is<Type::NoValue>() ? "" : "return ", pass);
+            wrapper =
+                fmt::format("{} {{\n{}{}    {}{};\n}}\n\n", wrapper_head, locals,
+                            body.substr(0, check_at), r.is<Type::NoValue>() ? "" : "return ", pass);
             body = body.substr(0, base_from) + "#if !KTL_RSPLIT\n" +
                    body.substr(base_from, check_at - base_from) + "#endif\n" + check +
                    body.substr(check_at);
