@@ -183,10 +183,11 @@ print(fact(5), count([1, 2], 0), pick("ab", 0), cut(8.0, 2))
         EXPECT_EQ(first_return < check, k.after_base_case);
         size_t skipped = text.find("#if !KTL_RSPLIT\n");
         EXPECT_EQ(skipped != std::string::npos && skipped < first_return, k.after_base_case);
-        bool wrapper = std::regex_search(
-            c, std::regex("\nstatic inline [^\n(]* w" + std::string(k.c_name) +
-                          "\\w*\\(int64_t ktl_dp[^\n]*\\{\n([^}][^\n]*\n)*"
-                          "    return r" + std::string(k.c_name) + "\\w*\\(ktl_dp, "));
+        bool wrapper =
+            std::regex_search(c, std::regex("\nstatic inline [^\n(]* w" + std::string(k.c_name) +
+                                            "\\w*\\(int64_t ktl_dp[^\n]*\\{\n([^}][^\n]*\n)*"
+                                            "    return r" +
+                                            std::string(k.c_name) + "\\w*\\(ktl_dp, "));
         bool through_wrapper = std::regex_search(
             c, std::regex("#define " + std::string(k.c_name) +
                           "\\w*\\(\\.\\.\\.\\) KTL_RCALL\\([^\n]*KTL_RSPLIT_CALL\\(w"));
