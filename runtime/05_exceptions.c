@@ -88,7 +88,15 @@ static KTL_TLS const char *ktl_exc_fn;
    depth counts its turns (a register, so it needs no restoring when an
    exception leaves the recursion), and at depths 0, 64, 128 ... the entry
    compares both limits (the room below the limit also covers the up to 64
-   frames between checks). */
+   frames between checks). The depth has to be counted in the turns of that
+   loop, a register carried across its call, and costs fib about a tenth of
+   its time; to win it back, a function whose body begins with base cases
+   that call nothing (`if n < 2: return n`) gets an inline wrapper with
+   those base cases (`w` before its name), and under clang (KTL_RSPLIT)
+   every call goes through the wrapper, so a call that would only return a
+   base case is never made; the function itself, kept out of line
+   (KTL_RBODY), skips them. gcc, which makes its own copies of such calls,
+   calls the function directly and keeps the base cases in it. */
 static const int64_t ktl_dp = -1;
 #if defined(__x86_64__)
 #define KTL_STACK_POS(sp) __asm__("mov %%rsp, %0" : "=r"(sp))
@@ -102,7 +110,13 @@ static const int64_t ktl_dp = -1;
     if (KTL_UNLIKELY((ktl_dp & 63) == 0)) ktl_recursion_check(ktl_dp)
 #define KTL_RCALL(type, call) (call)
 #define KTL_RCALL_NONE(call) (call)
+#define KTL_RSPLIT 1
+#define KTL_RSPLIT_CALL(wrapper, body) wrapper
+#define KTL_RBODY __attribute__((noinline))
 #else
+#define KTL_RSPLIT 0
+#define KTL_RSPLIT_CALL(wrapper, body) body
+#define KTL_RBODY
 #define KTL_RECURSION_CHECK()                                                          \
     do {                                                                               \
         uintptr_t ktl_sp;                                                              \

@@ -173,8 +173,11 @@ struct FunctionFrame {
 
     // Output. Every line of `body` is already indented and ends with '\n'.
     std::string body;
-    // Where in `body` a recursive instance checks its depth: after the
-    // leading base cases, which call nothing (see finish_instance).
+    // Where in `body` a recursive instance's leading base cases begin (after
+    // the copies of widened parameters) and where they end: it checks its
+    // depth there, and under clang its callers test them (see
+    // finish_instance).
+    size_t recursion_base_from = 0;
     size_t recursion_check_at = 0;
     // Raised for the lines of an inner block by an IndentGuard.
     unsigned indent = 1;

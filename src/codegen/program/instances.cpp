@@ -345,6 +345,7 @@ FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
     auto attempt = [&](const ForcedTypes &forced) {
         ctx.instances[s.key].return_type = candidate;
         FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
+        ctx.frame().recursion_base_from = ctx.frame().body.size();
         for (size_t i = 0; i < s.def->body.size(); ++i) {
             if (i == base_cases)
                 ctx.frame().recursion_check_at = ctx.frame().body.size();
@@ -372,7 +373,9 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     std::string param_text = params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
     std::string head = fmt::format("static {} {}({})", c_type_name(r), s.c_name, param_text);
     std::string prototype = head + ";\n";
-    std::string check;
+    std::string body = frame.body;
+    std::string locals = emit_local_decls(frame.declared_locals, frame.volatile_names);
+    std::string wrapper;
     if (may_recurse(ctx, s.name)) {
         // The instance takes its recursion depth first; a macro of the
         // instance's own name passes the caller's depth plus one, so every
@@ -383,24 +386,49 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
         // them would then name the bare function. A function without
         // parameters gets a macro without them.
         bool has_params = !params.empty();
+        std::vector<std::string> args = {"ktl_dp"};
+        for (const auto &[var, key_type] : s.variables)
+            args.push_back((frame.copied_parameters.count(var) ? "p_" : "v_") + var);
         params.insert(params.begin(), "int64_t ktl_dp");
-        head = fmt::format("static {} r{}({})", c_type_name(r), s.c_name, fmt::join(params, ", "));
-        std::string call = has_params ? fmt::format("r{}(ktl_dp + 1, __VA_ARGS__)", s.c_name)
-                                      : fmt::format("r{}(ktl_dp + 1)", s.c_name);
-        std::string wrapped = r.is<Type::NoValue>()
-                                  ? fmt::format("KTL_RCALL_NONE({})", call)
-                                  : fmt::format("KTL_RCALL({}, {})", c_type_name(r), call);
-        prototype = fmt::format("{};\n#define {}({}) {}\n", head, s.c_name, has_params ? "..." : "",
-                                wrapped);
-        check = "    KTL_RECURSION_CHECK();\n";
+        std::string param_list = fmt::format("{}", fmt::join(params, ", "));
+        std::string type = c_type_name(r);
+        size_t check_at = std::min(frame.recursion_check_at, body.size());
+        size_t base_from = std::min(frame.recursion_base_from, check_at);
+        // Leading base cases are also written into an inline wrapper that
+        // calls the instance only past them; under clang (KTL_RSPLIT) the
+        // calls go through it, so a call that would end in a base case is
+        // no call at all, and the instance itself skips them.
+        bool split = base_from < check_at;
+        std::string callee = split ? fmt::format("KTL_RSPLIT_CALL(w{0}, r{0})", s.c_name)
+                                   : fmt::format("r{}", s.c_name);
+        head = fmt::format("static {}{} r{}({})", split ? "KTL_RBODY " : "", type, s.c_name,
+                           param_list);
+        std::string call = has_params ? fmt::format("{}(ktl_dp + 1, __VA_ARGS__)", callee)
+                                      : fmt::format("{}(ktl_dp + 1)", callee);
+        std::string wrapped = r.is<Type::NoValue>() ? fmt::format("KTL_RCALL_NONE({})", call)
+                                                    : fmt::format("KTL_RCALL({}, {})", type, call);
+        std::string wrapper_head =
+            split ? fmt::format("static inline {} w{}({})", type, s.c_name, param_list) : "";
+        prototype =
+            fmt::format("{};\n{}#define {}({}) {}\n", head, split ? wrapper_head + ";\n" : "",
+                        s.c_name, has_params ? "..." : "", wrapped);
+        std::string check = "    KTL_RECURSION_CHECK();\n";
+        if (split) {
+            std::string pass = fmt::format("r{}({})", s.c_name, fmt::join(args, ", "));
+            wrapper =
+                fmt::format("{} {{\n{}{}    {}{};\n}}\n\n", wrapper_head, locals,
+                            body.substr(0, check_at), r.is<Type::NoValue>() ? "" : "return ", pass);
+            body = body.substr(0, base_from) + "#if !KTL_RSPLIT\n" +
+                   body.substr(base_from, check_at - base_from) + "#endif\n" + check +
+                   body.substr(check_at);
+        } else {
+            body.insert(check_at, check);
+        }
     }
-    std::string body = frame.body;
-    body.insert(std::min(frame.recursion_check_at, body.size()), check);
-    std::string def = frame.hoisted + head + " {\n" +
-                      emit_local_decls(frame.declared_locals, frame.volatile_names) + body;
+    std::string def = frame.hoisted + head + " {\n" + locals + body;
     if (!r.is<Type::NoValue>())
         def += fmt::format("    return ({}){{0}};\n", c_type_name(r));
-    def += "}\n\n";
+    def += "}\n\n" + wrapper;
     ctx.prototypes_text += prototype;
     ctx.definitions_text += def;
     ctx.instance_texts[s.key] = {std::move(prototype), std::move(def)};

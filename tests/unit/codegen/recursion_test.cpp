@@ -117,7 +117,7 @@ TEST(CodegenRecursion, OnlyFunctionsOnACycleCheck) {
         bool plain = std::regex_search(c, std::regex("\nstatic [^\n(]* " + name + "\\w*\\("));
         bool with_depth = std::regex_search(c, std::regex("\nstatic [^\n(]* r" + name +
                                                           "\\w*\\(int64_t ktl_dp[,)][^\n]*\\{\n"
-                                                          "(    [^\n]*\n)*?"
+                                                          "((    |#)[^\n]*\n)*?"
                                                           "    KTL_RECURSION_CHECK\\(\\);\n"));
         EXPECT_EQ(with_depth, k.checked);
         EXPECT_EQ(plain, !k.checked);
@@ -126,7 +126,9 @@ TEST(CodegenRecursion, OnlyFunctionsOnACycleCheck) {
 
 // A recursive instance checks after its leading base cases when they call
 // nothing (tests of int, float and bool parameters returning such values),
-// so a call that ends there pays nothing; else at its entry.
+// so a call that ends there pays nothing; else at its entry. Such base cases
+// are also written into an inline wrapper that the calls go through under
+// clang, and the instance skips them there.
 TEST(CodegenRecursion, ChecksAfterBaseCasesThatCallNothing) {
     const char *const program = R"(def fact(n: int) -> int:
     if n <= 1:
@@ -179,6 +181,18 @@ print(fact(5), count([1, 2], 0), pick("ab", 0), cut(8.0, 2))
         ASSERT_NE(check, std::string::npos);
         ASSERT_NE(first_return, std::string::npos);
         EXPECT_EQ(first_return < check, k.after_base_case);
+        size_t skipped = text.find("#if !KTL_RSPLIT\n");
+        EXPECT_EQ(skipped != std::string::npos && skipped < first_return, k.after_base_case);
+        bool wrapper =
+            std::regex_search(c, std::regex("\nstatic inline [^\n(]* w" + std::string(k.c_name) +
+                                            "\\w*\\(int64_t ktl_dp[^\n]*\\{\n([^}][^\n]*\n)*"
+                                            "    return r" +
+                                            std::string(k.c_name) + "\\w*\\(ktl_dp, "));
+        bool through_wrapper = std::regex_search(
+            c, std::regex("#define " + std::string(k.c_name) +
+                          "\\w*\\(\\.\\.\\.\\) KTL_RCALL\\([^\n]*KTL_RSPLIT_CALL\\(w"));
+        EXPECT_EQ(wrapper, k.after_base_case);
+        EXPECT_EQ(through_wrapper, k.after_base_case);
     }
     RunResult r = run_source(program, "recursion_base_cases");
     EXPECT_EQ(r.cc_errors, "");
