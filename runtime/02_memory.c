@@ -375,6 +375,15 @@ static inline void *ktl_obj_new(size_t n) {
     return ktl_gc_alloc(n ? n : 1, KTL_SCAN);
 }
 
+/* An object of a class in memory kind m: KTL_SCAN, or KTL_NOSCAN for a class
+   whose fields hold no heap pointers, which the collector marks but never
+   scans. Its free blocks are not kept zeroed, so it is cleared here. */
+static inline void *ktl_obj_new_in(size_t n, int m) {
+    void *p = ktl_gc_alloc(n ? n : 1, m);
+    if (m == KTL_NOSCAN) memset(p, 0, n ? n : 1);
+    return p;
+}
+
 static inline char *ktl_alloc_bytes(size_t n) {
     return (char *)ktl_gc_alloc(n ? n : 1, KTL_NOSCAN);
 }

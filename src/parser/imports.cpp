@@ -10,6 +10,8 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +25,33 @@ void expect_import_line_end(Parser &p) {
         return;
     throw error_at_current(
         p, fmt::format("expected end of line, found {}", describe_token(current(p))));
+}
+
+// The features `from __future__ import` names. Annotations are never
+// evaluated here, so `annotations` changes nothing; the rest are the
+// features every Python 3 has on.
+constexpr std::array<std::string_view, 9> kFutureFeatures = {
+    "annotations",   "absolute_import", "division",         "generators",    "generator_stop",
+    "nested_scopes", "print_function",  "unicode_literals", "with_statement"};
+
+// `from __future__ import NAME, ...` after its `import`: binds nothing.
+void parse_future_features(Parser &p) {
+    bool parenthesised = accept(p, TokenKind::LParen);
+    for (;;) {
+        uint64_t line = current(p).line;
+        uint64_t column = current(p).column;
+        std::string name = expect_ident(p, "a feature name");
+        if (std::find(kFutureFeatures.begin(), kFutureFeatures.end(), name) ==
+            kFutureFeatures.end())
+            throw error_at(fmt::format("future feature '{}' is not defined", name), line, column);
+        if (!accept(p, TokenKind::Comma))
+            break;
+        if (parenthesised && at(p, TokenKind::RParen))
+            break;
+    }
+    if (parenthesised)
+        expect(p, TokenKind::RParen, "')'");
+    expect_import_line_end(p);
 }
 
 } // namespace
@@ -65,6 +94,13 @@ void parse_import_statement(Parser &p) {
 
 void parse_from_statement(Parser &p) {
     expect(p, TokenKind::From, "'from'");
+    if (at(p, TokenKind::Ident) && current(p).text() == "__future__" &&
+        peek_next(p).kind == TokenKind::Import) {
+        advance(p);
+        advance(p);
+        parse_future_features(p);
+        return;
+    }
     std::string module = parse_import_name(p);
     expect(p, TokenKind::Import, "'import'");
     if (at(p, TokenKind::Star)) {

@@ -239,17 +239,24 @@ void emit_class_structs(CodegenContext &ctx) {
         std::vector<std::string> chain = class_ancestors(ctx, c);
         std::set<std::string> seen;
         std::string fields;
+        bool exception = is_exception_class(ctx, c);
+        bool holds_pointers = exception;
         for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
             auto own = ctx.class_attributes.find(*it);
             if (own == ctx.class_attributes.end())
                 continue;
             for (const ClassField &f : own->second)
-                if (seen.insert(f.name).second)
+                if (seen.insert(f.name).second) {
                     fields += fmt::format(" {} f_{};", c_type_name(f.type), f.name);
+                    holds_pointers = holds_pointers || needs_gc_scan(f.type);
+                }
         }
         text += fmt::format("struct C_{} {{ int32_t cls;{}{} }};\n", c,
-                            is_exception_class(ctx, c) ? " ktl_str exc_str; ktl_str exc_args;" : "",
-                            fields);
+                            exception ? " ktl_str exc_str; ktl_str exc_args;" : "", fields);
+        // The memory kind a constructor allocates the object in: one whose
+        // fields are all numbers and bools is marked but never scanned.
+        text += fmt::format("enum {{ KTL_MEM_C_{} = {} }};\n", c,
+                            holds_pointers ? "KTL_SCAN" : "KTL_NOSCAN");
     }
     ctx.class_structs_text = text;
 }

@@ -367,9 +367,11 @@ CompiledExpr compile_constructor_call(CodegenContext &ctx, const std::string &cl
                         column);
         init = call.text + "; ";
     }
-    // Allocate (zeroed), store the class id, give the fields that hide
-    // constants those constants, run __init__; the object is the value.
-    return {fmt::format("({{ C_{0} *{1} = (C_{0} *)ktl_obj_new(sizeof(C_{0})); {1}->cls = {2}; "
+    // Allocate (zeroed, in the class's memory kind), store the class id,
+    // give the fields that hide constants those constants, run __init__; the
+    // object is the value.
+    return {fmt::format("({{ C_{0} *{1} = (C_{0} *)ktl_obj_new_in(sizeof(C_{0}), KTL_MEM_C_{0}); "
+                        "{1}->cls = {2}; "
                         "{3}{4}{1}; }})",
                         cls, t, class_id(ctx, cls), hidden_constant_defaults(ctx, t, cls), init),
             Type::class_(cls)};

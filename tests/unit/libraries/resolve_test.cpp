@@ -132,8 +132,12 @@ TEST(LibrarySearch, Failures) {
     EXPECT_EQ(resolve("import json\n", scratch / "p.ktl"),
               "error 1:8 module 'json' of Python's standard library isn't available in Kestal " +
                   builtin);
-    EXPECT_EQ(resolve("x = 1\nfrom __future__ import annotations\n", scratch / "p.ktl"),
-              "error 2:6 module '__future__' of Python's standard library isn't available in "
+    EXPECT_EQ(resolve("x = 1\nfrom collections import deque\n", scratch / "p.ktl"),
+              "error 2:6 module 'collections' of Python's standard library isn't available in "
+              "Kestal " +
+                  builtin);
+    EXPECT_EQ(resolve("import __future__\n", scratch / "p.ktl"),
+              "error 1:8 module '__future__' of Python's standard library isn't available in "
               "Kestal " +
                   builtin);
     write_library(scratch, "good", "csv", "good");

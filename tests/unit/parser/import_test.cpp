@@ -28,6 +28,9 @@ TEST(ParserImports, ImportsFillTheImportListAndTheAliasMap) {
         {"import typing, dataclasses, sys, random, time",
          "alias dataclasses = dataclasses\nalias random = random\n"
          "alias sys = sys\nalias time = time\nalias typing = typing\n"},
+        // Annotations are never evaluated, so the feature binds and records nothing.
+        {"from __future__ import annotations", ""},
+        {"from __future__ import (annotations, division,)", ""},
     };
     for (const Case &c : cases)
         EXPECT_EQ(parse_result(c.source), c.expected) << c.source;
@@ -52,6 +55,9 @@ TEST(ParserImports, RefusalsGiveTheirMessageAtTheirPosition) {
         {"from m import f as", "1:19: expected a name, found end of line"},
         {"from m import (f", "1:17: expected ')', found end of line"},
         {"from m import (f g)", "1:18: expected ')', found 'g'"},
+        {"from __future__ import braces", "1:24: future feature 'braces' is not defined"},
+        {"from __future__ import annotations; x = 1",
+         "1:35: expected end of line, found semicolon"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(first_error(c.source), c.expected) << c.source;
