@@ -1,4 +1,5 @@
-// The methods of the built-in values, listed once (builtin_methods.def).
+// The methods of the built-in values (builtin_methods.def) and the members
+// of the built-in modules (module_members.def), listed once.
 // Every question the compiler asks about a built-in method reads this
 // table: which names a receiver Type has, how many arguments and which
 // keywords each takes, what Type it gives, and the traits the side-effect
@@ -138,6 +139,40 @@ constexpr bool some_method_named_has(std::string_view name, BuiltinMethodTrait t
 // the whole program; the side-effect test checks that itself.
 constexpr bool is_pure_method(std::string_view name) {
     return every_method_named_has(name, kMethodPure);
+}
+
+enum class ModuleMemberKind : uint8_t { Function, Constant };
+
+struct ModuleMember {
+    std::string_view module;
+    std::string_view name;
+    ModuleMemberKind kind;
+    // A function's inclusive range of positional argument counts.
+    uint8_t min_args;
+    uint8_t max_args;
+    std::string_view params;
+    std::string_view result;
+};
+
+inline constexpr std::array kModuleMembers = [] {
+    using namespace builtin_method_detail;
+    return std::to_array<ModuleMember>({
+// clang-format off
+#define KESTAL_MODULE_MEMBER(module, name, kind, min, max, params, result) \
+    {module, #name, ModuleMemberKind::kind, min, max, params, result},
+// clang-format on
+#include "codegen/builtins/module_members.def"
+#undef KESTAL_MODULE_MEMBER
+    });
+}();
+
+// The row of `module.name`, or null for a name the module lacks (the math
+// functions of the built-in function table have no row here).
+constexpr const ModuleMember *find_module_member(std::string_view module, std::string_view name) {
+    for (const ModuleMember &m : kModuleMembers)
+        if (m.module == module && m.name == name)
+            return &m;
+    return nullptr;
 }
 
 } // namespace kestal
