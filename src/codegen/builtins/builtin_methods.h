@@ -6,8 +6,12 @@
 // test, the evaluation-order hoisting and the prange checker ask by name.
 #pragma once
 
+#include "types/type.h"
+
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace kestal {
@@ -89,11 +93,52 @@ inline constexpr std::array kBuiltinMethods = [] {
 // clang-format off
 #define KESTAL_METHOD(receiver, name, min, max, params, keywords, result, runtime, traits) \
     {MethodReceiver::receiver, #name, min, max, params, keywords, MethodResult::result, runtime, traits},
+#define KESTAL_ATTRIBUTE(receiver, name, result, field)
 // clang-format on
 #include "codegen/builtins/builtin_methods.def"
 #undef KESTAL_METHOD
+#undef KESTAL_ATTRIBUTE
     });
 }();
+
+// An attribute of a built-in value, read without a call (`f.name`).
+struct BuiltinAttribute {
+    MethodReceiver receiver;
+    std::string_view name;
+    MethodResult result;
+    // The C after the receiver's pointer.
+    std::string_view field;
+};
+
+inline constexpr std::array kBuiltinAttributes = std::to_array<BuiltinAttribute>({
+// clang-format off
+#define KESTAL_METHOD(receiver, name, min, max, params, keywords, result, runtime, traits)
+#define KESTAL_ATTRIBUTE(receiver, name, result, field) \
+    {MethodReceiver::receiver, #name, MethodResult::result, field},
+// clang-format on
+#include "codegen/builtins/builtin_methods.def"
+#undef KESTAL_METHOD
+#undef KESTAL_ATTRIBUTE
+});
+
+constexpr const BuiltinAttribute *find_builtin_attribute(MethodReceiver receiver,
+                                                         std::string_view name) {
+    for (const BuiltinAttribute &a : kBuiltinAttributes)
+        if (a.receiver == receiver && a.name == name)
+            return &a;
+    return nullptr;
+}
+
+// The receiver kind of a value of Type `t`, or none for a Type without
+// built-in methods.
+std::optional<MethodReceiver> method_receiver_of(const Type &t);
+
+// The result Type by `rule` on a receiver of Type `receiver`.
+Type method_result_type(MethodResult rule, const Type &receiver);
+
+// "def split(sep=None, maxsplit=-1) -> list[str]" on a receiver of Type
+// `receiver`: the hover text of a method.
+std::string builtin_method_signature(const BuiltinMethod &method, const Type &receiver);
 
 // The row of `name` on `receiver`, or null when that Type has no such method.
 constexpr const BuiltinMethod *find_builtin_method(MethodReceiver receiver, std::string_view name) {
