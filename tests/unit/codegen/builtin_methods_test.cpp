@@ -6,6 +6,7 @@
 
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtin_methods.h"
+#include "codegen/core/ctypes.h"
 #include "runtime/runtime_text.h"
 
 #include <fmt/format.h>
@@ -113,6 +114,23 @@ TEST(BuiltinMethods, TraitsHoldTogether) {
     EXPECT_FALSE(is_pure_method("pop"));
     EXPECT_FALSE(is_pure_method("no_such_method"));
     EXPECT_TRUE(some_method_named_has("flush", kMethodChangesReceiver));
+}
+
+// dict's keys, values and items are the dict methods of a new list of the
+// entries' parts, and the view kinds 0, 1 and 2 in that order.
+TEST(BuiltinMethods, DictViewsAreTheTableOnes) {
+    std::vector<std::string_view> views;
+    for (const BuiltinMethod &m : kBuiltinMethods) {
+        bool view = m.receiver == MethodReceiver::Dict &&
+                    (m.result == MethodResult::KeyList || m.result == MethodResult::ValueList ||
+                     m.result == MethodResult::ItemList);
+        EXPECT_EQ(dict_view_kind(m.name).has_value(), view) << m.name;
+        if (view)
+            views.push_back(m.name);
+    }
+    ASSERT_EQ(views, (std::vector<std::string_view>{"keys", "values", "items"}));
+    for (int kind = 0; kind < 3; ++kind)
+        EXPECT_EQ(dict_view_kind(views[kind]), kind);
 }
 
 // A module function called one past its maximum reports its row's range.
