@@ -37,14 +37,35 @@ enum BuiltinTrait : uint8_t {
 // The maximum of a built-in that takes any number of positional arguments.
 inline constexpr uint8_t kAnyArgCount = UINT8_MAX;
 
+// The slot of keyword `name` in `keywords` (names separated by one space,
+// in slot order), or -1 when it is not there.
+constexpr int keyword_slot(std::string_view keywords, std::string_view name) {
+    int slot = 0;
+    for (size_t at = 0; at < keywords.size(); ++slot) {
+        size_t end = keywords.find(' ', at);
+        if (end == std::string_view::npos)
+            end = keywords.size();
+        if (keywords.substr(at, end - at) == name)
+            return slot;
+        at = end + 1;
+    }
+    return -1;
+}
+
 struct BuiltinFunction {
     std::string_view name;
     // Inclusive range of positional argument counts.
     uint8_t min_args;
     uint8_t max_args;
     uint8_t traits;
+    // The keywords a built-in of few keywords takes, space-separated (print,
+    // open and the iteration-only built-ins read theirs in their lowerings).
+    std::string_view keywords = {};
 
     constexpr bool has(BuiltinTrait trait) const { return (traits & trait) != 0; }
+    constexpr bool takes_keyword(std::string_view keyword) const {
+        return keyword_slot(keywords, keyword) >= 0;
+    }
 };
 
 namespace builtin_table_detail {
@@ -97,13 +118,14 @@ inline constexpr std::array kBuiltinFunctions = [] {
         {"list", 1, 1, P | V | K},
         {"dict", 0, 1, P | K},
         {"set", 0, 1, P | K},
-        {"sorted", 1, 1, P | V | K},
+        {"sorted", 1, 1, P | V | K, "key reverse"},
         {"any", 1, 1, P | R},
         {"all", 1, 1, P | R},
         {"sum", 1, 2, P | V},
-        // One iterable, or two or more values.
-        {"min", 1, N, P | V | C},
-        {"max", 1, N, P | V | C},
+        // One iterable, or two or more values; `default` only after one
+        // iterable.
+        {"min", 1, N, P | V | C, "key default"},
+        {"max", 1, N, P | V | C, "key default"},
         {"zip", 0, N, P | I | K},
         {"map", 0, N, I},
         {"filter", 0, N, I | K},

@@ -6,6 +6,7 @@
 // test, the evaluation-order hoisting and the prange checker ask by name.
 #pragma once
 
+#include "codegen/builtins/builtin_functions.h"
 #include "types/type.h"
 
 #include <array>
@@ -69,16 +70,7 @@ struct BuiltinMethod {
     constexpr bool takes(size_t count) const { return count >= min_args && count <= max_args; }
     // The slot of keyword `name`, or -1 when the method takes no such keyword.
     constexpr int keyword_slot(std::string_view name) const {
-        int slot = 0;
-        for (size_t at = 0; at < keywords.size(); ++slot) {
-            size_t end = keywords.find(' ', at);
-            if (end == std::string_view::npos)
-                end = keywords.size();
-            if (keywords.substr(at, end - at) == name)
-                return slot;
-            at = end + 1;
-        }
-        return -1;
+        return kestal::keyword_slot(keywords, name);
     }
 };
 
