@@ -4,6 +4,8 @@
 // annotations and says it was not type-checked.
 #include "lsp/hover.h"
 
+#include "codegen/builtins/builtin_methods.h"
+
 #include <algorithm>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -97,6 +99,40 @@ std::optional<std::size_t> nearest_outer_line(const std::vector<std::string_view
 
 bool assigns_in_function(const FuncDef &function, std::string_view word) {
     return param_named(function, word) || first_site_in(word, function.body).has_value();
+}
+
+// A method or attribute of a built-in value: the receiver's Types are all
+// ones with built-in methods (a str, a list, a dict, a set, a file), and the
+// table of that kind has the word. One line per receiver Type.
+std::optional<std::string>
+builtin_member_hover(const HoverContext &ctx, const std::string &receiver, std::string_view word) {
+    std::vector<LocalTypeEntry> entries = local_types_of(ctx, receiver);
+    if (entries.empty())
+        return std::nullopt;
+    std::vector<std::string> lines;
+    std::vector<std::string> kinds;
+    for (const LocalTypeEntry &entry : entries) {
+        std::optional<MethodReceiver> kind = method_receiver_of(entry.type);
+        if (!kind)
+            return std::nullopt;
+        std::string line;
+        if (const BuiltinMethod *method = find_builtin_method(*kind, word))
+            line = builtin_method_signature(*method, entry.type);
+        else if (const BuiltinAttribute *attribute = find_builtin_attribute(*kind, word))
+            line = fmt::format("{}.{}: {}", type_display(entry.type), word,
+                               type_display(method_result_type(attribute->result, entry.type)));
+        else
+            return std::nullopt;
+        if (std::find(lines.begin(), lines.end(), line) == lines.end())
+            lines.push_back(line);
+        std::string shown = type_display(entry.type);
+        if (std::find(kinds.begin(), kinds.end(), shown) == kinds.end())
+            kinds.push_back(shown);
+    }
+    std::string text = markdown_block(fmt::format("{}", fmt::join(lines, "\n")));
+    if (lines.front().starts_with("def "))
+        text = fmt::format("(method of {})\n{}", fmt::join(kinds, ", "), text);
+    return text;
 }
 
 } // namespace
@@ -349,6 +385,9 @@ std::optional<std::string> hover_member(const HoverContext &ctx,
             return markdown_block(fmt::format("{}.{}", module, word));
         }
     }
+    if (receiver)
+        if (std::optional<std::string> builtin = builtin_member_hover(ctx, *receiver, word))
+            return builtin;
     std::vector<const ClassDef *> candidates = receiver_class_name(ctx, receiver);
     std::vector<std::string> sections;
     std::vector<const ClassDef *> reported;

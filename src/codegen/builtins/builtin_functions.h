@@ -27,10 +27,30 @@ enum BuiltinTrait : uint8_t {
     kBuiltinCompiledArgs = 1 << 3,
     // A C library function of doubles, shared with the math module.
     kBuiltinMath = 1 << 4,
+    // A pure call that can't raise either (asked only of a pure built-in;
+    // any other pure one may raise: a bad literal for int(), an empty max()).
+    kBuiltinNeverRaises = 1 << 5,
+    // The result is a new container holding its argument's elements.
+    kBuiltinKeepsElements = 1 << 6,
 };
 
 // The maximum of a built-in that takes any number of positional arguments.
 inline constexpr uint8_t kAnyArgCount = UINT8_MAX;
+
+// The slot of keyword `name` in `keywords` (names separated by one space,
+// in slot order), or -1 when it is not there.
+constexpr int keyword_slot(std::string_view keywords, std::string_view name) {
+    int slot = 0;
+    for (size_t at = 0; at < keywords.size(); ++slot) {
+        size_t end = keywords.find(' ', at);
+        if (end == std::string_view::npos)
+            end = keywords.size();
+        if (keywords.substr(at, end - at) == name)
+            return slot;
+        at = end + 1;
+    }
+    return -1;
+}
 
 struct BuiltinFunction {
     std::string_view name;
@@ -38,13 +58,20 @@ struct BuiltinFunction {
     uint8_t min_args;
     uint8_t max_args;
     uint8_t traits;
+    // The keywords a built-in of few keywords takes, space-separated (print,
+    // open and the iteration-only built-ins read theirs in their lowerings).
+    std::string_view keywords = {};
 
     constexpr bool has(BuiltinTrait trait) const { return (traits & trait) != 0; }
+    constexpr bool takes_keyword(std::string_view keyword) const {
+        return keyword_slot(keywords, keyword) >= 0;
+    }
 };
 
 namespace builtin_table_detail {
 inline constexpr uint8_t P = kBuiltinPure, V = kBuiltinValue, I = kBuiltinIterationOnly,
-                         C = kBuiltinCompiledArgs, M = kBuiltinMath, N = kAnyArgCount;
+                         C = kBuiltinCompiledArgs, M = kBuiltinMath, R = kBuiltinNeverRaises,
+                         K = kBuiltinKeepsElements, N = kAnyArgCount;
 } // namespace builtin_table_detail
 
 // The order is that of the built-in function reference; it carries no meaning.
@@ -52,12 +79,12 @@ inline constexpr std::array kBuiltinFunctions = [] {
     using namespace builtin_table_detail;
     return std::to_array<BuiltinFunction>({
         {"print", 0, N, V},
-        {"len", 1, 1, P | V | C},
-        {"str", 0, 1, P | V | C},
-        {"repr", 1, 1, P | V | C},
+        {"len", 1, 1, P | V | C | R},
+        {"str", 0, 1, P | V | C | R},
+        {"repr", 1, 1, P | V | C | R},
         {"int", 1, 1, P | V | C},
         {"float", 1, 1, P | V | C},
-        {"bool", 1, 1, P | V | C},
+        {"bool", 1, 1, P | V | C | R},
         {"abs", 1, 1, P | V | C},
         {"round", 1, 2, P | V | C},
         {"ceil", 1, 1, C},
@@ -88,31 +115,32 @@ inline constexpr std::array kBuiltinFunctions = [] {
         {"fmod", 2, 2, M},
         {"atan2", 2, 2, M},
         {"hypot", 2, 2, M},
-        {"list", 1, 1, P | V},
-        {"dict", 0, 1, P},
-        {"set", 0, 1, P},
-        {"sorted", 1, 1, P | V},
-        {"any", 1, 1, P},
-        {"all", 1, 1, P},
+        {"list", 1, 1, P | V | K},
+        {"dict", 0, 1, P | K},
+        {"set", 0, 1, P | K},
+        {"sorted", 1, 1, P | V | K, "key reverse"},
+        {"any", 1, 1, P | R},
+        {"all", 1, 1, P | R},
         {"sum", 1, 2, P | V},
-        // One iterable, or two or more values.
-        {"min", 1, N, P | V | C},
-        {"max", 1, N, P | V | C},
-        {"zip", 0, N, P | I},
+        // One iterable, or two or more values; `default` only after one
+        // iterable.
+        {"min", 1, N, P | V | C, "key default"},
+        {"max", 1, N, P | V | C, "key default"},
+        {"zip", 0, N, P | I | K},
         {"map", 0, N, I},
-        {"filter", 0, N, I},
-        {"reversed", 0, N, P | I},
-        {"enumerate", 0, N, P | I},
+        {"filter", 0, N, I | K},
+        {"reversed", 0, N, P | I | K},
+        {"enumerate", 0, N, P | I | K},
         // Known to the side-effect test only.
-        {"isinstance", 0, N, P},
-        {"hex", 0, N, P},
-        {"oct", 0, N, P},
-        {"bin", 0, N, P},
+        {"isinstance", 0, N, P | R},
+        {"hex", 0, N, P | R},
+        {"oct", 0, N, P | R},
+        {"bin", 0, N, P | R},
         {"divmod", 0, N, P},
-        {"tuple", 0, N, P},
-        {"type", 0, N, P},
+        {"tuple", 0, N, P | K},
+        {"type", 0, N, P | R},
         {"hash", 0, N, P},
-        {"id", 0, N, P},
+        {"id", 0, N, P | R},
     });
 }();
 

@@ -366,15 +366,16 @@ CompiledExpr compile_builtin_call(CodegenContext &ctx, const std::string &name,
         refuse_keywords(name, kwargs);
         return compile_sum_call(ctx, args, call);
     }
+    const BuiltinFunction *row = find_builtin(name);
     if ((name == "min" || name == "max") && (n == 1 || !kwargs.empty())) {
         for (const Keyword &k : kwargs)
-            if (!(k.name == "key" || (k.name == "default" && n == 1)))
+            if (!row->takes_keyword(k.name) || (k.name == "default" && n != 1))
                 unexpected_keyword(name, k);
         return compile_min_max_call(ctx, name, args, kwargs, call);
     }
     if (name == "sorted" && n == 1) {
         for (const Keyword &k : kwargs)
-            if (k.name != "key" && k.name != "reverse")
+            if (!row->takes_keyword(k.name))
                 unexpected_keyword(name, k);
         return compile_sorted_call(ctx, args[0], kwargs, call, expected);
     }

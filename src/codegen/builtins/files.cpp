@@ -5,6 +5,7 @@
 // Files the program leaves open are written out by the runtime at exit.
 #include "codegen/builtins/files.h"
 
+#include "codegen/builtins/builtin_methods.h"
 #include "codegen/builtins/builtins.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
@@ -134,24 +135,26 @@ CompiledExpr compile_file_method(CodegenContext &ctx, const CompiledExpr &receiv
                         call.column);
         return {fmt::format("ktl_file_read({})", f), Type::str()};
     }
-    if (method == "readline" && n == 0)
+    const BuiltinMethod *row = find_builtin_method(MethodReceiver::File, method);
+    if (!row || !row->takes(n))
+        no_file_method(method, n, call);
+    if (method == "readline")
         return {fmt::format("ktl_file_readline({})", f), Type::str()};
-    if (method == "readlines" && n == 0)
+    if (method == "readlines")
         return {fmt::format("ktl_file_readlines({})", f), Type::list(Type::str())};
-    if (method == "write" && n == 1) {
+    if (method == "write") {
         CompiledExpr s = compile_expr(ctx, args[0]);
         if (!s.type.is<Type::Str>())
             throw_error(fmt::format("write() argument must be str, not {}", s.type), args[0].line,
                         args[0].column);
         return {fmt::format("ktl_file_write({}, {})", f, s.text), Type::int_()};
     }
-    if (method == "writelines" && n == 1) {
+    if (method == "writelines") {
         std::string list = compile_writelines_arg(ctx, args[0]);
         return {fmt::format("ktl_file_writelines({}, {})", f, list), Type::no_value()};
     }
-    if ((method == "flush" || method == "close") && n == 0)
-        return {fmt::format("ktl_file_{}({})", method, f), Type::no_value()};
-    no_file_method(method, n, call);
+    // flush and close.
+    return {fmt::format("{}({})", row->runtime, f), Type::no_value()};
 }
 
 } // namespace kestal

@@ -6,6 +6,7 @@
 // arguments.
 #include "codegen/builtins/methods.h"
 
+#include "codegen/builtins/builtin_methods.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
@@ -19,6 +20,21 @@ namespace {
                             const Expr &call) {
     throw_error(fmt::format("{} has no method '{}' taking {} argument(s)", kind, method, count),
                 call.line, call.column);
+}
+
+// The table row of a method `method` taking `count` positional arguments;
+// keywords are refused first unless the row takes some. No row is the
+// container's no-method error with the count.
+const BuiltinMethod &checked_method(MethodReceiver receiver, std::string_view kind,
+                                    const std::string &method, size_t count,
+                                    const std::vector<Keyword> &kwargs, const Expr &call) {
+    const BuiltinMethod *row = find_builtin_method(receiver, method);
+    bool known = row && row->takes(count);
+    if (!known || row->keywords.empty())
+        refuse_method_keywords(method, kwargs);
+    if (!known)
+        no_method(kind, method, count, call);
+    return *row;
 }
 
 // A list of exactly the receiver's Type from any iterable argument (`[]`
@@ -188,17 +204,17 @@ CompiledExpr compile_list_method(CodegenContext &ctx, const CompiledExpr &receiv
     const std::string &r = receiver.text;
     size_t n = args.size();
     Type none = Type::no_value();
-    if (method == "sort" && n == 0) {
+    const BuiltinMethod &row =
+        checked_method(MethodReceiver::List, "list", method, n, kwargs, call);
+    if (row.has(kMethodChangesLength))
+        note_list_length_change(ctx);
+    if (method == "sort") {
         SortKeywords kw = parse_sort_keywords(ctx, "sort", kwargs);
         std::string tmp = fresh_temp(ctx, "l");
         std::string sort = compile_sort_call(ctx, tmp, t, kw, call);
         return {fmt::format("({{ {} {} = {}; {}; }})", c_type_name(receiver.type), tmp, r, sort),
                 none};
     }
-    refuse_method_keywords(method, kwargs);
-    if (method == "pop" || method == "clear" || method == "append" || method == "insert" ||
-        method == "extend" || method == "remove")
-        note_list_length_change(ctx);
     if (method == "pop" && n == 0)
         return {fmt::format("{}_pop({})", l, r), t};
     if (method == "pop" && n == 1) {
@@ -245,12 +261,12 @@ CompiledExpr compile_list_method(CodegenContext &ctx, const CompiledExpr &receiv
 CompiledExpr compile_dict_method(CodegenContext &ctx, const CompiledExpr &receiver,
                                  const std::string &method, const std::vector<Expr> &args,
                                  const std::vector<Keyword> &kwargs, const Expr &call) {
-    refuse_method_keywords(method, kwargs);
     const auto &dict = *receiver.type.as<Type::Dict>();
     const Type &k = *dict.key, &v = *dict.value;
     std::string dn = dict_c_name(k, v);
     const std::string &r = receiver.text;
     size_t n = args.size();
+    checked_method(MethodReceiver::Dict, "dict", method, n, kwargs, call);
     if (method == "get" && (n == 1 || (n == 2 && args[1].is<Expr::None>()))) {
         std::string key = compile_dict_key(ctx, args[0], k);
         Type opt = make_optional(v);
@@ -295,11 +311,11 @@ CompiledExpr compile_dict_method(CodegenContext &ctx, const CompiledExpr &receiv
 CompiledExpr compile_set_method(CodegenContext &ctx, const CompiledExpr &receiver,
                                 const std::string &method, const std::vector<Expr> &args,
                                 const std::vector<Keyword> &kwargs, const Expr &call) {
-    refuse_method_keywords(method, kwargs);
     const Type &t = *receiver.type.as<Type::Set>()->element;
     std::string sn = set_c_name(t);
     size_t n = args.size();
     Type none = Type::no_value();
+    const BuiltinMethod &row = checked_method(MethodReceiver::Set, "set", method, n, kwargs, call);
     if (method == "pop" && n == 0)
         return {fmt::format("{}_pop({})", sn, receiver.text), t};
     if (method == "clear" && n == 0)
@@ -310,13 +326,6 @@ CompiledExpr compile_set_method(CodegenContext &ctx, const CompiledExpr &receive
         CompiledExpr x = compile_method_arg(ctx, args[0], t);
         return {fmt::format("((void){}_{}({}, {}))", sn, method, receiver.text, x.text), none};
     }
-    bool any_count = method == "union" || method == "update" || method == "difference" ||
-                     method == "difference_update" || method == "intersection" ||
-                     method == "intersection_update";
-    bool one = method == "symmetric_difference" || method == "symmetric_difference_update" ||
-               method == "issubset" || method == "issuperset" || method == "isdisjoint";
-    if (!any_count && !(one && n == 1))
-        no_method("set", method, n, call);
     // The receiver first, then each argument once, in order. An argument is
     // a set of the same Type or a list of the set's items (collected into a
     // set where a whole-set operation needs one).
@@ -348,22 +357,15 @@ CompiledExpr compile_set_method(CodegenContext &ctx, const CompiledExpr &receive
     auto value = [&](const std::string &tail, const Type &type) {
         return CompiledExpr{fmt::format("({{ {}{}; }})", text, tail), type};
     };
-    if (method == "union" || method == "difference" || method == "intersection") {
-        text += fmt::format("{0} *{1} = {0}_copy({2}); ", sn, res, s);
-        std::string_view op = method == "union"        ? "merge"
-                              : method == "difference" ? "diff_update"
-                                                       : "and_update";
+    // union, difference and intersection fold every argument into a copy of
+    // the receiver; their _update forms fold them into the receiver itself.
+    if (row.max_args == kAnyMethodArgCount) {
+        bool copy = row.result == MethodResult::Receiver;
+        if (copy)
+            text += fmt::format("{0} *{1} = {0}_copy({2}); ", sn, res, s);
         for (const std::string &a : sets)
-            text += fmt::format("{}_{}({}, {}); ", sn, op, res, a);
-        return value(res, receiver.type);
-    }
-    if (method == "update" || method == "difference_update" || method == "intersection_update") {
-        std::string_view op = method == "update"              ? "merge"
-                              : method == "difference_update" ? "diff_update"
-                                                              : "and_update";
-        for (const std::string &a : sets)
-            text += fmt::format("{}_{}({}, {}); ", sn, op, s, a);
-        return value("(void)0", none);
+            text += fmt::format("{}{}({}, {}); ", sn, row.runtime, copy ? res : s, a);
+        return copy ? value(res, receiver.type) : value("(void)0", none);
     }
     const std::string &a = sets[0];
     if (method == "symmetric_difference")

@@ -1,42 +1,29 @@
 // The methods of str. The arguments are bound to slots (positional ones in
-// order, `sep`/`maxsplit` of split and `keepends` of splitlines by name),
-// compiled without a hint, and the method name with the slot Types picks
-// one row of a closed table; no row is the error that lists the Types.
-// Beyond the plain forms, find/rfind/index/rindex/count take start and end
-// bounds, replace takes a count and startswith/endswith take a tuple of
-// strings, as in Python.
+// order, keywords by their slots in the method table: `sep`/`maxsplit` of
+// split and `keepends` of splitlines), compiled without a hint, and the
+// method name with the slot Types picks one row of a closed table; no row is
+// the error that lists the Types. Beyond the plain forms,
+// find/rfind/index/rindex/count take start and end bounds, replace takes a
+// count and startswith/endswith take a tuple of strings, as in Python.
 #include "codegen/builtins/methods.h"
 
+#include "codegen/builtins/builtin_methods.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
 #include "codegen/stmt/comprehensions.h"
 
 #include <algorithm>
-#include <array>
 
 namespace kestal {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kStrToStr = {"upper",  "lower", "strip",     "lstrip",
-                                                       "rstrip", "title", "capitalize"};
-constexpr std::array<std::string_view, 6> kPredicates = {"isdigit", "isalpha", "isspace",
-                                                         "isupper", "islower", "isalnum"};
-constexpr std::array<std::string_view, 5> kSearches = {"find", "rfind", "index", "rindex", "count"};
-
-template <size_t N> bool in(const std::array<std::string_view, N> &t, std::string_view n) {
-    return std::find(t.begin(), t.end(), n) != t.end();
-}
-
-// The parameter name of each keyword slot, or empty for a method that takes
-// no keywords.
-std::vector<std::string_view> keyword_table(const std::string &method) {
-    if (method == "split")
-        return {"sep", "maxsplit"};
-    if (method == "splitlines")
-        return {"keepends"};
-    return {};
+// Without arguments, a method of a str or bool result is one runtime call
+// on the receiver (upper, strip, isdigit, ...).
+bool is_plain_unary(const BuiltinMethod &row) {
+    return row.min_args == 0 &&
+           (row.result == MethodResult::Str || row.result == MethodResult::Bool);
 }
 
 std::string slot_types_text(const std::vector<std::optional<CompiledExpr>> &slots) {
@@ -92,8 +79,8 @@ CompiledExpr compile_method_arg(CodegenContext &ctx, const Expr &arg, const Type
 CompiledExpr compile_str_method(CodegenContext &ctx, const CompiledExpr &receiver,
                                 const std::string &method, const std::vector<Expr> &args,
                                 const std::vector<Keyword> &kwargs, const Expr &call) {
-    std::vector<std::string_view> table = keyword_table(method);
-    if (method == "join" || table.empty())
+    const BuiltinMethod *row = find_builtin_method(MethodReceiver::Str, method);
+    if (!row || row->keywords.empty())
         refuse_method_keywords(method, kwargs);
     if (method == "join")
         return compile_join(ctx, receiver, args, call);
@@ -101,11 +88,11 @@ CompiledExpr compile_str_method(CodegenContext &ctx, const CompiledExpr &receive
     for (const Expr &a : args)
         bound.push_back(&a);
     for (const Keyword &k : kwargs) {
-        auto it = std::find(table.begin(), table.end(), k.name);
-        if (it == table.end())
+        int at = row->keyword_slot(k.name);
+        if (at < 0)
             throw_error(fmt::format("{}() got an unexpected keyword argument '{}'", method, k.name),
                         k.value.line, k.value.column);
-        size_t slot = static_cast<size_t>(it - table.begin());
+        size_t slot = static_cast<size_t>(at);
         if (slot >= bound.size())
             bound.resize(slot + 1, nullptr);
         if (bound[slot])
@@ -127,20 +114,20 @@ CompiledExpr compile_str_method(CodegenContext &ctx, const CompiledExpr &receive
     Type str = Type::str(), int_ = Type::int_(), bool_ = Type::bool_();
     Type list_str = Type::list(Type::str());
     if (n == 0) {
-        if (in(kStrToStr, method))
-            return {fmt::format("ktl_str_{}({})", method, r), str};
-        if (in(kPredicates, method))
-            return {fmt::format("ktl_str_{}({})", method, r), bool_};
+        if (row && is_plain_unary(*row))
+            return {fmt::format("{}({})", row->runtime, r),
+                    row->result == MethodResult::Str ? str : bool_};
         if (method == "split")
             return {fmt::format("ktl_str_split_ws({})", r), list_str};
         if (method == "splitlines")
             return {fmt::format("ktl_str_splitlines({}, false)", r), list_str};
     }
-    if (n >= 1 && in(kSearches, method) && is(0, TypeKind::Str)) {
+    // The searches: the only str methods of an int result.
+    if (n >= 1 && row && row->result == MethodResult::Int && is(0, TypeKind::Str)) {
         if (n == 1)
-            return {fmt::format("ktl_str_{}({}, {})", method, r, arg(0)), int_};
+            return {fmt::format("{}({}, {})", row->runtime, r, arg(0)), int_};
         if (n <= 3 && is(1, TypeKind::Int) && (n == 2 || is(2, TypeKind::Int)))
-            return {fmt::format("ktl_str_{}_in({}, {}, {}, {})", method, r, arg(0), arg(1),
+            return {fmt::format("{}_in({}, {}, {}, {})", row->runtime, r, arg(0), arg(1),
                                 n == 3 ? arg(2) : "INT64_MAX"),
                     int_};
     }

@@ -10,6 +10,7 @@
 // name that is an imported C library goes to libraries.cpp first.
 #include "codegen/builtins/builtins.h"
 
+#include "codegen/builtins/builtin_methods.h"
 #include "codegen/builtins/libraries.h"
 
 #include "codegen/builtins/numeric.h"
@@ -22,8 +23,24 @@ namespace kestal {
 
 namespace {
 
+// The row of a member the lowerings below reach: every one has a row.
+const ModuleMember &member_row(std::string_view module, const std::string &name) {
+    const ModuleMember *m = find_module_member(module, name);
+    if (!m)
+        internal_fault("a module member the lowering knows has a row in module_members.def");
+    return *m;
+}
+
+// The member's argument count against its row's range.
+void check_member_arity(std::string_view module, const std::string &name, size_t count,
+                        const Expr &call) {
+    const ModuleMember &m = member_row(module, name);
+    check_builtin_arity(name, count, m.min_args, m.max_args, call.line, call.column);
+}
+
 bool is_math_constant(const std::string &name) {
-    return name == "e" || name == "pi" || name == "tau" || name == "inf" || name == "nan";
+    const ModuleMember *m = find_module_member("math", name);
+    return m && m->kind == ModuleMemberKind::Constant;
 }
 
 CompiledExpr compile_math_call(CodegenContext &ctx, const std::string &name,
@@ -33,7 +50,7 @@ CompiledExpr compile_math_call(CodegenContext &ctx, const std::string &name,
     if (name == "ceil" || name == "floor")
         return compile_builtin_call(ctx, name, args, {}, call, nullptr);
     if (name == "isqrt") {
-        check_builtin_arity(name, args.size(), 1, 1, call.line, call.column);
+        check_member_arity("math", name, args.size(), call);
         std::string n = check_int_operand(ctx, args[0], "isqrt() argument");
         return {fmt::format("ktl_isqrt({})", n), Type::int_()};
     }
@@ -52,6 +69,14 @@ std::vector<std::string> str_args(CodegenContext &ctx, const std::string &name,
                                   const std::vector<Expr> &args, size_t min, size_t max,
                                   const Expr &call) {
     check_builtin_arity(name, args.size(), min, max, call.line, call.column);
+    return compile_str_args(ctx, name, args);
+}
+
+// Compiles every argument as a str, after the arity check of the member's row.
+std::vector<std::string> member_str_args(CodegenContext &ctx, std::string_view module,
+                                         const std::string &name, const std::vector<Expr> &args,
+                                         const Expr &call) {
+    check_member_arity(module, name, args.size(), call);
     return compile_str_args(ctx, name, args);
 }
 
@@ -78,16 +103,16 @@ CompiledExpr compile_getenv(CodegenContext &ctx, const std::string &name,
 CompiledExpr compile_os_call(CodegenContext &ctx, const std::string &name,
                              const std::vector<Expr> &args, const Expr &call) {
     if (name == "mkdir" || name == "rmdir" || name == "remove" || name == "unlink") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os", name, args, call);
         return {fmt::format("ktl_os_{}({})", name == "unlink" ? "remove" : name, a[0]),
                 Type::no_value()};
     }
     if (name == "rename" || name == "replace") {
-        auto a = str_args(ctx, name, args, 2, 2, call);
+        auto a = member_str_args(ctx, "os", name, args, call);
         return {fmt::format("ktl_os_rename({}, {})", a[0], a[1]), Type::no_value()};
     }
     if (name == "getcwd") {
-        check_builtin_arity(name, args.size(), 0, 0, call.line, call.column);
+        check_member_arity("os", name, args.size(), call);
         return {"ktl_os_getcwd()", Type::str()};
     }
     if (name == "getenv")
@@ -107,21 +132,21 @@ CompiledExpr compile_os_path_call(CodegenContext &ctx, const std::string &name,
         return {text, Type::str()};
     }
     if (name == "exists" || name == "isfile" || name == "isdir") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         int kind = name == "exists" ? 0 : name == "isfile" ? 1 : 2;
         return {fmt::format("ktl_path_exists({}, {})", a[0], kind), Type::bool_()};
     }
     if (name == "dirname" || name == "basename") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         return {fmt::format("ktl_path_{}({})", name, a[0]), Type::str()};
     }
     if (name == "isabs") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         return {fmt::format("ktl_path_absolute({})", a[0]), Type::bool_()};
     }
     if (name == "split") {
         // (dirname, basename), the path evaluated once.
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         std::vector<Type> pair{Type::str(), Type::str()};
         define_tuple_type(ctx, pair);
         std::string p = fresh_temp(ctx, "p");
@@ -131,15 +156,15 @@ CompiledExpr compile_os_path_call(CodegenContext &ctx, const std::string &name,
                 Type::tuple(pair)};
     }
     if (name == "getsize") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         return {fmt::format("ktl_path_getsize({})", a[0]), Type::int_()};
     }
     if (name == "getmtime") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         return {fmt::format("ktl_path_getmtime({})", a[0]), Type::float_()};
     }
     if (name == "splitext") {
-        auto a = str_args(ctx, name, args, 1, 1, call);
+        auto a = member_str_args(ctx, "os.path", name, args, call);
         std::vector<Type> pair{Type::str(), Type::str()};
         define_tuple_type(ctx, pair);
         std::string parts = fresh_temp(ctx, "parts");
@@ -156,7 +181,7 @@ CompiledExpr compile_sys_call(CodegenContext &ctx, const std::string &name,
                               const std::vector<Expr> &args, const Expr &call) {
     if (name != "exit")
         no_function(fmt::format("sys has no function '{}'", name), call);
-    check_builtin_arity(name, args.size(), 0, 1, call.line, call.column);
+    check_member_arity("sys", name, args.size(), call);
     if (args.empty())
         return {"ktl_sys_exit(0)", Type::no_value()};
     CompiledExpr code = compile_expr(ctx, args[0]);
@@ -179,18 +204,18 @@ std::optional<std::string> number_text(CodegenContext &ctx, const Expr &arg) {
 CompiledExpr compile_time_call(CodegenContext &ctx, const std::string &name,
                                const std::vector<Expr> &args, const Expr &call) {
     if (name == "time" || name == "monotonic" || name == "perf_counter") {
-        check_builtin_arity(name, args.size(), 0, 0, call.line, call.column);
+        check_member_arity("time", name, args.size(), call);
         return {name == "time" ? "ktl_time()" : "ktl_monotonic()", Type::float_()};
     }
     if (name == "sleep") {
-        check_builtin_arity(name, args.size(), 1, 1, call.line, call.column);
+        check_member_arity("time", name, args.size(), call);
         auto s = number_text(ctx, args[0]);
         if (!s)
             throw_error("sleep() needs a number of seconds", call.line, call.column);
         return {fmt::format("ktl_sleep({})", *s), Type::no_value()};
     }
     if (name == "strftime") {
-        check_builtin_arity(name, args.size(), 1, 2, call.line, call.column);
+        check_member_arity("time", name, args.size(), call);
         CompiledExpr format = compile_expr(ctx, args[0]);
         if (!format.type.is<Type::Str>())
             throw_error("strftime() needs a format string first", call.line, call.column);
@@ -209,22 +234,22 @@ CompiledExpr compile_time_call(CodegenContext &ctx, const std::string &name,
 CompiledExpr compile_random_call(CodegenContext &ctx, const std::string &name,
                                  const std::vector<Expr> &args, const Expr &call) {
     if (name == "random") {
-        check_builtin_arity(name, args.size(), 0, 0, call.line, call.column);
+        check_member_arity("random", name, args.size(), call);
         return {"ktl_random()", Type::float_()};
     }
     if (name == "seed") {
-        check_builtin_arity(name, args.size(), 1, 1, call.line, call.column);
+        check_member_arity("random", name, args.size(), call);
         std::string s = check_int_operand(ctx, args[0], "seed()");
         return {fmt::format("ktl_seed({})", s), Type::no_value()};
     }
     if (name == "randint") {
-        check_builtin_arity(name, args.size(), 2, 2, call.line, call.column);
+        check_member_arity("random", name, args.size(), call);
         std::string a = check_int_operand(ctx, args[0], "randint() bound");
         std::string b = check_int_operand(ctx, args[1], "randint() bound");
         return {fmt::format("ktl_randint({}, {})", a, b), Type::int_()};
     }
     if (name == "uniform") {
-        check_builtin_arity(name, args.size(), 2, 2, call.line, call.column);
+        check_member_arity("random", name, args.size(), call);
         auto a = number_text(ctx, args[0]);
         auto b = number_text(ctx, args[1]);
         if (!a || !b)
@@ -235,7 +260,7 @@ CompiledExpr compile_random_call(CodegenContext &ctx, const std::string &name,
             Type::float_()};
     }
     if (name == "choice" || name == "shuffle") {
-        check_builtin_arity(name, args.size(), 1, 1, call.line, call.column);
+        check_member_arity("random", name, args.size(), call);
         CompiledExpr xs = compile_expr(ctx, args[0]);
         const auto *list = xs.type.as<Type::List>();
         if (!list)

@@ -40,7 +40,6 @@
 #include "support/overload.h"
 
 #include <algorithm>
-#include <array>
 #include <set>
 #include <unordered_map>
 
@@ -48,29 +47,20 @@ namespace kestal {
 
 namespace {
 
-// The pure built-ins and methods that can't raise either: an operand made
-// of them needs no ordering against a call beside it. Any other pure one
-// may raise (a bad literal for int(), an empty max(), a missing index()).
-constexpr std::array<std::string_view, 12> kNeverRaisingCalls = {
-    "len", "str", "repr", "bool", "isinstance", "type", "id", "hex", "oct", "bin", "any", "all"};
-
-constexpr std::array<std::string_view, 29> kNeverRaisingMethods = {
-    "upper",   "lower",      "strip",    "lstrip",  "rstrip",       "splitlines",
-    "replace", "startswith", "endswith", "find",    "rfind",        "count",
-    "isdigit", "isalpha",    "isalnum",  "isspace", "isupper",      "islower",
-    "title",   "capitalize", "swapcase", "zfill",   "removeprefix", "removesuffix",
-    "get",     "keys",       "values",   "items",   "copy"};
-
-template <size_t N>
-bool in_table(const std::array<std::string_view, N> &table, std::string_view n) {
-    return std::find(table.begin(), table.end(), n) != table.end();
-}
-
 bool is_pure_call_name(std::string_view name) {
     return builtin_has(name, kBuiltinPure);
 }
 bool is_pure_method_name(std::string_view name) {
     return is_pure_method(name);
+}
+
+// The pure built-ins and methods that can't raise either: an operand made
+// of them needs no ordering against a call beside it.
+bool never_raises_call(std::string_view name) {
+    return builtin_has(name, kBuiltinNeverRaises);
+}
+bool never_raises_method(std::string_view name) {
+    return every_method_named_has(name, kMethodNeverRaises);
 }
 
 bool is_plain_call_of(const Expr &e, std::string_view name) {
@@ -256,7 +246,7 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
                 if ((c.name == "str" || c.name == "repr") && c.args.size() == 1 &&
                     text_may_run_user_code(ctx, c.args[0], c.name == "repr"))
                     return Order::Effect;
-                return in_table(kNeverRaisingCalls, c.name) ? Order::Free : Order::Sensitive;
+                return never_raises_call(c.name) ? Order::Free : Order::Sensitive;
             },
             [](const Expr::CallExpr &) { return Order::Effect; },
             [&](const Expr::MethodCall &m) {
@@ -266,7 +256,7 @@ Order own_order(CodegenContext &ctx, const Expr &e, const MethodNames *names) {
                     return Order::Effect;
                 if (!is_pure_method_name(m.method) || !names || names->count(m.method))
                     return Order::Effect;
-                return in_table(kNeverRaisingMethods, m.method) ? Order::Free : Order::Sensitive;
+                return never_raises_method(m.method) ? Order::Free : Order::Sensitive;
             },
             // A module's member never changes; an object's field may.
             [&](const Expr::Attribute &a) {

@@ -8,6 +8,7 @@
 
 #include "analysis/analyses.h"
 
+#include "codegen/builtins/builtin_methods.h"
 #include "codegen/builtins/builtins.h"
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
@@ -128,8 +129,9 @@ namespace kestal {
 
 // `type(x).__name__` names x's type; `C.m` is a class's method as a
 // function value and `C.X` its constant; `str.name` is the str method as a
-// function value; a module's member comes from the module; a file has
-// `name` and `closed`; an object has its fields and its class's constants.
+// function value; a module's member comes from the module; a built-in
+// value has the attributes of the method table (a file's `name` and
+// `closed`); an object has its fields and its class's constants.
 CompiledExpr compile_attribute_expr(CodegenContext &ctx, const Expr &e) {
     const auto &a = *e.as<Expr::Attribute>();
     const auto *name = a.object->as<Expr::Name>();
@@ -151,10 +153,10 @@ CompiledExpr compile_attribute_expr(CodegenContext &ctx, const Expr &e) {
                     e.line, e.column);
     }
     CompiledExpr o = compile_expr(ctx, *a.object);
-    if (o.type.is<Type::File>() && a.name == "name")
-        return {fmt::format("({})->name", o.text), Type::str()};
-    if (o.type.is<Type::File>() && a.name == "closed")
-        return {fmt::format("({})->closed", o.text), Type::bool_()};
+    if (std::optional<MethodReceiver> kind = method_receiver_of(o.type))
+        if (const BuiltinAttribute *attribute = find_builtin_attribute(*kind, a.name))
+            return {fmt::format("({}){}", o.text, attribute->field),
+                    method_result_type(attribute->result, o.type)};
     if (const auto *c = o.type.as<Type::Class>()) {
         CompiledExpr r = compile_attribute_read(ctx, o.text, c->name, a.name, e.line, e.column);
         const auto *opt = r.type.as<Type::Optional>();

@@ -10,12 +10,13 @@
 #include "codegen/parallel/checker.h"
 
 #include "analysis/walkers.h"
+#include "codegen/builtins/builtin_functions.h"
+#include "codegen/builtins/builtin_methods.h"
 #include "codegen/classes/classes.h"
 #include "codegen/expr/expr.h"
 #include "support/overload.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 
 namespace kestal {
@@ -24,69 +25,15 @@ namespace {
 
 constexpr const char *kPrefix = "inside a prange loop, ";
 
-// Methods that change their receiver, whatever its Type. "flush" is one too:
-// several iterations flushing one file would share its buffer.
-constexpr std::array<const char *, 23> kChangingMethods = {"pop",
-                                                           "add",
-                                                           "sort",
-                                                           "read",
-                                                           "clear",
-                                                           "write",
-                                                           "close",
-                                                           "append",
-                                                           "extend",
-                                                           "insert",
-                                                           "remove",
-                                                           "update",
-                                                           "reverse",
-                                                           "discard",
-                                                           "popitem",
-                                                           "readline",
-                                                           "readlines",
-                                                           "setdefault",
-                                                           "writelines",
-                                                           "difference_update",
-                                                           "intersection_update",
-                                                           "symmetric_difference_update",
-                                                           "flush"};
-
-// Built-ins whose result is a new container of their argument's elements.
-constexpr std::array<const char *, 10> kElementKeepingBuiltins = {
-    "list", "tuple", "set", "sorted", "reversed", "iter", "enumerate", "zip", "filter", "dict"};
-
-template <size_t N> bool in_table(const std::array<const char *, N> &table, const std::string &s) {
-    return std::any_of(table.begin(), table.end(), [&](const char *t) { return s == t; });
+// A method of a built-in value that changes its receiver, asked by name
+// whatever the receiver's Type: a user method of such a name counts too.
+bool changes_receiver(const std::string &method) {
+    return some_method_named_has(method, kMethodChangesReceiver);
 }
 
-std::string augmented_symbol(BinOp op) {
-    switch (op) {
-    case BinOp::Add:
-        return "+";
-    case BinOp::Sub:
-        return "-";
-    case BinOp::Mul:
-        return "*";
-    case BinOp::Div:
-        return "/";
-    case BinOp::FloorDiv:
-        return "//";
-    case BinOp::Mod:
-        return "%";
-    case BinOp::Pow:
-        return "**";
-    case BinOp::BitAnd:
-        return "&";
-    case BinOp::BitOr:
-        return "|";
-    case BinOp::BitXor:
-        return "^";
-    case BinOp::Shl:
-        return "<<";
-    case BinOp::Shr:
-        return ">>";
-    default:
-        return "?";
-    }
+// A method whose result is a new container of its receiver's elements.
+bool keeps_elements(const std::string &method) {
+    return every_method_named_has(method, kMethodKeepsElements);
 }
 
 std::string update_forms(const std::string &name) {
@@ -146,7 +93,7 @@ class Walker {
             return any_arg(call->args, call->kwargs, [&](const Expr &a) { return may_alias(a); });
         }
         if (const auto *m = e.as<Expr::MethodCall>()) {
-            if (m->method == "copy")
+            if (keeps_elements(m->method))
                 return false;
             return may_alias(*m->receiver) || elements_may_alias(*m->receiver);
         }
@@ -166,9 +113,9 @@ class Walker {
         if (const auto *s = e.as<Expr::Slice>())
             return elements_may_alias(*s->object);
         if (const auto *m = e.as<Expr::MethodCall>())
-            return m->method == "copy" && elements_may_alias(*m->receiver);
+            return keeps_elements(m->method) && elements_may_alias(*m->receiver);
         if (const auto *call = e.as<Expr::Call>()) {
-            if (!in_table(kElementKeepingBuiltins, call->name) ||
+            if (!builtin_has(call->name, kBuiltinKeepsElements) ||
                 !is_builtin_name(c_.ctx, call->name))
                 return false;
             return any_arg(call->args, call->kwargs,
@@ -383,7 +330,7 @@ class Walker {
             }
             fail(a.target.line, a.target.column,
                  fmt::format("'{}' (from outside the loop) can only be updated by {}, not `{}=`",
-                             n->name, update_forms(n->name), augmented_symbol(a.op)));
+                             n->name, update_forms(n->name), binop_symbol(a.op)));
         }
         if (n) {
             expr(a.target);
@@ -407,8 +354,7 @@ class Walker {
         auto changes = [&](const Type &t) {
             return a.op == BinOp::Add ? t.is<Type::List>() : t.is<Type::Set>();
         };
-        std::string message =
-            changing_message(name, fmt::format("{}=", augmented_symbol(a.op)), true);
+        std::string message = changing_message(name, fmt::format("{}=", binop_symbol(a.op)), true);
         // A called function may have been compiled already, for a call
         // outside the loop: its variables' Types are known then.
         if (auto known = c_.known_types.find(name); known != c_.known_types.end())
@@ -846,7 +792,7 @@ class Walker {
                              m.args, m.kwargs, e);
             return;
         }
-        if (in_table(kChangingMethods, m.method) && may_alias(*m.receiver)) {
+        if (changes_receiver(m.method) && may_alias(*m.receiver)) {
             std::string root = root_name_of(*m.receiver).value_or("it");
             fail(e.line, e.column, changing_message(root, m.method, false));
         }

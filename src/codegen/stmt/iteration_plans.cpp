@@ -29,7 +29,7 @@ IterationPlan new_plan(Type element_type, std::string setup, std::string element
 }
 
 bool is_view_method(const std::string &m) {
-    return m == "keys" || m == "values" || m == "items";
+    return dict_view_kind(m).has_value();
 }
 
 // A homogeneous tuple's Type of item, or none.

@@ -52,8 +52,7 @@ bool is_lazy_method_call(const Expr &expr) {
     const auto *mc = expr.as<Expr::MethodCall>();
     if (!mc || !mc->args.empty())
         return false;
-    return mc->method == "keys" || mc->method == "values" || mc->method == "items" ||
-           (mc->method == "split" && mc->kwargs.empty());
+    return dict_view_kind(mc->method) || (mc->method == "split" && mc->kwargs.empty());
 }
 
 IndexedSource indexed_source(CodegenContext &ctx, const Expr &expr) {

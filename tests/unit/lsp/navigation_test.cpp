@@ -208,6 +208,30 @@ TEST(Hover, ClassesMethodsFieldsAndConstants) {
     EXPECT_EQ(*any, base_area + "\n\n---\n\n" + square_area);
 }
 
+// The methods and attributes of built-in values come from the method table,
+// with the result Type on the receiver's Type; a name the table lacks has no
+// hover.
+TEST(Hover, BuiltinMethodsFromTheTable) {
+    Doc doc("words = 'a b'.split()\n"                  // 0
+            "d = {'k': 1}\n"                           // 1
+            "f = open('x.txt')\n"                      // 2
+            "print(words.pop(), d.get('k'), f.name)\n" // 3
+            "print(d.items(), f.readlines())\n"        // 4
+            "s = 'x'\n"                                // 5
+            "print(s.split(maxsplit=1))\n");           // 6
+    EXPECT_EQ(doc.hover(3, "pop"), "(method of list[str])\n" + block("def pop(i=-1) -> str"));
+    EXPECT_EQ(doc.hover(3, "get"),
+              "(method of dict[str, int])\n" + block("def get(key, default=None) -> int | None"));
+    EXPECT_EQ(doc.hover(3, "name"), block("file.name: str"));
+    EXPECT_EQ(doc.hover(4, "items"),
+              "(method of dict[str, int])\n" + block("def items() -> list[tuple[str, int]]"));
+    EXPECT_EQ(doc.hover(4, "readlines"),
+              "(method of file)\n" + block("def readlines() -> list[str]"));
+    EXPECT_EQ(hover_member(doc.context(4), "d", "nothing"), std::nullopt);
+    EXPECT_EQ(doc.hover(6, "split"),
+              "(method of str)\n" + block("def split(sep=None, maxsplit=-1) -> list[str]"));
+}
+
 TEST(Hover, LibraryMembersThroughTheirAlias) {
     Doc doc("import geo as g\nd = g.dist(1.0, 2.0) + g.EARTH\n", DocumentAnalysis{});
     Library lib;
