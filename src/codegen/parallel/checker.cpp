@@ -84,9 +84,21 @@ std::string augmented_symbol(BinOp op) {
         return "<<";
     case BinOp::Shr:
         return ">>";
-    default:
-        return "?";
+    case BinOp::Eq:
+    case BinOp::Ne:
+    case BinOp::Lt:
+    case BinOp::Le:
+    case BinOp::Gt:
+    case BinOp::Ge:
+    case BinOp::And:
+    case BinOp::Or:
+    case BinOp::In:
+    case BinOp::NotIn:
+    case BinOp::Is:
+    case BinOp::IsNot:
+        break;
     }
+    return "?";
 }
 
 std::string update_forms(const std::string &name) {
