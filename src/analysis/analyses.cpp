@@ -269,7 +269,15 @@ void check_annotation_classes(const ClassTable &classes, const Type &t, uint64_t
                                     t.as<Type::Class>()->name),
                         line, column);
         break;
-    default:
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Str:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::NoValue:
         break;
     }
 }

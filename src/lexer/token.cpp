@@ -125,9 +125,76 @@ std::string dump_payload(const Token &token) {
         }
         return out + "]";
     }
-    default:
-        return "";
+    case TokenKind::Def:
+    case TokenKind::Return:
+    case TokenKind::If:
+    case TokenKind::Elif:
+    case TokenKind::Else:
+    case TokenKind::While:
+    case TokenKind::For:
+    case TokenKind::In:
+    case TokenKind::Break:
+    case TokenKind::Continue:
+    case TokenKind::Pass:
+    case TokenKind::And:
+    case TokenKind::Or:
+    case TokenKind::Not:
+    case TokenKind::True:
+    case TokenKind::False:
+    case TokenKind::NoneKw:
+    case TokenKind::Global:
+    case TokenKind::Import:
+    case TokenKind::From:
+    case TokenKind::Del:
+    case TokenKind::With:
+    case TokenKind::As:
+    case TokenKind::Lambda:
+    case TokenKind::Class:
+    case TokenKind::Is:
+    case TokenKind::Try:
+    case TokenKind::Except:
+    case TokenKind::Finally:
+    case TokenKind::Raise:
+    case TokenKind::Assert:
+    case TokenKind::Plus:
+    case TokenKind::Minus:
+    case TokenKind::Star:
+    case TokenKind::Slash:
+    case TokenKind::SlashSlash:
+    case TokenKind::Percent:
+    case TokenKind::StarStar:
+    case TokenKind::Amp:
+    case TokenKind::Pipe:
+    case TokenKind::Caret:
+    case TokenKind::Tilde:
+    case TokenKind::Shl:
+    case TokenKind::Shr:
+    case TokenKind::EqEq:
+    case TokenKind::NotEq:
+    case TokenKind::Lt:
+    case TokenKind::Le:
+    case TokenKind::Gt:
+    case TokenKind::Ge:
+    case TokenKind::Assign:
+    case TokenKind::LParen:
+    case TokenKind::RParen:
+    case TokenKind::LBracket:
+    case TokenKind::RBracket:
+    case TokenKind::LBrace:
+    case TokenKind::RBrace:
+    case TokenKind::Comma:
+    case TokenKind::Colon:
+    case TokenKind::Semicolon:
+    case TokenKind::Arrow:
+    case TokenKind::Dot:
+    case TokenKind::At:
+    case TokenKind::Newline:
+    case TokenKind::Indent:
+    case TokenKind::Dedent:
+    case TokenKind::Eof:
+        break;
     }
+    return "";
 }
 
 } // namespace
@@ -153,9 +220,76 @@ std::string describe_token(const Token &token) {
         return fmt::format("'{}'", token.text());
     case TokenKind::AugAssign:
         return fmt::format("augassign({})", lower(binop_name(token.aug_op())));
-    default:
-        return std::string(token_kind_words(token.kind));
+    case TokenKind::Def:
+    case TokenKind::Return:
+    case TokenKind::If:
+    case TokenKind::Elif:
+    case TokenKind::Else:
+    case TokenKind::While:
+    case TokenKind::For:
+    case TokenKind::In:
+    case TokenKind::Break:
+    case TokenKind::Continue:
+    case TokenKind::Pass:
+    case TokenKind::And:
+    case TokenKind::Or:
+    case TokenKind::Not:
+    case TokenKind::True:
+    case TokenKind::False:
+    case TokenKind::NoneKw:
+    case TokenKind::Global:
+    case TokenKind::Import:
+    case TokenKind::From:
+    case TokenKind::Del:
+    case TokenKind::With:
+    case TokenKind::As:
+    case TokenKind::Lambda:
+    case TokenKind::Class:
+    case TokenKind::Is:
+    case TokenKind::Try:
+    case TokenKind::Except:
+    case TokenKind::Finally:
+    case TokenKind::Raise:
+    case TokenKind::Assert:
+    case TokenKind::Plus:
+    case TokenKind::Minus:
+    case TokenKind::Star:
+    case TokenKind::Slash:
+    case TokenKind::SlashSlash:
+    case TokenKind::Percent:
+    case TokenKind::StarStar:
+    case TokenKind::Amp:
+    case TokenKind::Pipe:
+    case TokenKind::Caret:
+    case TokenKind::Tilde:
+    case TokenKind::Shl:
+    case TokenKind::Shr:
+    case TokenKind::EqEq:
+    case TokenKind::NotEq:
+    case TokenKind::Lt:
+    case TokenKind::Le:
+    case TokenKind::Gt:
+    case TokenKind::Ge:
+    case TokenKind::Assign:
+    case TokenKind::LParen:
+    case TokenKind::RParen:
+    case TokenKind::LBracket:
+    case TokenKind::RBracket:
+    case TokenKind::LBrace:
+    case TokenKind::RBrace:
+    case TokenKind::Comma:
+    case TokenKind::Colon:
+    case TokenKind::Semicolon:
+    case TokenKind::Arrow:
+    case TokenKind::Dot:
+    case TokenKind::At:
+    case TokenKind::Newline:
+    case TokenKind::Indent:
+    case TokenKind::Dedent:
+    case TokenKind::Eof:
+        break;
     }
+    return std::string(token_kind_words(token.kind));
 }
 
 std::string dump_tokens(const std::vector<Token> &tokens) {

@@ -210,9 +210,19 @@ bool is_literal_of(const Expr &expr, const Type &type) {
         const auto *list = expr.as<Expr::List>();
         return list != nullptr && list->elements.empty();
     }
-    default:
-        return false;
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::Class:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    return false;
 }
 
 } // namespace

@@ -459,10 +459,72 @@ Expr parse_atom(Parser &p) {
         return parse_list_display(p, token);
     case TokenKind::LBrace:
         return parse_brace_display(p, token);
-    default:
-        throw error_at(fmt::format("expected an expression, found {}", describe_token(token)), line,
-                       column);
+    case TokenKind::Def:
+    case TokenKind::Return:
+    case TokenKind::If:
+    case TokenKind::Elif:
+    case TokenKind::Else:
+    case TokenKind::While:
+    case TokenKind::For:
+    case TokenKind::In:
+    case TokenKind::Break:
+    case TokenKind::Continue:
+    case TokenKind::Pass:
+    case TokenKind::And:
+    case TokenKind::Or:
+    case TokenKind::Not:
+    case TokenKind::Global:
+    case TokenKind::Import:
+    case TokenKind::From:
+    case TokenKind::Del:
+    case TokenKind::With:
+    case TokenKind::As:
+    case TokenKind::Lambda:
+    case TokenKind::Class:
+    case TokenKind::Is:
+    case TokenKind::Try:
+    case TokenKind::Except:
+    case TokenKind::Finally:
+    case TokenKind::Raise:
+    case TokenKind::Assert:
+    case TokenKind::Plus:
+    case TokenKind::Minus:
+    case TokenKind::Star:
+    case TokenKind::Slash:
+    case TokenKind::SlashSlash:
+    case TokenKind::Percent:
+    case TokenKind::StarStar:
+    case TokenKind::Amp:
+    case TokenKind::Pipe:
+    case TokenKind::Caret:
+    case TokenKind::Tilde:
+    case TokenKind::Shl:
+    case TokenKind::Shr:
+    case TokenKind::EqEq:
+    case TokenKind::NotEq:
+    case TokenKind::Lt:
+    case TokenKind::Le:
+    case TokenKind::Gt:
+    case TokenKind::Ge:
+    case TokenKind::Assign:
+    case TokenKind::AugAssign:
+    case TokenKind::RParen:
+    case TokenKind::RBracket:
+    case TokenKind::RBrace:
+    case TokenKind::Comma:
+    case TokenKind::Colon:
+    case TokenKind::Semicolon:
+    case TokenKind::Arrow:
+    case TokenKind::Dot:
+    case TokenKind::At:
+    case TokenKind::Newline:
+    case TokenKind::Indent:
+    case TokenKind::Dedent:
+    case TokenKind::Eof:
+        break;
     }
+    throw error_at(fmt::format("expected an expression, found {}", describe_token(token)), line,
+                   column);
 }
 
 // After `[`: an index, a tuple index `a[i, j]`, or a slice.

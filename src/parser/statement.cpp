@@ -219,9 +219,74 @@ Stmt::Kind parse_simple_statement(Parser &p, uint64_t line, uint64_t column) {
             stmt.message = parse_expr(p);
         return stmt;
     }
-    default:
-        return parse_assignment_forms(p, line, column);
+    case TokenKind::Int:
+    case TokenKind::Float:
+    case TokenKind::Str:
+    case TokenKind::FStr:
+    case TokenKind::Ident:
+    case TokenKind::Def:
+    case TokenKind::If:
+    case TokenKind::Elif:
+    case TokenKind::Else:
+    case TokenKind::While:
+    case TokenKind::For:
+    case TokenKind::In:
+    case TokenKind::And:
+    case TokenKind::Or:
+    case TokenKind::Not:
+    case TokenKind::True:
+    case TokenKind::False:
+    case TokenKind::NoneKw:
+    case TokenKind::Import:
+    case TokenKind::From:
+    case TokenKind::With:
+    case TokenKind::As:
+    case TokenKind::Lambda:
+    case TokenKind::Class:
+    case TokenKind::Is:
+    case TokenKind::Try:
+    case TokenKind::Except:
+    case TokenKind::Finally:
+    case TokenKind::Plus:
+    case TokenKind::Minus:
+    case TokenKind::Star:
+    case TokenKind::Slash:
+    case TokenKind::SlashSlash:
+    case TokenKind::Percent:
+    case TokenKind::StarStar:
+    case TokenKind::Amp:
+    case TokenKind::Pipe:
+    case TokenKind::Caret:
+    case TokenKind::Tilde:
+    case TokenKind::Shl:
+    case TokenKind::Shr:
+    case TokenKind::EqEq:
+    case TokenKind::NotEq:
+    case TokenKind::Lt:
+    case TokenKind::Le:
+    case TokenKind::Gt:
+    case TokenKind::Ge:
+    case TokenKind::Assign:
+    case TokenKind::AugAssign:
+    case TokenKind::LParen:
+    case TokenKind::RParen:
+    case TokenKind::LBracket:
+    case TokenKind::RBracket:
+    case TokenKind::LBrace:
+    case TokenKind::RBrace:
+    case TokenKind::Comma:
+    case TokenKind::Colon:
+    case TokenKind::Semicolon:
+    case TokenKind::Arrow:
+    case TokenKind::Dot:
+    case TokenKind::At:
+    case TokenKind::Newline:
+    case TokenKind::Indent:
+    case TokenKind::Dedent:
+    case TokenKind::Eof:
+        break;
     }
+    return parse_assignment_forms(p, line, column);
 }
 
 } // namespace
@@ -258,7 +323,72 @@ void parse_statement(Parser &p, std::vector<Stmt> &statements) {
     case TokenKind::From:
         parse_from_statement(p);
         return;
-    default:
+    case TokenKind::Int:
+    case TokenKind::Float:
+    case TokenKind::Str:
+    case TokenKind::FStr:
+    case TokenKind::Ident:
+    case TokenKind::Def:
+    case TokenKind::Return:
+    case TokenKind::Elif:
+    case TokenKind::Else:
+    case TokenKind::In:
+    case TokenKind::Break:
+    case TokenKind::Continue:
+    case TokenKind::Pass:
+    case TokenKind::And:
+    case TokenKind::Or:
+    case TokenKind::Not:
+    case TokenKind::True:
+    case TokenKind::False:
+    case TokenKind::NoneKw:
+    case TokenKind::Global:
+    case TokenKind::Del:
+    case TokenKind::As:
+    case TokenKind::Lambda:
+    case TokenKind::Class:
+    case TokenKind::Is:
+    case TokenKind::Except:
+    case TokenKind::Finally:
+    case TokenKind::Raise:
+    case TokenKind::Assert:
+    case TokenKind::Plus:
+    case TokenKind::Minus:
+    case TokenKind::Star:
+    case TokenKind::Slash:
+    case TokenKind::SlashSlash:
+    case TokenKind::Percent:
+    case TokenKind::StarStar:
+    case TokenKind::Amp:
+    case TokenKind::Pipe:
+    case TokenKind::Caret:
+    case TokenKind::Tilde:
+    case TokenKind::Shl:
+    case TokenKind::Shr:
+    case TokenKind::EqEq:
+    case TokenKind::NotEq:
+    case TokenKind::Lt:
+    case TokenKind::Le:
+    case TokenKind::Gt:
+    case TokenKind::Ge:
+    case TokenKind::Assign:
+    case TokenKind::AugAssign:
+    case TokenKind::LParen:
+    case TokenKind::RParen:
+    case TokenKind::LBracket:
+    case TokenKind::RBracket:
+    case TokenKind::LBrace:
+    case TokenKind::RBrace:
+    case TokenKind::Comma:
+    case TokenKind::Colon:
+    case TokenKind::Semicolon:
+    case TokenKind::Arrow:
+    case TokenKind::Dot:
+    case TokenKind::At:
+    case TokenKind::Newline:
+    case TokenKind::Indent:
+    case TokenKind::Dedent:
+    case TokenKind::Eof:
         parse_simple_statements(p, statements);
         return;
     }
@@ -330,7 +460,72 @@ std::vector<Stmt> parse_block(Parser &p) {
             refuse_inconsistent_tabs(p);
             parse_statement(p, body);
             break;
-        default:
+        case TokenKind::Int:
+        case TokenKind::Float:
+        case TokenKind::Str:
+        case TokenKind::FStr:
+        case TokenKind::Ident:
+        case TokenKind::Return:
+        case TokenKind::If:
+        case TokenKind::Elif:
+        case TokenKind::Else:
+        case TokenKind::While:
+        case TokenKind::For:
+        case TokenKind::In:
+        case TokenKind::Break:
+        case TokenKind::Continue:
+        case TokenKind::Pass:
+        case TokenKind::And:
+        case TokenKind::Or:
+        case TokenKind::Not:
+        case TokenKind::True:
+        case TokenKind::False:
+        case TokenKind::NoneKw:
+        case TokenKind::Global:
+        case TokenKind::Import:
+        case TokenKind::From:
+        case TokenKind::Del:
+        case TokenKind::With:
+        case TokenKind::As:
+        case TokenKind::Lambda:
+        case TokenKind::Is:
+        case TokenKind::Try:
+        case TokenKind::Except:
+        case TokenKind::Finally:
+        case TokenKind::Raise:
+        case TokenKind::Assert:
+        case TokenKind::Plus:
+        case TokenKind::Minus:
+        case TokenKind::Star:
+        case TokenKind::Slash:
+        case TokenKind::SlashSlash:
+        case TokenKind::Percent:
+        case TokenKind::StarStar:
+        case TokenKind::Amp:
+        case TokenKind::Pipe:
+        case TokenKind::Caret:
+        case TokenKind::Tilde:
+        case TokenKind::Shl:
+        case TokenKind::Shr:
+        case TokenKind::EqEq:
+        case TokenKind::NotEq:
+        case TokenKind::Lt:
+        case TokenKind::Le:
+        case TokenKind::Gt:
+        case TokenKind::Ge:
+        case TokenKind::Assign:
+        case TokenKind::AugAssign:
+        case TokenKind::LParen:
+        case TokenKind::RParen:
+        case TokenKind::LBracket:
+        case TokenKind::RBracket:
+        case TokenKind::LBrace:
+        case TokenKind::RBrace:
+        case TokenKind::Comma:
+        case TokenKind::Colon:
+        case TokenKind::Semicolon:
+        case TokenKind::Arrow:
+        case TokenKind::Dot:
             parse_statement(p, body);
             break;
         }

@@ -191,7 +191,8 @@ void hash_into(size_t &seed, const Type &t) {
                    [&](const Type::Function &k) { hash_function_into(seed, k.value); },
                    [&](const Type::Class &k) { mix(seed, std::hash<std::string>{}(k.name)); },
                    [&](const Type::Optional &k) { hash_into(seed, *k.inner); },
-                   [](const auto &) {},
+                   [](const OneOf<Type::Int, Type::Float, Type::Bool, Type::Str, Type::Range,
+                                  Type::File, Type::None, Type::NoValue> auto &) {},
                },
                t.kind);
 }
@@ -244,7 +245,8 @@ bool operator==(const Type &a, const Type &b) {
             [&](const Type::Class &x) { return x.name == b.as<Type::Class>()->name; },
             [&](const Type::Optional &x) { return x.inner == b.as<Type::Optional>()->inner; },
             // The remaining kinds carry no payload.
-            [](const auto &) { return true; },
+            [](const OneOf<Type::Int, Type::Float, Type::Bool, Type::Str, Type::Range, Type::File,
+                           Type::None, Type::NoValue> auto &) { return true; },
         },
         a.kind);
 }
@@ -397,22 +399,24 @@ std::string type_display(const Type &t, bool article) {
 }
 
 bool supports_eq(const Type &t) {
-    return std::visit(Overload{
-                          [](const Type::List &k) { return supports_eq(*k.element); },
-                          [](const Type::Dict &k) { return supports_eq(*k.value); },
-                          [](const Type::Tuple &k) {
-                              for (const Type &e : k.elements)
-                                  if (!supports_eq(e))
-                                      return false;
-                              return true;
-                          },
-                          [](const Type::Optional &k) { return supports_eq(*k.inner); },
-                          [](const Type::File &) { return false; },
-                          [](const Type::Function &) { return false; },
-                          [](const Type::NoValue &) { return false; },
-                          [](const auto &) { return true; },
-                      },
-                      t.kind);
+    return std::visit(
+        Overload{
+            [](const Type::List &k) { return supports_eq(*k.element); },
+            [](const Type::Dict &k) { return supports_eq(*k.value); },
+            [](const Type::Tuple &k) {
+                for (const Type &e : k.elements)
+                    if (!supports_eq(e))
+                        return false;
+                return true;
+            },
+            [](const Type::Optional &k) { return supports_eq(*k.inner); },
+            [](const Type::File &) { return false; },
+            [](const Type::Function &) { return false; },
+            [](const Type::NoValue &) { return false; },
+            [](const OneOf<Type::Int, Type::Float, Type::Bool, Type::Str, Type::Set, Type::Range,
+                           Type::Class, Type::None> auto &) { return true; },
+        },
+        t.kind);
 }
 
 bool needs_gc_scan(const Type &t) {
@@ -440,44 +444,50 @@ bool needs_gc_scan(const Type &t) {
                           [](const Type::Set &) { return true; },
                           [](const Type::File &) { return true; },
                           [](const Type::Class &) { return true; },
-                          [](const auto &) { return false; },
+                          [](const OneOf<Type::Int, Type::Float, Type::Bool, Type::Range,
+                                         Type::None, Type::NoValue> auto &) { return false; },
                       },
                       t.kind);
 }
 
 bool is_hashable_type(const Type &t) {
-    return std::visit(Overload{
-                          [](const Type::Int &) { return true; },
-                          [](const Type::Bool &) { return true; },
-                          [](const Type::Str &) { return true; },
-                          [](const Type::Tuple &k) {
-                              for (const Type &e : k.elements)
-                                  if (!is_hashable_type(e))
-                                      return false;
-                              return true;
-                          },
-                          [](const auto &) { return false; },
-                      },
-                      t.kind);
+    return std::visit(
+        Overload{
+            [](const Type::Int &) { return true; },
+            [](const Type::Bool &) { return true; },
+            [](const Type::Str &) { return true; },
+            [](const Type::Tuple &k) {
+                for (const Type &e : k.elements)
+                    if (!is_hashable_type(e))
+                        return false;
+                return true;
+            },
+            [](const OneOf<Type::Float, Type::List, Type::Dict, Type::Set, Type::Range, Type::File,
+                           Type::Function, Type::Class, Type::None, Type::Optional,
+                           Type::NoValue> auto &) { return false; },
+        },
+        t.kind);
 }
 
 bool is_orderable_type(const Type &t) {
-    return std::visit(Overload{
-                          [](const Type::List &k) { return is_orderable_type(*k.element); },
-                          [](const Type::Int &) { return true; },
-                          [](const Type::Float &) { return true; },
-                          [](const Type::Bool &) { return true; },
-                          [](const Type::Str &) { return true; },
-                          [](const Type::Class &) { return true; },
-                          [](const Type::Tuple &k) {
-                              for (const Type &e : k.elements)
-                                  if (!is_orderable_type(e))
-                                      return false;
-                              return true;
-                          },
-                          [](const auto &) { return false; },
-                      },
-                      t.kind);
+    return std::visit(
+        Overload{
+            [](const Type::List &k) { return is_orderable_type(*k.element); },
+            [](const Type::Int &) { return true; },
+            [](const Type::Float &) { return true; },
+            [](const Type::Bool &) { return true; },
+            [](const Type::Str &) { return true; },
+            [](const Type::Class &) { return true; },
+            [](const Type::Tuple &k) {
+                for (const Type &e : k.elements)
+                    if (!is_orderable_type(e))
+                        return false;
+                return true;
+            },
+            [](const OneOf<Type::Dict, Type::Set, Type::Range, Type::File, Type::Function,
+                           Type::None, Type::Optional, Type::NoValue> auto &) { return false; },
+        },
+        t.kind);
 }
 
 Type make_optional(Type t) {

@@ -220,9 +220,18 @@ bool type_contains_class(const Type &t) {
             if (type_contains_class(e))
                 return true;
         return false;
-    default:
-        return false;
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Str:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::NoValue:
+        break;
     }
+    return false;
 }
 
 namespace {
@@ -325,9 +334,18 @@ bool text_runs_user_code_in(CodegenContext &ctx, const Type &t, bool repr,
             if (text_runs_user_code_in(ctx, e, true, seen))
                 return true;
         return false;
-    default:
-        return false;
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Str:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::NoValue:
+        break;
     }
+    return false;
 }
 
 } // namespace
@@ -448,10 +466,18 @@ CompiledExpr compile_method_call(CodegenContext &ctx, const CompiledExpr &receiv
     case TypeKind::Class:
         return compile_object_method_call(ctx, receiver.text, receiver.type.as<Type::Class>()->name,
                                           method, args, kwargs, call.line, call.column);
-    default:
-        throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
-                    call.column);
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    throw_error(fmt::format("{:#} has no method '{}'", receiver.type, method), call.line,
+                call.column);
 }
 
 } // namespace kestal

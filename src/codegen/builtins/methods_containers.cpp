@@ -82,9 +82,20 @@ std::string less_fn(const Type &t) {
         return tuple_c_name(t.as<Type::Tuple>()->elements) + "_lt";
     case TypeKind::Class:
         return type_code(t) + "_lt";
-    default:
-        return "KTL_LT";
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    return "KTL_LT";
 }
 
 } // namespace

@@ -68,9 +68,17 @@ CompiledExpr compile_len(CodegenContext &ctx, const std::vector<CompiledExpr> &a
             fail(fmt::format("__len__() should return an int, not {}", r->type), call);
         return {r->text, Type::int_()};
     }
-    default:
-        fail(fmt::format("{:#} has no len()", x.type), call);
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    fail(fmt::format("{:#} has no len()", x.type), call);
 }
 
 CompiledExpr compile_int(const std::vector<CompiledExpr> &args, const Expr &call) {
@@ -85,9 +93,20 @@ CompiledExpr compile_int(const std::vector<CompiledExpr> &args, const Expr &call
         return {fmt::format("((int64_t)({}))", x.text), Type::int_()};
     case TypeKind::Str:
         return {fmt::format("ktl_parse_int({})", x.text), Type::int_()};
-    default:
-        fail(fmt::format("can't convert {:#} to int", x.type), call);
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::Class:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    fail(fmt::format("can't convert {:#} to int", x.type), call);
 }
 
 CompiledExpr compile_float(const std::vector<CompiledExpr> &args, const Expr &call) {
@@ -101,9 +120,20 @@ CompiledExpr compile_float(const std::vector<CompiledExpr> &args, const Expr &ca
         return x;
     case TypeKind::Str:
         return {fmt::format("ktl_parse_float({})", x.text), Type::float_()};
-    default:
-        fail(fmt::format("can't convert {:#} to float", x.type), call);
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::Class:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    fail(fmt::format("can't convert {:#} to float", x.type), call);
 }
 
 // ceil(), floor() and round(): an int stays itself; round() with digits

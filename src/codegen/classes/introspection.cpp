@@ -88,12 +88,21 @@ std::string type_name_text(const std::string &value, const Type &t) {
     case TypeKind::NoValue:
     case TypeKind::Optional:
         return "KTL_LIT(\"NoneType\")";
-    default:
-        // int, float, bool, str, list, dict, set, tuple and range show their
-        // own display's head.
-        std::string shown = type_display(t);
-        return fmt::format("KTL_LIT(\"{}\")", shown.substr(0, shown.find('[')));
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Str:
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+        break;
     }
+    // int, float, bool, str, list, dict, set, tuple and range show their
+    // own display's head.
+    std::string shown = type_display(t);
+    return fmt::format("KTL_LIT(\"{}\")", shown.substr(0, shown.find('[')));
 }
 
 } // namespace

@@ -133,7 +133,14 @@ void ensure_type_defined(CodegenContext &ctx, const Type &type) {
             define_closure_type(ctx, type);
         break;
     }
-    default:
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Str:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::None:
+    case TypeKind::NoValue:
         break;
     }
 }
@@ -275,9 +282,16 @@ std::string eq_fn_name(const Type &t) {
         return type_code(t) + "_eq";
     case TypeKind::Optional:
         return type_code(t) + "_eq";
-    default:
-        return "KTL_EQ";
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::NoValue:
+        break;
     }
+    return "KTL_EQ";
 }
 
 std::string item_eq_fn_name(const Type &t) {
@@ -299,9 +313,20 @@ std::string compare_expr(const Type &t, const std::string &a, const std::string 
         return fmt::format("{}_cmp({}, {})", tuple_c_name(t.as<Type::Tuple>()->elements), a, b);
     case TypeKind::Class:
         return fmt::format("{}_cmp({}, {})", type_code(t), a, b);
-    default:
-        return fmt::format("KTL_CMP({}, {})", a, b);
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    return fmt::format("KTL_CMP({}, {})", a, b);
 }
 
 namespace {
@@ -355,9 +380,12 @@ std::string print_fn_name(const Type &t) {
         return "ktl_print_none";
     case TypeKind::Optional:
         return "ktl_print_" + type_code(t);
-    default:
-        return "(void)";
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::NoValue:
+        break;
     }
+    return "(void)";
 }
 
 std::string repr_fn_name(const Type &t) {
@@ -368,9 +396,21 @@ std::string repr_fn_name(const Type &t) {
         return "ktl_repr_" + type_code(t);
     case TypeKind::Optional:
         return "ktl_repr_" + type_code(t);
-    default:
-        return print_fn_name(t);
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::NoValue:
+        break;
     }
+    return print_fn_name(t);
 }
 
 std::optional<std::string> truth_test_expr(const std::string &x, const Type &t) {

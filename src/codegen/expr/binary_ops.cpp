@@ -125,9 +125,28 @@ std::string mixed_comparison(BinOp op, const CompiledExpr &l, const CompiledExpr
     case BinOp::Gt:
         fn = int_left ? "gt" : "lt";
         break;
-    default:
+    case BinOp::Ge:
         fn = int_left ? "ge" : "le";
         break;
+    case BinOp::Add:
+    case BinOp::Sub:
+    case BinOp::Mul:
+    case BinOp::Div:
+    case BinOp::FloorDiv:
+    case BinOp::Mod:
+    case BinOp::Pow:
+    case BinOp::BitAnd:
+    case BinOp::BitOr:
+    case BinOp::BitXor:
+    case BinOp::Shl:
+    case BinOp::Shr:
+    case BinOp::And:
+    case BinOp::Or:
+    case BinOp::In:
+    case BinOp::NotIn:
+    case BinOp::Is:
+    case BinOp::IsNot:
+        internal_fault("an int-float comparison with an operator that does not compare");
     }
     return negated(op == BinOp::Ne, fmt::format("ktl_if_{}({}, {})", fn, i.text, d.text));
 }
@@ -243,7 +262,18 @@ std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const Co
         if (both_int)
             return int_result(fmt::format("ktl_shr({}, {})", l.text, r.text));
         return std::nullopt;
-    default:
+    case BinOp::Eq:
+    case BinOp::Ne:
+    case BinOp::Lt:
+    case BinOp::Le:
+    case BinOp::Gt:
+    case BinOp::Ge:
+    case BinOp::And:
+    case BinOp::Or:
+    case BinOp::In:
+    case BinOp::NotIn:
+    case BinOp::Is:
+    case BinOp::IsNot:
         break;
     }
     if (is_comparison(op)) {
@@ -281,9 +311,24 @@ std::optional<CompiledExpr> string_op(BinOp op, const CompiledExpr &l, const Com
     case BinOp::NotIn:
         return boolean(
             negated(op == BinOp::NotIn, fmt::format("ktl_str_contains({}, {})", r.text, l.text)));
-    default:
-        return std::nullopt;
+    case BinOp::Sub:
+    case BinOp::Mul:
+    case BinOp::Div:
+    case BinOp::FloorDiv:
+    case BinOp::Mod:
+    case BinOp::Pow:
+    case BinOp::BitAnd:
+    case BinOp::BitOr:
+    case BinOp::BitXor:
+    case BinOp::Shl:
+    case BinOp::Shr:
+    case BinOp::And:
+    case BinOp::Or:
+    case BinOp::Is:
+    case BinOp::IsNot:
+        break;
     }
+    return std::nullopt;
 }
 
 // `a < b` and friends on two sets of one Type: subset tests, the strict

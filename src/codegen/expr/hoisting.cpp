@@ -148,9 +148,19 @@ bool names_mutable_value(CodegenContext &ctx, const std::string &name) {
     case TypeKind::File:
     case TypeKind::Class:
         return true;
-    default:
-        return false;
+    case TypeKind::Int:
+    case TypeKind::Float:
+    case TypeKind::Bool:
+    case TypeKind::Str:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::Function:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
+        break;
     }
+    return false;
 }
 
 bool is_nonzero_number(const Expr &e) {

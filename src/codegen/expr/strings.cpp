@@ -256,7 +256,14 @@ std::string append_to_builder(CodegenContext &ctx, const std::string &sb, const 
     case TypeKind::File:
     case TypeKind::Function:
         throw_error(fmt::format("formatting {:#} isn't supported", v.type), line, column);
-    default:
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::Class:
+    case TypeKind::None:
+    case TypeKind::Optional:
         break;
     }
     ensure_type_defined(ctx, v.type);
@@ -281,7 +288,17 @@ std::string compile_to_str(CodegenContext &ctx, const CompiledExpr &v, bool repr
         if (!repr)
             return v.text;
         break;
-    default:
+    case TypeKind::List:
+    case TypeKind::Dict:
+    case TypeKind::Set:
+    case TypeKind::Tuple:
+    case TypeKind::Range:
+    case TypeKind::File:
+    case TypeKind::Function:
+    case TypeKind::Class:
+    case TypeKind::None:
+    case TypeKind::Optional:
+    case TypeKind::NoValue:
         break;
     }
     std::string sb = fresh_temp(ctx, "sb");
