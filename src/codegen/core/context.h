@@ -126,6 +126,11 @@ struct HoistedLoop {
     // while it is not usable: then no access takes the fast form).
     std::string var;
     std::string var_text;
+    // A `while low < high` loop (see index_hoisting.h): the second variable,
+    // `high`, with its C text; `var` is `low`. Only offsets of 0 are
+    // covered then.
+    std::string high;
+    std::string high_text;
     // The C name of the guard and the marker line standing in for it.
     std::string guard;
     std::string marker;

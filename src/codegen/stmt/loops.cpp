@@ -103,7 +103,7 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
         frame.narrowed_paths = facts;
         return std::nullopt;
     };
-    try {
+    {
         DeferredScope scope(frame, std::move(state));
         emit_line(ctx, "if (!{}) {{", flag);
         {
@@ -120,10 +120,6 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
         }
         emit_line(ctx, "}");
         used = *frame.deferred;
-    } catch (CompileError &) {
-        // The checked copy meets the error again, or compiles where this
-        // copy could not.
-        return drop();
     }
     frame.narrowed_paths = facts;
     std::string_view copy(frame.body.data() + copy_at, frame.body.size() - copy_at);
