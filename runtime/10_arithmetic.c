@@ -73,6 +73,25 @@ static inline double ktl_fdiv(double a, double b) {
     return a / b;
 }
 
+/* a / b in the unchecked copy of a loop whose zero-divisor checks are
+   deferred: a zero divisor sets the loop's flag (the loop then runs again
+   with its checks) and the quotient, inf or nan, is never used. No branch,
+   so the loop can be vectorized. ktl_dz_flag is the same for an item read
+   the loop's index guard doesn't cover. */
+static inline __attribute__((always_inline)) double ktl_fdiv_d(int64_t *bad, double a, double b) {
+#ifdef KTL_UNCHECKED
+    (void)bad;
+#else
+    *bad |= b == 0;
+#endif
+    return a / b;
+}
+
+static inline __attribute__((always_inline)) int ktl_dz_flag(int64_t *bad) {
+    *bad = true;
+    return 0;
+}
+
 /* a % b for floats: CPython's float remainder. A zero result takes the
    divisor's sign, so -4.0 % 2.0 is 0.0 and 4.0 % -2.0 is -0.0. */
 static inline double ktl_fmod(double a, double b) {

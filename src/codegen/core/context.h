@@ -126,12 +126,29 @@ struct HoistedLoop {
     // while it is not usable: then no access takes the fast form).
     std::string var;
     std::string var_text;
+    // A `while low < high` loop (see index_hoisting.h): the second variable,
+    // `high`, with its C text; `var` is `low`. Only offsets of 0 are
+    // covered then.
+    std::string high;
+    std::string high_text;
     // The C name of the guard and the marker line standing in for it.
     std::string guard;
     std::string marker;
     std::map<std::string, HoistedList> lists;
     // The frame's `length_changes` when the body began.
     uint64_t changes_before = 0;
+};
+
+// The unchecked copy of a range loop being compiled: `flag` is the C text
+// of the `int64_t *` a failure sets (as wide as a float, so a float loop
+// vectorizes with it); `guards` the index guards in scope before the loop
+// (the copy runs only when those it used hold); `used_guards` and
+// `divisions` what the copy used.
+struct DeferredChecks {
+    std::string flag;
+    std::set<std::string> guards;
+    std::set<std::string> used_guards = {};
+    size_t divisions = 0;
 };
 
 // One use of a `finally` body on an early way out of its `try`: the marker
@@ -224,6 +241,11 @@ struct FunctionFrame {
     // a call of code that may do one of these).
     std::vector<HoistedLoop> hoisted_loops;
     uint64_t length_changes = 0;
+
+    // Set while the unchecked copy of a loop whose zero-divisor checks are
+    // deferred is compiled (stmt/deferred_checks.h): float divisions and
+    // covered item reads flag the failure instead of raising.
+    std::optional<DeferredChecks> deferred;
 
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
@@ -325,6 +347,18 @@ struct CodegenContext {
     // Entries are never dropped, so a call from a discarded attempt only
     // keeps the attribute away.
     std::unordered_map<std::string, bool> once_called_instances;
+
+    // Per instance C name: its variant for loops whose zero-divisor checks
+    // are deferred (the C name, and whether it divides), or none when the
+    // instance has effects or checks other than its divisions. The
+    // variants' texts are self-contained and written after the instances.
+    struct DeferredVariant {
+        std::string c_name;
+        bool divides = false;
+    };
+    std::unordered_map<std::string, std::optional<DeferredVariant>> deferred_variants;
+    std::string deferred_variants_text;
+    std::string deferred_prototypes_text;
 
     // Output text.
     std::string types_text;

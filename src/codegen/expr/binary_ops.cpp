@@ -754,8 +754,17 @@ CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr
         throw operand_type_error(l.type, r.type, e, std::string(binop_symbol(op)));
     if (op == BinOp::Mod && l.type.is<Type::Str>())
         fail(e, "%-formatting isn't supported; use an f-string: f\"{x}\"");
-    if (auto n = numeric_op(op, l, r))
+    if (auto n = numeric_op(op, l, r)) {
+        // In a loop's unchecked copy a zero divisor sets the loop's flag and
+        // the division goes on (inf or nan, never used: the loop runs again
+        // with its checks).
+        std::optional<DeferredChecks> &deferred = ctx.frame().deferred;
+        if (deferred && op == BinOp::Div && n->text.rfind("ktl_fdiv(", 0) == 0) {
+            n->text = fmt::format("ktl_fdiv_d({}, {}", deferred->flag, n->text.substr(9));
+            ++deferred->divisions;
+        }
         return *n;
+    }
     if (auto s = string_op(op, l, r))
         return *s;
     if (op == BinOp::In || op == BinOp::NotIn) {

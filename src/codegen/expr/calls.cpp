@@ -13,6 +13,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
 #include "codegen/expr/containers.h"
+#include "codegen/stmt/deferred_checks.h"
 
 #include <algorithm>
 
@@ -276,6 +277,16 @@ CompiledExpr call_user_function(CodegenContext &ctx, const std::string &name,
     if (!first)
         once->second = once->second && runs_once;
     std::vector<CompiledExpr> converted = convert_args(ctx, compiled, inst.key_types);
+    // In a loop's unchecked copy, the variant that flags a zero divisor.
+    if (std::optional<DeferredChecks> &deferred = ctx.frame().deferred; deferred && kwargs.empty())
+        if (auto variant = deferred_variant(ctx, name, inst.key_types, inst.c_name)) {
+            if (variant->divides)
+                ++deferred->divisions;
+            std::string rest = join_texts(converted);
+            return {fmt::format("{}({}{}{})", variant->c_name, deferred->flag,
+                                rest.empty() ? "" : ", ", rest),
+                    inst.return_type};
+        }
     if (kwargs.empty() || bound.size() < 2)
         return {fmt::format("{}({})", inst.c_name, join_texts(converted)), inst.return_type};
     std::vector<std::string> temps;

@@ -97,7 +97,20 @@ CompiledExpr compile_index_expr(CodegenContext &ctx, const Expr &e) {
         std::string name = list_c_name(*l->element);
         // Inside a range loop whose guard covers this item, the guard
         // stands for the check.
-        if (auto fast = hoisted_list_index(ctx, ix, o.text))
+        auto fast = hoisted_list_index(ctx, ix, o.text);
+        // In a loop's unchecked copy an index the guard doesn't cover sets
+        // the loop's flag instead of raising.
+        std::optional<DeferredChecks> &deferred = ctx.frame().deferred;
+        if (fast && deferred &&
+            (l->element->is<Type::Int>() || l->element->is<Type::Float>() ||
+             l->element->is<Type::Bool>())) {
+            if (deferred->guards.count(fast->guard))
+                deferred->used_guards.insert(fast->guard);
+            return {fmt::format("({} ? {}->data[{}] : ({})ktl_dz_flag({}))", fast->guard, o.text,
+                                fast->index, c_type_name(*l->element), deferred->flag),
+                    *l->element};
+        }
+        if (fast)
             return {fmt::format("(*({} ? &{}->data[{}] : {}_at({}, {})))", fast->guard, o.text,
                                 fast->index, name, o.text, index),
                     *l->element};

@@ -271,9 +271,11 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
     c += globals_struct(ctx);
     c += "static void ktl_register_globals(void) { ktl_gc_add_root(&ktl_G, sizeof ktl_G); }\n";
     c += ctx.prototypes_text;
+    c += ctx.deferred_prototypes_text;
     c += noinline_declarations(ctx);
     c += "\n";
     c += ctx.definitions_text;
+    c += ctx.deferred_variants_text;
     c += main.hoisted;
     c += main_function_text(main_body);
     fill_output_lists(ctx, main, out);

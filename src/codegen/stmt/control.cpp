@@ -5,6 +5,7 @@
 #include "analysis/analyses.h"
 #include "codegen/expr/expr.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/stmt/index_hoisting.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
 
@@ -121,9 +122,12 @@ void compile_while_stmt(CodegenContext &ctx, const Stmt::While &s) {
     std::optional<std::string> label;
     if (s.else_body)
         label = fresh_break_label(ctx);
+    IndexHoisting hoisting(ctx, s);
+    hoisting.target_bound();
     emit_line(ctx, "while ({}) {{", cond);
     add_paths(ctx, non_none_paths_if_true(s.condition).when_true);
     compile_loop_body(ctx, s.body, label);
+    hoisting.finish();
     ctx.frame().narrowed_paths = snapshot;
     emit_line(ctx, "}");
     compile_loop_else(ctx, s.else_body, label);

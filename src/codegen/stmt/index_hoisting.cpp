@@ -117,7 +117,98 @@ std::string guard_text(const RangeBounds &r, const std::map<std::string, Hoisted
     return text + ")";
 }
 
+// The guard of a `while low < high` loop: not entered, or both bounds
+// inside every list used.
+std::string while_guard_text(const HoistedLoop &entry) {
+    std::string text =
+        fmt::format("{0} >= {1} || ({0} >= INT64_C(0)", entry.var_text, entry.high_text);
+    for (const auto &[name, list] : entry.lists)
+        if (list.used)
+            text += fmt::format(" && {0} && {1} < {0}->len", list.text, entry.high_text);
+    return text + ")";
+}
+
+// True when `name` changes in the body only by one top-level statement
+// `name op= 1` (or not at all).
+bool steps_by_one(const CodegenContext &ctx, const std::vector<Stmt> &body, const std::string &name,
+                  BinOp op) {
+    size_t steps = 0;
+    for (const Stmt &s : body) {
+        if (const auto *a = s.as<Stmt::AugAssign>()) {
+            const auto *target = a->target.as<Expr::Name>();
+            const auto *one = a->value.as<Expr::Int>();
+            if (target && target->name == name && a->op == op && one && one->value == 1) {
+                ++steps;
+                continue;
+            }
+        }
+        NameSets names(*ctx.lambdas);
+        walk_stmt_names(names, s);
+        BodyScan scan{name, {}, {}};
+        for_each_stmt_expr(s, [&](const Expr &e, ExprRole role) { scan.expr(e, role); });
+        for_each_child_block(s, [&](const std::vector<Stmt> &b, BlockRole) { scan.block(b); });
+        if (names.assigned.count(name) || names.declared_global.count(name) ||
+            scan.deleted.count(name))
+            return false;
+    }
+    return steps <= 1;
+}
+
 } // namespace
+
+IndexHoisting::IndexHoisting(CodegenContext &ctx, const Stmt::While &loop) : ctx_(ctx) {
+    FunctionFrame &frame = ctx.frame();
+    const auto *cmp = loop.condition.as<Expr::BinaryOp>();
+    if (frame.host_function || !cmp || cmp->chain || (cmp->op != BinOp::Lt && cmp->op != BinOp::Gt))
+        return;
+    const auto *left = cmp->left->as<Expr::Name>();
+    const auto *right = cmp->right->as<Expr::Name>();
+    if (!left || !right || left->name == right->name)
+        return;
+    const std::string &low = cmp->op == BinOp::Lt ? left->name : right->name;
+    const std::string &high = cmp->op == BinOp::Lt ? right->name : left->name;
+    for (const std::string *v : {&low, &high}) {
+        std::optional<Variable> var = lookup_local(ctx, *v);
+        if (!var || !var->type.is<Type::Int>() || is_shared_name(ctx, *v) ||
+            !frame.locals.count(*v))
+            return;
+    }
+    if (!steps_by_one(ctx, loop.body, low, BinOp::Add) ||
+        !steps_by_one(ctx, loop.body, high, BinOp::Sub))
+        return;
+    NameSets names(*ctx.lambdas);
+    for (const Stmt &s : loop.body)
+        walk_stmt_names(names, s);
+    HoistedLoop entry;
+    entry.var = low;
+    entry.high = high;
+    std::set<std::string> deleted;
+    for (const std::string *v : {&low, &high}) {
+        BodyScan scan{*v, {}, {}};
+        scan.block(loop.body);
+        deleted.insert(scan.deleted.begin(), scan.deleted.end());
+        for (const auto &[name, offsets] : scan.accesses) {
+            if (!offsets.count(0) || names.assigned.count(name) || deleted.count(name) ||
+                scan.deleted.count(name) || names.declared_global.count(name) ||
+                is_shared_name(ctx, name) || !frame.locals.count(name))
+                continue;
+            std::optional<Variable> var = lookup_local(ctx, name);
+            if (!var || !var->type.is<Type::List>())
+                continue;
+            entry.lists[name] = HoistedList{var->text, {0}};
+        }
+    }
+    if (entry.lists.empty())
+        return;
+    entry.guard = fresh_temp(ctx, "ok");
+    entry.marker = fmt::format("/* {} */", entry.guard);
+    while_ = true;
+    frame_ = &frame;
+    marker_at_ = frame.body.size();
+    emit_line(ctx, entry.marker);
+    frame.hoisted_loops.push_back(std::move(entry));
+    depth_ = frame.hoisted_loops.size();
+}
 
 IndexHoisting::IndexHoisting(CodegenContext &ctx, const Stmt::For &loop, const IterationPlan &plan)
     : ctx_(ctx) {
@@ -167,6 +258,13 @@ void IndexHoisting::target_bound() {
     std::optional<Variable> var = lookup_local(ctx_, entry.var);
     if (var && var->type.is<Type::Int>())
         entry.var_text = var->text;
+    if (!entry.high.empty()) {
+        std::optional<Variable> high = lookup_local(ctx_, entry.high);
+        if (high && high->type.is<Type::Int>())
+            entry.high_text = high->text;
+        else
+            entry.var_text.clear();
+    }
     entry.changes_before = frame_->length_changes;
 }
 
@@ -179,7 +277,8 @@ void IndexHoisting::finish() {
                             [](const auto &l) { return l.second.used.has_value(); });
     std::string line;
     if (used && frame_->length_changes == entry.changes_before)
-        line = fmt::format("bool {} = {};", entry.guard, guard_text(*range_, entry.lists));
+        line = fmt::format("bool {} = {};", entry.guard,
+                           while_ ? while_guard_text(entry) : guard_text(*range_, entry.lists));
     else if (used)
         line = fmt::format("bool {} = false;", entry.guard);
     std::string &body = frame_->body;
@@ -212,7 +311,23 @@ std::optional<HoistedIndex> hoisted_list_index(CodegenContext &ctx, const Expr::
     for (auto it = loops.rbegin(); it != loops.rend(); ++it) {
         if (it->var_text.empty())
             continue;
-        auto offset = index_offset(*ix.index, it->var);
+        std::optional<int64_t> offset;
+        std::string var_text = it->var_text;
+        if (it->high.empty()) {
+            offset = index_offset(*ix.index, it->var);
+        } else {
+            // A while loop covers x[low] and x[high] only.
+            auto plain = [&](const std::string &v) {
+                const auto *n = ix.index->as<Expr::Name>();
+                return n && n->name == v;
+            };
+            if (plain(it->var)) {
+                offset = 0;
+            } else if (plain(it->high)) {
+                offset = 0;
+                var_text = it->high_text;
+            }
+        }
         auto list = it->lists.find(name->name);
         if (!offset || list == it->lists.end() || list->second.text != list_text ||
             !list->second.offsets.count(*offset))
@@ -220,7 +335,7 @@ std::optional<HoistedIndex> hoisted_list_index(CodegenContext &ctx, const Expr::
         auto &used = list->second.used;
         used = used ? std::pair{std::min(used->first, *offset), std::max(used->second, *offset)}
                     : std::pair{*offset, *offset};
-        return HoistedIndex{it->guard, fmt::format("{}{}", it->var_text, plus(*offset))};
+        return HoistedIndex{it->guard, fmt::format("{}{}", var_text, plus(*offset))};
     }
     return std::nullopt;
 }

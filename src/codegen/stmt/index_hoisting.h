@@ -9,6 +9,14 @@
 // is false every access runs exactly as without it (negative indices wrap,
 // the IndexError comes at the same iteration).
 //
+// A `while low < high` loop (or `high > low`) of two local int variables
+// is covered the same way when its body raises `low` only by one
+// unconditional `low += 1` and lowers `high` only by one `high -= 1` (either
+// may be missing) and assigns neither otherwise: every `x[low]` and
+// `x[high]` then lies between the values the two had before the loop (at
+// the top of a turn low < high, so one step each keeps both inside), and
+// the guard, computed before each entry to the loop, tests those two.
+//
 // Whether the body changes a list's length is known only after it is
 // compiled (a call of a function that appends, a `del`, ...): every such
 // lowering counts itself in the frame's `length_changes`, and the guard's
@@ -33,6 +41,9 @@ class IndexHoisting {
     // Plans the guard and writes its marker line; call after the plan's
     // setup and before its header.
     IndexHoisting(CodegenContext &ctx, const Stmt::For &loop, const IterationPlan &plan);
+    // For `while low < high`: call before the loop's line, then
+    // target_bound() at once.
+    IndexHoisting(CodegenContext &ctx, const Stmt::While &loop);
     // After the loop target is bound: from here on, accesses may use the
     // fast form.
     void target_bound();
@@ -48,6 +59,7 @@ class IndexHoisting {
     size_t depth_ = 0;
     size_t marker_at_ = 0;
     std::optional<RangeBounds> range_;
+    bool while_ = false;
 };
 
 // The fast form of the list item access `ix` whose object compiled to

@@ -7,6 +7,7 @@
 #include "codegen/optional/narrowing.h"
 #include "codegen/parallel/checker.h"
 #include "codegen/parallel/prange.h"
+#include "codegen/stmt/deferred_checks.h"
 #include "codegen/stmt/index_hoisting.h"
 #include "codegen/stmt/iteration_plans.h"
 #include "codegen/stmt/lowerings.h"
@@ -69,6 +70,88 @@ void bind_loop_target(CodegenContext &ctx, const Expr &target, const std::string
         bind_loop_target(ctx, tuple->elements[i], parts[i].text, parts[i].type, line, column);
 }
 
+namespace {
+
+// A loop's unchecked copy, once written: its flag and the statements that
+// put back the locals it assigned.
+struct UncheckedCopy {
+    std::string flag;
+    std::string restores;
+};
+
+// Writes the unchecked copy of a range loop whose zero-divisor checks are
+// deferred (see deferred_checks.h), before its checked copy; none when the
+// copy turns out not to qualify, and then its text is taken out again.
+std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt &stmt,
+                                                 const Stmt::For &s, const IterationPlan &plan,
+                                                 IndexHoisting &hoisting, const std::string &header,
+                                                 const std::string &close,
+                                                 const std::string &cleanup) {
+    FunctionFrame &frame = ctx.frame();
+    auto facts = frame.narrowed_paths;
+    std::string flag = fresh_temp(ctx, "dz");
+    std::string marker = fmt::format("/* {} */", flag);
+    size_t start = frame.body.size();
+    emit_line(ctx, marker);
+    size_t copy_at = frame.body.size();
+    DeferredChecks state{"&" + flag, {}};
+    for (const HoistedLoop &h : frame.hoisted_loops)
+        state.guards.insert(h.guard);
+    DeferredChecks used;
+    auto drop = [&] {
+        frame.body.resize(start);
+        frame.narrowed_paths = facts;
+        return std::nullopt;
+    };
+    {
+        DeferredScope scope(frame, std::move(state));
+        emit_line(ctx, "if (!{}) {{", flag);
+        {
+            IndentGuard indent(ctx);
+            emit_line(ctx, header);
+            {
+                IndentGuard inner(ctx);
+                bind_loop_target(ctx, s.target, plan.element, plan.element_type, stmt.line,
+                                 stmt.column);
+            }
+            hoisting.target_bound();
+            compile_loop_body(ctx, s.body, std::nullopt, cleanup);
+            emit_line(ctx, close);
+        }
+        emit_line(ctx, "}");
+        used = *frame.deferred;
+    }
+    frame.narrowed_paths = facts;
+    std::string_view copy(frame.body.data() + copy_at, frame.body.size() - copy_at);
+    if (used.divisions == 0 || !effect_free_c(ctx, copy, false))
+        return drop();
+    PathSet assigned;
+    collect_assigned_names(s.body, assigned);
+    std::vector<std::string> names(assigned.begin(), assigned.end());
+    collect_target_names(s.target, names);
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    std::string saves, restores;
+    for (const std::string &name : names) {
+        std::optional<Variable> var = lookup_local(ctx, name);
+        if (!var || var->text.rfind("v_", 0) != 0 ||
+            var->text.find_first_of(".-> ") != std::string::npos)
+            return drop();
+        std::string saved = fresh_temp(ctx, "sv");
+        saves += fmt::format(" {} {} = {};", c_type_name(var->type), saved, var->text);
+        restores += fmt::format("{}{} = {};", restores.empty() ? "" : " ", var->text, saved);
+    }
+    std::string guards;
+    for (const std::string &g : used.used_guards)
+        guards += (guards.empty() ? "" : " && ") + g;
+    std::string line = fmt::format("int64_t {} = {};{}", flag,
+                                   guards.empty() ? "false" : "!(" + guards + ")", saves);
+    frame.body.replace(frame.body.find(marker, start), marker.size(), line);
+    return UncheckedCopy{flag, restores};
+}
+
+} // namespace
+
 void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s) {
     PathSet assigned;
     collect_assigned_names(s.body, assigned);
@@ -108,6 +191,19 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
     };
     emit_line(ctx, "{{ {}", trim(plan.setup));
     IndexHoisting hoisting(ctx, s, plan);
+    std::optional<UncheckedCopy> unchecked;
+    const FunctionFrame &frame = ctx.frame();
+    if (plan.range && !label && !frame.deferred && !frame.host_function &&
+        deferral_candidate(ctx, s))
+        unchecked = emit_unchecked_copy(ctx, stmt, s, plan, hoisting, trim(plan.header),
+                                        trim(plan.close), trim(plan.cleanup));
+    std::optional<IndentGuard> checked_indent;
+    if (unchecked) {
+        emit_line(ctx, "if (KTL_UNLIKELY({})) {{", unchecked->flag);
+        checked_indent.emplace(ctx);
+        if (!unchecked->restores.empty())
+            emit_line(ctx, unchecked->restores);
+    }
     emit_line(ctx, trim(plan.header));
     {
         IndentGuard indent(ctx);
@@ -117,6 +213,10 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
     compile_loop_body(ctx, s.body, label, trim(plan.cleanup));
     hoisting.finish();
     emit_line(ctx, trim(plan.close));
+    if (unchecked) {
+        checked_indent.reset();
+        emit_line(ctx, "}");
+    }
     compile_loop_else(ctx, s.else_body, label);
     if (!plan.cleanup.empty())
         emit_line(ctx, trim(plan.cleanup));
