@@ -105,6 +105,25 @@ static const int64_t ktl_dp = -1;
 #else
 #define KTL_STACK_POS(sp) (sp) = (uintptr_t)__builtin_frame_address(0)
 #endif
+/* Every level takes stack: the call stays a call, and the entry compares
+   the stack position with the thread's limit. */
+#define KTL_STACK_CHECK()                                                              \
+    do {                                                                               \
+        uintptr_t ktl_sp;                                                              \
+        KTL_STACK_POS(ktl_sp);                                                         \
+        if (KTL_UNLIKELY(ktl_sp < ktl_stack_limit)) ktl_recursion_check(0);           \
+    } while (0)
+#define KTL_RCALL_KEPT(type, call)                                                     \
+    ({                                                                                 \
+        type ktl_rv = (call);                                                          \
+        __asm__ volatile("");                                                          \
+        ktl_rv;                                                                        \
+    })
+#define KTL_RCALL_KEPT_NONE(call)                                                      \
+    ({                                                                                 \
+        (call);                                                                        \
+        __asm__ volatile("");                                                          \
+    })
 #ifdef __clang__
 #define KTL_RECURSION_CHECK()                                                          \
     if (KTL_UNLIKELY((ktl_dp & 63) == 0)) ktl_recursion_check(ktl_dp)
@@ -117,23 +136,9 @@ static const int64_t ktl_dp = -1;
 #define KTL_RSPLIT 0
 #define KTL_RSPLIT_CALL(wrapper, body) body
 #define KTL_RBODY
-#define KTL_RECURSION_CHECK()                                                          \
-    do {                                                                               \
-        uintptr_t ktl_sp;                                                              \
-        KTL_STACK_POS(ktl_sp);                                                         \
-        if (KTL_UNLIKELY(ktl_sp < ktl_stack_limit)) ktl_recursion_check(0);           \
-    } while (0)
-#define KTL_RCALL(type, call)                                                          \
-    ({                                                                                 \
-        type ktl_rv = (call);                                                          \
-        __asm__ volatile("");                                                          \
-        ktl_rv;                                                                        \
-    })
-#define KTL_RCALL_NONE(call)                                                           \
-    ({                                                                                 \
-        (call);                                                                        \
-        __asm__ volatile("");                                                          \
-    })
+#define KTL_RECURSION_CHECK() KTL_STACK_CHECK()
+#define KTL_RCALL(type, call) KTL_RCALL_KEPT(type, call)
+#define KTL_RCALL_NONE(call) KTL_RCALL_KEPT_NONE(call)
 #endif
 /* The lowest stack address a check accepts (the highest address while not
    known yet: the first check then finds it), and a depth no recursion
