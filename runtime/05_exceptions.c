@@ -68,7 +68,8 @@ static KTL_TLS int64_t ktl_exc_line;
 static KTL_TLS const char *ktl_exc_fn;
 
 /* Too-deep recursion. A function that can reach itself through calls takes
-   its depth as a hidden first argument, `ktl_dp`: its callers pass their
+   (unless it has a base-case wrapper, below) its depth as a hidden first
+   argument, `ktl_dp`: its callers pass their
    own depth plus one, and code outside such functions sees this constant
    -1 (so the first call has depth 0). Its entry checks the stack position
    against ktl_stack_limit (and, under clang, the depth against
@@ -90,13 +91,19 @@ static KTL_TLS const char *ktl_exc_fn;
    compares both limits (the room below the limit also covers the up to 64
    frames between checks). The depth has to be counted in the turns of that
    loop, a register carried across its call, and costs fib about a tenth of
-   its time; to win it back, a function whose body begins with base cases
-   that call nothing (`if n < 2: return n`) gets an inline wrapper with
-   those base cases (`w` before its name), and under clang (KTL_RSPLIT)
-   every call goes through the wrapper, so a call that would only return a
-   base case is never made; the function itself, kept out of line
-   (KTL_RBODY), skips them. gcc, which makes its own copies of such calls,
-   calls the function directly and keeps the base cases in it. */
+   its time. A function whose body begins with base cases that call nothing
+   (`if n < 2: return n`) gets an inline wrapper with those base cases (`w`
+   before its name), and under clang (KTL_RSPLIT) every call goes through
+   the wrapper, so a call that would only return a base case is never made;
+   the function itself, kept out of line (KTL_RBODY), skips them. gcc, which
+   makes its own copies of such calls, calls the function directly and
+   keeps the base cases in it. Such a function takes no depth under either
+   compiler: its calls are kept calls (KTL_RCALL_KEPT) and its entry checks
+   the stack position (KTL_STACK_CHECK), which costs clang less than
+   carrying the depth. It calls the functions that take a depth with depth
+   0 (it sees the constant below), so they check at once. A cycle through
+   both kinds stays caught: each turn makes a kept call of a function with
+   a wrapper, which takes stack and checks the stack position. */
 static const int64_t ktl_dp = -1;
 #if defined(__x86_64__)
 #define KTL_STACK_POS(sp) __asm__("mov %%rsp, %0" : "=r"(sp))
