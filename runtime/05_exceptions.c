@@ -68,7 +68,8 @@ static KTL_TLS int64_t ktl_exc_line;
 static KTL_TLS const char *ktl_exc_fn;
 
 /* Too-deep recursion. A function that can reach itself through calls takes
-   its depth as a hidden first argument, `ktl_dp`: its callers pass their
+   (unless it has a base-case wrapper, below) its depth as a hidden first
+   argument, `ktl_dp`: its callers pass their
    own depth plus one, and code outside such functions sees this constant
    -1 (so the first call has depth 0). Its entry checks the stack position
    against ktl_stack_limit (and, under clang, the depth against
@@ -90,13 +91,19 @@ static KTL_TLS const char *ktl_exc_fn;
    compares both limits (the room below the limit also covers the up to 64
    frames between checks). The depth has to be counted in the turns of that
    loop, a register carried across its call, and costs fib about a tenth of
-   its time; to win it back, a function whose body begins with base cases
-   that call nothing (`if n < 2: return n`) gets an inline wrapper with
-   those base cases (`w` before its name), and under clang (KTL_RSPLIT)
-   every call goes through the wrapper, so a call that would only return a
-   base case is never made; the function itself, kept out of line
-   (KTL_RBODY), skips them. gcc, which makes its own copies of such calls,
-   calls the function directly and keeps the base cases in it. */
+   its time. A function whose body begins with base cases that call nothing
+   (`if n < 2: return n`) gets an inline wrapper with those base cases (`w`
+   before its name), and under clang (KTL_RSPLIT) every call goes through
+   the wrapper, so a call that would only return a base case is never made;
+   the function itself, kept out of line (KTL_RBODY), skips them. gcc, which
+   makes its own copies of such calls, calls the function directly and
+   keeps the base cases in it. Such a function takes no depth under either
+   compiler: its calls are kept calls (KTL_RCALL_KEPT) and its entry checks
+   the stack position (KTL_STACK_CHECK), which costs clang less than
+   carrying the depth. It calls the functions that take a depth with depth
+   0 (it sees the constant below), so they check at once. A cycle through
+   both kinds stays caught: each turn makes a kept call of a function with
+   a wrapper, which takes stack and checks the stack position. */
 static const int64_t ktl_dp = -1;
 #if defined(__x86_64__)
 #define KTL_STACK_POS(sp) __asm__("mov %%rsp, %0" : "=r"(sp))
@@ -105,6 +112,25 @@ static const int64_t ktl_dp = -1;
 #else
 #define KTL_STACK_POS(sp) (sp) = (uintptr_t)__builtin_frame_address(0)
 #endif
+/* Every level takes stack: the call stays a call, and the entry compares
+   the stack position with the thread's limit. */
+#define KTL_STACK_CHECK()                                                              \
+    do {                                                                               \
+        uintptr_t ktl_sp;                                                              \
+        KTL_STACK_POS(ktl_sp);                                                         \
+        if (KTL_UNLIKELY(ktl_sp < ktl_stack_limit)) ktl_recursion_check(0);           \
+    } while (0)
+#define KTL_RCALL_KEPT(type, call)                                                     \
+    ({                                                                                 \
+        type ktl_rv = (call);                                                          \
+        __asm__ volatile("");                                                          \
+        ktl_rv;                                                                        \
+    })
+#define KTL_RCALL_KEPT_NONE(call)                                                      \
+    ({                                                                                 \
+        (call);                                                                        \
+        __asm__ volatile("");                                                          \
+    })
 #ifdef __clang__
 #define KTL_RECURSION_CHECK()                                                          \
     if (KTL_UNLIKELY((ktl_dp & 63) == 0)) ktl_recursion_check(ktl_dp)
@@ -117,23 +143,9 @@ static const int64_t ktl_dp = -1;
 #define KTL_RSPLIT 0
 #define KTL_RSPLIT_CALL(wrapper, body) body
 #define KTL_RBODY
-#define KTL_RECURSION_CHECK()                                                          \
-    do {                                                                               \
-        uintptr_t ktl_sp;                                                              \
-        KTL_STACK_POS(ktl_sp);                                                         \
-        if (KTL_UNLIKELY(ktl_sp < ktl_stack_limit)) ktl_recursion_check(0);           \
-    } while (0)
-#define KTL_RCALL(type, call)                                                          \
-    ({                                                                                 \
-        type ktl_rv = (call);                                                          \
-        __asm__ volatile("");                                                          \
-        ktl_rv;                                                                        \
-    })
-#define KTL_RCALL_NONE(call)                                                           \
-    ({                                                                                 \
-        (call);                                                                        \
-        __asm__ volatile("");                                                          \
-    })
+#define KTL_RECURSION_CHECK() KTL_STACK_CHECK()
+#define KTL_RCALL(type, call) KTL_RCALL_KEPT(type, call)
+#define KTL_RCALL_NONE(call) KTL_RCALL_KEPT_NONE(call)
 #endif
 /* The lowest stack address a check accepts (the highest address while not
    known yet: the first check then finds it), and a depth no recursion

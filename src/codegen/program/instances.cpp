@@ -377,52 +377,60 @@ void finish_instance(CodegenContext &ctx, const InstanceSetup &s, const Type &r,
     std::string locals = emit_local_decls(frame.declared_locals, frame.volatile_names);
     std::string wrapper;
     if (may_recurse(ctx, s.name)) {
-        // The instance takes its recursion depth first; a macro of the
-        // instance's own name passes the caller's depth plus one, so every
-        // call site stays a plain call, and wraps the call so that gcc makes
-        // no loop of it (see the runtime's recursion checks).
+        // A macro of the instance's own name makes every call site a plain
+        // call and wraps the call (see the runtime's recursion checks).
         // The arguments are passed as plain __VA_ARGS__, never `##`, which
         // would leave them unexpanded: a call of the same function nested in
         // them would then name the bare function. A function without
         // parameters gets a macro without them.
         bool has_params = !params.empty();
-        std::vector<std::string> args = {"ktl_dp"};
-        for (const auto &[var, key_type] : s.variables)
-            args.push_back((frame.copied_parameters.count(var) ? "p_" : "v_") + var);
-        params.insert(params.begin(), "int64_t ktl_dp");
-        std::string param_list = fmt::format("{}", fmt::join(params, ", "));
         std::string type = c_type_name(r);
         size_t check_at = std::min(frame.recursion_check_at, body.size());
         size_t base_from = std::min(frame.recursion_base_from, check_at);
         // Leading base cases are also written into an inline wrapper that
         // calls the instance only past them; under clang (KTL_RSPLIT) the
         // calls go through it, so a call that would end in a base case is
-        // no call at all, and the instance itself skips them.
+        // no call at all, and the instance itself skips them. Such an
+        // instance keeps its calls calls and checks the stack position
+        // under both compilers; any other takes its recursion depth first,
+        // and its macro passes the caller's depth plus one (the constant -1
+        // outside such instances, so their calls pass 0).
         bool split = base_from < check_at;
+        std::vector<std::string> args;
+        if (!split) {
+            args.push_back("ktl_dp");
+            params.insert(params.begin(), "int64_t ktl_dp");
+        }
+        for (const auto &[var, key_type] : s.variables)
+            args.push_back((frame.copied_parameters.count(var) ? "p_" : "v_") + var);
+        std::string param_list =
+            params.empty() ? "void" : fmt::format("{}", fmt::join(params, ", "));
         std::string callee = split ? fmt::format("KTL_RSPLIT_CALL(w{0}, r{0})", s.c_name)
                                    : fmt::format("r{}", s.c_name);
         head = fmt::format("static {}{} r{}({})", split ? "KTL_RBODY " : "", type, s.c_name,
                            param_list);
-        std::string call = has_params ? fmt::format("{}(ktl_dp + 1, __VA_ARGS__)", callee)
-                                      : fmt::format("{}(ktl_dp + 1)", callee);
-        std::string wrapped = r.is<Type::NoValue>() ? fmt::format("KTL_RCALL_NONE({})", call)
-                                                    : fmt::format("KTL_RCALL({}, {})", type, call);
+        std::string call = split ? fmt::format("{}({})", callee, has_params ? "__VA_ARGS__" : "")
+                           : has_params ? fmt::format("{}(ktl_dp + 1, __VA_ARGS__)", callee)
+                                        : fmt::format("{}(ktl_dp + 1)", callee);
+        std::string kept = split ? "_KEPT" : "";
+        std::string wrapped = r.is<Type::NoValue>()
+                                  ? fmt::format("KTL_RCALL{}_NONE({})", kept, call)
+                                  : fmt::format("KTL_RCALL{}({}, {})", kept, type, call);
         std::string wrapper_head =
             split ? fmt::format("static inline {} w{}({})", type, s.c_name, param_list) : "";
         prototype =
             fmt::format("{};\n{}#define {}({}) {}\n", head, split ? wrapper_head + ";\n" : "",
                         s.c_name, has_params ? "..." : "", wrapped);
-        std::string check = "    KTL_RECURSION_CHECK();\n";
         if (split) {
             std::string pass = fmt::format("r{}({})", s.c_name, fmt::join(args, ", "));
             wrapper =
                 fmt::format("{} {{\n{}{}    {}{};\n}}\n\n", wrapper_head, locals,
                             body.substr(0, check_at), r.is<Type::NoValue>() ? "" : "return ", pass);
             body = body.substr(0, base_from) + "#if !KTL_RSPLIT\n" +
-                   body.substr(base_from, check_at - base_from) + "#endif\n" + check +
-                   body.substr(check_at);
+                   body.substr(base_from, check_at - base_from) + "#endif\n" +
+                   "    KTL_STACK_CHECK();\n" + body.substr(check_at);
         } else {
-            body.insert(check_at, check);
+            body.insert(check_at, "    KTL_RECURSION_CHECK();\n");
         }
     }
     std::string def = frame.hoisted + head + " {\n" + locals + body;

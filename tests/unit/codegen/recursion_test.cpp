@@ -115,11 +115,17 @@ TEST(CodegenRecursion, OnlyFunctionsOnACycleCheck) {
         SCOPED_TRACE(k.c_name);
         std::string name = k.c_name;
         bool plain = std::regex_search(c, std::regex("\nstatic [^\n(]* " + name + "\\w*\\("));
+        // With its depth first, or (past base cases that call nothing)
+        // without it, checking the stack position.
         bool with_depth = std::regex_search(c, std::regex("\nstatic [^\n(]* r" + name +
                                                           "\\w*\\(int64_t ktl_dp[,)][^\n]*\\{\n"
                                                           "((    |#)[^\n]*\n)*?"
                                                           "    KTL_RECURSION_CHECK\\(\\);\n"));
-        EXPECT_EQ(with_depth, k.checked);
+        bool on_stack = std::regex_search(c, std::regex("\nstatic KTL_RBODY [^\n(]* r" + name +
+                                                        "\\w*\\([^\n]*\\{\n"
+                                                        "((    |#)[^\n]*\n)*?"
+                                                        "    KTL_STACK_CHECK\\(\\);\n"));
+        EXPECT_EQ(with_depth || on_stack, k.checked);
         EXPECT_EQ(plain, !k.checked);
     }
 }
@@ -128,7 +134,8 @@ TEST(CodegenRecursion, OnlyFunctionsOnACycleCheck) {
 // nothing (tests of int, float and bool parameters returning such values),
 // so a call that ends there pays nothing; else at its entry. Such base cases
 // are also written into an inline wrapper that the calls go through under
-// clang, and the instance skips them there.
+// clang, and the instance skips them there; it takes no depth, keeps its
+// calls calls and checks the stack position.
 TEST(CodegenRecursion, ChecksAfterBaseCasesThatCallNothing) {
     const char *const program = R"(def fact(n: int) -> int:
     if n <= 1:
@@ -176,7 +183,10 @@ print(fact(5), count([1, 2], 0), pick("ab", 0), cut(8.0, 2))
                                       std::regex("\nstatic [^\n(]* r" + std::string(k.c_name) +
                                                  "\\w*\\([^\n]*\\{\n([^}][^\n]*\n)*")));
         std::string text = m.str();
-        size_t check = text.find("KTL_RECURSION_CHECK();");
+        // Past base cases the instance checks the stack position and takes
+        // no depth; else its depth.
+        size_t check =
+            text.find(k.after_base_case ? "KTL_STACK_CHECK();" : "KTL_RECURSION_CHECK();");
         size_t first_return = text.find("return ");
         ASSERT_NE(check, std::string::npos);
         ASSERT_NE(first_return, std::string::npos);
@@ -185,12 +195,12 @@ print(fact(5), count([1, 2], 0), pick("ab", 0), cut(8.0, 2))
         EXPECT_EQ(skipped != std::string::npos && skipped < first_return, k.after_base_case);
         bool wrapper =
             std::regex_search(c, std::regex("\nstatic inline [^\n(]* w" + std::string(k.c_name) +
-                                            "\\w*\\(int64_t ktl_dp[^\n]*\\{\n([^}][^\n]*\n)*"
+                                            "\\w*\\([^\n]*\\{\n([^}][^\n]*\n)*"
                                             "    return r" +
-                                            std::string(k.c_name) + "\\w*\\(ktl_dp, "));
+                                            std::string(k.c_name) + "\\w*\\(v_"));
         bool through_wrapper = std::regex_search(
             c, std::regex("#define " + std::string(k.c_name) +
-                          "\\w*\\(\\.\\.\\.\\) KTL_RCALL\\([^\n]*KTL_RSPLIT_CALL\\(w"));
+                          "\\w*\\(\\.\\.\\.\\) KTL_RCALL_KEPT\\([^\n]*KTL_RSPLIT_CALL\\(w"));
         EXPECT_EQ(wrapper, k.after_base_case);
         EXPECT_EQ(through_wrapper, k.after_base_case);
     }
