@@ -3,6 +3,7 @@
 #include "analysis/analyses.h"
 
 #include "analysis/walkers.h"
+#include "ast/python_exceptions.h"
 #include "ast/traverse.h"
 #include "support/compile_error.h"
 #include "support/overload.h"
@@ -263,12 +264,14 @@ void check_annotation_classes(const ClassTable &classes, const Type &t, uint64_t
     case TypeKind::Optional:
         check_annotation_classes(classes, *t.as<Type::Optional>()->inner, line, column);
         break;
-    case TypeKind::Class:
-        if (!classes.count(t.as<Type::Class>()->name))
-            throw_error(fmt::format("unknown type '{}' (no class with that name)",
-                                    t.as<Type::Class>()->name),
-                        line, column);
-        break;
+    case TypeKind::Class: {
+        const std::string &name = t.as<Type::Class>()->name;
+        if (classes.count(name))
+            break;
+        if (auto python = missing_python_exception_message(name))
+            throw_error(*python, line, column);
+        throw_error(fmt::format("unknown type '{}' (no class with that name)", name), line, column);
+    }
     case TypeKind::Int:
     case TypeKind::Float:
     case TypeKind::Bool:

@@ -6,6 +6,7 @@
 // its body is complete, so it becomes visible to base-class lookups,
 // duplicate checks and annotations after its own body.
 #include "ast/builtin_exceptions.h"
+#include "ast/python_exceptions.h"
 #include "lexer/lexer.h"
 #include "parser/dataclass.h"
 #include "parser/parser.h"
@@ -76,6 +77,8 @@ std::optional<std::string> parse_class_base(Parser &p) {
     std::optional<std::string> base;
     if (name != "object") {
         if (find_class(p, name) == nullptr) {
+            if (auto python = missing_python_exception_message(name))
+                throw error_at(*python, line, column);
             throw error_at(fmt::format("base class '{}' must be a class defined earlier", name),
                            line, column);
         }

@@ -12,6 +12,7 @@
 #include "codegen/classes/exceptions.h"
 
 #include "analysis/analyses.h"
+#include "ast/python_exceptions.h"
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
@@ -114,7 +115,12 @@ std::string except_clause_class(CodegenContext &ctx, const Expr &type) {
     if (!name)
         throw_error("an except clause needs an exception class (or a tuple of them)", type.line,
                     type.column);
-    if (lookup_var(ctx, name->name) || !ctx.classes.count(name->name))
+    bool bound = lookup_var(ctx, name->name).has_value();
+    if (!bound && !ctx.classes.count(name->name)) {
+        if (auto python = missing_python_exception_message(name->name))
+            throw_error(*python, type.line, type.column);
+    }
+    if (bound || !ctx.classes.count(name->name))
         throw_error(fmt::format("'{}' isn't an exception class", name->name), type.line,
                     type.column);
     if (!is_exception_class(ctx, name->name))

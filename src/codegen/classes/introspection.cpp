@@ -5,6 +5,7 @@
 // reads the object's class id, and an optional's None is tested at run
 // time (None is an instance of no class given here). The operand is
 // evaluated exactly once in every form, also when the answer is fixed.
+#include "ast/python_exceptions.h"
 #include "codegen/classes/classes.h"
 
 #include "codegen/core/ctypes.h"
@@ -67,6 +68,8 @@ std::string instance_test(CodegenContext &ctx, const std::string &value, const T
     }
     if (is_builtin_type_name(name))
         return builtin_type_matches(name, t) ? "true" : "false";
+    if (auto python = missing_python_exception_message(name))
+        throw_error(*python, name_expr.line, name_expr.column);
     throw_error(fmt::format("isinstance() needs a class or a built-in type (int, float, bool, str, "
                             "list, dict, set, tuple, range); '{}' isn't one",
                             name),

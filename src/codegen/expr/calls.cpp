@@ -6,6 +6,7 @@
 #include "codegen/expr/expr.h"
 
 #include "ast/builtin_modules.h"
+#include "ast/python_exceptions.h"
 
 #include "codegen/builtins/builtins.h"
 #include "codegen/classes/classes.h"
@@ -124,6 +125,9 @@ CompiledExpr compile_plain_call(CodegenContext &ctx, const Expr &e, const Expr::
         if (auto split = split_module_member(ctx, alias->second))
             return compile_module_call(ctx, split->first, split->second, c.args, c.kwargs, e);
     }
+    // Named before its arguments are compiled, whatever they hold.
+    if (auto python = missing_python_exception_message(c.name))
+        throw_error(*python, e.line, e.column);
     return compile_builtin_call(ctx, c.name, c.args, c.kwargs, e, expected);
 }
 

@@ -6,6 +6,7 @@
 #include "support/overload.h"
 
 #include "analysis/analyses.h"
+#include "ast/python_exceptions.h"
 #include "codegen/builtins/builtin_functions.h"
 #include "codegen/builtins/builtins.h"
 #include "codegen/core/ctypes.h"
@@ -44,6 +45,8 @@ CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string 
     }
     if (builtin_has(n, kBuiltinValue))
         return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::Builtin{n}})};
+    if (auto python = missing_python_exception_message(n))
+        throw_error(*python, e.line, e.column);
     throw_error(fmt::format("name '{}' is not defined", n), e.line, e.column);
 }
 

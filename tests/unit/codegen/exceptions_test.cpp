@@ -4,6 +4,10 @@
 // never clash; a program without `try` gives `with` no handler).
 #include "codegen_fixture.h"
 
+#include "ast/python_exceptions.h"
+
+#include <fmt/format.h>
+
 #include <string>
 #include <vector>
 
@@ -55,6 +59,56 @@ TEST(CodegenExceptions, Rejections) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(c.source), c.error) << c.source;
+}
+
+// A Python exception or warning class Kestal lacks is named as Python's
+// wherever a class or a callable is looked up; a class of the program by
+// that name is an ordinary class.
+TEST(CodegenExceptions, PythonClassesKestalLacks) {
+    const std::string syntax_error =
+        "Python's exception class 'SyntaxError' isn't available in Kestal (built in: "
+        "BaseException, SystemExit, KeyboardInterrupt, Exception, ArithmeticError, "
+        "ZeroDivisionError, OverflowError, AssertionError, AttributeError, EOFError, "
+        "LookupError, IndexError, KeyError, NameError, OSError, FileNotFoundError, "
+        "FileExistsError, PermissionError, IsADirectoryError, NotADirectoryError, "
+        "UnsupportedOperation, RuntimeError, NotImplementedError, RecursionError, "
+        "StopIteration, TypeError, ValueError); use one of those or a class of your own "
+        "derived from Exception";
+    EXPECT_EQ(rejection("raise SyntaxError(\"bad\")\n"), "1:7: " + syntax_error);
+    struct Lacking {
+        const char *source;
+        const char *position;
+        const char *name;
+    };
+    const std::vector<Lacking> cases = {
+        {"raise SyntaxError\n", "1:7", "SyntaxError"},
+        {"raise UnicodeDecodeError(\"utf-8\", \"x\", 0, 1, \"bad\")\n", "1:7",
+         "UnicodeDecodeError"},
+        {"raise ValueError(\"a\") from ExceptionGroup(\"b\", [])\n", "1:28", "ExceptionGroup"},
+        {"try:\n    pass\nexcept SyntaxError:\n    pass\n", "3:8", "SyntaxError"},
+        {"try:\n    pass\nexcept (ValueError, TimeoutError) as e:\n    pass\n", "3:21",
+         "TimeoutError"},
+        {"class E(SyntaxError):\n    pass\n", "1:9", "SyntaxError"},
+        {"def f(e: Exception) -> bool:\n    return isinstance(e, MemoryError)\n", "2:26",
+         "MemoryError"},
+        {"def f(e: Exception) -> bool:\n    return isinstance(e, (KeyError, UserWarning))\n",
+         "2:37", "UserWarning"},
+        {"x = DeprecationWarning(\"old\")\n", "1:5", "DeprecationWarning"},
+        {"print(Warning)\n", "1:7", "Warning"},
+        {"x: list[SyntaxError] = []\n", "1:1", "SyntaxError"},
+    };
+    for (const Lacking &c : cases)
+        EXPECT_EQ(rejection(c.source),
+                  fmt::format("{}: {}", c.position, *missing_python_exception_message(c.name)))
+            << c.source;
+    // The program's own names come first.
+    EXPECT_EQ(rejection("class SyntaxError(Exception):\n    pass\ntry:\n    raise "
+                        "SyntaxError(\"x\")\nexcept SyntaxError as e:\n    print(isinstance(e, "
+                        "SyntaxError))\n"),
+              "(none)");
+    EXPECT_EQ(rejection("Warning = 3\ntry:\n    pass\nexcept Warning:\n    pass\n"),
+              "4:8: 'Warning' isn't an exception class");
+    EXPECT_EQ(rejection("raise Nope(\"a\")\n"), "1:7: unknown function 'Nope'");
 }
 
 TEST(CodegenExceptions, FinallyCopiesAndWithHandlers) {

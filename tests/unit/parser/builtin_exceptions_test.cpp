@@ -3,11 +3,13 @@
 // the same bases, and the parser seeds exactly that list at the head of
 // every program.
 #include "ast/builtin_exceptions.h"
+#include "ast/python_exceptions.h"
 #include "parser/parser.h"
 #include "runtime/runtime_text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -65,6 +67,31 @@ TEST(BuiltinExceptions, BasesComeFirst) {
             earlier = earlier || kBuiltinExceptionClasses[j].name == c.base;
         EXPECT_TRUE(earlier) << c.name << " before its base " << c.base;
     }
+}
+
+// Python's table holds every built-in class of ours that Python has as a
+// built-in (io.UnsupportedOperation isn't one), so a lacking class is
+// exactly one in Python's table and not in ours.
+TEST(BuiltinExceptions, PythonTableCoversOurs) {
+    EXPECT_TRUE(std::is_sorted(kPythonExceptionClasses.begin(), kPythonExceptionClasses.end()));
+    EXPECT_EQ(std::adjacent_find(kPythonExceptionClasses.begin(), kPythonExceptionClasses.end()),
+              kPythonExceptionClasses.end());
+    size_t ours = 0;
+    for (const BuiltinExceptionClass &c : kBuiltinExceptionClasses) {
+        bool python = std::binary_search(kPythonExceptionClasses.begin(),
+                                         kPythonExceptionClasses.end(), c.name);
+        EXPECT_EQ(python, c.name != "UnsupportedOperation") << c.name;
+        EXPECT_FALSE(is_missing_python_exception(c.name)) << c.name;
+        ours += python ? 1 : 0;
+    }
+    size_t missing = 0;
+    for (std::string_view name : kPythonExceptionClasses)
+        missing += is_missing_python_exception(name) ? 1 : 0;
+    EXPECT_EQ(ours + missing, kPythonExceptionClasses.size());
+    EXPECT_TRUE(is_missing_python_exception("SyntaxError"));
+    EXPECT_TRUE(is_missing_python_exception("UserWarning"));
+    EXPECT_FALSE(is_missing_python_exception("MyError"));
+    EXPECT_FALSE(missing_python_exception_message("ValueError").has_value());
 }
 
 TEST(BuiltinExceptions, ParserSeedsTheTableFirst) {
