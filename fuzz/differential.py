@@ -3,7 +3,7 @@
 
 Each seed gives one program (the same program on every machine and every
 run), written inside the part of the language that is also Python: a small
-class tree with dunders (__init__, __str__, __repr__, __eq__, __lt__,
+class tree with dunders (__init__, __str__, __repr__, __eq__, __lt__, __gt__,
 __add__, __radd__, __len__, __bool__), class constants and super() calls,
 user exception classes, and many small annotated functions whose bodies mix
 lambdas, comprehensions, try/except/finally, raise, loops, list, dict, set,
