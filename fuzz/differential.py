@@ -3,7 +3,7 @@
 
 Each seed gives one program (the same program on every machine and every
 run), written inside the part of the language that is also Python: a small
-class tree with dunders (__init__, __str__, __repr__, __eq__, __lt__,
+class tree with dunders (__init__, __str__, __repr__, __eq__, __lt__, __gt__,
 __add__, __radd__, __len__, __bool__), class constants and super() calls,
 user exception classes, and many small annotated functions whose bodies mix
 lambdas, comprehensions, try/except/finally, raise, loops, list, dict, set,
@@ -21,19 +21,22 @@ outputs; it does not shrink the program.
 The programs stay valid for both languages: every variable keeps one type,
 empty containers are annotated, numbers stay small, sets are printed only
 through sorted(), and the features the language refuses are never made.
-A lambda uses only variables assigned once and never changed afterwards.
+A lambda uses only variables assigned once and never changed afterwards
+(a lambda over a local or a parameter that changes later is refused).
 
---avoid-known (the default) also keeps away from the forms whose results
-are known to differ today, named by KNOWN below; --no-avoid-known makes
-them all, --known NAME,... only those named. A lambda over a parameter
-that is changed later is made in no mode: it is refused, as a lambda over
-a local that changes is.
+Every form is made, including those where Kestal once differed: dunders
+that print (during a capture, as print's arguments, inside min, max and
+sorts, whose __lt__ calls follow CPython 3.11 and 3.12's list sort), class
+constants read as self.K where a subclass overrides them, subclasses on the
+right of an operator with their own __eq__ or __gt__, an __eq__ that is
+false for an object and itself, classes that are never constructed, and
+handlers reading an exception's fields before any is made.
 
 The messages of ZeroDivisionError and of the built-in ValueErrors are not
 printed: they changed between Python versions.
 
 usage: fuzz/differential.py --kestal build/kestal [--seeds 0:40] [--jobs N]
-           [--no-avoid-known | --known NAME,...] [--cc CC] [--work DIR]
+           [--functions N] [--cc CC] [--work DIR]
        fuzz/differential.py --show SEED     (print one program)
 Exit status: 0 when every seed agreed, 1 when any differed.
 """
@@ -48,26 +51,6 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
-
-# The forms known to differ today, each kept out until it is mended.
-KNOWN = {
-    "class-constant": "a class constant read through an object (self.K) "
-                      "where a subclass overrides it",
-    "printing-dunders": "dunders that print: their output captured into the "
-                        "text, print's arguments written before all are "
-                        "evaluated, max() calling __lt__ twice",
-    "subclass-priority": "a subclass on the right of == or < whose "
-                         "__eq__ or __gt__ goes first, and __eq__ that is "
-                         "not symmetric",
-    "identity-eq": "an __eq__ that is false for an object and itself, "
-                   "in containers (compared by identity first)",
-    "unconstructed-class": "printing objects of a class whose subclass is "
-                           "never constructed (the C does not compile)",
-    "minmax-eq": "min() and max() of objects whose class has __eq__ "
-                 "(they consult it before __lt__)",
-    "exception-field": "a handler reading a field of an exception class "
-                       "before any of its objects is made (refused)",
-}
 
 INT, STR, BOOL = "int", "str", "bool"
 LINT, LSTR = "list[int]", "list[str]"
@@ -118,11 +101,9 @@ class Scope:
 
 
 class Generator:
-    def __init__(self, seed, known=(), functions=12):
+    def __init__(self, seed, functions=12):
         self.rng = random.Random(seed)
         self.seed = seed
-        # The known faults whose forms this program may contain.
-        self.known = set(known)
         self.function_count = functions
         self.lines = []
         self.indent = 0
@@ -203,7 +184,7 @@ class Generator:
         return False
 
     def dunder_prints(self):
-        return "printing-dunders" in self.known and self.chance(0.3)
+        return self.chance(0.3)
 
     def class_def(self, info):
         base = info.base
@@ -242,17 +223,14 @@ class Generator:
         for dunder in DUNDERS:
             if self.chance(0.5 if base is None else 0.25):
                 self.dunder(info, dunder)
-        if "subclass-priority" in self.known and base is not None and self.chance(0.3):
+        if base is not None and self.chance(0.3):
             self.dunder(info, "__gt__")
         self.indent -= 1
         self.emit("")
 
     def method_val(self, info):
         self.emit("def val(self) -> int:")
-        reads = [f"{info.name}.K"]
-        if "class-constant" in self.known:
-            reads.append("self.K")
-        const = self.pick(reads)
+        const = self.pick([f"{info.name}.K", "self.K"])
         if info.base is not None and self.chance(0.6):
             self.emit(f"    return super().val() + {const} + {self.rng.randint(0, 4)}")
         else:
@@ -267,8 +245,7 @@ class Generator:
         base = info.base
         # __radd__ takes an int: a subclass's own would be called first
         # with an object on its left, which Python then fails to add.
-        if base is not None and (dunder == "__radd__" or (
-                dunder == "__eq__" and "subclass-priority" not in self.known)):
+        if base is not None and dunder == "__radd__":
             return
         info.dunders.add(dunder)
         if dunder == "__str__":
@@ -278,11 +255,9 @@ class Generator:
         elif dunder == "__eq__":
             self.emit("def __eq__(self, other) -> bool:")
             self.dunder_print("eq")
-            forms = ["self.n == other.n", "self.s == other.s", "self.n % 3 == other.n % 3"]
-            if "subclass-priority" in self.known:
-                forms += ["self.n <= other.n", "self.n + 1 == other.n"]
-            if "identity-eq" in self.known:
-                forms += ["self.n < other.n", "False"]
+            # Some are not symmetric, or false for an object and itself.
+            forms = ["self.n == other.n", "self.s == other.s", "self.n % 3 == other.n % 3",
+                     "self.n <= other.n", "self.n + 1 == other.n", "self.n < other.n", "False"]
             self.emit(f"    return {self.pick(forms)}")
         elif dunder == "__lt__":
             self.emit("def __lt__(self, other) -> bool:")
@@ -633,9 +608,6 @@ class Generator:
             return text
         return f"({text})"
 
-    def classes_with(self, dunder):
-        return [c for c in self.classes if self.inherited(c, dunder)]
-
     def has_everywhere(self, dunder):
         """Whether every object (of any class) has the dunder."""
         return self.inherited(self.classes[0], dunder)
@@ -929,8 +901,7 @@ class Generator:
             return f"{self.atom(self.expr(LOBJ, scope, depth))}[{self.index_expr(scope)}]"
         if self.has_everywhere("__add__"):
             forms.append(lambda: f"{self.expr(OBJ, scope, depth)} + {self.expr(OBJ, scope, depth)}")
-        if self.has_everywhere("__lt__") and ("minmax-eq" in self.known or
-                                               not self.classes_with("__eq__")):
+        if self.has_everywhere("__lt__"):
             forms.append(lambda: f"{self.pick(['max', 'min'])}"
                                  f"({self.expr(LOBJ, scope, depth)} + {self.obj_display(None, 1)})")
         return self.pick(forms)()
@@ -959,15 +930,8 @@ class Generator:
     # ----- the driver -----
 
     def driver(self):
-        if "unconstructed-class" not in self.known:
-            # Every class is built at least once.
-            self.emit("everyone: list[C0] = [" +
-                      ", ".join(f"{c.name}(1, 'k')" for c in self.classes) + "]")
-            self.emit("print(len(everyone))")
-        if "exception-field" not in self.known:
-            # An exception's fields are known only once its __init__ has
-            # been compiled, which a handler reading them doesn't do.
-            self.emit("print(E1(0).code)")
+        # Some classes may never be constructed, and a handler may read
+        # E1's field before any E1 is made.
         scope = Scope()
         for name, params, ret, _ in self.functions:
             args = self.arguments(params, scope, 2)
@@ -991,8 +955,8 @@ class Generator:
             self.emit(f"{name}({self.arguments(params, scope, 2)})")
 
 
-def generate(seed, known=(), functions=12):
-    return Generator(seed, known, functions).program()
+def generate(seed, functions=12):
+    return Generator(seed, functions).program()
 
 
 def run(argv, cwd, env):
@@ -1008,7 +972,7 @@ def run(argv, cwd, env):
 
 def check_seed(seed, options, work, kestal_env, python_env):
     """None when both agree, else the text of the report."""
-    source = generate(seed, options.known, options.functions)
+    source = generate(seed, options.functions)
     folder = work / f"seed-{seed}"
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "prog.ktl").write_text(source)
@@ -1044,21 +1008,11 @@ def main():
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
     parser.add_argument("--functions", type=int, default=12,
                         help="functions in each program (default 12)")
-    parser.add_argument("--avoid-known", action=argparse.BooleanOptionalAction, default=True,
-                        help="stay away from the differences known today (default on)")
-    parser.add_argument("--known", default="",
-                        help="comma-separated known faults whose forms to make anyway: "
-                        + ", ".join(KNOWN))
     parser.add_argument("--work", help="scratch folder (default: a temporary one)")
     parser.add_argument("--show", type=int, metavar="SEED", help="print one program and stop")
     options = parser.parse_args()
-    named = [name for name in options.known.split(",") if name]
-    for name in named:
-        if name not in KNOWN:
-            parser.error(f"unknown fault '{name}' (known: {', '.join(KNOWN)})")
-    options.known = set(KNOWN) if not options.avoid_known else set(named)
     if options.show is not None:
-        sys.stdout.write(generate(options.show, options.known, options.functions))
+        sys.stdout.write(generate(options.show, options.functions))
         return 0
     if not options.kestal:
         parser.error("--kestal is required")

@@ -73,7 +73,10 @@ typedef struct { int64_t k; int64_t i; } KP_i;
 static inline bool KP_i_lt(KP_i a, KP_i b) { int c = KTL_CMP(a.k, b.k); return c < 0 || (c == 0 && a.i < b.i); }
 static inline bool KP_i_gt(KP_i a, KP_i b) { int c = KTL_CMP(a.k, b.k); return c > 0 || (c == 0 && a.i < b.i); }
 KTL_DEFINE_SORT(ktl_ksort_KP_i, KP_i, KP_i_lt)
-KTL_DEFINE_SORT(ktl_krsort_KP_i, KP_i, KP_i_gt)
+KTL_DEFINE_SORT(ktl_ksort_KP_i_desc, KP_i, KP_i_gt)
+typedef struct { T_2is k; int64_t i; } KP_T2is;
+static inline bool KP_T2is_lt(KP_T2is a, KP_T2is b) { return T_2is_lt(a.k, b.k); }
+KTL_DEFINE_STABLE_SORT(ktl_ksort_KP_T2is, KP_T2is, KP_T2is_lt, KTL_SCAN)
 
 typedef struct C_AppError C_AppError;
 struct C_AppError { int32_t cls; ktl_str exc_str; ktl_str exc_args; int64_t f_code; };
@@ -173,8 +176,10 @@ static void kt_sorting_and_calls(void) {
     L_s *w = L_s_from(6, (ktl_str[]){((ktl_str){"pear", 4}), ((ktl_str){"fig", 3}), ((ktl_str){"apple", 5}), ((ktl_str){"kiwi", 4}), ((ktl_str){"banana", 6}), ((ktl_str){"date", 4})});
     L_s *up = ({ L_s * _l1 = L_s_slice(w, 0, INT64_MAX); ({ int64_t _n2 = _l1->len; uint8_t _fv5 = 0; KP_i *_kp3 = (KP_i *)ktl_gc_alloc(sizeof(KP_i) * (size_t)_n2, KTL_NOSCAN); for (int64_t _i4 = 0; _i4 < _n2; _i4++) { _kp3[_i4].k = kt_len(_l1->data[_i4]); _kp3[_i4].i = _i4; } ktl_ksort_KP_i(_kp3, _n2); ktl_str *_tmp6 = (ktl_str *)ktl_gc_alloc(sizeof(ktl_str) * (size_t)_n2, KTL_SCAN); for (int64_t _i4 = 0; _i4 < _n2; _i4++) _tmp6[_i4] = _l1->data[_kp3[_i4].i]; if (_n2) memcpy(_l1->data, _tmp6, sizeof(ktl_str) * (size_t)_n2); ktl_gc_free(_tmp6); ktl_gc_free(_kp3); (void)0; }); _l1; });
     bool rev = w->len > 3;
-    L_s *down = ({ L_s * _l7 = L_s_slice(w, 0, INT64_MAX); ({ int64_t _n8 = _l7->len; uint8_t _fv11 = 0; KP_i *_kp9 = (KP_i *)ktl_gc_alloc(sizeof(KP_i) * (size_t)_n8, KTL_NOSCAN); for (int64_t _i10 = 0; _i10 < _n8; _i10++) { _kp9[_i10].k = kt_len(_l7->data[_i10]); _kp9[_i10].i = _i10; } if (rev) ktl_krsort_KP_i(_kp9, _n8); else ktl_ksort_KP_i(_kp9, _n8); ktl_str *_tmp12 = (ktl_str *)ktl_gc_alloc(sizeof(ktl_str) * (size_t)_n8, KTL_SCAN); for (int64_t _i10 = 0; _i10 < _n8; _i10++) _tmp12[_i10] = _l7->data[_kp9[_i10].i]; if (_n8) memcpy(_l7->data, _tmp12, sizeof(ktl_str) * (size_t)_n8); ktl_gc_free(_tmp12); ktl_gc_free(_kp9); (void)0; }); _l7; });
+    L_s *down = ({ L_s * _l7 = L_s_slice(w, 0, INT64_MAX); ({ int64_t _n8 = _l7->len; uint8_t _fv11 = 0; KP_i *_kp9 = (KP_i *)ktl_gc_alloc(sizeof(KP_i) * (size_t)_n8, KTL_NOSCAN); for (int64_t _i10 = 0; _i10 < _n8; _i10++) { _kp9[_i10].k = kt_len(_l7->data[_i10]); _kp9[_i10].i = _i10; } if (rev) ktl_ksort_KP_i_desc(_kp9, _n8); else ktl_ksort_KP_i(_kp9, _n8); ktl_str *_tmp12 = (ktl_str *)ktl_gc_alloc(sizeof(ktl_str) * (size_t)_n8, KTL_SCAN); for (int64_t _i10 = 0; _i10 < _n8; _i10++) _tmp12[_i10] = _l7->data[_kp9[_i10].i]; if (_n8) memcpy(_l7->data, _tmp12, sizeof(ktl_str) * (size_t)_n8); ktl_gc_free(_tmp12); ktl_gc_free(_kp9); (void)0; }); _l7; });
     ({ ktl_print_L_s(up); ktl_putc(' '); ktl_print_L_s(down); ktl_putc(' '); ktl_print_L_s(w); ktl_newline(); });
+    /* A key other than an int, a bool or a str sorts on the stable sort. */
+    ({ L_s * _pv8 = ({ L_s * _l1 = L_s_slice(w, 0, INT64_MAX); ({ int64_t _n2 = _l1->len; uint8_t _fv5 = ((uint8_t)0); KP_T2is *_kp3 = (KP_T2is *)ktl_gc_alloc(sizeof(KP_T2is) * (size_t)_n2, KTL_SCAN); for (int64_t _i4 = 0; _i4 < _n2; _i4++) { _kp3[_i4].k = ((T_2is){kt_len(_l1->data[_i4]), _l1->data[_i4]}); _kp3[_i4].i = _i4; ktl_sort_unchanged(_l1->len, _n2); } if (rev) ktl_ksort_KP_T2is_desc(_kp3, _n2); else ktl_ksort_KP_T2is(_kp3, _n2); ktl_sort_unchanged(_l1->len, _n2); ktl_str *_tmp6 = (ktl_str *)ktl_gc_alloc(sizeof(ktl_str) * (size_t)_n2, KTL_SCAN); for (int64_t _i4 = 0; _i4 < _n2; _i4++) _tmp6[_i4] = _l1->data[_kp3[_i4].i]; if (_n2) memcpy(_l1->data, _tmp6, sizeof(ktl_str) * (size_t)_n2); ktl_gc_free(_tmp6); ktl_gc_free(_kp3); (void)0; }); _l1; }); ktl_print_L_s(_pv8); ktl_newline(); });
     /* An empty list sorted with a key. */
     L_s *none = L_s_new(0);
     ({ int64_t _n13 = none->len; KP_i *_kp14 = (KP_i *)ktl_gc_alloc(sizeof(KP_i) * (size_t)_n13, KTL_NOSCAN); for (int64_t _i15 = 0; _i15 < _n13; _i15++) { _kp14[_i15].k = kt_len(none->data[_i15]); _kp14[_i15].i = _i15; } ktl_ksort_KP_i(_kp14, _n13); ktl_str *_tmp16 = (ktl_str *)ktl_gc_alloc(sizeof(ktl_str) * (size_t)_n13, KTL_SCAN); for (int64_t _i15 = 0; _i15 < _n13; _i15++) _tmp16[_i15] = none->data[_kp14[_i15].i]; if (_n13) memcpy(none->data, _tmp16, sizeof(ktl_str) * (size_t)_n13); ktl_gc_free(_tmp16); ktl_gc_free(_kp14); (void)0; });

@@ -75,6 +75,7 @@ print(a is not None and a != 0, none is not None and len(none) != 0, None)
 # kt_sorting_and_calls
 w = ["pear", "fig", "apple", "kiwi", "banana", "date"]
 print(sorted(w, key=len), sorted(w, key=len, reverse=len(w) > 3), w)
+print(sorted(w, key=lambda x: (len(x), x), reverse=len(w) > 3))
 print(sorted([], key=len), min(w), max(3, 9, 4), min(2, 1.5),
       len(" a bb  c ".split()), len("a,b,,c".split(",")))
 print(os.path.splitext("a/b.c.txt"), "k=v=w".rpartition("="), os.path.join("a", "b", "c.txt"))

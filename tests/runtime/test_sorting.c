@@ -34,7 +34,7 @@ typedef struct { int64_t k; int64_t i; } KP_i;
 static inline bool KP_i_lt(KP_i a, KP_i b) { int c = KTL_CMP(a.k, b.k); return c < 0 || (c == 0 && a.i < b.i); }
 static inline bool KP_i_gt(KP_i a, KP_i b) { int c = KTL_CMP(a.k, b.k); return c > 0 || (c == 0 && a.i < b.i); }
 KTL_DEFINE_SORT(ktl_ksort_KP_i, KP_i, KP_i_lt)
-KTL_DEFINE_SORT(ktl_krsort_KP_i, KP_i, KP_i_gt)
+KTL_DEFINE_SORT(ktl_ksort_KP_i_desc, KP_i, KP_i_gt)
 
 // Comparisons that are no order at all, for the quicksort.
 static uint64_t kt_coin = 5;
@@ -78,7 +78,7 @@ static void kt_keyed(L_s *words, bool reverse) {
         kp[i].k = words->data[i].len;
         kp[i].i = i;
     }
-    if (reverse) ktl_krsort_KP_i(kp, n);
+    if (reverse) ktl_ksort_KP_i_desc(kp, n);
     else ktl_ksort_KP_i(kp, n);
     L_s *out = L_s_new(n);
     for (int64_t i = 0; i < n; i++) L_s_push(out, words->data[kp[i].i]);

@@ -50,40 +50,17 @@ void require_hashable(const Type &type, std::string_view what, const Expr &at) {
 
 // Whether the item x replaces the minimum or maximum m so far: Python's
 // `x < m` for min and `x > m` for max, so an object's ordering is called
-// once a step with Python's operands: x.__lt__(m) for min; for max
-// x.__gt__(m) when the class has one, else the reflected m.__lt__(x).
+// once a step with Python's operands (x.__lt__(m) for min; for max
+// x.__gt__(m) when its class has one, else the reflected m.__lt__(x)).
 std::string min_max_comparison(CodegenContext &ctx, const std::string &name, const Type &type,
                                const std::string &x, const std::string &m, const Expr &call) {
-    const auto *cls = type.as<Type::Class>();
-    if (!cls && (type.is<Type::List>() || type.is<Type::Tuple>()) && may_be_unordered(type)) {
+    if (may_be_unordered(type)) {
         CompiledExpr c = compile_binary_op(ctx, name == "min" ? BinOp::Lt : BinOp::Gt, {x, type},
                                            {m, type}, call);
         return c.text;
     }
-    if (!cls)
-        return fmt::format("{} < 0",
-                           name == "min" ? compare_expr(type, x, m) : compare_expr(type, m, x));
-    if (name == "min")
-        return fmt::format("{}_lt({}, {})", type_code(type), x, m);
-    // With only one of the two, the class's `_lt` already calls it.
-    std::vector<std::string> chain = class_ancestors(ctx, cls->name);
-    if (first_class_defining_method(ctx, chain, "__gt__") &&
-        first_class_defining_method(ctx, chain, "__lt__")) {
-        auto gt = call_dunder_if_defined(ctx, x, cls->name, "__gt__", {CompiledExpr{m, type}},
-                                         call.line, call.column);
-        std::string usual = gt->type.is<Type::NoValue>()
-                                ? fmt::format("({}, false)", gt->text)
-                                : truth_test_expr(gt->text, gt->type).value_or(gt->text);
-        // A proper subclass on the right is asked first, as for `x > m`.
-        auto first = reflected_first(
-            ctx, CompiledExpr{x, type}, CompiledExpr{m, type}, "__lt__", true,
-            [&](const CompiledExpr &, const CompiledExpr &) {
-                return CompiledExpr{usual, Type::bool_()};
-            },
-            call.line, call.column);
-        return first ? first->text : usual;
-    }
-    return fmt::format("{}_lt({}, {})", type_code(type), m, x);
+    return fmt::format("{} < 0",
+                       name == "min" ? compare_expr(type, x, m) : compare_expr(type, m, x));
 }
 
 CompiledExpr compile_min_max_plan(CodegenContext &ctx, const std::string &name,

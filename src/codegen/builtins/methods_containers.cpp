@@ -163,21 +163,35 @@ std::string compile_sort_call(CodegenContext &ctx, const std::string &list, cons
             fmt::format("sort keys must be things that can be ordered with <, not {}", key.type),
             position.line, position.column);
     std::string r = "KP_" + type_code(key.type);
+    // Keys whose equal values can't be told apart sort on the quicksort with
+    // ties broken by index; any other key (objects, tuples, floats) on the
+    // stable sort with the key's own `<`, which calls a user __lt__ on the
+    // same keys in the same order as Python.
+    bool plain = key.type.is<Type::Int>() || key.type.is<Type::Bool>() || key.type.is<Type::Str>();
     if (ctx.defined_helpers.insert(r).second) {
         ensure_type_defined(ctx, key.type);
-        std::string cmp = compare_expr(key.type, "a.k", "b.k");
         std::string &out = ctx.types_text;
         out += fmt::format("typedef struct {{ {} k; int64_t i; }} {};\n", c_type_name(key.type), r);
-        out += fmt::format(
-            "static inline bool {0}_lt({0} a, {0} b) {{ int c = {1}; return c < 0 || (c == 0 "
-            "&& a.i < b.i); }}\n",
-            r, cmp);
-        out += fmt::format(
-            "static inline bool {0}_gt({0} a, {0} b) {{ int c = {1}; return c > 0 || (c == 0 "
-            "&& a.i < b.i); }}\n",
-            r, cmp);
-        out += fmt::format("KTL_DEFINE_SORT(ktl_ksort_{0}, {0}, {0}_lt)\n", r);
-        out += fmt::format("KTL_DEFINE_SORT(ktl_krsort_{0}, {0}, {0}_gt)\n", r);
+        if (plain) {
+            std::string cmp = compare_expr(key.type, "a.k", "b.k");
+            out += fmt::format(
+                "static inline bool {0}_lt({0} a, {0} b) {{ int c = {1}; return c < 0 || (c == 0 "
+                "&& a.i < b.i); }}\n",
+                r, cmp);
+            // Descending keeps ties in their first order too.
+            out += fmt::format(
+                "static inline bool {0}_gt({0} a, {0} b) {{ int c = {1}; return c > 0 || (c == 0 "
+                "&& a.i < b.i); }}\n",
+                r, cmp);
+            out += fmt::format("KTL_DEFINE_SORT(ktl_ksort_{0}, {0}, {0}_lt)\n", r);
+            out += fmt::format("KTL_DEFINE_SORT(ktl_ksort_{0}_desc, {0}, {0}_gt)\n", r);
+        } else {
+            out +=
+                fmt::format("static inline bool {0}_lt({0} a, {0} b) {{ return {1}(a.k, b.k); }}\n",
+                            r, less_fn(key.type));
+            out += fmt::format("KTL_DEFINE_STABLE_SORT({0}, {1}, {1}_lt, {2})\n", "ktl_ksort_" + r,
+                               r, needs_gc_scan(key.type) ? "KTL_SCAN" : "KTL_NOSCAN");
+        }
     }
     // What follows the keys' loop is one call of a function made once per
     // record and list type: the block written out at every sort cost the C
@@ -190,7 +204,7 @@ std::string compile_sort_call(CodegenContext &ctx, const std::string &list, cons
     if (ctx.defined_helpers.insert(finish).second)
         ctx.types_text += fmt::format(
             "static KTL_NOINLINE void {0}({1} *l, {2} *kp, int64_t n, bool rev) {{ if (rev) "
-            "ktl_krsort_{2}(kp, n); else ktl_ksort_{2}(kp, n); ktl_sort_unchanged(l->len, n); "
+            "ktl_ksort_{2}_desc(kp, n); else ktl_ksort_{2}(kp, n); ktl_sort_unchanged(l->len, n); "
             "{3} *tmp = ({3} *)ktl_gc_alloc(sizeof({3}) * (size_t)n, {4}); for (int64_t i = 0; "
             "i < n; i++) tmp[i] = l->data[kp[i].i]; if (n) memcpy(l->data, tmp, sizeof({3}) * "
             "(size_t)n); ktl_gc_free(tmp); ktl_gc_free(kp); }}\n",

@@ -9,6 +9,7 @@
 
 #include "codegen/core/ctypes.h"
 #include "codegen/core/instances.h"
+#include "codegen/expr/expr.h"
 
 #include <algorithm>
 #include <set>
@@ -116,61 +117,21 @@ void emit_class_functions(CodegenContext &ctx, const std::string &x) {
         if (str)
             ctx.exc_text_cases += fmt::format("case {}: return {}; ", class_id(ctx, x), str->text);
     }
-    std::vector<CompiledExpr> b_arg = {CompiledExpr{"b", self}};
-    std::vector<CompiledExpr> a_arg = {CompiledExpr{"a", self}};
-    // A subclass's special method counts for objects of that subclass even
-    // where the class itself has none.
-    std::string eq_text = "a == b";
-    if (auto eq = call_dunder_if_defined(ctx, "a", x, "__eq__", b_arg, 0, 0)) {
-        eq_text = result_truth(*eq, "false");
-    } else if (subtree_defines(ctx, x, "__eq__")) {
-        eq_text = dunder_truth_in_subtree(
-            ctx, "a", x, "__eq__", b_arg,
-            [](const std::string &self, const std::vector<CompiledExpr> &args) {
-                return fmt::format("((void *){} == (void *){})", self, args[0].text);
-            },
-            0, 0);
-    }
-    // As for `a == b` and `a < b` in the program, a proper subclass on the
-    // right that provides the reflected method is asked first.
-    auto reflected = [&](const std::string &method, const std::string &usual) {
-        auto first = reflected_first(
-            ctx, CompiledExpr{"a", self}, CompiledExpr{"b", self}, method, true,
-            [&](const CompiledExpr &, const CompiledExpr &) {
-                return CompiledExpr{usual, Type::bool_()};
-            },
-            0, 0);
-        return first ? first->text : usual;
-    };
-    eq_text = reflected("__eq__", eq_text);
+    // Python's `a == b` and `a < b` as the program compiles them: each
+    // object's own class deciding, the left object's method first, a proper
+    // subclass on the right that provides the reflected method before it.
+    CompiledExpr a{"a", self}, b{"b", self};
+    Expr here{Expr::None{}, 0, 0};
+    std::string eq_text = compile_binary_op(ctx, BinOp::Eq, a, b, here).text;
     text +=
         fmt::format("static bool {0}_eq(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, eq_text);
     std::string no_order =
         fmt::format("(ktl_panic(\"TypeError: '<' not supported between instances of '{0}' and "
                     "'{0}'\"), false)",
                     x);
-    std::string lt;
-    if (auto m = call_dunder_if_defined(ctx, "a", x, "__lt__", b_arg, 0, 0)) {
-        lt = result_truth(*m, "false");
-    } else if (auto g = call_dunder_if_defined(ctx, "b", x, "__gt__", a_arg, 0, 0)) {
-        lt = result_truth(*g, "false");
-    } else if (subtree_defines(ctx, x, "__lt__") || subtree_defines(ctx, x, "__gt__")) {
-        // b > a for the classes without __lt__, else the TypeError.
-        DunderFallback reflected = [&](const std::string &, const std::vector<CompiledExpr> &) {
-            if (!subtree_defines(ctx, x, "__gt__"))
-                return no_order;
-            return dunder_truth_in_subtree(
-                ctx, "b", x, "__gt__", a_arg,
-                [&](const std::string &, const std::vector<CompiledExpr> &) { return no_order; }, 0,
-                0);
-        };
-        lt = subtree_defines(ctx, x, "__lt__")
-                 ? dunder_truth_in_subtree(ctx, "a", x, "__lt__", b_arg, reflected, 0, 0)
-                 : reflected("a", {});
-    } else {
-        lt = no_order;
-    }
-    lt = reflected("__gt__", lt);
+    std::string lt = no_order;
+    if (subtree_defines(ctx, x, "__lt__") || subtree_defines(ctx, x, "__gt__"))
+        lt = compile_binary_op(ctx, BinOp::Lt, a, b, here).text;
     text += fmt::format("static bool {0}_lt(C_{1} *a, C_{1} *b) {{ return {2}; }}\n", code, x, lt);
     // The order of items in lists and tuples: the same object is equal to
     // itself before its __eq__ is asked, and items neither equal nor

@@ -559,41 +559,73 @@ std::optional<CompiledExpr> dunder_call(CodegenContext &ctx, const CompiledExpr 
                                   std::string(method), {argument}, e.line, e.column);
 }
 
-// `==` where neither static class defines __eq__ but a class below one of
-// them does: the object's own class decides at run time, the left
-// operand's __eq__ first, then the right one's, then identity.
-std::optional<std::string> equality_below(CodegenContext &ctx, const CompiledExpr &l,
-                                          const CompiledExpr &r) {
+// The Python type name of an operand for a TypeError: a class object's own
+// class at run time.
+std::string operand_class_name(const std::string &text, const Type &type) {
+    if (is_class(type))
+        return fmt::format("ktl_class_names[{}->cls]", text);
+    return fmt::format("\"{}\"", type_display(type));
+}
+
+// A comparison where the left operand's static class lacks the forward
+// method but a class below the left or right static class brings the
+// forward or reflected one: each object's own class decides at run time,
+// the left object's forward method first, then the right object's
+// reflected one, then identity for `==` and `!=`, or the TypeError.
+// None when no class below brings either method.
+// One piece: the left dispatch, the right dispatch and the last resort nest.
+std::optional<std::string> comparison_below(CodegenContext &ctx, BinOp op, const CompiledExpr &l,
+                                            const CompiledExpr &r) {
+    const DunderPair &names = kDunders[static_cast<size_t>(op)];
+    std::string forward(names.forward), reflected(names.reflected);
     bool lc = is_class(l.type), rc = is_class(r.type);
-    bool left_below = lc && subtree_defines(ctx, class_name(l.type), "__eq__");
-    bool right_below = rc && subtree_defines(ctx, class_name(r.type), "__eq__");
+    if (lc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(l.type)), forward))
+        return std::nullopt;
+    bool right_static =
+        rc && first_class_defining_method(ctx, class_ancestors(ctx, class_name(r.type)), reflected);
+    bool left_below = lc && subtree_defines(ctx, class_name(l.type), forward);
+    bool right_below = rc && !right_static && subtree_defines(ctx, class_name(r.type), reflected);
     if (!left_below && !right_below)
         return std::nullopt;
     bool related = lc && rc && common_base_class(ctx, class_name(l.type), class_name(r.type));
-    auto identity = [related](const std::string &a, const std::string &b) {
-        return related ? fmt::format("((void *){} == (void *){})", a, b) : std::string("false");
+    // Neither object has the method.
+    auto last_resort = [&](const std::string &a, const std::string &b) {
+        std::string same =
+            related ? fmt::format("((void *){} == (void *){})", a, b) : std::string("false");
+        if (op == BinOp::Eq)
+            return same;
+        if (op == BinOp::Ne)
+            return fmt::format("(!{})", same);
+        return fmt::format("(ktl_cmp_type_error(\"{}\", {}, {}), false)", binop_symbol(op),
+                           operand_class_name(a, l.type), operand_class_name(b, r.type));
     };
-    // The right operand's own __eq__, as seen with the left one held.
-    auto reflected = [&](const std::string &left, const std::string &right) {
+    // The right object's reflected method, with the left one held.
+    auto right_side = [&](const std::string &a, const std::string &b) {
+        CompiledExpr held_left{a, l.type};
+        if (right_static) {
+            auto call =
+                call_dunder_if_defined(ctx, b, class_name(r.type), reflected, {held_left}, 0, 0);
+            return comparison_result_truth(op, *call).text;
+        }
         if (!right_below)
-            return identity(left, right);
+            return last_resort(a, b);
         return dunder_truth_in_subtree(
-            ctx, right, class_name(r.type), "__eq__", {CompiledExpr{left, l.type}},
+            ctx, b, class_name(r.type), reflected, {held_left},
             [&](const std::string &self, const std::vector<CompiledExpr> &args) {
-                return identity(args[0].text, self);
+                return last_resort(args[0].text, self);
             },
             0, 0);
     };
     if (!left_below) {
-        std::string a = fresh_temp(ctx, "eql");
+        std::string a = fresh_temp(ctx, "cl");
         ensure_type_defined(ctx, l.type);
         return fmt::format("({{ {} {} = {}; {}; }})", c_type_name(l.type), a, l.text,
-                           reflected(a, r.text));
+                           right_side(a, r.text));
     }
     return dunder_truth_in_subtree(
-        ctx, l.text, class_name(l.type), "__eq__", {r},
+        ctx, l.text, class_name(l.type), forward, {r},
         [&](const std::string &self, const std::vector<CompiledExpr> &args) {
-            return reflected(self, args[0].text);
+            return right_side(self, args[0].text);
         },
         0, 0);
 }
@@ -605,6 +637,10 @@ CompiledExpr left_first_class_op(CodegenContext &ctx, BinOp op, const CompiledEx
                                  const CompiledExpr &r, const Expr &e) {
     bool lc = is_class(l.type), rc = is_class(r.type);
     const DunderPair &names = kDunders[static_cast<size_t>(op)];
+    if (is_comparison(op)) {
+        if (auto below = comparison_below(ctx, op, l, r))
+            return boolean(*below);
+    }
     std::optional<CompiledExpr> found;
     if (lc)
         found = dunder_call(ctx, l, names.forward, r, e);
@@ -612,10 +648,6 @@ CompiledExpr left_first_class_op(CodegenContext &ctx, BinOp op, const CompiledEx
         found = dunder_call(ctx, r, names.reflected, l, e);
     if (found)
         return comparison_result_truth(op, *found);
-    if (op == BinOp::Eq) {
-        if (auto below = equality_below(ctx, l, r))
-            return boolean(*below);
-    }
     if (op != BinOp::Eq && op != BinOp::Ne)
         fail(e, fmt::format("unsupported operand types for {}: {} and {} (define {} to support it)",
                             binop_symbol(op), l.type, r.type, names.forward));

@@ -4,8 +4,8 @@
 //
 // A comparison chain `a < b < c` arrives as `(a < b) and (b < c)` with the
 // middle operand copied into both links and the `and` marked as a chain.
-// When the middle operand may have side effects it is evaluated once: the
-// left link stores it into a variable at its natural place (after the left
+// Unless the middle operand is a plain read it is evaluated once: the left
+// link stores it into a variable at its natural place (after the left
 // operand) and the right link reads that variable.
 #include "codegen/expr/expr.h"
 
@@ -37,7 +37,19 @@ void collect_links(Expr &e, std::vector<Expr *> &links) {
     }
 }
 
-// A chain rewritten so that every middle operand with side effects is
+// Whether reading the operand twice is the same as reading it once: a name,
+// a literal or a field of a name. Anything else may run user code that
+// prints, even where it looks pure (a built-in's key function, len() or
+// an operator on objects whose dunders print).
+bool is_plain_read(const Expr &e) {
+    if (e.is<Expr::Name>() || e.is<Expr::Int>() || e.is<Expr::Float>() || e.is<Expr::Str>() ||
+        e.is<Expr::Bool>() || e.is<Expr::None>())
+        return true;
+    const auto *a = e.as<Expr::Attribute>();
+    return a && a->object->is<Expr::Name>();
+}
+
+// A chain rewritten so that every middle operand but a plain read is
 // evaluated once; the precompiled links are bound to internal names for the
 // lifetime of the rewrite.
 struct ChainRewrite {
@@ -57,7 +69,7 @@ std::unique_ptr<ChainRewrite> rewrite_chain(CodegenContext &ctx, const Expr &cha
         auto *next = links[i + 1]->as<Expr::BinaryOp>();
         if (!link || !next || !is_comparison(link->op))
             continue;
-        if (!may_have_side_effects(ctx, *link->right))
+        if (is_plain_read(*link->right) && !may_have_side_effects(ctx, *link->right))
             continue;
         CompiledExpr left = compile_expr(ctx, *link->left);
         CompiledExpr middle = compile_expr(ctx, *link->right);
