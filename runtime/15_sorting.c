@@ -110,8 +110,14 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
 /* The stable sort. A merge copies its shorter run into tmp (MEM is its memory
    kind, made at the first merge with room for n / 2 items), so every item is
    always in the list or in tmp while a user __lt__ runs and perhaps
-   collects. */
-#define KTL_DEFINE_STABLE_SORT(NAME, T, LESS, MEM)                                                 \
+   collects. With GUARD (items whose comparison can run user code, and so
+   raise) a sort pushes one handler, and a merge notes before each
+   comparison where the items still only in tmp belong; an exception copies
+   them there, reverses a descending sort back and goes on, so the list holds
+   every item once, in the order CPython leaves it. Binary insertion moves
+   nothing until its search is done. */
+#define KTL_DEFINE_STABLE_SORT(NAME, T, LESS, MEM) KTL_DEFINE_STABLE_SORT_G(NAME, T, LESS, MEM, 0)
+#define KTL_DEFINE_STABLE_SORT_G(NAME, T, LESS, MEM, GUARD)                                        \
     typedef struct {                                                                               \
         int64_t base, len;                                                                         \
         int power;                                                                                 \
@@ -119,10 +125,20 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
     typedef struct {                                                                               \
         T *a;                                                                                      \
         T *tmp;                                                                                    \
-        int64_t n, min_gallop;                                                                     \
+        /* What an exception must put back: tmp's npend items from pend                            \
+           belong at gap. */                                                                       \
+        T *gap, *pend;                                                                             \
+        int64_t n, min_gallop, npend;                                                              \
         int nruns;                                                                                 \
         NAME##_run runs[KTL_MAX_RUNS];                                                             \
     } NAME##_state;                                                                                \
+    static inline void NAME##_note(NAME##_state *st, T *gap, T *pend, int64_t npend) {             \
+        if (GUARD) {                                                                               \
+            st->gap = gap;                                                                         \
+            st->pend = pend;                                                                       \
+            st->npend = npend;                                                                     \
+        }                                                                                          \
+    }                                                                                              \
     static void NAME##_reverse(T *a, int64_t n) {                                                  \
         for (int64_t i = 0, j = n - 1; i < j; i++, j--) {                                          \
             T t = a[i];                                                                            \
@@ -235,6 +251,7 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
         for (;;) {                                                                                 \
             acount = bcount = 0;                                                                   \
             for (;;) {                                                                             \
+                NAME##_note(st, dest, a, na);                                                      \
                 if (LESS(*b, *a)) {                                                                \
                     *dest++ = *b++;                                                                \
                     ++bcount;                                                                      \
@@ -253,6 +270,7 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
             do {                                                                                   \
                 min_gallop -= min_gallop > 1;                                                      \
                 st->min_gallop = min_gallop;                                                       \
+                NAME##_note(st, dest, a, na);                                                      \
                 k = acount = NAME##_gallop_right(*b, a, na, 0);                                    \
                 if (k) {                                                                           \
                     memcpy(dest, a, (size_t)k * sizeof(T));                                        \
@@ -265,6 +283,7 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
                 }                                                                                  \
                 *dest++ = *b++;                                                                    \
                 if (--nb == 0) goto done;                                                          \
+                NAME##_note(st, dest, a, na);                                                      \
                 k = bcount = NAME##_gallop_left(*a, b, nb, 0);                                     \
                 if (k) {                                                                           \
                     memmove(dest, b, (size_t)k * sizeof(T));                                       \
@@ -303,6 +322,7 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
         for (;;) {                                                                                 \
             acount = bcount = 0;                                                                   \
             for (;;) {                                                                             \
+                NAME##_note(st, dest - (nb - 1), baseb, nb);                                       \
                 if (LESS(*b, *a)) {                                                                \
                     *dest-- = *a--;                                                                \
                     ++acount;                                                                      \
@@ -321,6 +341,7 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
             do {                                                                                   \
                 min_gallop -= min_gallop > 1;                                                      \
                 st->min_gallop = min_gallop;                                                       \
+                NAME##_note(st, dest - (nb - 1), baseb, nb);                                       \
                 k = acount = na - NAME##_gallop_right(*b, basea, na, na - 1);                      \
                 if (k) {                                                                           \
                     dest -= k;                                                                     \
@@ -331,6 +352,7 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
                 }                                                                                  \
                 *dest-- = *b--;                                                                    \
                 if (--nb == 1) goto copy_a;                                                        \
+                NAME##_note(st, dest - (nb - 1), baseb, nb);                                       \
                 k = bcount = nb - NAME##_gallop_left(*a, baseb, nb, nb - 1);                       \
                 if (k) {                                                                           \
                     dest -= k;                                                                     \
@@ -375,15 +397,12 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
         if (!st->tmp) st->tmp = (T *)ktl_gc_alloc((size_t)(st->n / 2) * sizeof(T), MEM);           \
         if (na <= nb) NAME##_merge_lo(st, a, na, b, nb);                                           \
         else NAME##_merge_hi(st, a, na, b, nb);                                                    \
+        NAME##_note(st, NULL, NULL, 0);                                                            \
     }                                                                                              \
-    static void NAME(T *a, int64_t n) {                                                            \
-        if (n < 2) return;                                                                         \
-        NAME##_state st;                                                                           \
-        st.a = a;                                                                                  \
-        st.tmp = NULL;                                                                             \
-        st.n = n;                                                                                  \
-        st.min_gallop = KTL_MIN_GALLOP;                                                            \
-        st.nruns = 0;                                                                              \
+    /* Sorts st->a[0, st->n), n >= 2. */                                                           \
+    static void NAME##_runs(NAME##_state *st) {                                                    \
+        T *a = st->a;                                                                              \
+        int64_t n = st->n;                                                                         \
         int64_t minrun = ktl_sort_minrun(n), lo = 0, left = n;                                     \
         do {                                                                                       \
             bool descending;                                                                       \
@@ -394,36 +413,65 @@ static int ktl_sort_power(int64_t s1, int64_t n1, int64_t n2, int64_t n) {
                 NAME##_binarysort(a + lo, force, run);                                             \
                 run = force;                                                                       \
             }                                                                                      \
-            if (st.nruns) {                                                                        \
-                NAME##_run *top = &st.runs[st.nruns - 1];                                          \
+            if (st->nruns) {                                                                       \
+                NAME##_run *top = &st->runs[st->nruns - 1];                                        \
                 int power = ktl_sort_power(top->base, top->len, run, n);                           \
-                while (st.nruns > 1 && st.runs[st.nruns - 2].power > power)                        \
-                    NAME##_merge_at(&st, st.nruns - 2);                                            \
-                st.runs[st.nruns - 1].power = power;                                               \
+                while (st->nruns > 1 && st->runs[st->nruns - 2].power > power)                     \
+                    NAME##_merge_at(st, st->nruns - 2);                                            \
+                st->runs[st->nruns - 1].power = power;                                             \
             }                                                                                      \
-            st.runs[st.nruns].base = lo;                                                           \
-            st.runs[st.nruns].len = run;                                                           \
-            st.runs[st.nruns].power = 0;                                                           \
-            st.nruns++;                                                                            \
+            st->runs[st->nruns].base = lo;                                                         \
+            st->runs[st->nruns].len = run;                                                         \
+            st->runs[st->nruns].power = 0;                                                         \
+            st->nruns++;                                                                           \
             lo += run;                                                                             \
             left -= run;                                                                           \
         } while (left);                                                                            \
-        while (st.nruns > 1) {                                                                     \
-            int i = st.nruns - 2;                                                                  \
-            if (i > 0 && st.runs[i - 1].len < st.runs[i + 1].len) --i;                             \
-            NAME##_merge_at(&st, i);                                                               \
+        while (st->nruns > 1) {                                                                    \
+            int i = st->nruns - 2;                                                                 \
+            if (i > 0 && st->runs[i - 1].len < st->runs[i + 1].len) --i;                           \
+            NAME##_merge_at(st, i);                                                                \
         }                                                                                          \
+    }                                                                                              \
+    /* The sort under its handler: the state lives in the caller's frame, so                       \
+       it is all there after the jump. */                                                          \
+    static KTL_NOINLINE void NAME##_guarded(NAME##_state *st, bool rev) {                          \
+        ktl_handler h;                                                                             \
+        ktl_try_enter(&h);                                                                         \
+        if (ktl_setjmp(h.jb)) {                                                                    \
+            void *e = ktl_try_land(&h);                                                            \
+            if (st->npend) memcpy(st->gap, st->pend, (size_t)st->npend * sizeof(T));               \
+            if (rev) NAME##_reverse(st->a, st->n);                                                 \
+            if (st->tmp) ktl_gc_free(st->tmp);                                                     \
+            ktl_reraise(e);                                                                        \
+        }                                                                                          \
+        NAME##_runs(st);                                                                           \
+        ktl_htop = h.prev;                                                                         \
+    }                                                                                              \
+    /* Descending reverses, sorts ascending and reverses back. */                                  \
+    static void NAME##_sort(T *a, int64_t n, bool rev) {                                           \
+        if (n < 2) return;                                                                         \
+        NAME##_state st;                                                                           \
+        st.a = a;                                                                                  \
+        st.tmp = NULL;                                                                             \
+        st.n = n;                                                                                  \
+        st.min_gallop = KTL_MIN_GALLOP;                                                            \
+        st.nruns = 0;                                                                              \
+        st.npend = 0;                                                                              \
+        if (rev) NAME##_reverse(a, n);                                                             \
+        if (GUARD) NAME##_guarded(&st, rev);                                                       \
+        else NAME##_runs(&st);                                                                     \
+        if (rev) NAME##_reverse(a, n);                                                             \
         if (st.tmp) ktl_gc_free(st.tmp);                                                           \
     }                                                                                              \
-    static void NAME##_desc(T *a, int64_t n) {                                                     \
-        NAME##_reverse(a, n);                                                                      \
-        NAME(a, n);                                                                                \
-        NAME##_reverse(a, n);                                                                      \
-    }
+    static void NAME(T *a, int64_t n) { NAME##_sort(a, n, false); }                                \
+    static void NAME##_desc(T *a, int64_t n) { NAME##_sort(a, n, true); }
 
 /* The stable sort with its temporary block's memory kind fixed. */
 #define KTL_DEFINE_STABLE_SORT_SCAN(NAME, T, LESS) KTL_DEFINE_STABLE_SORT(NAME, T, LESS, KTL_SCAN)
 #define KTL_DEFINE_STABLE_SORT_NOSCAN(NAME, T, LESS) KTL_DEFINE_STABLE_SORT(NAME, T, LESS, KTL_NOSCAN)
+/* The stable sort of items whose comparison can run user code. */
+#define KTL_DEFINE_STABLE_SORT_GUARDED(NAME, T, LESS) KTL_DEFINE_STABLE_SORT_G(NAME, T, LESS, KTL_SCAN, 1)
 
 /* min() or max() of an empty list. */
 static KTL_COLD KTL_NORETURN void ktl_empty_error(const char *fn) {
@@ -434,6 +482,9 @@ static KTL_COLD KTL_NORETURN void ktl_empty_error(const char *fn) {
    ordered by LESS. The compiler's instantiations sort stably (items may hold
    pointers, so the merge sort's block is scanned). */
 #define KTL_DEFINE_LIST_ALGOS(L, T, LESS) KTL_DEFINE_LIST_ALGOS_WITH(L, T, LESS, KTL_DEFINE_STABLE_SORT_SCAN)
+/* The same for items whose comparison can run a user __lt__, which may raise. */
+#define KTL_DEFINE_LIST_ALGOS_GUARDED(L, T, LESS)                                                  \
+    KTL_DEFINE_LIST_ALGOS_WITH(L, T, LESS, KTL_DEFINE_STABLE_SORT_GUARDED)
 
 /* SORTDEF is the sort to instantiate in both directions: a stable one, or
    KTL_DEFINE_SORT_BOTH where equal items are indistinguishable. */

@@ -3,7 +3,8 @@
 // holding them), ascending and descending; int and str sorts on the
 // quicksort with many equal items; keyed sorts through records that break
 // ties by index; min and max keep the first of equal extremes; a __lt__ that
-// is no order still finishes inside the list. Sums are checked directly.
+// is no order still finishes inside the list, and one that raises leaves
+// every item in it once. Sums are checked directly.
 // The collector runs at every page refill, so everything is checked under it.
 // env: KESTAL_GC_MIN=1
 #include "kestal_runtime.c"
@@ -25,6 +26,54 @@ static inline bool T_1f_eq(T_1f a, T_1f b) { return KTL_EQ(a.f0, b.f0); }
 static inline int T_1f_cmp(T_1f a, T_1f b) { int c; if ((c = KTL_CMP(a.f0, b.f0))) return c; return 0; }
 static inline bool T_1f_lt(T_1f a, T_1f b) { return T_1f_cmp(a, b) < 0; }
 static void ktl_print_T_1f(T_1f t) { ktl_putc('('); ktl_print_f(t.f0); ktl_putc(','); ktl_putc(')'); }
+// A __lt__ that raises once its budget of comparisons is spent, on the
+// guarded sort the compiler uses for items that can run user code.
+static int64_t kt_budget;
+static ktl_exc *kt_raised;
+static inline bool kt_budget_lt(Obj *a, Obj *b) {
+    if (kt_budget-- == 0) {
+        kt_raised = ktl_exc_new(KTL_E_ValueError, ktl_mkstr("spent", 5), ktl_mkstr("'spent'", 7));
+        ktl_raise_at(kt_raised, 42, "__lt__");
+    }
+    return a->key < b->key;
+}
+KTL_DEFINE_LIST(L_R, Obj *, KTL_EQ, KTL_SCAN)
+KTL_DEFINE_LIST_ALGOS_GUARDED(L_R, Obj *, kt_budget_lt)
+
+// Sorts n objects with a budget of comparisons: an exception must reach
+// the caller's handler unchanged, with its line, and leave every item in
+// the list once.
+static void kt_check_raising(int64_t n, int64_t budget, bool reverse) {
+    L_R *l = L_R_new(0);
+    for (int64_t i = 0; i < n; i++) {
+        Obj *x = (Obj *)ktl_obj_new(sizeof(Obj));
+        x->key = kt_rand(n);
+        x->id = i;
+        L_R_push(l, x);
+    }
+    kt_budget = budget;
+    kt_raised = NULL;
+    ktl_handler h;
+    ktl_try_enter(&h);
+    if (ktl_setjmp(h.jb) == 0) {
+        if (reverse) ktl_rsort_L_R(l);
+        else ktl_sort_L_R(l);
+        ktl_htop = h.prev;
+        KT_CHECK(kt_budget >= 0);
+    } else {
+        ktl_exc *e = (ktl_exc *)ktl_try_land(&h);
+        KT_CHECK(e == kt_raised && ktl_exc_line == 42 && strcmp(ktl_exc_fn, "__lt__") == 0);
+    }
+    KT_CHECK(ktl_htop == h.prev);
+    bool *seen = (bool *)ktl_gc_zalloc((size_t)n);
+    KT_CHECK(l->len == n);
+    for (int64_t i = 0; i < n; i++) {
+        int64_t id = l->data[i]->id;
+        KT_CHECK(id >= 0 && id < n && !seen[id]);
+        seen[id] = true;
+    }
+}
+
 KTL_DEFINE_LIST(L_T_1f, T_1f, T_1f_eq, KTL_NOSCAN)
 KTL_DEFINE_LIST_PRINT(L_T_1f, ktl_print_T_1f)
 KTL_DEFINE_LIST_ALGOS(L_T_1f, T_1f, T_1f_lt)
@@ -176,6 +225,11 @@ static void ktl_main(void) {
         ktl_print_s(e->str);
         ktl_newline();
     }
+    for (int64_t n = 10; n <= 700; n = n * 3 + 1)
+        for (int64_t budget = 0; budget < n * 12; budget += n / 3 + 1) {
+            kt_check_raising(n, budget, false);
+            kt_check_raising(n, budget, true);
+        }
     // Sums: Neumaier's compensation, and ints wrapping.
     L_f *tenth = L_f_new(0);
     for (int i = 0; i < 10; i++) L_f_push(tenth, 0.1);

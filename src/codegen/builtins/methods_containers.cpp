@@ -7,6 +7,7 @@
 #include "codegen/builtins/methods.h"
 
 #include "codegen/builtins/builtin_methods.h"
+#include "codegen/builtins/builtins.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/containers.h"
 #include "codegen/expr/expr.h"
@@ -109,7 +110,9 @@ bool define_list_algos(CodegenContext &ctx, const Type &element) {
     define_list_type(ctx, element);
     std::string l = list_c_name(element);
     if (ctx.defined_helpers.insert("algos " + l).second)
-        ctx.types_text += fmt::format("KTL_DEFINE_LIST_ALGOS({}, {}, {})\n", l,
+        // Only a class's __lt__ can raise while the list is half merged.
+        ctx.types_text += fmt::format("KTL_DEFINE_LIST_ALGOS{}({}, {}, {})\n",
+                                      type_contains_class(element) ? "_GUARDED" : "", l,
                                       c_type_name(element), less_fn(element));
     return true;
 }
