@@ -2,6 +2,7 @@
 // class base table, and the names that must live in the globals struct.
 #include "codegen/core/context.h"
 
+#include "analysis/constants.h"
 #include "analysis/walkers.h"
 
 namespace kestal {
@@ -27,6 +28,7 @@ std::unique_ptr<CodegenContext> new_codegen_context(const Program &program) {
     ctx->libraries = &program.libraries;
     for (const std::string &name : collect_function_free_names(program))
         ctx->global_names.insert(name);
+    ctx->module_constants = find_module_constants(program);
     return ctx;
 }
 

@@ -279,6 +279,9 @@ struct CodegenContext {
     const std::map<std::string, std::string> *aliases = nullptr;
     const std::map<std::string, Library> *libraries = nullptr;
     std::unordered_set<std::string> global_names;
+    // The module constants (analysis/constants.h) by name: a read of the
+    // module's binding of such a name compiles to its value.
+    std::map<std::string, Expr> module_constants;
 
     // Class and C-type state. `class_bases` maps every class of the Program
     // to its base, if any; it is filled at set-up and read by the ancestry

@@ -25,8 +25,28 @@ namespace kestal {
 
 namespace {
 
+// The value of a module constant read through its global, when the value
+// has the global's Type. (A module variable that no function reads is a
+// local of the module body, which the C compiler propagates itself.)
+std::optional<CompiledExpr> folded_constant(CodegenContext &ctx, const std::string &n,
+                                            const Variable &var) {
+    auto constant = ctx.module_constants.find(n);
+    if (constant == ctx.module_constants.end() || var.text != "ktl_G.g_" + n)
+        return std::nullopt;
+    CompiledExpr value = compile_expr_node(ctx, constant->second, nullptr);
+    if (value.type != var.type)
+        return std::nullopt;
+    // A negative float's text begins with its sign: parenthesized, it stays
+    // one operand after another operator (`-X` is not `--1.5`).
+    if (value.text[0] == '-')
+        value.text = "(" + value.text + ")";
+    return value;
+}
+
 CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string &n) {
     if (auto var = lookup_var(ctx, n)) {
+        if (auto folded = folded_constant(ctx, n, *var))
+            return *folded;
         if (var->type.is<Type::Optional>() && is_known_non_none(ctx, n)) {
             const Type &inner = *var->type.as<Type::Optional>()->inner;
             return {narrowed_read_text(ctx, n, *var), inner};
