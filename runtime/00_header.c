@@ -6,7 +6,8 @@
  * sets, files, exceptions, output buffering and number formatting, and the C
  * entry point. Every function and global is `static`, so the C compiler can
  * inline what a program uses and drop the rest; there is no runtime library
- * to link. It is written for Linux: the system calls are POSIX ones, and
+ * to link (a build may still precompile the out-of-line part once: see the
+ * two forms below). It is written for Linux: the system calls are POSIX ones, and
  * a few details (file times, peak memory) are Linux's.
  *
  * Switches read from the lines the compiler writes before this text:

@@ -199,9 +199,8 @@ class CompilerStackLimit {
 // split, the object can't be had, or the compile or link fails: the caller
 // then builds the one-file form, which reports whatever is wrong with the
 // program. An object the linker refuses is deleted, to be built again.
-bool build_split(const std::string &work, const std::string &c_text,
-                 const std::string &output_path, const BuildOptions &options,
-                 const std::string &compiler) {
+bool build_split(const std::string &work, const std::string &c_text, const std::string &output_path,
+                 const BuildOptions &options, const std::string &compiler) {
     std::optional<SplitC> split = split_c_text(c_text, runtime_text());
     if (!split)
         return false;

@@ -209,7 +209,7 @@ std::string build_into_cache(const CacheLookup &lookup, const GeneratedC &genera
     if (!work)
         fail(fmt::format("kestal: {}", work.error().text));
     BuildOptions build{
-        generated.link_names,   options.portable,     false, false, generated.imports_library,
+        generated.link_names,   options.portable,      false, false, generated.imports_library,
         generated.library_dirs, generated.link_owners, true};
     std::string exe;
     bool cached = false;
@@ -377,9 +377,9 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
     }
     check_output_is_not_source(output, *options.source_path);
     check_output_is_writable(output);
-    BuildOptions build{generated.link_names, options.portable,          options.static_link,
-                       options.windowed,     generated.imports_library, generated.library_dirs,
-                       generated.link_owners, true};
+    BuildOptions build{
+        generated.link_names,      options.portable,       options.static_link,   options.windowed,
+        generated.imports_library, generated.library_dirs, generated.link_owners, true};
     build_executable(generated.c_text, output, build);
 }
 

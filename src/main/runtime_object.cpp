@@ -12,9 +12,9 @@
 
 #include <algorithm>
 #include <fcntl.h>
-#include <unistd.h>
 #include <filesystem>
 #include <fmt/format.h>
+#include <unistd.h>
 
 namespace kestal {
 namespace {
@@ -108,7 +108,7 @@ bool looks_like_object(const std::string &path) {
     bool read_whole = ::read(fd, head, sizeof head) == static_cast<ssize_t>(sizeof head);
     ::close(fd);
     return read_whole && std::string_view(head, sizeof head) == "\x7f"
-                                                                  "ELF";
+                                                                "ELF";
 }
 
 std::optional<std::string> runtime_object(const std::string &work_folder,
@@ -116,8 +116,7 @@ std::optional<std::string> runtime_object(const std::string &work_folder,
                                           const std::string &compiler, bool portable) {
     std::string folder = runtime_object_dir(work_folder);
     std::string stamp = compiler_stamp(compiler);
-    std::string key =
-        cache_key_text(runtime_object_key({object_text, compiler, stamp, portable}));
+    std::string key = cache_key_text(runtime_object_key({object_text, compiler, stamp, portable}));
     std::string cached = fmt::format("{}/{}.o", folder, key);
     platform::Result<platform::PathInfo> info = platform::path_info(cached);
     if (info && info->kind == platform::PathKind::File && looks_like_object(cached))

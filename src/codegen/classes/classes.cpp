@@ -235,9 +235,9 @@ std::string class_tables_text(const CodegenContext &ctx) {
     text +=
         fmt::format("static const int16_t ktl_class_bases[] = {{ {} }};\n", fmt::join(bases, ", "));
     text += "KTL_PROG const char *ktl_class_name(int32_t id) { return ktl_class_names[id]; }\n";
-    text +=
-        "KTL_PROG bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return true; c = "
-        "ktl_class_bases[c]; } return false; }\n";
+    text += "KTL_PROG bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return "
+            "true; c = "
+            "ktl_class_bases[c]; } return false; }\n";
     return text;
 }
 
