@@ -5,7 +5,9 @@
 //
 // `run` keeps its executables in the build cache, so an unchanged program
 // runs again without the C compiler; with --no-cache it builds into the
-// work folder, runs the executable and deletes it again.
+// work folder, runs the executable and deletes it again. `build` and `run`
+// both link the program with the cached runtime object (runtime_object.h),
+// which --no-cache reuses too.
 #include "main/compile_road.h"
 
 #include "codegen/codegen.h"
