@@ -6,7 +6,8 @@
  * sets, files, exceptions, output buffering and number formatting, and the C
  * entry point. Every function and global is `static`, so the C compiler can
  * inline what a program uses and drop the rest; there is no runtime library
- * to link. It is written for Linux: the system calls are POSIX ones, and
+ * to link (a build may still precompile the out-of-line part once: see the
+ * two forms below). It is written for Linux: the system calls are POSIX ones, and
  * a few details (file times, peak memory) are Linux's.
  *
  * Switches read from the lines the compiler writes before this text:
@@ -91,6 +92,36 @@ static inline bool ktl_isatty_stdout(void) {
 #define KTL_TLS
 #endif
 
+/* Two forms of one text. Pasted whole before a program (the one-file form),
+   every function and global is static. A build may instead compile the
+   out-of-line, program-independent part once into an object of its own
+   (KTL_SPLIT_RUNTIME) and each program against it (KTL_SPLIT_PROGRAM): the
+   functions that part holds (KTL_RT) are then only declared in the
+   program's text, the shared state (KTL_VAR) is defined in the object
+   alone, and what the program section defines for the runtime (KTL_PROG)
+   links across. Everything else stays static in both, so the inline fast
+   paths are compiled with the program as before. */
+#define KTL_HIDDEN __attribute__((visibility("hidden")))
+#if defined(KTL_SPLIT_PROGRAM)
+#define KTL_RT KTL_HIDDEN
+#define KTL_VAR extern KTL_HIDDEN
+#define KTL_INIT(...)
+#define KTL_PROG KTL_HIDDEN
+#define KTL_PROG_DECL extern KTL_HIDDEN
+#elif defined(KTL_SPLIT_RUNTIME)
+#define KTL_RT KTL_HIDDEN
+#define KTL_VAR KTL_HIDDEN
+#define KTL_INIT(...) = __VA_ARGS__
+#define KTL_PROG KTL_HIDDEN
+#define KTL_PROG_DECL extern KTL_HIDDEN
+#else
+#define KTL_RT static
+#define KTL_VAR static
+#define KTL_INIT(...) = __VA_ARGS__
+#define KTL_PROG static
+#define KTL_PROG_DECL static
+#endif
+
 #define KTL_PI 3.14159265358979323846
 #define KTL_E 2.71828182845904523536
 #define KTL_TAU 6.28318530717958647692
@@ -115,21 +146,21 @@ typedef struct ktl_sb ktl_sb;
 
 /* chr() of an ASCII code is a one-byte view into this table (filled at
    start-up). */
-static char ktl_ascii[128];
+KTL_VAR char ktl_ascii[128];
 
 /* Declared ahead of first use: runtime functions defined further down. */
 static char *ktl_alloc_bytes(size_t n);
-static void ktl_cap_spill(const char *p, size_t n);
-static void ktl_files_flush_all(void);
-static void ktl_gc_collect(void);
+KTL_RT void ktl_cap_spill(const char *p, size_t n);
+KTL_RT void ktl_files_flush_all(void);
+KTL_RT void ktl_gc_collect(void);
 
 /* Declared here, defined by the program section that follows the runtime. */
-static void ktl_register_globals(void);
-static const char *ktl_class_name(int32_t id);
-static bool ktl_isa(int32_t cls, int32_t base);
-static ktl_str ktl_exc_text(void *e);
-static const char *ktl_src_name;
-static void ktl_main(void);
+KTL_PROG void ktl_register_globals(void);
+KTL_PROG const char *ktl_class_name(int32_t id);
+KTL_PROG bool ktl_isa(int32_t cls, int32_t base);
+KTL_PROG ktl_str ktl_exc_text(void *e);
+KTL_PROG_DECL const char *ktl_src_name;
+KTL_PROG void ktl_main(void);
 
 /* A copy of n bytes in the collected heap (no-scan memory); n may be 0. */
 static ktl_str ktl_str_copy(const char *p, int64_t n) {

@@ -11,11 +11,11 @@
 
 #define KTL_OBUF_SIZE ((size_t)1 << 16)
 
-static KTL_TLS char ktl_obuf[1 << 16];
-static KTL_TLS size_t ktl_olen;
-static bool ktl_tty;
-static KTL_TLS ktl_sb *ktl_cap;
-static KTL_TLS size_t ktl_cap_from;
+KTL_VAR KTL_TLS char ktl_obuf[1 << 16];
+KTL_VAR KTL_TLS size_t ktl_olen;
+KTL_VAR bool ktl_tty;
+KTL_VAR KTL_TLS ktl_sb *ktl_cap;
+KTL_VAR KTL_TLS size_t ktl_cap_from;
 
 typedef struct {
     ktl_sb *cap;
@@ -25,18 +25,21 @@ typedef struct {
 /* Set once the process has started to end (ktl_exit, ktl_panic, the
    uncaught-exception report): from then on no `try` may catch anything, so a
    failure while flushing cannot jump back into the program. */
-static volatile int ktl_exiting;
+KTL_VAR volatile int ktl_exiting;
 
 /* Makes the exit status 1 from inside exit(): output was lost while the
    program was already ending, which must not pass for success. */
 static void ktl_exit_lost_data(void) { _exit(1); }
 
-static void ktl_exit_status_one(void) {
+KTL_RT void ktl_exit_status_one(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_exit_status_one(void) {
     static bool registered;
     if (registered) return;
     registered = true;
     atexit(ktl_exit_lost_data);
 }
+#endif
 
 /* Ends the program once standard output can't be written (a full device, a
    closed descriptor): nothing printed after it could show, so carrying on
@@ -44,7 +47,9 @@ static void ktl_exit_status_one(void) {
    are written and it ends at once with status 1; once it is already ending,
    the message is written and the exit status becomes 1, so the rest of the
    way out (a traceback, the other files) still happens. */
-static KTL_COLD void ktl_out_failed(int err) {
+KTL_RT KTL_COLD void ktl_out_failed(int err);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_out_failed(int err) {
     static volatile int reported;
     if (reported) return;
     reported = 1;
@@ -60,6 +65,7 @@ static KTL_COLD void ktl_out_failed(int err) {
     if (!ending) exit(1);
     ktl_exit_status_one();
 }
+#endif
 
 /* Hands n bytes to stdio's standard output; a failure ends the program. */
 static void ktl_out_put(const char *p, size_t n) {
@@ -73,7 +79,9 @@ static void ktl_out_sync(void) {
 /* Captured bytes always leave the buffer first, into the builder; ordinary
    output printed before the capture began stays at the front until it fills
    half the buffer, so it is never interleaved with captured bytes. */
-static KTL_COLD void ktl_flush(void) {
+KTL_RT KTL_COLD void ktl_flush(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_flush(void) {
     if (ktl_cap) {
         if (ktl_olen > ktl_cap_from) ktl_cap_spill(ktl_obuf + ktl_cap_from, ktl_olen - ktl_cap_from);
         ktl_olen = ktl_cap_from;
@@ -91,8 +99,11 @@ static KTL_COLD void ktl_flush(void) {
     }
     ktl_out_sync();
 }
+#endif
 
-static KTL_COLD void ktl_write_slow(const char *p, size_t n) {
+KTL_RT KTL_COLD void ktl_write_slow(const char *p, size_t n);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_write_slow(const char *p, size_t n) {
     ktl_flush();
     if (n > KTL_OBUF_SIZE - ktl_olen) {
         if (ktl_cap) ktl_cap_spill(p, n);
@@ -102,6 +113,7 @@ static KTL_COLD void ktl_write_slow(const char *p, size_t n) {
     memcpy(ktl_obuf + ktl_olen, p, n);
     ktl_olen += n;
 }
+#endif
 
 static inline void ktl_write(const char *p, size_t n) {
     if (KTL_UNLIKELY(n > KTL_OBUF_SIZE - ktl_olen)) {
@@ -170,12 +182,15 @@ static inline void ktl_cap_resume(ktl_capstate s) {
 /* Drops the bytes of the active capture that are still buffered and ends all
    captures, keeping the ordinary output in front of them. The text being
    built is abandoned; the ordinary output is what the exit paths flush. */
-static void ktl_cap_abandon(void) {
+KTL_RT void ktl_cap_abandon(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_cap_abandon(void) {
     if (ktl_cap) {
         ktl_olen = ktl_cap_from;
         ktl_cap = NULL;
     }
 }
+#endif
 
 /* Ends the program for conditions no `try` can catch (out of memory, a
    negative integer exponent, the generated code's own fatal checks). Safe to
@@ -185,10 +200,12 @@ static void ktl_cap_abandon(void) {
 /* Set while a worker thread runs its share of a parallel loop: the worker
    hands its fatal error to the loop's calling thread, which ends the
    program once every thread has stopped (see the thread pool). */
-static KTL_TLS void (*ktl_panic_hook)(const char *msg);
+KTL_VAR KTL_TLS void (*ktl_panic_hook)(const char *msg);
 #endif
 
-static KTL_COLD KTL_NORETURN void ktl_panic(const char *msg) {
+KTL_RT KTL_COLD KTL_NORETURN void ktl_panic(const char *msg);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD KTL_NORETURN void ktl_panic(const char *msg) {
     static volatile int entered;
 #ifdef KTL_PARALLEL
     if (ktl_panic_hook && !ktl_exiting) ktl_panic_hook(msg);
@@ -204,14 +221,18 @@ static KTL_COLD KTL_NORETURN void ktl_panic(const char *msg) {
     fflush(stderr);
     exit(1);
 }
+#endif
 
 /* Ends the program with the given status after writing all output. */
-static KTL_COLD KTL_NORETURN void ktl_exit(int64_t code) {
+KTL_RT KTL_COLD KTL_NORETURN void ktl_exit(int64_t code);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD KTL_NORETURN void ktl_exit(int64_t code) {
     ktl_exiting = 1;
     ktl_cap_abandon();
     ktl_flush();
     ktl_files_flush_all();
     exit((int)code);
 }
+#endif
 
 

@@ -81,38 +81,38 @@ typedef struct {
 /* A word read from the stack or from a block, whatever its declared type. */
 typedef uintptr_t __attribute__((may_alias)) ktl_word;
 
-static char *ktl_heap;
-static size_t ktl_heap_pages;
+KTL_VAR char *ktl_heap;
+KTL_VAR size_t ktl_heap_pages;
 /* Pages the reservation holds: 1,048,576 for the full 64 GiB, fewer when the
    system only granted a smaller range. */
-static size_t ktl_heap_max_pages;
+KTL_VAR size_t ktl_heap_max_pages;
 /* Bytes made usable so far when the range was reserved without access
    (only after the fallback of ktl_gc_init); SIZE_MAX when the whole range
    is usable from the start. */
-static size_t ktl_heap_commit;
-static ktl_page **ktl_pages;
-static size_t ktl_free_pages;
-static size_t ktl_free_hint;
-static KTL_TLS ktl_free *ktl_fl[KTL_NKIND][KTL_NCLS];
-static uint32_t ktl_cls_size[KTL_NCLS];
-static size_t ktl_gc_grown;
-static size_t ktl_gc_limit = KTL_GC_MIN;
-static size_t ktl_gc_live;
-static size_t ktl_gc_count;
-static bool ktl_gc_min_set;
-static size_t ktl_gc_min_env;
-static void *ktl_stack_base;
-static int ktl_gc_off;
-static ktl_root ktl_roots[KTL_MAX_ROOTS];
-static int ktl_nroots;
+KTL_VAR size_t ktl_heap_commit;
+KTL_VAR ktl_page **ktl_pages;
+KTL_VAR size_t ktl_free_pages;
+KTL_VAR size_t ktl_free_hint;
+KTL_VAR KTL_TLS ktl_free *ktl_fl[KTL_NKIND][KTL_NCLS];
+KTL_VAR uint32_t ktl_cls_size[KTL_NCLS];
+KTL_VAR size_t ktl_gc_grown;
+KTL_VAR size_t ktl_gc_limit KTL_INIT(KTL_GC_MIN);
+KTL_VAR size_t ktl_gc_live;
+KTL_VAR size_t ktl_gc_count;
+KTL_VAR bool ktl_gc_min_set;
+KTL_VAR size_t ktl_gc_min_env;
+KTL_VAR void *ktl_stack_base;
+KTL_VAR int ktl_gc_off;
+KTL_VAR ktl_root ktl_roots[KTL_MAX_ROOTS];
+KTL_VAR int ktl_nroots;
 /* The mark stack: ranges [lo, hi) of marked blocks still to be scanned. */
 typedef struct {
     char *lo;
     char *hi;
 } ktl_range_todo;
-static ktl_range_todo *ktl_mstack;
-static size_t ktl_mstack_n;
-static size_t ktl_mstack_cap;
+KTL_VAR ktl_range_todo *ktl_mstack;
+KTL_VAR size_t ktl_mstack_n;
+KTL_VAR size_t ktl_mstack_cap;
 
 #include <sys/mman.h>
 #ifndef MAP_NORESERVE
@@ -138,10 +138,10 @@ static void ktl_heap_advise(void *p, size_t n) {
 /* Taking and freeing pages is shared by the threads of parallel loops; it
    happens once per 64 KiB, so a spin lock is enough. */
 #ifdef KTL_PARALLEL
-static int ktl_heap_lk;
+KTL_VAR int ktl_heap_lk;
 /* Whether this thread holds the lock: a worker's fatal error under it (out
    of memory) lets it go before the worker leaves its share. */
-static KTL_TLS bool ktl_heap_held;
+KTL_VAR KTL_TLS bool ktl_heap_held;
 static inline void ktl_heap_lock(void) {
     while (__atomic_exchange_n(&ktl_heap_lk, 1, __ATOMIC_ACQUIRE)) {
         while (__atomic_load_n(&ktl_heap_lk, __ATOMIC_RELAXED)) {
@@ -161,12 +161,15 @@ static inline void ktl_heap_unlock(void) {
 #define ktl_heap_unlock() ((void)0)
 #endif
 
-static KTL_COLD KTL_NORETURN void ktl_oom(void) {
+KTL_RT KTL_COLD KTL_NORETURN void ktl_oom(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD KTL_NORETURN void ktl_oom(void) {
 #ifdef KTL_PARALLEL
     if (ktl_heap_held) ktl_heap_unlock();
 #endif
     ktl_panic("out of memory");
 }
+#endif
 
 /* The smallest class whose blocks hold n bytes (n from 0 to 8,192): eight
    classes of 16-byte steps up to 128, then four per doubling. */
@@ -260,13 +263,18 @@ static size_t ktl_gc_take(size_t n) {
     return i;
 }
 
-static KTL_COLD void ktl_gc_maybe_collect(void) {
+KTL_RT KTL_COLD void ktl_gc_maybe_collect(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_gc_maybe_collect(void) {
     if (!ktl_gc_off && ktl_gc_grown >= ktl_gc_limit) ktl_gc_collect();
 }
+#endif
 
 /* An empty free list: collect when the heap has grown enough, else carve a
    new page into blocks of class c. */
-static KTL_COLD void *ktl_gc_refill(int m, int c) {
+KTL_RT KTL_COLD void *ktl_gc_refill(int m, int c);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void *ktl_gc_refill(int m, int c) {
     if (!ktl_gc_off && ktl_gc_grown >= ktl_gc_limit) {
         ktl_gc_collect();
         void *b = ktl_fl_pop(m, c);
@@ -306,11 +314,14 @@ static KTL_COLD void *ktl_gc_refill(int m, int c) {
     ktl_fl[m][c] = head;
     return base;
 }
+#endif
 
 /* Takes np whole pages for one large block of memory kind m: the first
    marked large, the others pointing back to it. Returns the first page's
    index, and in *fresh whether every page is still zero from the system. */
-static KTL_COLD size_t ktl_gc_take_large(size_t np, int m, bool *fresh) {
+KTL_RT KTL_COLD size_t ktl_gc_take_large(size_t np, int m, bool *fresh);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD size_t ktl_gc_take_large(size_t np, int m, bool *fresh) {
     ktl_gc_maybe_collect();
     if (np > ktl_heap_max_pages) ktl_oom();
     size_t i = ktl_gc_take(np);
@@ -338,9 +349,12 @@ static KTL_COLD size_t ktl_gc_take_large(size_t np, int m, bool *fresh) {
     *fresh = all_fresh;
     return i;
 }
+#endif
 
 /* Above 8 KiB: whole pages. Large blocks start on a page boundary. */
-static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
+KTL_RT KTL_COLD void *ktl_gc_alloc_large(size_t n, int m);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
     if (n > (ktl_heap_max_pages << KTL_PAGE_SHIFT)) ktl_oom();
     size_t np = (n + KTL_PAGE - 1) >> KTL_PAGE_SHIFT;
     bool fresh;
@@ -349,6 +363,7 @@ static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
     if (ktl_kind_zeroed(m) && !fresh) memset(p, 0, np << KTL_PAGE_SHIFT);
     return p;
 }
+#endif
 
 /* A block of at least n bytes of memory kind m; KTL_SCAN memory comes
    zeroed. Never fails: running out of memory ends the program. */
@@ -388,11 +403,14 @@ static inline char *ktl_alloc_bytes(size_t n) {
     return (char *)ktl_gc_alloc(n ? n : 1, KTL_NOSCAN);
 }
 
-static void *ktl_gc_zalloc(size_t n) {
+KTL_RT void *ktl_gc_zalloc(size_t n);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void *ktl_gc_zalloc(size_t n) {
     void *p = ktl_gc_alloc(n ? n : 1, KTL_NOSCAN);
     memset(p, 0, n ? n : 1);
     return p;
 }
+#endif
 
 /* The start of the block holding p, with its size and page, or NULL when p
    is not inside a block: outside the pages handed out, in a free page, or in
@@ -426,7 +444,9 @@ static void *ktl_gc_block(const void *p, size_t *size, ktl_page **page) {
 /* Gives a block back at once, for callers that know nothing else refers to
    it. Anything but the start of a block (NULL, an interior pointer, memory
    outside the heap) is ignored. */
-static void ktl_gc_free(void *p) {
+KTL_RT void ktl_gc_free(void *p);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_gc_free(void *p) {
     size_t size = 0;
     ktl_page *pg = NULL;
     void *b = ktl_gc_block(p, &size, &pg);
@@ -446,6 +466,7 @@ static void ktl_gc_free(void *p) {
     if (i < ktl_free_hint) ktl_free_hint = i;
     ktl_heap_unlock();
 }
+#endif
 
 /* Growing a large block copies nothing where it can: the pages after it
    join it when they are free or not handed out yet; else, on Linux, a block
@@ -495,7 +516,9 @@ static bool ktl_gc_extend_large(size_t i, size_t np, size_t np2, int m, bool *fr
     return true;
 }
 
-static KTL_COLD void *ktl_gc_grow_large(void *old, size_t oldn, size_t n, int m) {
+KTL_RT KTL_COLD void *ktl_gc_grow_large(void *old, size_t oldn, size_t n, int m);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void *ktl_gc_grow_large(void *old, size_t oldn, size_t n, int m) {
     size_t size = 0;
     ktl_page *pg = NULL;
     if (!old || n <= KTL_MAX_SMALL || ktl_gc_block(old, &size, &pg) != old) return NULL;
@@ -543,8 +566,11 @@ static KTL_COLD void *ktl_gc_grow_large(void *old, size_t oldn, size_t n, int m)
     }
     return p;
 }
+#endif
 
-static void *ktl_gc_realloc(void *old, size_t oldn, size_t n, int m) {
+KTL_RT void *ktl_gc_realloc(void *old, size_t oldn, size_t n, int m);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void *ktl_gc_realloc(void *old, size_t oldn, size_t n, int m) {
     void *p = ktl_gc_grow_large(old, oldn, n, m);
     if (p) return p;
     p = ktl_gc_alloc(n, m);
@@ -552,14 +578,18 @@ static void *ktl_gc_realloc(void *old, size_t oldn, size_t n, int m) {
     ktl_gc_free(old);
     return p;
 }
+#endif
 
 /* Registers n bytes at p as a root range, scanned at every collection. */
-static void ktl_gc_add_root(void *p, size_t n) {
+KTL_RT void ktl_gc_add_root(void *p, size_t n);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_gc_add_root(void *p, size_t n) {
     if (ktl_nroots == KTL_MAX_ROOTS) ktl_panic("too many collector roots");
     ktl_roots[ktl_nroots].p = p;
     ktl_roots[ktl_nroots].n = n;
     ktl_nroots++;
 }
+#endif
 
 static void ktl_gc_push(char *lo, char *hi) {
     if (KTL_UNLIKELY(ktl_mstack_n == ktl_mstack_cap)) {
@@ -700,7 +730,9 @@ static size_t ktl_gc_sweep(void) {
 /* The collection proper, called from ktl_gc_collect with the callee-saved
    registers already stored in the caller's frame, which lies between this
    frame and the stack base. */
-static KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void) {
+KTL_RT KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void) {
     volatile char here = 0;
     uintptr_t heap_bytes = (uintptr_t)ktl_heap_pages << KTL_PAGE_SHIFT;
     ktl_gc_count++;
@@ -717,6 +749,7 @@ static KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void) {
     ktl_gc_grown = 0;
     ktl_gc_limit = ktl_gc_min_set ? ktl_gc_min_env : (live > KTL_GC_MIN ? live : KTL_GC_MIN);
 }
+#endif
 
 /* One full collection. A heap pointer may live only in a callee-saved
    register of some caller. setjmp can't be trusted to expose those: glibc
@@ -724,7 +757,9 @@ static KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void) {
    in this frame explicitly (and __builtin_unwind_init makes the compiler
    save them all in the prologue as well) before the scan, which starts below
    this frame. */
-static KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void) {
+KTL_RT KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void) {
     if (!ktl_heap) return;
     __builtin_unwind_init();
     void *volatile regs[8] = {0};
@@ -749,6 +784,7 @@ static KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void) {
        frame and its saved registers before the scan. */
     __asm__ volatile("" : : "r"(regs) : "memory");
 }
+#endif
 
 /* Reserves the heap's address range. The full 64 GiB is reserved without
    committing memory; where the system refuses that much (a `ulimit -v`,
@@ -756,7 +792,9 @@ static KTL_COLD __attribute__((noinline)) void ktl_gc_collect(void) {
    made usable as pages are handed out, halving the size until a reservation
    succeeds. Half of such a fallback range is given back, so that the C heap
    (page descriptors, buffers) keeps room of its own. */
-static void ktl_gc_init(void) {
+KTL_RT void ktl_gc_init(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_gc_init(void) {
     for (int c = 0; c < KTL_NCLS; c++) ktl_cls_size[c] = ktl_class_block_size(c);
     size_t size = KTL_HEAP_MAX;
     char *heap = NULL;
@@ -798,5 +836,6 @@ static void ktl_gc_init(void) {
         ktl_gc_limit = ktl_gc_min_env;
     }
 }
+#endif
 
 

@@ -49,7 +49,9 @@ static inline void ktl_sb_init(ktl_sb *b) {
 /* Makes room for `extra` more bytes: the capacity doubles until it holds
    them. A size that cannot be represented ends the program as out of
    memory, like a failed allocation. */
-static KTL_COLD void ktl_sb_grow(ktl_sb *b, int64_t extra) {
+KTL_RT KTL_COLD void ktl_sb_grow(ktl_sb *b, int64_t extra);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_sb_grow(ktl_sb *b, int64_t extra) {
     if (extra < 0 || extra > INT64_MAX - b->len)
         ktl_panic("out of memory");
     int64_t need = b->len + extra, cap = b->cap;
@@ -63,6 +65,7 @@ static KTL_COLD void ktl_sb_grow(ktl_sb *b, int64_t extra) {
     b->p = np;
     b->cap = cap;
 }
+#endif
 
 static inline void ktl_sb_reserve(ktl_sb *b, int64_t extra) {
     if (KTL_UNLIKELY(extra > b->cap - b->len))
@@ -91,15 +94,21 @@ static void ktl_sb_fill(ktl_sb *b, char c, int64_t n) {
     b->len += n;
 }
 
-static KTL_NOINLINE void ktl_sb_int(ktl_sb *b, int64_t v) {
+KTL_RT KTL_NOINLINE void ktl_sb_int(ktl_sb *b, int64_t v);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_NOINLINE void ktl_sb_int(ktl_sb *b, int64_t v) {
     ktl_sb_reserve(b, 20);
     b->len += ktl_i2a(v, b->p + b->len);
 }
+#endif
 
-static KTL_NOINLINE void ktl_sb_float(ktl_sb *b, double v) {
+KTL_RT KTL_NOINLINE void ktl_sb_float(ktl_sb *b, double v);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_NOINLINE void ktl_sb_float(ktl_sb *b, double v) {
     char buf[40];
     ktl_sb_add(b, ktl_mkstr(buf, ktl_f2a(v, buf)));
 }
+#endif
 
 /* Frees the heap buffer of a builder that is abandoned rather than done. */
 static inline void ktl_sb_free(ktl_sb *b) {
@@ -111,7 +120,9 @@ static inline void ktl_sb_free(ktl_sb *b) {
 /* The finished text, copied into the collected heap (an empty text needs
    no copy); the builder's heap buffer is freed and the builder must not be
    used again. */
-static KTL_NOINLINE ktl_str ktl_sb_done(ktl_sb *b) {
+KTL_RT KTL_NOINLINE ktl_str ktl_sb_done(ktl_sb *b);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_NOINLINE ktl_str ktl_sb_done(ktl_sb *b) {
     ktl_str r = b->len ? ktl_str_copy(b->p, b->len) : KTL_LIT("");
     if (b->p != b->inl)
         free(b->p);
@@ -119,6 +130,7 @@ static KTL_NOINLINE ktl_str ktl_sb_done(ktl_sb *b) {
     b->len = 0;
     return r;
 }
+#endif
 
 /* printf formats of f-string fields: the text goes through a stack buffer
    of `bufsize` bytes, and when snprintf reports a longer text (a wide
@@ -139,17 +151,23 @@ static KTL_NOINLINE ktl_str ktl_sb_done(ktl_sb *b) {
         (b)->len += ktl_fn_;                                                                       \
     } while (0)
 
-static KTL_NOINLINE void ktl_sb_fmt_i(ktl_sb *b, const char *fmt, int64_t v) {
+KTL_RT KTL_NOINLINE void ktl_sb_fmt_i(ktl_sb *b, const char *fmt, int64_t v);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_NOINLINE void ktl_sb_fmt_i(ktl_sb *b, const char *fmt, int64_t v) {
     KTL_SB_FMT(b, 160, fmt, (long long)v);
 }
+#endif
 
 /* A NaN prints without its sign, as Python never shows "-nan" (the NaN an
    invalid operation produces on x86 has its sign bit set). */
-static KTL_NOINLINE void ktl_sb_fmt_f(ktl_sb *b, const char *fmt, double v) {
+KTL_RT KTL_NOINLINE void ktl_sb_fmt_f(ktl_sb *b, const char *fmt, double v);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_NOINLINE void ktl_sb_fmt_f(ktl_sb *b, const char *fmt, double v) {
     if (v != v)
         v = fabs(v);
     KTL_SB_FMT(b, 400, fmt, v);
 }
+#endif
 
 /* s padded with blanks to `width` bytes: blanks after s when `left`, before
    it otherwise; nothing when s is already that long. */
@@ -217,13 +235,18 @@ static void ktl_sb_group_f(ktl_sb *b, const char *fmt, double v, char sep, int64
 
 /* Bytes that leave the output buffer while a capture is active go to the
    capture's builder. */
-static void ktl_cap_spill(const char *p, size_t n) {
+KTL_RT void ktl_cap_spill(const char *p, size_t n);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_cap_spill(const char *p, size_t n) {
     ktl_sb_add(ktl_cap, ktl_mkstr(p, (int64_t)n));
 }
+#endif
 
 /* repr() of a string as a new string: the printing function under a
    capture. */
-static ktl_str ktl_repr_str(ktl_str s) {
+KTL_RT ktl_str ktl_repr_str(ktl_str s);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT ktl_str ktl_repr_str(ktl_str s) {
     ktl_sb b;
     ktl_sb_init(&b);
     ktl_capstate cs = ktl_cap_begin(&b);
@@ -231,6 +254,7 @@ static ktl_str ktl_repr_str(ktl_str s) {
     ktl_cap_end(cs);
     return ktl_sb_done(&b);
 }
+#endif
 
 /* How an instance of a class without __str__ and __repr__ prints. */
 static void ktl_print_obj_default(const char *cls, const void *o) {

@@ -60,12 +60,12 @@ typedef struct ktl_handler {
     ktl_sb *cap;
 } ktl_handler;
 
-static KTL_TLS ktl_handler *ktl_htop;
-static KTL_TLS void *ktl_cur_exc;
+KTL_VAR KTL_TLS ktl_handler *ktl_htop;
+KTL_VAR KTL_TLS void *ktl_cur_exc;
 /* Where the current exception was raised: the source line (0 when the
    runtime raised it) and the function's name. */
-static KTL_TLS int64_t ktl_exc_line;
-static KTL_TLS const char *ktl_exc_fn;
+KTL_VAR KTL_TLS int64_t ktl_exc_line;
+KTL_VAR KTL_TLS const char *ktl_exc_fn;
 
 /* Too-deep recursion. A function that can reach itself through calls takes
    (unless it has a base-case wrapper, below) its depth as a hidden first
@@ -151,8 +151,8 @@ static const int64_t ktl_dp = -1;
    known yet: the first check then finds it), and a depth no recursion
    reaches without exhausting the stack, since every call that stays a call
    takes at least 16 bytes. */
-static KTL_TLS uintptr_t ktl_stack_limit = UINTPTR_MAX;
-static KTL_TLS int64_t ktl_depth_limit = INT64_MAX;
+KTL_VAR KTL_TLS uintptr_t ktl_stack_limit KTL_INIT(UINTPTR_MAX);
+KTL_VAR KTL_TLS int64_t ktl_depth_limit KTL_INIT(INT64_MAX);
 
 /* Sets the limits for a stack whose usable addresses are [lo, hi). The room
    kept for handlers is an eighth of the stack, at least 1 MiB and at most
@@ -196,7 +196,9 @@ static ktl_exc *ktl_exc_new(int32_t cls, ktl_str str, ktl_str args) {
 }
 
 /* repr(e) of an exception without a user __repr__: ValueError('bad'). */
-static void ktl_print_exc_repr(void *o) {
+KTL_RT void ktl_print_exc_repr(void *o);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_print_exc_repr(void *o) {
     ktl_exc *e = (ktl_exc *)o;
     const char *name = ktl_class_name(e->cls);
     ktl_write(name, strlen(name));
@@ -204,11 +206,14 @@ static void ktl_print_exc_repr(void *o) {
     ktl_write(e->args.p, (size_t)e->args.len);
     ktl_putc(')');
 }
+#endif
 
 /* Writes line `line` of the source file, without its leading blanks, as the
    traceback's source excerpt. Like CPython, the file is read now; a file that
    can't be read prints nothing. */
-static KTL_COLD void ktl_print_src_line(const char *path, int64_t line) {
+KTL_RT KTL_COLD void ktl_print_src_line(const char *path, int64_t line);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_print_src_line(const char *path, int64_t line) {
     if (!path) return;
     FILE *f = fopen(path, "rb");
     if (!f) return;
@@ -229,9 +234,12 @@ static KTL_COLD void ktl_print_src_line(const char *path, int64_t line) {
     while (i < n && (text[i] == ' ' || text[i] == '\t')) i++;
     if (i < n) fprintf(stderr, "    %.*s\n", (int)(n - i), text + i);
 }
+#endif
 
 /* An optional sign, then at least one digit and nothing else. */
-static bool ktl_exit_code_text(ktl_str t, int *code) {
+KTL_RT bool ktl_exit_code_text(ktl_str t, int *code);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT bool ktl_exit_code_text(ktl_str t, int *code) {
     int64_t i = 0;
     bool neg = false;
     if (t.len > 0 && (t.p[0] == '+' || t.p[0] == '-')) {
@@ -247,12 +255,15 @@ static bool ktl_exit_code_text(ktl_str t, int *code) {
     *code = (int)(neg ? (int64_t)(0 - v) : (int64_t)v);
     return true;
 }
+#endif
 
 /* Ends the process for an exception no handler caught. Re-entered only when
    a user __str__ or the writing of the files' buffers raises in here; that
    second report uses the stored text and skips the flushing, so the process
    still ends. */
-static KTL_COLD KTL_NORETURN void ktl_uncaught(void *e) {
+KTL_RT KTL_COLD KTL_NORETURN void ktl_uncaught(void *e);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD KTL_NORETURN void ktl_uncaught(void *e) {
     static volatile int entered;
     ktl_cap_abandon();
     ktl_exc *x = (ktl_exc *)e;
@@ -301,6 +312,7 @@ static KTL_COLD KTL_NORETURN void ktl_uncaught(void *e) {
     fflush(stderr);
     exit(1);
 }
+#endif
 
 /* Raises e again (or for the first time, once its line is recorded): jumps
    to the innermost handler, or ends the process when there is none. Once the

@@ -70,23 +70,23 @@ static int ktl_cpu_count(void) {
     return n > 0 ? (int)n : 1;
 }
 
-static ktl_mtx ktl_pool_mtx = PTHREAD_MUTEX_INITIALIZER;
-static ktl_cnd ktl_pool_go = PTHREAD_COND_INITIALIZER;
-static ktl_cnd ktl_pool_idle = PTHREAD_COND_INITIALIZER;
+KTL_VAR ktl_mtx ktl_pool_mtx KTL_INIT(PTHREAD_MUTEX_INITIALIZER);
+KTL_VAR ktl_cnd ktl_pool_go KTL_INIT(PTHREAD_COND_INITIALIZER);
+KTL_VAR ktl_cnd ktl_pool_idle KTL_INIT(PTHREAD_COND_INITIALIZER);
 /* Threads a loop can use, the calling one included; 0 until the pool
    starts. */
-static int ktl_pool_threads;
+KTL_VAR int ktl_pool_threads;
 /* Workers still on the current job. */
-static int ktl_pool_busy;
+KTL_VAR int ktl_pool_busy;
 /* Increased for every job, so a worker serves each job once. */
-static uint64_t ktl_pool_gen;
-static ktl_job *ktl_pool_job;
+KTL_VAR uint64_t ktl_pool_gen;
+KTL_VAR ktl_job *ktl_pool_job;
 /* True in every worker, and in the calling thread while it runs its own
    share: a loop reached there runs serially on that thread. */
-static KTL_TLS bool ktl_in_worker;
+KTL_VAR KTL_TLS bool ktl_in_worker;
 /* A worker's share: where its fatal error goes (see ktl_worker_panic). */
-static KTL_TLS ktl_job *ktl_share_job;
-static KTL_TLS ktl_handler *ktl_share_handler;
+KTL_VAR KTL_TLS ktl_job *ktl_share_job;
+KTL_VAR KTL_TLS ktl_handler *ktl_share_handler;
 
 /* A fatal runtime error in a worker: recorded as the job's failure unless
    one is recorded already, and the worker leaves its share. The calling
@@ -154,7 +154,7 @@ static void ktl_job_work(ktl_job *job, int tid) {
 /* A worker's stack, from the bottom of its guard reach to its top (both 0
    on other threads): a fault in it is a runaway recursion in a loop body,
    reported like the main thread's (see the start-up section). */
-static KTL_TLS uintptr_t ktl_worker_stack_lo, ktl_worker_stack_hi;
+KTL_VAR KTL_TLS uintptr_t ktl_worker_stack_lo, ktl_worker_stack_hi;
 
 /* Gives the worker a signal stack of its own and notes its stack's range,
    so that the stack-fault handler can run when the stack is exhausted, and

@@ -38,8 +38,8 @@ typedef struct ktl_file {
 
 /* Files the program opened and has not closed; a collector root, so an open
    file is never collected and its buffer is written at exit. */
-static ktl_file *ktl_open_files;
-static ktl_file ktl_std_files[3];
+KTL_VAR ktl_file *ktl_open_files;
+KTL_VAR ktl_file ktl_std_files[3];
 static ktl_file *const ktl_stdin = &ktl_std_files[0];
 static ktl_file *const ktl_stdout = &ktl_std_files[1];
 static ktl_file *const ktl_stderr = &ktl_std_files[2];
@@ -47,11 +47,14 @@ static ktl_file *const ktl_stderr = &ktl_std_files[2];
 /* Sets up the standard streams (called once at start-up). Standard output
    and error never use a write buffer of their own: output goes through the
    program's output buffer, errors straight to stderr. */
-static void ktl_files_init(void) {
+KTL_RT void ktl_files_init(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_files_init(void) {
     ktl_std_files[0] = (ktl_file){.fd = 0, .readable = true, .name = KTL_LIT("<stdin>")};
     ktl_std_files[1] = (ktl_file){.fd = 1, .writable = true, .name = KTL_LIT("<stdout>")};
     ktl_std_files[2] = (ktl_file){.fd = 2, .writable = true, .name = KTL_LIT("<stderr>")};
 }
+#endif
 
 static KTL_COLD KTL_NORETURN void ktl_closed_error(void) {
     ktl_raise_c(KTL_E_ValueError, "I/O operation on closed file.");
@@ -390,7 +393,9 @@ static void ktl_file_print(ktl_file *f, ktl_sb *b) {
    on stderr and the other files are still written. While the program runs
    the failure is raised as OSError; once it is ending (nothing may raise
    then), the exit status becomes 1. */
-static void ktl_files_flush_all(void) {
+KTL_RT void ktl_files_flush_all(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_files_flush_all(void) {
     bool failed = false;
     for (ktl_file *f = ktl_open_files; f; f = f->next) {
         int64_t n = f->wlen;
@@ -404,4 +409,5 @@ static void ktl_files_flush_all(void) {
     if (!ktl_exiting) ktl_raise_c(KTL_E_OSError, "write failed");
     ktl_exit_status_one();
 }
+#endif
 

@@ -8,7 +8,7 @@
  */
 
 /* sys.argv (filled at start-up). */
-static L_s *ktl_argv;
+KTL_VAR L_s *ktl_argv;
 
 #define KTL_SEP '/'
 static const char ktl_sep_s[] = "/";
@@ -244,7 +244,7 @@ static ktl_str ktl_time_strftime(ktl_str fmt, double t) {
 }
 
 /* The state of the generator; reseeded from the clock at start-up. */
-static uint64_t ktl_rng = 0x9E3779B97F4A7C15ULL;
+KTL_VAR uint64_t ktl_rng KTL_INIT(0x9E3779B97F4A7C15ULL);
 
 static inline uint64_t ktl_rng_next(void) {
     uint64_t x = ktl_rng;

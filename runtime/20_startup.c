@@ -10,7 +10,9 @@
 
 #include <sys/resource.h>
 
-static void ktl_gc_start(void) {
+KTL_RT void ktl_gc_start(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_gc_start(void) {
     ktl_gc_init();
     ktl_gc_add_root(&ktl_argv, sizeof ktl_argv);
     ktl_gc_add_root(&ktl_open_files, sizeof ktl_open_files);
@@ -18,15 +20,21 @@ static void ktl_gc_start(void) {
     ktl_gc_add_root(&ktl_cur_exc, sizeof ktl_cur_exc);
     ktl_register_globals();
 }
+#endif
 
 /* Peak resident memory in bytes (0 when the system won't say). */
-static size_t ktl_peak_rss(void) {
+KTL_RT size_t ktl_peak_rss(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT size_t ktl_peak_rss(void) {
     struct rusage u;
     if (getrusage(RUSAGE_SELF, &u) != 0) return 0;
     return (size_t)u.ru_maxrss * 1024;
 }
+#endif
 
-static void ktl_memstats(void) {
+KTL_RT void ktl_memstats(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_memstats(void) {
     if (!getenv("KESTAL_MEMSTATS")) return;
     fprintf(stderr, "kestal: peak memory %llu KB, heap %llu KB, live %llu KB, %llu collections\n",
             (unsigned long long)(ktl_peak_rss() / 1024),
@@ -34,6 +42,7 @@ static void ktl_memstats(void) {
             (unsigned long long)(ktl_gc_live / 1024), (unsigned long long)ktl_gc_count);
     fflush(stderr);
 }
+#endif
 
 /* Stack overflow. A recursion too deep raises RecursionError at the entry
  * of a recursive function (see the exceptions section); this handler is the
@@ -51,14 +60,16 @@ static void ktl_memstats(void) {
 
 #include <signal.h>
 
-static char ktl_altstack[1 << 16];
+KTL_VAR char ktl_altstack[1 << 16];
 /* The lowest address the stack may grow to, less the guard gap. */
-static uintptr_t ktl_stack_floor;
+KTL_VAR uintptr_t ktl_stack_floor;
 
 /* Writes every open file's pending buffer; a fault may have come in the
    middle of a write, so a buffer's length is read once and only bytes
    before it are written. */
-static void ktl_stack_fault_files(void) {
+KTL_RT void ktl_stack_fault_files(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_stack_fault_files(void) {
     for (ktl_file *f = ktl_open_files; f; f = f->next) {
         int64_t n = f->wlen;
         if (f->wbuf && n > 0 && n <= KTL_WBUF && f->fd >= 0) {
@@ -67,8 +78,11 @@ static void ktl_stack_fault_files(void) {
         }
     }
 }
+#endif
 
-static void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
+KTL_RT void ktl_stack_fault(int sig, siginfo_t *info, void *context);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
     (void)context;
     uintptr_t at = (uintptr_t)info->si_addr;
     static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
@@ -95,11 +109,14 @@ static void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
 #endif
     signal(sig, SIG_DFL);
 }
+#endif
 
 /* Installs the handler for faults on the main thread's stack. The guard
    range reaches 16 MiB below the stack's limit, well past the kernel's
    guard gap; an unlimited stack is taken as 8 GiB. */
-static void ktl_stack_guard_start(void) {
+KTL_RT void ktl_stack_guard_start(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_stack_guard_start(void) {
     struct rlimit r;
     uintptr_t limit = (uintptr_t)8 << 30;
     if (getrlimit(RLIMIT_STACK, &r) == 0 && r.rlim_cur != RLIM_INFINITY && r.rlim_cur < limit)
@@ -120,10 +137,13 @@ static void ktl_stack_guard_start(void) {
     sigaction(SIGSEGV, &sa, NULL);
     sigaction(SIGBUS, &sa, NULL);
 }
+#endif
 
 /* Runs the program. Kept out of line so that the program's frames lie below
    the entry's frame, where the stack scan ends. */
-static __attribute__((noinline)) void ktl_start(void) {
+KTL_RT __attribute__((noinline)) void ktl_start(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT __attribute__((noinline)) void ktl_start(void) {
     ktl_tty = ktl_isatty_stdout();
     for (int i = 0; i < 128; i++) ktl_ascii[i] = (char)i;
     struct timespec ts;
@@ -136,7 +156,9 @@ static __attribute__((noinline)) void ktl_start(void) {
     ktl_files_flush_all();
     ktl_memstats();
 }
+#endif
 
+#ifndef KTL_SPLIT_PROGRAM
 int main(int argc, char **argv) {
     ktl_stack_base = __builtin_frame_address(0);
     ktl_stack_guard_start();
@@ -148,5 +170,6 @@ int main(int argc, char **argv) {
     ktl_start();
     return 0;
 }
+#endif
 
 #pragma GCC diagnostic pop

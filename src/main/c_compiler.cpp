@@ -5,11 +5,14 @@
 #include "main/c_compiler.h"
 
 #include "main/driver.h"
+#include "main/runtime_object.h"
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/utf8.h"
+#include "runtime/runtime_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -191,6 +194,37 @@ class CompilerStackLimit {
     bool changed_ = false;
 };
 
+// Builds the executable from the program's C compiled against the cached
+// runtime object. False, with nothing reported, when the text can't be
+// split, the object can't be had, or the compile or link fails: the caller
+// then builds the one-file form, which reports whatever is wrong with the
+// program. An object the linker refuses is deleted, to be built again.
+bool build_split(const std::string &work, const std::string &c_text, const std::string &output_path,
+                 const BuildOptions &options, const std::string &compiler) {
+    std::optional<SplitC> split = split_c_text(c_text, runtime_text());
+    if (!split)
+        return false;
+    std::optional<std::string> object =
+        runtime_object(work, split->object_text, compiler, options.portable);
+    if (!object)
+        return false;
+    std::string c_file = c_file_path(work, output_path);
+    if (!platform::write_file(c_file, split->program_text, 0600)) {
+        (void)platform::remove_file(c_file);
+        return false;
+    }
+    std::vector<std::string> argv = compiler_arguments(compiler, c_file, output_path, options);
+    auto at = std::find(argv.begin(), argv.end(), c_file);
+    argv.insert(at + 1, *object);
+    platform::Result<platform::CapturedRun> run = run_compiler(argv);
+    (void)platform::remove_file(c_file);
+    if (run && run->status.success())
+        return true;
+    if (run && (run->err + run->out).find(*object) != std::string::npos)
+        (void)platform::remove_file(*object);
+    return false;
+}
+
 } // namespace
 
 std::string choose_c_compiler() {
@@ -293,17 +327,27 @@ missing_link_names(std::string_view output,
     return missing;
 }
 
-std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,
-                                            const std::string &output_path,
-                                            const BuildOptions &options) {
+std::vector<std::string> compile_flags(const std::string &compiler, bool portable) {
     std::vector<std::string> argv = {compiler};
     argv.insert(argv.end(), kFixedFlags.begin(), kFixedFlags.end());
     if (is_clang_family(compiler))
         argv.insert(argv.end(), kClangFlags.begin(), kClangFlags.end());
     else if (is_gcc_family(compiler))
         argv.insert(argv.end(), kGccFlags.begin(), kGccFlags.end());
-    if (!options.portable)
+    if (!portable)
         argv.emplace_back("-march=native");
+    return argv;
+}
+
+platform::Result<platform::CapturedRun> run_compiler(const std::vector<std::string> &argv) {
+    CompilerStackLimit stack;
+    return platform::run_captured(argv);
+}
+
+std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,
+                                            const std::string &output_path,
+                                            const BuildOptions &options) {
+    std::vector<std::string> argv = compile_flags(compiler, options.portable);
     argv.push_back(c_file);
     argv.emplace_back("-o");
     argv.push_back(output_path);
@@ -327,17 +371,17 @@ void build_executable(const std::string &c_text, const std::string &output_path,
         exit_with_pause(1);
     }
     std::string c_file = c_file_path(*work, output_path);
+    std::string compiler = choose_c_compiler();
+    if (options.split_runtime && build_split(*work, c_text, output_path, options, compiler))
+        return;
     if (platform::Result<void> written = platform::write_file(c_file, c_text, 0600); !written) {
         // A partly written file is of no use to anyone: don't leave it behind.
         (void)platform::remove_file(c_file);
         fmt::print(stderr, "kestal: can't write {}: {}\n", c_file, written.error().text);
         exit_with_pause(1);
     }
-    std::string compiler = choose_c_compiler();
-    auto stack = std::make_optional<CompilerStackLimit>();
     platform::Result<platform::CapturedRun> run =
-        platform::run_captured(compiler_arguments(compiler, c_file, output_path, options));
-    stack.reset();
+        run_compiler(compiler_arguments(compiler, c_file, output_path, options));
     if (!run) {
         fmt::print(stderr,
                    "kestal: can't run '{}' ({}). Install clang or set KESTAL_CC. `kestal doctor` "

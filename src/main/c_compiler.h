@@ -10,6 +10,7 @@
 // process id, so concurrent compiles never meet.
 #pragma once
 
+#include "platform/process.h"
 #include "platform/result.h"
 
 #include <array>
@@ -67,6 +68,9 @@ struct BuildOptions {
     // by library name), so a link name the linker can't find is reported
     // with its library rather than as a fault of the C compiler.
     std::vector<std::pair<std::string, std::string>> link_owners = {};
+    // Compile the program against the cached runtime object (runtime_object)
+    // when it can be had; the one-file form otherwise.
+    bool split_runtime = false;
 };
 
 // The compiler command, first rule that applies: KESTAL_CC when set and
@@ -126,6 +130,14 @@ std::string c_file_path(const std::string &work_folder, std::string_view output_
 std::vector<std::pair<std::string, std::string>>
 missing_link_names(std::string_view output,
                    const std::vector<std::pair<std::string, std::string>> &link_owners);
+
+// The command and the flags of every compile, in order: the fixed flags,
+// those of the compiler's family, and -march=native unless portable.
+std::vector<std::string> compile_flags(const std::string &compiler, bool portable);
+
+// Runs the compiler with its output captured, under the raised stack limit
+// (kCompilerStackBytes).
+platform::Result<platform::CapturedRun> run_compiler(const std::vector<std::string> &argv);
 
 // The compiler's whole argument list, the command first.
 std::vector<std::string> compiler_arguments(const std::string &compiler, const std::string &c_file,

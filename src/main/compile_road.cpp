@@ -5,7 +5,9 @@
 //
 // `run` keeps its executables in the build cache, so an unchanged program
 // runs again without the C compiler; with --no-cache it builds into the
-// work folder, runs the executable and deletes it again.
+// work folder, runs the executable and deletes it again. `build` and `run`
+// both link the program with the cached runtime object (runtime_object.h),
+// which --no-cache reuses too.
 #include "main/compile_road.h"
 
 #include "codegen/codegen.h"
@@ -209,8 +211,8 @@ std::string build_into_cache(const CacheLookup &lookup, const GeneratedC &genera
     if (!work)
         fail(fmt::format("kestal: {}", work.error().text));
     BuildOptions build{
-        generated.link_names,   options.portable,     false, false, generated.imports_library,
-        generated.library_dirs, generated.link_owners};
+        generated.link_names,   options.portable,      false, false, generated.imports_library,
+        generated.library_dirs, generated.link_owners, true};
     std::string exe;
     bool cached = false;
     Clock::time_point run_start;
@@ -377,9 +379,9 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
     }
     check_output_is_not_source(output, *options.source_path);
     check_output_is_writable(output);
-    BuildOptions build{generated.link_names, options.portable,          options.static_link,
-                       options.windowed,     generated.imports_library, generated.library_dirs,
-                       generated.link_owners};
+    BuildOptions build{
+        generated.link_names,      options.portable,       options.static_link,   options.windowed,
+        generated.imports_library, generated.library_dirs, generated.link_owners, true};
     build_executable(generated.c_text, output, build);
 }
 

@@ -5,7 +5,9 @@ of the library commands (`install`, `uninstall`, `libraries`).
 Every test points the tool at a scratch temporary folder of its own (TMPDIR),
 so the work folder and its cache are private to the test and the user's are
 never touched. The C compiler is a wrapper script (KESTAL_CC) around the real
-gcc or clang that counts its calls, so a test sees whether a run compiled.
+gcc or clang that counts its calls, so a test sees whether a run compiled
+its program, and apart from those, how often it compiled the runtime object
+(`-c`) that programs link with.
 
 The library commands run against a site in a scratch folder, served as a
 `file:` address or by a local HTTPS server (tests/update's, with a
@@ -37,12 +39,16 @@ TIMEOUT = 120
 
 TIME_LINE = re.compile(r"kestal: compile [0-9]+ ms( \(cached\))?, run [0-9]+ ms\n")
 
-# Counts its calls in $1's folder file "calls", then runs the real compiler.
+# Counts its calls in the file "calls" ("object" for a compile to an object
+# file, "call" for the others), then runs the real compiler.
 # With SLOW_WRITE set, the executable is rewritten slowly after the real
 # compile: its first bytes, then the marker file SLOW_WRITE names, then a
 # pause, then the whole file, as a slow linker on a busy disk would leave it.
 WRAPPER = """#!/bin/sh
-echo call >> '{calls}'
+case " $* " in
+  *" -c "*) echo object >> '{calls}';;
+  *) echo call >> '{calls}';;
+esac
 out=; prev=
 for a in "$@"; do
   [ "$prev" = "-o" ] && out=$a
@@ -98,8 +104,13 @@ class Scratch:
     def cache(self) -> Path:
         return self.work / "cache"
 
-    def compiles(self) -> int:
-        return len(self.calls.read_text().splitlines()) if self.calls.exists() else 0
+    def compiles(self, kind: str = "call") -> int:
+        lines = self.calls.read_text().splitlines() if self.calls.exists() else []
+        return lines.count(kind)
+
+    def runtime_objects(self) -> list:
+        folder = self.cache / "runtime"
+        return sorted(os.listdir(folder)) if folder.exists() else []
 
     def env(self, **extra) -> dict:
         env = dict(os.environ, TMPDIR=str(self.tmp), KESTAL_CC=str(self.cc),
@@ -120,7 +131,9 @@ class Scratch:
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def cache_names(self) -> list:
-        return sorted(os.listdir(self.cache)) if self.cache.exists() else []
+        """The cache's entries less the folder of runtime objects."""
+        names = os.listdir(self.cache) if self.cache.exists() else []
+        return sorted(name for name in names if name != "runtime")
 
 
 class Cache(unittest.TestCase):
@@ -140,8 +153,11 @@ class Cache(unittest.TestCase):
         for name in names:
             self.assertRegex(name, r"^[0-9a-f]{16}$")
             self.assertTrue(os.access(self.s.cache / name, os.X_OK), name)
-        # Neither C files nor temporary executables stay in the work folder.
+        # Neither C files nor temporary executables stay in the work folder,
+        # nor temporary files beside the runtime objects.
         self.assertEqual(sorted(os.listdir(self.s.work)), ["cache"])
+        for name in self.s.runtime_objects():
+            self.assertRegex(name, r"^[0-9a-f]{16}\.o$")
 
     def test_second_run_of_an_unchanged_program_skips_the_compiler(self):
         first = self.run_timed("--", "a", "b c")
@@ -164,6 +180,7 @@ class Cache(unittest.TestCase):
             (["--unchecked"], {}),
             ([], {"KESTAL_CC": other_cc}),
         ]
+        # Each is a new runtime object too, built once.
         for n, (options, extra) in enumerate(variations, start=1):
             with self.subTest(options=options, env=extra):
                 built = self.run_timed(*options, **extra)
@@ -172,12 +189,15 @@ class Cache(unittest.TestCase):
                 found = self.run_timed(*options, **extra)
                 self.assertIn("(cached)", found.stderr)
                 self.assertEqual(self.s.compiles(), n)
+                self.assertEqual(self.s.compiles("object"), n)
+                self.assertEqual(len(self.s.runtime_objects()), n)
         self.assertIn("(cached)", self.run_timed().stderr)
         self.prog.write_text("print('changed')\n")
         changed = self.run_timed()
         self.assertEqual(changed.stdout, "changed\n")
         self.assertNotIn("(cached)", changed.stderr)
         self.assertEqual(self.s.compiles(), len(variations) + 1)
+        self.assertEqual(self.s.compiles("object"), len(variations))
         self.assert_only_cached_executables(len(variations) + 1)
 
     def test_a_library_archive_rebuilt_in_place_is_linked_again(self):
@@ -290,12 +310,17 @@ class Cache(unittest.TestCase):
                 self.assert_only_cached_executables(1)
 
     def test_no_cache_always_compiles_and_leaves_nothing_behind(self):
+        # The program is compiled every time; the runtime object, part of
+        # the tool like a library, is built once and stays.
         for n in (1, 2):
             done = self.run_timed("--no-cache", "--", "y")
             self.assertEqual(done.stdout, "args ['y']\n")
             self.assertNotIn("(cached)", done.stderr)
             self.assertEqual(self.s.compiles(), n)
-            self.assertEqual(os.listdir(self.s.work), [])
+            self.assertEqual(self.s.compiles("object"), 1)
+            self.assertEqual(os.listdir(self.s.work), ["cache"])
+            self.assertEqual(os.listdir(self.s.cache), ["runtime"])
+            self.assertEqual(len(self.s.runtime_objects()), 1)
 
 
 class Doctor(unittest.TestCase):

@@ -185,7 +185,7 @@ void emit_class_dispatchers(CodegenContext &ctx) {
         }
     }
     ctx.definitions_text +=
-        fmt::format("static ktl_str ktl_exc_text(void *e) {{ switch (((ktl_exc *)e)->cls) "
+        fmt::format("KTL_PROG ktl_str ktl_exc_text(void *e) {{ switch (((ktl_exc *)e)->cls) "
                     "{{ {}default: return ((ktl_exc *)e)->str; }} }}\n",
                     ctx.exc_text_cases);
 }
@@ -234,10 +234,10 @@ std::string class_tables_text(const CodegenContext &ctx) {
         fmt::format("static const char *ktl_class_names[] = {{ {} }};\n", fmt::join(names, ", "));
     text +=
         fmt::format("static const int16_t ktl_class_bases[] = {{ {} }};\n", fmt::join(bases, ", "));
-    text += "static const char *ktl_class_name(int32_t id) { return ktl_class_names[id]; }\n";
-    text +=
-        "static bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return true; c = "
-        "ktl_class_bases[c]; } return false; }\n";
+    text += "KTL_PROG const char *ktl_class_name(int32_t id) { return ktl_class_names[id]; }\n";
+    text += "KTL_PROG bool ktl_isa(int32_t c, int32_t t) { while (c >= 0) { if (c == t) return "
+            "true; c = "
+            "ktl_class_bases[c]; } return false; }\n";
     return text;
 }
 

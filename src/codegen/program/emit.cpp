@@ -160,7 +160,7 @@ constexpr size_t kMainPartStatements = 50;
 std::string main_function_text(const MainBody &main) {
     const FunctionFrame &frame = main.frame;
     if (main.statement_ends.size() <= kMainSplitStatements)
-        return "static void ktl_main(void) {\n" +
+        return "KTL_PROG void ktl_main(void) {\n" +
                emit_local_decls(frame.declared_locals, frame.volatile_names) + frame.body + "}\n";
     std::string fields, defines, undefines;
     for (const auto &[type, c_name] : frame.declared_locals) {
@@ -181,7 +181,7 @@ std::string main_function_text(const MainBody &main) {
         calls += fmt::format("    {}();\n", name);
         start = end;
     }
-    text += "static void ktl_main(void) {\n    ktl_gc_add_root(&ktl_M, sizeof ktl_M);\n" + calls;
+    text += "KTL_PROG void ktl_main(void) {\n    ktl_gc_add_root(&ktl_M, sizeof ktl_M);\n" + calls;
     text.append(frame.body, start, std::string::npos);
     return text + "}\n" + undefines;
 }
@@ -244,7 +244,7 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
     emit_class_structs(ctx);
     define_library_types(ctx, program);
     std::string tables =
-        class_tables_text(ctx) + fmt::format("static const char *ktl_src_name = \"{}\";\n",
+        class_tables_text(ctx) + fmt::format("KTL_PROG const char *ktl_src_name = \"{}\";\n",
                                              escape_src_path(options.source_path));
 
     CodegenOutput out;
@@ -269,7 +269,7 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
         c += "\n";
     }
     c += globals_struct(ctx);
-    c += "static void ktl_register_globals(void) { ktl_gc_add_root(&ktl_G, sizeof ktl_G); }\n";
+    c += "KTL_PROG void ktl_register_globals(void) { ktl_gc_add_root(&ktl_G, sizeof ktl_G); }\n";
     c += ctx.prototypes_text;
     c += ctx.deferred_prototypes_text;
     c += noinline_declarations(ctx);

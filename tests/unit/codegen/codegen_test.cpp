@@ -457,10 +457,10 @@ TEST(CodegenOutputLists, EmptyProgramHasTablesAndEmptyMain) {
                                            {"ValueError", "Exception"}})
         EXPECT_EQ(std::stoi(bases[static_cast<size_t>(index_of(e.cls))]), index_of(e.base))
             << e.cls;
-    EXPECT_NE(c.find("static ktl_str ktl_exc_text(void *e) {"), std::string::npos);
-    size_t main_at = c.find("static void ktl_main(void) {");
+    EXPECT_NE(c.find("KTL_PROG ktl_str ktl_exc_text(void *e) {"), std::string::npos);
+    size_t main_at = c.find("KTL_PROG void ktl_main(void) {");
     ASSERT_NE(main_at, std::string::npos);
-    EXPECT_EQ(c.substr(main_at), "static void ktl_main(void) {\n}\n");
+    EXPECT_EQ(c.substr(main_at), "KTL_PROG void ktl_main(void) {\n}\n");
     RunResult r = build_and_run(c, "empty");
     EXPECT_EQ(r.cc_errors, "");
     EXPECT_EQ(r.status, 0);
@@ -536,7 +536,7 @@ print("compiled")
     EXPECT_NE(truthy.find("f_Shape_M___len__"), std::string::npos) << truthy;
     // The exception text of Oops is its __str__; the repr of a Shape that is
     // a Square is the __repr__ Square defines.
-    std::string exc_text = line_with("static ktl_str ktl_exc_text(void *e) {");
+    std::string exc_text = line_with("KTL_PROG ktl_str ktl_exc_text(void *e) {");
     EXPECT_NE(exc_text.find(": return f_Oops_M___str__"), std::string::npos) << exc_text;
     std::string repr = line_with("static void ktl_repr_O5Shape(C_Shape *o) {");
     EXPECT_NE(repr.find("ktl_str r = f_Square_M___repr__"), std::string::npos) << repr;

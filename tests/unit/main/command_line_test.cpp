@@ -84,9 +84,29 @@ class DriverCommandLine : public ::testing::Test {
     }
 
     // What is left in the work folder.
+    // The build cache's folders and the runtime objects filed in them
+    // belong to the tool; any other file there (a temporary name) is left
+    // over and counts.
     std::vector<std::string> work_files() const {
         platform::Result<std::vector<std::string>> names = platform::list_dir(work());
-        return names ? *names : std::vector<std::string>{};
+        std::vector<std::string> left;
+        for (const std::string &name : names ? *names : std::vector<std::string>{}) {
+            if (name != "cache") {
+                left.push_back(name);
+                continue;
+            }
+            platform::Result<std::vector<std::string>> cached =
+                platform::list_dir(work() + "/cache");
+            for (const std::string &entry : cached ? *cached : std::vector<std::string>{})
+                if (entry != "runtime")
+                    left.push_back("cache/" + entry);
+            platform::Result<std::vector<std::string>> objects =
+                platform::list_dir(work() + "/cache/runtime");
+            for (const std::string &entry : objects ? *objects : std::vector<std::string>{})
+                if (!std::regex_match(entry, std::regex("[0-9a-f]{16}\\.o")))
+                    left.push_back("cache/runtime/" + entry);
+        }
+        return left;
     }
 
     ScratchDir dir;
@@ -545,6 +565,72 @@ TEST_F(DriverCommandLine, RealCompilersBuildAndRun) {
     CapturedRun run = kestal({"run", source, "--no-cache"}, {{"KESTAL_CC", "clang"}});
     EXPECT_EQ(run.status.code, 0) << run.err;
     EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(work_files(), std::vector<std::string>{});
+}
+
+// `build` and `run` compile the runtime's out-of-line part once into an
+// object in the build cache, one per switch set, and link programs with it;
+// a damaged object never fails a build. The compiler is a wrapper script
+// that logs each compile's arguments, as the test passes' wrappers add
+// flags.
+TEST_F(DriverCommandLine, RuntimeObjectIsSharedPerSwitchSetAndDamageIsSurvived) {
+    std::string log = dir / "cc.log";
+    std::string cc = dir.write(
+        "log-cc", fmt::format("#!/bin/sh\necho \"$*\" >> '{}'\nexec clang \"$@\"\n", log), 0755);
+    std::string source = dir.write("obj.ktl", "xs = [3, 1, 2]\nprint(sorted(xs), xs[2])\n");
+    std::string objects = work() + "/cache/runtime";
+    auto object_names = [&] {
+        platform::Result<std::vector<std::string>> names = platform::list_dir(objects);
+        return names ? *names : std::vector<std::string>{};
+    };
+    auto build_and_run = [&](const std::vector<std::string> &extra) {
+        std::vector<std::string> args = {"build", source, "-o", dir / "obj"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        CapturedRun build = kestal(args, {{"KESTAL_CC", cc}});
+        EXPECT_EQ(build.status.code, 0) << build.err;
+        EXPECT_EQ(build.err, "");
+        platform::Result<CapturedRun> ran = platform::run_captured({dir / "obj"});
+        EXPECT_TRUE(ran.ok() && ran->out == "[1, 2, 3] 2\n") << (ran.ok() ? ran->out : "");
+    };
+    auto compiles_linking_an_object = [&] {
+        platform::Result<std::string> logged = platform::read_file(log);
+        std::string text = logged ? *logged : "";
+        std::size_t count = 0;
+        for (std::size_t at = text.find(".o -o "); at != std::string::npos;
+             at = text.find(".o -o ", at + 1))
+            ++count;
+        return count;
+    };
+
+    build_and_run({});
+    ASSERT_EQ(object_names().size(), 1u);
+    build_and_run({});
+    EXPECT_EQ(object_names().size(), 1u);
+    // Two program compiles, both against the object; one object compile.
+    EXPECT_EQ(compiles_linking_an_object(), 2u);
+    build_and_run({"--unchecked"});
+    EXPECT_EQ(object_names().size(), 2u);
+
+    // A file that is no object at all is built again before use; an object
+    // the linker refuses is dropped and the one-file form built instead.
+    auto damage_all = [&](const std::string &bytes) {
+        for (const std::string &name : object_names())
+            ASSERT_TRUE(platform::write_file(objects + "/" + name, bytes));
+    };
+    auto whole_objects = [&] {
+        std::size_t whole = 0;
+        for (const std::string &name : object_names())
+            whole += platform::path_info(objects + "/" + name)->size > 1000;
+        return whole;
+    };
+    damage_all("junk");
+    build_and_run({});
+    EXPECT_EQ(whole_objects(), 1u);
+    EXPECT_EQ(compiles_linking_an_object(), 4u);
+    damage_all("\x7f"
+               "ELF and garbage");
+    build_and_run({});
+    EXPECT_EQ(object_names().size(), 1u);
     EXPECT_EQ(work_files(), std::vector<std::string>{});
 }
 

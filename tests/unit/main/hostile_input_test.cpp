@@ -157,7 +157,7 @@ TEST_F(DriverHostileInput, LongMainIsCutIntoParts) {
         EXPECT_LE(std::count(body.begin(), body.end(), '\n'), 51);
     }
     EXPECT_EQ(parts, 381u);
-    size_t main_at = run.out.find("static void ktl_main(void) {\n");
+    size_t main_at = run.out.find("KTL_PROG void ktl_main(void) {\n");
     ASSERT_NE(main_at, std::string::npos);
     EXPECT_NE(run.out.find("ktl_main_part381();\n", main_at), std::string::npos);
 }
