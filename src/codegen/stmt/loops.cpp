@@ -86,7 +86,7 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
                                                  const Stmt::For &s, const IterationPlan &plan,
                                                  IndexHoisting &hoisting, const std::string &header,
                                                  const std::string &close,
-                                                 const std::string &cleanup) {
+                                                 const std::string &cleanup, bool nest) {
     FunctionFrame &frame = ctx.frame();
     auto facts = frame.narrowed_paths;
     std::string flag = fresh_temp(ctx, "dz");
@@ -95,9 +95,11 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
     emit_line(ctx, marker);
     size_t copy_at = frame.body.size();
     DeferredChecks state{"&" + flag, {}};
+    state.stores = nest;
     for (const HoistedLoop &h : frame.hoisted_loops)
         state.guards.insert(h.guard);
     DeferredChecks used;
+    size_t loop_at = 0, loop_end = 0;
     auto drop = [&] {
         frame.body.resize(start);
         frame.narrowed_paths = facts;
@@ -108,6 +110,7 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
         emit_line(ctx, "if (!{}) {{", flag);
         {
             IndentGuard indent(ctx);
+            loop_at = frame.body.size();
             emit_line(ctx, header);
             {
                 IndentGuard inner(ctx);
@@ -117,13 +120,14 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
             hoisting.target_bound();
             compile_loop_body(ctx, s.body, std::nullopt, cleanup);
             emit_line(ctx, close);
+            loop_end = frame.body.size();
         }
         emit_line(ctx, "}");
         used = *frame.deferred;
     }
     frame.narrowed_paths = facts;
     std::string_view copy(frame.body.data() + copy_at, frame.body.size() - copy_at);
-    if (used.divisions == 0 || !effect_free_c(ctx, copy, false))
+    if (used.divisions == 0 || !effect_free_c(ctx, copy, false, used.stored_lists))
         return drop();
     PathSet assigned;
     collect_assigned_names(s.body, assigned);
@@ -141,9 +145,27 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
         saves += fmt::format(" {} {} = {};", c_type_name(var->type), saved, var->text);
         restores += fmt::format("{}{} = {};", restores.empty() ? "" : " ", var->text, saved);
     }
+    // A nest that stores items runs in a function of its own.
+    std::string distinct;
+    if (!used.stored_lists.empty()) {
+        std::string_view loop(frame.body.data() + loop_at, loop_end - loop_at);
+        auto lifted = lift_nest(ctx, loop, flag, used.stored_lists,
+                                std::string_view(frame.body.data(), start));
+        if (!lifted)
+            return drop();
+        distinct = lifted->distinct;
+        frame.body.resize(loop_at);
+        {
+            IndentGuard indent(ctx);
+            emit_line(ctx, lifted->call);
+        }
+        emit_line(ctx, "}");
+    }
     std::string guards;
     for (const std::string &g : used.used_guards)
         guards += (guards.empty() ? "" : " && ") + g;
+    if (!distinct.empty())
+        guards += (guards.empty() ? "" : " && ") + distinct;
     std::string line = fmt::format("int64_t {} = {};{}", flag,
                                    guards.empty() ? "false" : "!(" + guards + ")", saves);
     frame.body.replace(frame.body.find(marker, start), marker.size(), line);
@@ -193,10 +215,11 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
     IndexHoisting hoisting(ctx, s, plan);
     std::optional<UncheckedCopy> unchecked;
     const FunctionFrame &frame = ctx.frame();
+    bool nest = false;
     if (plan.range && !label && !frame.deferred && !frame.host_function &&
-        deferral_candidate(ctx, s))
+        deferral_candidate(ctx, s, nest))
         unchecked = emit_unchecked_copy(ctx, stmt, s, plan, hoisting, trim(plan.header),
-                                        trim(plan.close), trim(plan.cleanup));
+                                        trim(plan.close), trim(plan.cleanup), nest);
     std::optional<IndentGuard> checked_indent;
     if (unchecked) {
         emit_line(ctx, "if (KTL_UNLIKELY({})) {{", unchecked->flag);
