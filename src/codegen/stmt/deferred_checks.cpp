@@ -252,12 +252,19 @@ std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
         return std::nullopt;
     auto inside = scalar_declarations(tokens);
     auto outside = scalar_declarations(earlier);
-    std::map<std::string, Type, std::less<>> types;
+    // The Type of each C name; a name seen with two Types (a variable
+    // widened on the way) is left out, and then the nest isn't lifted.
+    std::map<std::string, std::optional<Type>, std::less<>> types;
+    auto note = [&](const std::string &text, const Type &type) {
+        auto [it, added] = types.emplace(text, type);
+        if (!added && it->second && !(*it->second == type))
+            it->second.reset();
+    };
     const FunctionFrame &frame = ctx.frame();
     for (const auto &[name, var] : frame.locals)
-        types.emplace(var.text, var.type);
+        note(var.text, var.type);
     for (const auto &[type, text] : frame.declared_locals)
-        types.emplace(text, type);
+        note(text, type);
     auto at = [&](size_t i) -> std::string_view { return i < tokens.size() ? tokens[i].text : ""; };
     // The lists the text reads or writes (C text to element Type), and the
     // scalars it reads from outside (C name to C Type, and whether it
@@ -287,7 +294,9 @@ std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
             continue;
         std::string name(t.text);
         auto type = types.find(name);
-        const auto *list = type != types.end() ? type->second.as<Type::List>() : nullptr;
+        if (type != types.end() && !type->second)
+            return std::nullopt;
+        const auto *list = type != types.end() ? type->second->as<Type::List>() : nullptr;
         if (list) {
             std::string element = c_type_name(*list->element);
             if (!scalar_c_type(element) || name.rfind("v_", 0) != 0)
@@ -309,7 +318,7 @@ std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
         }
         std::string c_type;
         if (type != types.end())
-            c_type = c_type_name(type->second);
+            c_type = c_type_name(*type->second);
         else if (auto found = outside.find(name); found != outside.end())
             c_type = found->second;
         if (!scalar_c_type(c_type) || at(i + 1) == "(")
