@@ -143,16 +143,16 @@ struct HoistedLoop {
 // of the `int64_t *` a failure sets (as wide as a float, so a float loop
 // vectorizes with it); `guards` the index guards in scope before the loop
 // (the copy runs only when those it used hold); `used_guards` and
-// `divisions` what the copy used. When `stores` is set (the copy of a
-// loop nest, see deferred_checks.h) an item store that one of `guards`
-// covers is written without its check, and the list's C text noted in
-// `stored_lists`.
+// `divisions` what the copy used. When `store_guard` is set (the copy of
+// a loop nest, see deferred_checks.h: the guard of the copied loop itself)
+// an item store that guard covers is written without its check, and the
+// list's C text noted in `stored_lists`.
 struct DeferredChecks {
     std::string flag;
     std::set<std::string> guards;
     std::set<std::string> used_guards = {};
     size_t divisions = 0;
-    bool stores = false;
+    std::string store_guard = {};
     std::set<std::string> stored_lists = {};
 };
 

@@ -245,7 +245,8 @@ scalar_declarations(const std::vector<Token> &tokens) {
 } // namespace
 
 std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
-                                    const std::string &flag, const std::set<std::string> &stored,
+                                    const std::string &flag,
+                                    const std::map<std::string, StoredSpan> &stored,
                                     std::string_view before) {
     std::vector<Token> tokens, earlier;
     if (!tokenize_c(copy, tokens) || !tokenize_c(before, earlier))
@@ -332,8 +333,8 @@ std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
         entry.second = entry.second || assigned;
     }
     body.append(copy.substr(copied));
-    for (const std::string &s : stored)
-        if (!lists.count(s))
+    for (const auto &[list, span] : stored)
+        if (!lists.count(list))
             return std::nullopt;
 
     std::string name = fmt::format("ktl_nest{}", ++ctx.nest_functions);
@@ -346,12 +347,13 @@ std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
                               element, suffix, suffix);
         args += fmt::format(", {0} ? {0}->data : NULL, {0} ? {0}->len : -1", list);
         if (writes) {
+            const StoredSpan &span = stored.at(list);
             std::string kept = fresh_temp(ctx, "kept");
-            std::string bytes = fmt::format("{}->len * (int64_t)sizeof({})", list, element);
-            before_call +=
-                fmt::format("void *{} = ktl_keep_items({}->data, {}); ", kept, list, bytes);
+            std::string bytes = fmt::format("({}) * (int64_t)sizeof({})", span.count, element);
+            std::string items = fmt::format("{}->data + ({})", list, span.first);
+            before_call += fmt::format("void *{} = ktl_keep_items({}, {}); ", kept, items, bytes);
             after_call +=
-                fmt::format(" ktl_release_items({}->data, {}, {}, {});", list, kept, bytes, flag);
+                fmt::format(" ktl_release_items({}, {}, {}, {});", items, kept, bytes, flag);
             for (const auto &[other, unused] : lists)
                 if (other != list && (!stored.count(other) || other > list))
                     distinct +=

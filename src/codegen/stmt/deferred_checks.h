@@ -20,6 +20,7 @@
 
 #include "codegen/core/context.h"
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -46,18 +47,25 @@ bool effect_free_c(const CodegenContext &ctx, std::string_view text, bool functi
 // changes what is read). The function takes the lists' data as `restrict`
 // pointers with their lengths, and the scalars by value (those the copy
 // assigns through pointers, written back when the flag stays clear). A
-// list stored into is kept aside before the call and put back when the
-// flag is set, so the checked copy starts from the same state. `call` is
+// list stored into (those the nest may store) are kept aside before the
+// call and put back when the flag is set, so the checked copy starts from the same state. `call` is
 // the C statement that replaces the copy; `distinct` what must hold for
 // the pointers to be `restrict` (every list stored into is another object
 // than every other list), empty when nothing needs it. None when the copy
 // holds anything else than scalars and lists of scalars read or stored.
+// `stored` gives per list stored into the items that may be stored: the
+// first index and the count, as C text.
 struct LiftedNest {
     std::string call;
     std::string distinct;
 };
+struct StoredSpan {
+    std::string first;
+    std::string count;
+};
 std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
-                                    const std::string &flag, const std::set<std::string> &stored,
+                                    const std::string &flag,
+                                    const std::map<std::string, StoredSpan> &stored,
                                     std::string_view before);
 
 // The variant of a finished instance for unchecked loop copies (its C name

@@ -95,7 +95,11 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
     emit_line(ctx, marker);
     size_t copy_at = frame.body.size();
     DeferredChecks state{"&" + flag, {}};
-    state.stores = nest;
+    // A nest stores only at its own index, so the items it may store are
+    // those its range reaches.
+    if (const HoistedLoop *own = hoisting.entry();
+        nest && own && plan.range && (plan.range->step == 1 || plan.range->step == -1))
+        state.store_guard = own->guard;
     for (const HoistedLoop &h : frame.hoisted_loops)
         state.guards.insert(h.guard);
     DeferredChecks used;
@@ -148,9 +152,27 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
     // A nest that stores items runs in a function of its own.
     std::string distinct;
     if (!used.stored_lists.empty()) {
+        std::map<std::string, StoredSpan> spans;
+        const RangeBounds &r = *plan.range;
+        const HoistedLoop *own = hoisting.entry();
+        for (const auto &[name, list] : own->lists) {
+            if (!used.stored_lists.count(list.text) || !list.used)
+                continue;
+            auto [low, high] = *list.used;
+            // The smallest index the loop variable takes is the start
+            // going up and the last value going down.
+            std::string smallest = r.step > 0 ? r.start : fmt::format("({} + 1)", r.stop);
+            std::string steps = r.step > 0 ? fmt::format("{} - {}", r.stop, r.start)
+                                           : fmt::format("{} - {}", r.start, r.stop);
+            spans[list.text] =
+                StoredSpan{fmt::format("{} + INT64_C({})", smallest, low),
+                           fmt::format("{} {} {} ? {} + INT64_C({}) : 0", r.start,
+                                       r.step > 0 ? "<" : ">", r.stop, steps, high - low)};
+        }
+        if (spans.size() != used.stored_lists.size())
+            return drop();
         std::string_view loop(frame.body.data() + loop_at, loop_end - loop_at);
-        auto lifted = lift_nest(ctx, loop, flag, used.stored_lists,
-                                std::string_view(frame.body.data(), start));
+        auto lifted = lift_nest(ctx, loop, flag, spans, std::string_view(frame.body.data(), start));
         if (!lifted)
             return drop();
         distinct = lifted->distinct;

@@ -127,8 +127,9 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
             // In the unchecked copy of a loop nest, an item store the
             // nest's guard covers (it holds whenever the copy runs).
             std::optional<DeferredChecks> &deferred = ctx.frame().deferred;
-            if (deferred && deferred->stores && deferred->guards.count(fast->guard) &&
-                o.text.rfind("v_", 0) == 0 && o.text.find_first_of(".-> ") == std::string::npos &&
+            if (deferred && !deferred->store_guard.empty() &&
+                fast->guard == deferred->store_guard && o.text.rfind("v_", 0) == 0 &&
+                o.text.find_first_of(".-> ") == std::string::npos &&
                 (element.is<Type::Int>() || element.is<Type::Float>() ||
                  element.is<Type::Bool>())) {
                 deferred->used_guards.insert(fast->guard);
