@@ -92,6 +92,20 @@ static inline __attribute__((always_inline)) int ktl_dz_flag(int64_t *bad) {
     return 0;
 }
 
+/* The items of a list the unchecked copy of a loop nest stores into, kept
+   before it runs and put back when it sets its flag: the checked copy then
+   runs the nest again from the same items. */
+static void *ktl_keep_items(const void *data, int64_t bytes) {
+    void *kept = ktl_xmalloc((size_t)bytes);
+    if (bytes > 0) memcpy(kept, data, (size_t)bytes);
+    return kept;
+}
+
+static void ktl_release_items(void *data, void *kept, int64_t bytes, int64_t put_back) {
+    if (put_back && bytes > 0) memcpy(data, kept, (size_t)bytes);
+    free(kept);
+}
+
 /* a % b for floats: CPython's float remainder. A zero result takes the
    divisor's sign, so -4.0 % 2.0 is 0.0 and 4.0 % -2.0 is -0.0. */
 static inline double ktl_fmod(double a, double b) {

@@ -143,12 +143,17 @@ struct HoistedLoop {
 // of the `int64_t *` a failure sets (as wide as a float, so a float loop
 // vectorizes with it); `guards` the index guards in scope before the loop
 // (the copy runs only when those it used hold); `used_guards` and
-// `divisions` what the copy used.
+// `divisions` what the copy used. When `store_guard` is set (the copy of
+// a loop nest, see deferred_checks.h: the guard of the copied loop itself)
+// an item store that guard covers is written without its check, and the
+// list's C text noted in `stored_lists`.
 struct DeferredChecks {
     std::string flag;
     std::set<std::string> guards;
     std::set<std::string> used_guards = {};
     size_t divisions = 0;
+    std::string store_guard = {};
+    std::set<std::string> stored_lists = {};
 };
 
 // One use of a `finally` body on an early way out of its `try`: the marker
@@ -362,6 +367,8 @@ struct CodegenContext {
     std::unordered_map<std::string, std::optional<DeferredVariant>> deferred_variants;
     std::string deferred_variants_text;
     std::string deferred_prototypes_text;
+    // The loop-nest functions written so far (their names' numbers).
+    size_t nest_functions = 0;
 
     // Output text.
     std::string types_text;

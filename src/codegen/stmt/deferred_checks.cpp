@@ -6,6 +6,7 @@
 #include "ast/traverse.h"
 
 #include <cctype>
+#include <map>
 #include <unordered_set>
 
 namespace kestal {
@@ -16,6 +17,8 @@ struct CandidateScan {
     const CodegenContext &ctx;
     bool ok = true;
     bool divides = false;
+    bool stores = false;
+    bool loops = false;
 
     void expr(const Expr &e) {
         if (!ok)
@@ -45,7 +48,13 @@ struct CandidateScan {
             if (!ok)
                 return;
             if (const auto *a = s.as<Stmt::Assign>()) {
-                ok = name_target(a->target);
+                const auto *item = a->target.as<Expr::Index>();
+                if (item && item->object->as<Expr::Name>()) {
+                    stores = true;
+                    expr(*item->index);
+                } else {
+                    ok = name_target(a->target);
+                }
                 expr(a->value);
             } else if (const auto *a = s.as<Stmt::AugAssign>()) {
                 ok = name_target(a->target);
@@ -61,6 +70,7 @@ struct CandidateScan {
                 const auto *range = f->iterable.as<Expr::Call>();
                 ok = name_target(f->target) && !f->else_body && range && range->name == "range" &&
                      range->kwargs.empty();
+                loops = true;
                 if (ok)
                     for (const Expr &arg : range->args)
                         expr(arg);
@@ -129,13 +139,15 @@ bool is_local_name(std::string_view t) {
 
 } // namespace
 
-bool deferral_candidate(const CodegenContext &ctx, const Stmt::For &loop) {
+bool deferral_candidate(const CodegenContext &ctx, const Stmt::For &loop, bool &nest) {
     CandidateScan scan{ctx};
     scan.block(loop.body);
-    return scan.ok && scan.divides;
+    nest = scan.stores;
+    return scan.ok && scan.divides && (!scan.stores || scan.loops);
 }
 
-bool effect_free_c(const CodegenContext &ctx, std::string_view text, bool function_body) {
+bool effect_free_c(const CodegenContext &ctx, std::string_view text, bool function_body,
+                   const std::set<std::string> &stored) {
     std::vector<Token> tokens;
     if (!tokenize_c(text, tokens))
         return false;
@@ -174,6 +186,20 @@ bool effect_free_c(const CodegenContext &ctx, std::string_view text, bool functi
         if (kStores.count(p)) {
             // Only a local variable is assigned: `v = ...`, `T v = ...`,
             // `v++`; never an item, a field or what a pointer points at.
+            // The one exception is `x->data[...] = ...` for a list in
+            // `stored`.
+            if (p == "=" && at(i - 1) == "]") {
+                size_t j = i - 1;
+                for (int depth = 0; j > 0; --j) {
+                    depth += at(j) == "]" ? 1 : at(j) == "[" ? -1 : 0;
+                    if (depth == 0)
+                        break;
+                }
+                if (j >= 3 && at(j - 1) == "data" && at(j - 2) == "->" &&
+                    stored.count(std::string(at(j - 3))) && at(j - 4) != "->" && at(j - 4) != "*" &&
+                    at(j - 4) != "&")
+                    continue;
+            }
             if (i == 0 || tokens[i - 1].kind != Token::Ident || !is_local_name(at(i - 1)))
                 return false;
             std::string_view before = i >= 2 ? at(i - 2) : "";
@@ -182,6 +208,180 @@ bool effect_free_c(const CodegenContext &ctx, std::string_view text, bool functi
         }
     }
     return true;
+}
+
+namespace {
+
+bool scalar_c_type(std::string_view t) {
+    return t == "int64_t" || t == "double" || t == "bool" || t == "uint64_t" || t == "int";
+}
+
+// The variables C text declares with a scalar Type: name to Type.
+std::map<std::string, std::string, std::less<>>
+scalar_declarations(const std::vector<Token> &tokens) {
+    std::map<std::string, std::string, std::less<>> out;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (!scalar_c_type(tokens[i].text) || tokens[i + 1].kind != Token::Ident)
+            continue;
+        std::string type(tokens[i].text);
+        out[std::string(tokens[i + 1].text)] = type;
+        int depth = 0;
+        for (size_t j = i + 2; j < tokens.size(); ++j) {
+            std::string_view t = tokens[j].text;
+            if (t == "(" || t == "[" || t == "{")
+                ++depth;
+            else if (t == ")" || t == "]" || t == "}")
+                --depth;
+            if (depth < 0 || (depth == 0 && t == ";"))
+                break;
+            if (depth == 0 && t == "," && j + 1 < tokens.size() &&
+                tokens[j + 1].kind == Token::Ident)
+                out[std::string(tokens[j + 1].text)] = type;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<LiftedNest> lift_nest(CodegenContext &ctx, std::string_view copy,
+                                    const std::string &flag,
+                                    const std::map<std::string, StoredSpan> &stored,
+                                    std::string_view before) {
+    std::vector<Token> tokens, earlier;
+    if (!tokenize_c(copy, tokens) || !tokenize_c(before, earlier))
+        return std::nullopt;
+    auto inside = scalar_declarations(tokens);
+    auto outside = scalar_declarations(earlier);
+    // The Type of each C name; a name seen with two Types (a variable
+    // widened on the way) is left out, and then the nest isn't lifted.
+    std::map<std::string, std::optional<Type>, std::less<>> types;
+    auto note = [&](const std::string &text, const Type &type) {
+        auto [it, added] = types.emplace(text, type);
+        if (!added && it->second && !(*it->second == type))
+            it->second.reset();
+    };
+    const FunctionFrame &frame = ctx.frame();
+    for (const auto &[name, var] : frame.locals)
+        note(var.text, var.type);
+    for (const auto &[type, text] : frame.declared_locals)
+        note(text, type);
+    auto at = [&](size_t i) -> std::string_view { return i < tokens.size() ? tokens[i].text : ""; };
+    // The lists the text reads or writes (C text to element Type), and the
+    // scalars it reads from outside (C name to C Type, and whether it
+    // assigns them).
+    std::map<std::string, std::string> lists;
+    std::map<std::string, std::pair<std::string, bool>> scalars;
+    std::string body;
+    size_t copied = 0;
+    auto replace = [&](size_t first, size_t last, const std::string &with) {
+        size_t from = static_cast<size_t>(tokens[first].text.data() - copy.data());
+        body.append(copy.substr(copied, from - copied));
+        body += with;
+        copied =
+            static_cast<size_t>(tokens[last].text.data() - copy.data()) + tokens[last].text.size();
+    };
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token &t = tokens[i];
+        if (t.kind != Token::Ident)
+            continue;
+        if (t.text == flag) {
+            if (i == 0 || at(i - 1) != "&")
+                return std::nullopt;
+            replace(i - 1, i, "ktl_dz");
+            continue;
+        }
+        if (!is_local_name(t.text) || (i > 0 && at(i - 1) == "->") || inside.count(t.text))
+            continue;
+        std::string name(t.text);
+        auto type = types.find(name);
+        if (type != types.end() && !type->second)
+            return std::nullopt;
+        const auto *list = type != types.end() ? type->second->as<Type::List>() : nullptr;
+        if (list) {
+            std::string element = c_type_name(*list->element);
+            if (!scalar_c_type(element) || name.rfind("v_", 0) != 0)
+                return std::nullopt;
+            lists[name] = element;
+            std::string suffix = name.substr(2);
+            bool wrapped = i > 0 && at(i - 1) == "(" && at(i + 1) == ")";
+            size_t arrow = wrapped ? i + 2 : i + 1;
+            if (at(arrow) == "->" && (at(arrow + 1) == "data" || at(arrow + 1) == "len")) {
+                replace(wrapped ? i - 1 : i, arrow + 1,
+                        (at(arrow + 1) == "data" ? "ktl_p_" : "ktl_n_") + suffix);
+                i = arrow + 1;
+            } else if (at(i + 1) == "&&") {
+                replace(i, i, "(ktl_n_" + suffix + " >= 0)");
+            } else {
+                return std::nullopt;
+            }
+            continue;
+        }
+        std::string c_type;
+        if (type != types.end())
+            c_type = c_type_name(*type->second);
+        else if (auto found = outside.find(name); found != outside.end())
+            c_type = found->second;
+        if (!scalar_c_type(c_type) || at(i + 1) == "(")
+            return std::nullopt;
+        static const std::set<std::string_view> kStores = {
+            "=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<<=", ">>=", "++", "--"};
+        bool assigned = kStores.count(at(i + 1)) || (i > 0 && kStores.count(at(i - 1)) &&
+                                                     (at(i - 1) == "++" || at(i - 1) == "--"));
+        auto &entry = scalars[name];
+        entry.first = c_type;
+        entry.second = entry.second || assigned;
+    }
+    body.append(copy.substr(copied));
+    for (const auto &[list, span] : stored)
+        if (!lists.count(list))
+            return std::nullopt;
+
+    std::string name = fmt::format("ktl_nest{}", ++ctx.nest_functions);
+    std::string params = "int64_t *ktl_dz", args = "&" + flag, enter, leave, before_call,
+                after_call, distinct, written_back;
+    for (const auto &[list, element] : lists) {
+        std::string suffix = list.substr(2);
+        bool writes = stored.count(list) > 0;
+        params += fmt::format(", {}{} *restrict ktl_p_{}, int64_t ktl_n_{}", writes ? "" : "const ",
+                              element, suffix, suffix);
+        args += fmt::format(", {0} ? {0}->data : NULL, {0} ? {0}->len : -1", list);
+        if (writes) {
+            const StoredSpan &span = stored.at(list);
+            std::string kept = fresh_temp(ctx, "kept");
+            std::string bytes = fmt::format("({}) * (int64_t)sizeof({})", span.count, element);
+            std::string items = fmt::format("{}->data + ({})", list, span.first);
+            before_call += fmt::format("void *{} = ktl_keep_items({}, {}); ", kept, items, bytes);
+            after_call +=
+                fmt::format(" ktl_release_items({}, {}, {}, {});", items, kept, bytes, flag);
+            for (const auto &[other, unused] : lists)
+                if (other != list && (!stored.count(other) || other > list))
+                    distinct +=
+                        fmt::format("{}{} != {}", distinct.empty() ? "" : " && ", list, other);
+        }
+    }
+    for (const auto &[scalar, info] : scalars) {
+        const auto &[c_type, assigned] = info;
+        if (!assigned) {
+            params += fmt::format(", {} {}", c_type, scalar);
+            args += ", " + scalar;
+            continue;
+        }
+        std::string held = fresh_temp(ctx, "w");
+        params += fmt::format(", {} *ktl_w{}", c_type, scalar);
+        args += ", &" + held;
+        enter += fmt::format("    {0} {1} = *ktl_w{1};\n", c_type, scalar);
+        leave += fmt::format("    *ktl_w{0} = {0};\n", scalar);
+        before_call += fmt::format("{} {} = {}; ", c_type, held, scalar);
+        written_back += fmt::format(" {} = {};", scalar, held);
+    }
+    std::string signature = fmt::format("static void {}({})", name, params);
+    ctx.deferred_prototypes_text += signature + ";\n";
+    ctx.deferred_variants_text += fmt::format("\n{} {{\n{}{}{}}}\n", signature, enter, body, leave);
+    std::string call = fmt::format("{}{}({});{}", before_call, name, args, after_call);
+    if (!written_back.empty())
+        call += fmt::format(" if (!{}) {{{} }}", flag, written_back);
+    return LiftedNest{call, distinct};
 }
 
 std::optional<CodegenContext::DeferredVariant> deferred_variant(CodegenContext &ctx,
@@ -216,7 +416,7 @@ std::optional<CodegenContext::DeferredVariant> deferred_variant(CodegenContext &
         body.replace(at, 9, "ktl_fdiv_d(ktl_dz, ");
         divides = true;
     }
-    if (!effect_free_c(ctx, body, true))
+    if (!effect_free_c(ctx, body, true, {}))
         return ctx.deferred_variants[c_name] = std::nullopt;
     ctx.deferred_prototypes_text += signature + ";\n";
     ctx.deferred_variants_text += "\n" + signature + " " + body;

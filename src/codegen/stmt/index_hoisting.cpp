@@ -295,6 +295,12 @@ void IndexHoisting::finish() {
     frame_ = nullptr;
 }
 
+const HoistedLoop *IndexHoisting::entry() const {
+    if (!frame_ || while_ || frame_->hoisted_loops.size() < depth_)
+        return nullptr;
+    return &frame_->hoisted_loops[depth_ - 1];
+}
+
 IndexHoisting::~IndexHoisting() {
     // Left by an error: the frame is being abandoned or compiled again, but
     // its loop stack must stay balanced for whoever looks next.

@@ -49,6 +49,9 @@ class IndexHoisting {
     void target_bound();
     // After the body: settles the guard's line and ends the hoisting.
     void finish();
+    // The loop's entry while it is being compiled: its guard and the
+    // offsets its accesses used so far; none when it has no guard.
+    const HoistedLoop *entry() const;
     ~IndexHoisting();
     IndexHoisting(const IndexHoisting &) = delete;
     IndexHoisting &operator=(const IndexHoisting &) = delete;

@@ -86,7 +86,7 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
                                                  const Stmt::For &s, const IterationPlan &plan,
                                                  IndexHoisting &hoisting, const std::string &header,
                                                  const std::string &close,
-                                                 const std::string &cleanup) {
+                                                 const std::string &cleanup, bool nest) {
     FunctionFrame &frame = ctx.frame();
     auto facts = frame.narrowed_paths;
     std::string flag = fresh_temp(ctx, "dz");
@@ -95,9 +95,15 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
     emit_line(ctx, marker);
     size_t copy_at = frame.body.size();
     DeferredChecks state{"&" + flag, {}};
+    // A nest stores only at its own index, so the items it may store are
+    // those its range reaches.
+    if (const HoistedLoop *own = hoisting.entry();
+        nest && own && plan.range && (plan.range->step == 1 || plan.range->step == -1))
+        state.store_guard = own->guard;
     for (const HoistedLoop &h : frame.hoisted_loops)
         state.guards.insert(h.guard);
     DeferredChecks used;
+    size_t loop_at = 0, loop_end = 0;
     auto drop = [&] {
         frame.body.resize(start);
         frame.narrowed_paths = facts;
@@ -108,6 +114,7 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
         emit_line(ctx, "if (!{}) {{", flag);
         {
             IndentGuard indent(ctx);
+            loop_at = frame.body.size();
             emit_line(ctx, header);
             {
                 IndentGuard inner(ctx);
@@ -117,13 +124,14 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
             hoisting.target_bound();
             compile_loop_body(ctx, s.body, std::nullopt, cleanup);
             emit_line(ctx, close);
+            loop_end = frame.body.size();
         }
         emit_line(ctx, "}");
         used = *frame.deferred;
     }
     frame.narrowed_paths = facts;
     std::string_view copy(frame.body.data() + copy_at, frame.body.size() - copy_at);
-    if (used.divisions == 0 || !effect_free_c(ctx, copy, false))
+    if (used.divisions == 0 || !effect_free_c(ctx, copy, false, used.stored_lists))
         return drop();
     PathSet assigned;
     collect_assigned_names(s.body, assigned);
@@ -141,9 +149,45 @@ std::optional<UncheckedCopy> emit_unchecked_copy(CodegenContext &ctx, const Stmt
         saves += fmt::format(" {} {} = {};", c_type_name(var->type), saved, var->text);
         restores += fmt::format("{}{} = {};", restores.empty() ? "" : " ", var->text, saved);
     }
+    // A nest that stores items runs in a function of its own.
+    std::string distinct;
+    if (!used.stored_lists.empty()) {
+        std::map<std::string, StoredSpan> spans;
+        const RangeBounds &r = *plan.range;
+        const HoistedLoop *own = hoisting.entry();
+        for (const auto &[name, list] : own->lists) {
+            if (!used.stored_lists.count(list.text) || !list.used)
+                continue;
+            auto [low, high] = *list.used;
+            // The smallest index the loop variable takes is the start
+            // going up and the last value going down.
+            std::string smallest = r.step > 0 ? r.start : fmt::format("({} + 1)", r.stop);
+            std::string steps = r.step > 0 ? fmt::format("{} - {}", r.stop, r.start)
+                                           : fmt::format("{} - {}", r.start, r.stop);
+            spans[list.text] =
+                StoredSpan{fmt::format("{} + INT64_C({})", smallest, low),
+                           fmt::format("{} {} {} ? {} + INT64_C({}) : 0", r.start,
+                                       r.step > 0 ? "<" : ">", r.stop, steps, high - low)};
+        }
+        if (spans.size() != used.stored_lists.size())
+            return drop();
+        std::string_view loop(frame.body.data() + loop_at, loop_end - loop_at);
+        auto lifted = lift_nest(ctx, loop, flag, spans, std::string_view(frame.body.data(), start));
+        if (!lifted)
+            return drop();
+        distinct = lifted->distinct;
+        frame.body.resize(loop_at);
+        {
+            IndentGuard indent(ctx);
+            emit_line(ctx, lifted->call);
+        }
+        emit_line(ctx, "}");
+    }
     std::string guards;
     for (const std::string &g : used.used_guards)
         guards += (guards.empty() ? "" : " && ") + g;
+    if (!distinct.empty())
+        guards += (guards.empty() ? "" : " && ") + distinct;
     std::string line = fmt::format("int64_t {} = {};{}", flag,
                                    guards.empty() ? "false" : "!(" + guards + ")", saves);
     frame.body.replace(frame.body.find(marker, start), marker.size(), line);
@@ -193,10 +237,11 @@ void compile_for_stmt(CodegenContext &ctx, const Stmt &stmt, const Stmt::For &s)
     IndexHoisting hoisting(ctx, s, plan);
     std::optional<UncheckedCopy> unchecked;
     const FunctionFrame &frame = ctx.frame();
+    bool nest = false;
     if (plan.range && !label && !frame.deferred && !frame.host_function &&
-        deferral_candidate(ctx, s))
+        deferral_candidate(ctx, s, nest))
         unchecked = emit_unchecked_copy(ctx, stmt, s, plan, hoisting, trim(plan.header),
-                                        trim(plan.close), trim(plan.cleanup));
+                                        trim(plan.close), trim(plan.cleanup), nest);
     std::optional<IndentGuard> checked_indent;
     if (unchecked) {
         emit_line(ctx, "if (KTL_UNLIKELY({})) {{", unchecked->flag);

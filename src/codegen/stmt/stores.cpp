@@ -124,6 +124,19 @@ void store_to_element(CodegenContext &ctx, const Expr &target, const CompiledExp
             return;
         }
         if (auto fast = hoisted_list_index(ctx, ix, o.text)) {
+            // In the unchecked copy of a loop nest, an item store the
+            // nest's guard covers (it holds whenever the copy runs).
+            std::optional<DeferredChecks> &deferred = ctx.frame().deferred;
+            if (deferred && !deferred->store_guard.empty() &&
+                fast->guard == deferred->store_guard && o.text.rfind("v_", 0) == 0 &&
+                o.text.find_first_of(".-> ") == std::string::npos &&
+                (element.is<Type::Int>() || element.is<Type::Float>() ||
+                 element.is<Type::Bool>())) {
+                deferred->used_guards.insert(fast->guard);
+                deferred->stored_lists.insert(o.text);
+                emit_line(ctx, "{}->data[{}] = {};", o.text, fast->index, *converted);
+                return;
+            }
             emit_line(ctx,
                       "{{ {0} *{1} = {2}; int64_t {3}; if ({6}) {3} = {7}; else {{ {3} = {4}; "
                       "if ({3} < 0) {3} += {1}->len; KTL_CHECK(\"list assignment\", {3}, "
