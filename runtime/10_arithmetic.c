@@ -18,6 +18,21 @@
     } while (0)
 #endif
 
+/* A divisor already known not to be zero (an earlier division by the same
+   unchanged variable checked it): the C compiler drops the zero check of
+   the division it is passed to. Unchecked, nothing was checked before. */
+#ifdef KTL_UNCHECKED
+#define KTL_NZ(b) (b)
+#else
+#define KTL_NZ(b)                                                                                  \
+    __extension__({                                                                                \
+        __typeof__(b) ktl_nz_ = (b);                                                               \
+        if (ktl_nz_ == 0)                                                                          \
+            __builtin_unreachable();                                                               \
+        ktl_nz_;                                                                                   \
+    })
+#endif
+
 /* a // b. INT64_MIN // -1 wraps to INT64_MIN like every other overflow
    instead of trapping in the C division; under KTL_UNCHECKED a zero divisor
    gives 0 rather than a hardware trap. */

@@ -128,6 +128,14 @@ const std::unordered_set<std::string> &call_assigned_globals(CodegenContext &ctx
     return *ctx.call_assigned_globals;
 }
 
+} // namespace
+
+bool call_may_assign_global(CodegenContext &ctx, const std::string &name) {
+    return call_assigned_globals(ctx).count(name) != 0;
+}
+
+namespace {
+
 bool reads_call_assigned_global(CodegenContext &ctx, const std::string &name) {
     if (!call_assigned_globals(ctx).count(name))
         return false;
