@@ -260,6 +260,16 @@ static double ktl_math_check(double r, double a, double b, bool pole) {
     return r;
 }
 
+/* The check of a function whose result is finite wherever its argument is
+   (sin, sqrt, atan, ...): only a NaN can signal a domain error. */
+static inline double ktl_math_check_nan(double r, double a) {
+    if (KTL_UNLIKELY(r != r) && a == a)
+        ktl_value_error("math domain error");
+    return r;
+}
+
+#define KTL_MATH1_FINITE(name)                                                                     \
+    static inline double ktl_math_##name(double x) { return ktl_math_check_nan(name(x), x); }
 #define KTL_MATH1(name, pole)                                                                      \
     static inline double ktl_math_##name(double x) {                                               \
         return ktl_math_check(name(x), x, x, pole);                                                \
@@ -268,25 +278,26 @@ static double ktl_math_check(double r, double a, double b, bool pole) {
     static inline double ktl_math_##name(double a, double b) {                                     \
         return ktl_math_check(name(a, b), a, b, false);                                            \
     }
-KTL_MATH1(sin, false)
-KTL_MATH1(cos, false)
+KTL_MATH1_FINITE(sin)
+KTL_MATH1_FINITE(cos)
 KTL_MATH1(tan, false)
 KTL_MATH1(exp, false)
 KTL_MATH1(log, true)
-KTL_MATH1(sqrt, false)
-KTL_MATH1(asin, false)
-KTL_MATH1(acos, false)
-KTL_MATH1(atan, false)
+KTL_MATH1_FINITE(sqrt)
+KTL_MATH1_FINITE(asin)
+KTL_MATH1_FINITE(acos)
+KTL_MATH1_FINITE(atan)
 KTL_MATH1(log2, true)
-KTL_MATH1(fabs, false)
+KTL_MATH1_FINITE(fabs)
 KTL_MATH1(sinh, false)
 KTL_MATH1(cosh, false)
-KTL_MATH1(tanh, false)
+KTL_MATH1_FINITE(tanh)
 KTL_MATH1(log10, true)
 KTL_MATH2(fmod)
 KTL_MATH2(atan2)
 KTL_MATH2(hypot)
 #undef KTL_MATH1
+#undef KTL_MATH1_FINITE
 #undef KTL_MATH2
 
 static inline double ktl_math_pow(double a, double b) {
