@@ -18,6 +18,21 @@
     } while (0)
 #endif
 
+/* A divisor already known not to be zero (an earlier division by the same
+   unchanged variable checked it): the C compiler drops the zero check of
+   the division it is passed to. Unchecked, nothing was checked before. */
+#ifdef KTL_UNCHECKED
+#define KTL_NZ(b) (b)
+#else
+#define KTL_NZ(b)                                                                                  \
+    __extension__({                                                                                \
+        __typeof__(b) ktl_nz_ = (b);                                                               \
+        if (ktl_nz_ == 0)                                                                          \
+            __builtin_unreachable();                                                               \
+        ktl_nz_;                                                                                   \
+    })
+#endif
+
 /* a // b. INT64_MIN // -1 wraps to INT64_MIN like every other overflow
    instead of trapping in the C division; under KTL_UNCHECKED a zero divisor
    gives 0 rather than a hardware trap. */
@@ -259,6 +274,16 @@ static double ktl_math_check(double r, double a, double b, bool pole) {
     return r;
 }
 
+/* The check of a function whose result is finite wherever its argument is
+   (sin, sqrt, atan, ...): only a NaN can signal a domain error. */
+static inline double ktl_math_check_nan(double r, double a) {
+    if (KTL_UNLIKELY(r != r) && a == a)
+        ktl_value_error("math domain error");
+    return r;
+}
+
+#define KTL_MATH1_FINITE(name)                                                                     \
+    static inline double ktl_math_##name(double x) { return ktl_math_check_nan(name(x), x); }
 #define KTL_MATH1(name, pole)                                                                      \
     static inline double ktl_math_##name(double x) {                                               \
         return ktl_math_check(name(x), x, x, pole);                                                \
@@ -267,25 +292,26 @@ static double ktl_math_check(double r, double a, double b, bool pole) {
     static inline double ktl_math_##name(double a, double b) {                                     \
         return ktl_math_check(name(a, b), a, b, false);                                            \
     }
-KTL_MATH1(sin, false)
-KTL_MATH1(cos, false)
+KTL_MATH1_FINITE(sin)
+KTL_MATH1_FINITE(cos)
 KTL_MATH1(tan, false)
 KTL_MATH1(exp, false)
 KTL_MATH1(log, true)
-KTL_MATH1(sqrt, false)
-KTL_MATH1(asin, false)
-KTL_MATH1(acos, false)
-KTL_MATH1(atan, false)
+KTL_MATH1_FINITE(sqrt)
+KTL_MATH1_FINITE(asin)
+KTL_MATH1_FINITE(acos)
+KTL_MATH1_FINITE(atan)
 KTL_MATH1(log2, true)
-KTL_MATH1(fabs, false)
+KTL_MATH1_FINITE(fabs)
 KTL_MATH1(sinh, false)
 KTL_MATH1(cosh, false)
-KTL_MATH1(tanh, false)
+KTL_MATH1_FINITE(tanh)
 KTL_MATH1(log10, true)
 KTL_MATH2(fmod)
 KTL_MATH2(atan2)
 KTL_MATH2(hypot)
 #undef KTL_MATH1
+#undef KTL_MATH1_FINITE
 #undef KTL_MATH2
 
 static inline double ktl_math_pow(double a, double b) {

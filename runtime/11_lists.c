@@ -202,6 +202,24 @@ static KTL_COLD KTL_NORETURN void ktl_slice_size_error(int64_t got, int64_t want
         l->len = a->len + b->len;                                                                  \
         return l;                                                                                  \
     }                                                                                              \
+    /* a + [items] and [items] + b: one list of the final size, the display's                      \
+       items stored straight into it. */                                                           \
+    static inline L *L##_cat_items(L *a, int64_t n, T const *items) {                              \
+        int64_t m = a->len;                                                                        \
+        L *l = L##_new(m + n);                                                                     \
+        if (m) memcpy(l->data, a->data, (size_t)m * sizeof(T));                                    \
+        for (int64_t i = 0; i < n; i++) l->data[m + i] = items[i];                                 \
+        l->len = m + n;                                                                            \
+        return l;                                                                                  \
+    }                                                                                              \
+    static inline L *L##_items_cat(int64_t n, T const *items, L *b) {                              \
+        int64_t m = b->len;                                                                        \
+        L *l = L##_new(n + m);                                                                     \
+        for (int64_t i = 0; i < n; i++) l->data[i] = items[i];                                     \
+        if (m) memcpy(l->data + n, b->data, (size_t)m * sizeof(T));                                \
+        l->len = n + m;                                                                            \
+        return l;                                                                                  \
+    }                                                                                              \
     static L *L##_slice(L *s, int64_t lo, int64_t hi) {                                            \
         ktl_list_clamp(s->len, &lo, &hi);                                                          \
         return L##_from(hi - lo, s->data + lo);                                                    \

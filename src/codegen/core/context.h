@@ -252,6 +252,14 @@ struct FunctionFrame {
     // covered item reads flag the failure instead of raising.
     std::optional<DeferredChecks> deferred;
 
+    // Zero-divisor facts of the straight-line run of statements being
+    // compiled (stmt/divisor_facts.h): the variables (name, C text) that a
+    // checked division of an earlier statement of the run divided by, with
+    // no assignment to them since, and the nodes of the checked divisions
+    // compiled in the current statement.
+    std::vector<std::pair<std::string, std::string>> nonzero_divisors;
+    std::unordered_set<const Expr *> checked_divisions;
+
     // Access paths known not to be None at the current point.
     std::unordered_set<std::string> narrowed_paths;
 

@@ -15,6 +15,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/optional/narrowing.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -192,8 +193,14 @@ std::optional<std::string> floor_by_constant(BinOp op, const std::string &l, con
 // The arithmetic and comparison rows of int, float and bool operands.
 // Numeric means both operands are int or float and not both int; bool is
 // never numeric.
-std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const CompiledExpr &r) {
+// `nonzero`: the divisor is known not to be zero, so a division needs no
+// zero check (KTL_NZ tells the C compiler so where the runtime checks).
+std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const CompiledExpr &r,
+                                       bool nonzero) {
     bool both_int = is_int(l.type) && is_int(r.type);
+    auto divisor = [&](std::string text) {
+        return nonzero ? fmt::format("KTL_NZ({})", text) : text;
+    };
     bool numeric = is_number(l.type) && is_number(r.type) && !both_int;
     std::string sym(binop_symbol(op));
     auto int_result = [](std::string text) { return CompiledExpr{std::move(text), Type::int_()}; };
@@ -213,28 +220,29 @@ std::optional<CompiledExpr> numeric_op(BinOp op, const CompiledExpr &l, const Co
         if (!both_int && !numeric)
             return std::nullopt;
         if (both_int)
-            return float_result(fmt::format("ktl_itruediv({}, {})", l.text, r.text));
-        // A non-zero literal divisor needs no zero check.
-        if (is_nonzero_literal(r.text))
+            return float_result(fmt::format("ktl_itruediv({}, {})", l.text, divisor(r.text)));
+        // A non-zero divisor needs no zero check.
+        if (nonzero || is_nonzero_literal(r.text))
             return float_result(fmt::format("(((double){}) / ((double){}))", l.text, r.text));
         return float_result(fmt::format("ktl_fdiv(((double){}), ((double){}))", l.text, r.text));
     case BinOp::FloorDiv:
         if (both_int) {
             if (auto lowered = floor_by_constant(op, l.text, r.text))
                 return int_result(std::move(*lowered));
-            return int_result(fmt::format("ktl_floordiv({}, {})", l.text, r.text));
+            return int_result(fmt::format("ktl_floordiv({}, {})", l.text, divisor(r.text)));
         }
         if (numeric)
-            return float_result(fmt::format("ktl_ffloordiv({}, {})", as_float(l), as_float(r)));
+            return float_result(
+                fmt::format("ktl_ffloordiv({}, {})", as_float(l), divisor(as_float(r))));
         return std::nullopt;
     case BinOp::Mod:
         if (both_int) {
             if (auto lowered = floor_by_constant(op, l.text, r.text))
                 return int_result(std::move(*lowered));
-            return int_result(fmt::format("ktl_mod({}, {})", l.text, r.text));
+            return int_result(fmt::format("ktl_mod({}, {})", l.text, divisor(r.text)));
         }
         if (numeric)
-            return float_result(fmt::format("ktl_fmod({}, {})", as_float(l), as_float(r)));
+            return float_result(fmt::format("ktl_fmod({}, {})", as_float(l), divisor(as_float(r))));
         return std::nullopt;
     case BinOp::Pow:
         if (both_int)
@@ -786,11 +794,18 @@ CompiledExpr compile_binary_op(CodegenContext &ctx, BinOp op, const CompiledExpr
         throw operand_type_error(l.type, r.type, e, std::string(binop_symbol(op)));
     if (op == BinOp::Mod && l.type.is<Type::Str>())
         fail(e, "%-formatting isn't supported; use an f-string: f\"{x}\"");
-    if (auto n = numeric_op(op, l, r)) {
+    bool division = op == BinOp::Div || op == BinOp::FloorDiv || op == BinOp::Mod;
+    FunctionFrame &frame = ctx.frame();
+    bool nonzero =
+        division && std::any_of(frame.nonzero_divisors.begin(), frame.nonzero_divisors.end(),
+                                [&](const auto &fact) { return fact.second == r.text; });
+    if (auto n = numeric_op(op, l, r, nonzero)) {
+        if (division)
+            frame.checked_divisions.insert(&e);
         // In a loop's unchecked copy a zero divisor sets the loop's flag and
         // the division goes on (inf or nan, never used: the loop runs again
         // with its checks).
-        std::optional<DeferredChecks> &deferred = ctx.frame().deferred;
+        std::optional<DeferredChecks> &deferred = frame.deferred;
         if (deferred && op == BinOp::Div && n->text.rfind("ktl_fdiv(", 0) == 0) {
             n->text = fmt::format("ktl_fdiv_d({}, {}", deferred->flag, n->text.substr(9));
             ++deferred->divisions;

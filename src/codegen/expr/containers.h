@@ -31,6 +31,12 @@ UnifiedElements unify_element_types(CodegenContext &ctx, const std::vector<const
                                     const Type *expected, std::string_view what,
                                     std::string_view holder, std::string_view empty_message,
                                     uint64_t line, uint64_t column);
+// The items of a non-empty list display converted to its one item Type
+// (`item` when given, else their join), and the list built from them.
+UnifiedElements compile_list_items(CodegenContext &ctx, const Expr &expr, const Type *item);
+CompiledExpr list_from_items(CodegenContext &ctx, const UnifiedElements &items);
+// The items as a C array literal of their Type.
+std::string items_array_text(const UnifiedElements &items);
 // Throws "functions can't be stored in lists, dicts or tuples ..." for a
 // function value or a tuple holding one.
 void reject_function_element(const Type &type, uint64_t line, uint64_t column);

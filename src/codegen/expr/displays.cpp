@@ -100,16 +100,28 @@ CompiledExpr compile_list_display(CodegenContext &ctx, const Expr &e, const Type
         define_list_type(ctx, *item);
         return {fmt::format("{}_new(0)", list_c_name(*item)), Type::list(*item)};
     }
+    return list_from_items(ctx, compile_list_items(ctx, e, item));
+}
+
+UnifiedElements compile_list_items(CodegenContext &ctx, const Expr &e, const Type *item) {
     std::vector<const Expr *> pointers;
-    for (const Expr &x : elements)
+    for (const Expr &x : e.as<Expr::List>()->elements)
         pointers.push_back(&x);
     UnifiedElements u = unify_element_types(
         ctx, pointers, item, "list items", "the list holds",
         "a list of empty lists needs a type, e.g. `xs: list[list[int]] = [[]]`", e.line, e.column);
     define_list_type(ctx, u.type);
-    return {fmt::format("{0}_from({1}, ({2}[]){{{3}}})", list_c_name(u.type), u.texts.size(),
-                        c_type_name(u.type), joined(u.texts)),
-            Type::list(u.type)};
+    return u;
+}
+
+CompiledExpr list_from_items(CodegenContext &ctx, const UnifiedElements &items) {
+    return {fmt::format("{0}_from({1}, {2})", list_c_name(items.type), items.texts.size(),
+                        items_array_text(items)),
+            Type::list(items.type)};
+}
+
+std::string items_array_text(const UnifiedElements &items) {
+    return fmt::format("({}[]){{{}}}", c_type_name(items.type), joined(items.texts));
 }
 
 CompiledExpr compile_tuple_display(CodegenContext &ctx, const Expr &e, const Type *expected) {

@@ -39,6 +39,9 @@ std::vector<const Expr *> expr_children(const Expr &expr);
 // (a call of a user function or method, a built-in that is not pure, a
 // pure built-in's name that a user function or variable takes over).
 bool may_have_side_effects(CodegenContext &ctx, const Expr &expr);
+// Whether some function or method declares `name` global, so that a call
+// may assign the module variable.
+bool call_may_assign_global(CodegenContext &ctx, const std::string &name);
 // The names of every method of every class, built once per context.
 const std::unordered_set<std::string> &program_method_names(CodegenContext &ctx);
 

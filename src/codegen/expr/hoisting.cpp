@@ -73,6 +73,13 @@ bool is_super_receiver(const Expr &e) {
     return call && call->name == "super" && call->args.empty() && call->kwargs.empty();
 }
 
+// A non-empty list display beside `+`: the concatenation stores its items
+// straight into the result, so they are operands of the `+` itself.
+bool is_spliced_display(const Expr::BinaryOp &b, const Expr &side) {
+    const auto *l = side.as<Expr::List>();
+    return b.op == BinOp::Add && l && !l->elements.empty();
+}
+
 bool is_lazy_iterable_call(const Expr &e) {
     const auto *call = e.as<Expr::Call>();
     return call && builtin_has(call->name, kBuiltinIterationOnly);
@@ -120,6 +127,14 @@ const std::unordered_set<std::string> &call_assigned_globals(CodegenContext &ctx
     }
     return *ctx.call_assigned_globals;
 }
+
+} // namespace
+
+bool call_may_assign_global(CodegenContext &ctx, const std::string &name) {
+    return call_assigned_globals(ctx).count(name) != 0;
+}
+
+namespace {
 
 bool reads_call_assigned_global(CodegenContext &ctx, const std::string &name) {
     if (!call_assigned_globals(ctx).count(name))
@@ -415,7 +430,13 @@ Expr rebuilt_with(const Expr &e, const std::unordered_map<const Expr *, Expr> &h
         Overload{
             [&](const Expr::BinaryOp &x) -> Expr::Kind {
                 const auto &[left, op, right, chain] = x;
-                return Expr::BinaryOp{Box<Expr>(take(*left)), op, Box<Expr>(take(*right)), chain};
+                auto side = [&](const Expr &c) {
+                    if (!is_spliced_display(x, c))
+                        return take(c);
+                    return Expr{Expr::List{take_all(c.as<Expr::List>()->elements)}, c.line,
+                                c.column};
+                };
+                return Expr::BinaryOp{Box<Expr>(side(*left)), op, Box<Expr>(side(*right)), chain};
             },
             [&](const Expr::Call &x) -> Expr::Kind {
                 const auto &[name, args, kwargs] = x;
@@ -479,8 +500,14 @@ std::vector<const Expr *> expr_children(const Expr &e) {
             [&](const Expr::BinaryOp &b) {
                 if (b.op == BinOp::And || b.op == BinOp::Or)
                     return;
-                out.push_back(b.left.get());
-                out.push_back(b.right.get());
+                for (const Expr *side : {b.left.get(), b.right.get()}) {
+                    if (!is_spliced_display(b, *side)) {
+                        out.push_back(side);
+                        continue;
+                    }
+                    for (const auto &x : side->as<Expr::List>()->elements)
+                        out.push_back(&x);
+                }
             },
             [&](const Expr::Call &c) {
                 for (const auto &a : c.args)

@@ -11,6 +11,7 @@
 
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
+#include "codegen/expr/containers.h"
 #include "codegen/optional/narrowing.h"
 
 #include <algorithm>
@@ -49,6 +50,48 @@ bool is_empty_display(const Expr &e) {
     return false;
 }
 
+bool is_nonempty_list_display(const Expr &e) {
+    const auto *l = e.as<Expr::List>();
+    return l && !l->elements.empty();
+}
+
+// `xs + [a, b]` and `[a, b] + xs`: the display's items are stored straight
+// into one new list of the final size, not first into a list of their own.
+// The operands are compiled in source order with the hints the plain
+// lowering gives; when the two sides' Types differ, the display becomes its
+// own list and the operator its usual lowering. None unless one side is a
+// non-empty display and the other no empty display. (Hoisting orders the
+// display's items as operands of the `+` itself, so they may stand in one
+// C call beside the other side.)
+std::optional<CompiledExpr> display_concat(CodegenContext &ctx, const Expr &e,
+                                           const Type *list_hint) {
+    const auto &b = *e.as<Expr::BinaryOp>();
+    if (b.op != BinOp::Add || is_empty_display(*b.left) || is_empty_display(*b.right))
+        return std::nullopt;
+    const Type *item = list_hint ? &*list_hint->as<Type::List>()->element : nullptr;
+    auto hint_for = [&](const Expr &operand) {
+        return operand.is<Expr::List>() ? list_hint : nullptr;
+    };
+    if (is_nonempty_list_display(*b.right)) {
+        CompiledExpr l = compile_expr(ctx, *b.left, hint_for(*b.left));
+        UnifiedElements items = compile_list_items(ctx, *b.right, item);
+        if (l.type != Type::list(items.type))
+            return compile_binary_op(ctx, b.op, l, list_from_items(ctx, items), e);
+        return CompiledExpr{fmt::format("{}_cat_items({}, {}, {})", list_c_name(items.type), l.text,
+                                        items.texts.size(), items_array_text(items)),
+                            l.type};
+    }
+    if (!is_nonempty_list_display(*b.left))
+        return std::nullopt;
+    UnifiedElements items = compile_list_items(ctx, *b.left, item);
+    CompiledExpr r = compile_expr(ctx, *b.right, hint_for(*b.right));
+    if (r.type != Type::list(items.type))
+        return compile_binary_op(ctx, b.op, list_from_items(ctx, items), r, e);
+    return CompiledExpr{fmt::format("{}_items_cat({}, {}, {})", list_c_name(items.type),
+                                    items.texts.size(), items_array_text(items), r.text),
+                        r.type};
+}
+
 } // namespace
 
 CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &e, const Type *expected) {
@@ -68,6 +111,8 @@ CompiledExpr compile_binary_expr(CodegenContext &ctx, const Expr &e, const Type 
     auto hint_for = [&](const Expr &operand) -> const Type * {
         return list_op && operand.is<Expr::List>() ? expected : nullptr;
     };
+    if (std::optional<CompiledExpr> joined = display_concat(ctx, e, list_op ? expected : nullptr))
+        return std::move(*joined);
     CompiledExpr l, r;
     if (is_empty_display(*b.left) && !is_empty_display(*b.right)) {
         r = compile_expr(ctx, *b.right, hint_for(*b.right));

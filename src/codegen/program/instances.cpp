@@ -278,6 +278,14 @@ FunctionFrame open_instance_frame(CodegenContext &ctx, const InstanceSetup &s,
             frame.declared_locals.emplace_back(wide, text);
             frame.locals[var] = Variable{wide, text};
             frame.copied_parameters.insert(var);
+        } else if (frame.volatile_names.count(var)) {
+            // A parameter that a `try` body assigns and a handler may read
+            // lives in a volatile local: gcc gives a handler the value a
+            // volatile parameter had on entry.
+            frame.body += fmt::format("    v_{0} = p_{0};\n", var);
+            frame.declared_locals.emplace_back(key_type, text);
+            frame.locals[var] = Variable{key_type, text};
+            frame.copied_parameters.insert(var);
         } else {
             frame.locals[var] = Variable{key_type, text};
         }

@@ -6,6 +6,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
 #include "codegen/expr/expr.h"
+#include "codegen/stmt/divisor_facts.h"
 #include "codegen/stmt/lowerings.h"
 
 namespace kestal {
@@ -83,6 +84,7 @@ void compile_return(CodegenContext &ctx, const Stmt &stmt, const Stmt::Return &r
 
 void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
     IndentGuard indent(ctx);
+    DivisorFactsScope facts(ctx);
     for (const Stmt &s : body)
         compile_stmt(ctx, s);
 }
@@ -114,6 +116,7 @@ void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) 
 }
 
 void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
+    begin_divisor_facts(ctx, stmt);
     std::visit(
         Overload{
             [&](const Stmt::ExprStmt &s) {
@@ -144,6 +147,7 @@ void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
             [&](const Stmt::Assert &s) { compile_assert_stmt(ctx, stmt, s); },
         },
         stmt.kind);
+    end_divisor_facts(ctx, stmt);
 }
 
 } // namespace kestal

@@ -14,6 +14,7 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 #include "codegen/optional/narrowing.h"
+#include "codegen/stmt/divisor_facts.h"
 #include "codegen/stmt/lowerings.h"
 #include "codegen/stmt/stmt.h"
 
@@ -78,6 +79,7 @@ std::string compile_finally_copy(CodegenContext &ctx, const std::vector<Stmt> &b
         return text;
     };
     try {
+        DivisorFactsScope divisor_facts(ctx);
         for (const Stmt &s : body)
             compile_stmt(ctx, s);
     } catch (...) {
