@@ -648,17 +648,45 @@ static void ktl_gc_mark_list(const ktl_list_hdr *h, uintptr_t heap_bytes) {
     }
 }
 
-/* Marks the block a candidate word points into; a scanned block goes on the
-   mark stack instead of being scanned here, so marking never recurses. */
-static inline __attribute__((always_inline)) void ktl_gc_mark_word(uintptr_t w,
-                                                                   uintptr_t heap_bytes) {
-    size_t size = 0;
-    int mem = 0;
-    char *block = ktl_gc_mark_block(w, heap_bytes, &size, &mem);
-    if (!block) return;
+/* Queues a block just marked by its memory kind: a scanned block goes on
+   the mark stack instead of being scanned here, so marking never recurses. */
+static inline __attribute__((always_inline)) void ktl_gc_mark_found(char *block, size_t size,
+                                                                    int mem,
+                                                                    uintptr_t heap_bytes) {
     if (mem == KTL_OBJ) ktl_gc_push(block, block + size + 1);
     else if (mem == KTL_SCAN) ktl_gc_push(block, block + size);
     else if (mem == KTL_LIST) ktl_gc_mark_list((const ktl_list_hdr *)(void *)block, heap_bytes);
+}
+
+/* Marks the block a candidate word points into. The block's address is
+   computed only for a kind that is read. */
+static inline __attribute__((always_inline)) void ktl_gc_mark_word(uintptr_t w,
+                                                                   uintptr_t heap_bytes) {
+    uintptr_t off = w - (uintptr_t)ktl_heap;
+    if (off >= heap_bytes) return;
+    ktl_page *pg = ktl_pages[off >> KTL_PAGE_SHIFT];
+    if (KTL_LIKELY(pg->kind == KTL_PG_SMALL)) {
+        size_t b = (size_t)(((off & (KTL_PAGE - 1)) * pg->bmagic) >> 48);
+        if (b >= pg->nblocks) return;
+        uint64_t bit = (uint64_t)1 << (b & 63);
+        uint64_t *marks = &pg->marks[b >> 6];
+        if (*marks & bit) return;
+        *marks |= bit;
+        int mem = pg->mem;
+        if (mem == KTL_NOSCAN || mem == KTL_GROW) return;
+        char *block = ktl_heap + (off & ~(uintptr_t)(KTL_PAGE - 1)) + b * pg->bsize;
+        ktl_gc_mark_found(block, pg->bsize, mem, heap_bytes);
+        return;
+    }
+    size_t i = off >> KTL_PAGE_SHIFT;
+    if (pg->kind == KTL_PG_TAIL) {
+        i = pg->head;
+        pg = ktl_pages[i];
+    }
+    if (pg->kind != KTL_PG_LARGE || (pg->marks[0] & 1)) return;
+    pg->marks[0] |= 1;
+    ktl_gc_mark_found(ktl_heap + (i << KTL_PAGE_SHIFT), (size_t)pg->npages << KTL_PAGE_SHIFT,
+                      pg->mem, heap_bytes);
 }
 
 /* Every 8-byte aligned word that lies wholly inside [lo, hi). */
