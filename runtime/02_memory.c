@@ -6,7 +6,8 @@
  * blocks of one size class and one memory kind; a request above 8 KiB takes
  * whole pages. The collector is conservative and never moves anything: any
  * aligned word on the stack, in the registers, in a registered root or in a
- * scanned block that points anywhere into a block keeps the block alive. So
+ * scanned block (of an object, only the words of its pointer fields) that
+ * points anywhere into a block keeps the block alive. So
  * generated code stores plain pointers and string views into the middle of
  * blocks, and never registers temporaries.
  *
@@ -370,8 +371,8 @@ static KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
     return p;
 }
 
-/* A block of at least n bytes of memory kind m; KTL_SCAN memory comes
-   zeroed. Never fails: running out of memory ends the program. */
+/* A block of at least n bytes of memory kind m; memory of the scanned
+   kinds (KTL_SCAN, KTL_LIST, KTL_OBJ) comes zeroed. Never fails: running out of memory ends the program. */
 static inline void *ktl_gc_alloc(size_t n, int m) {
 #ifdef KTL_GC_STRESS
     if (!ktl_gc_off) ktl_gc_collect();
@@ -395,9 +396,11 @@ static inline void *ktl_obj_new(size_t n) {
     return ktl_gc_alloc(n ? n : 1, KTL_SCAN);
 }
 
-/* An object of a class in memory kind m: KTL_SCAN, or KTL_NOSCAN for a class
-   whose fields hold no heap pointers, which the collector marks but never
-   scans. Its free blocks are not kept zeroed, so it is cleared here. */
+/* An object of a class in memory kind m: KTL_OBJ (read through its class's
+   scan mask; the caller stores the class id before anything else can
+   allocate), KTL_SCAN, or KTL_NOSCAN for a class whose fields hold no heap
+   pointers, which the collector marks but never scans; free blocks of that
+   kind are not kept zeroed, so it is cleared here. */
 static inline void *ktl_obj_new_in(size_t n, int m) {
     void *p = ktl_gc_alloc(n ? n : 1, m);
     if (m == KTL_NOSCAN) memset(p, 0, n ? n : 1);
