@@ -6,7 +6,8 @@
  * blocks of one size class and one memory kind; a request above 8 KiB takes
  * whole pages. The collector is conservative and never moves anything: any
  * aligned word on the stack, in the registers, in a registered root or in a
- * scanned block that points anywhere into a block keeps the block alive. So
+ * scanned block (of an object, only the words of its pointer fields) that
+ * points anywhere into a block keeps the block alive. So
  * generated code stores plain pointers and string views into the middle of
  * blocks, and never registers temporaries.
  *
@@ -35,8 +36,10 @@
    the collector marks its item block and scans only the len items in use,
    never the spare capacity after them, which a list writes before it reads
    (so a stale item left there by pop or clear is not kept alive, and fresh
-   capacity is never touched by a collection). */
-enum { KTL_NOSCAN = 0, KTL_SCAN = 1, KTL_GROW = 2, KTL_LIST = 3, KTL_NKIND = 4 };
+   capacity is never touched by a collection). KTL_OBJ is an object of a
+   class, whose first 4 bytes are its class id: the collector reads only the
+   words its class's scan mask names (ktl_obj_masks). */
+enum { KTL_NOSCAN = 0, KTL_SCAN = 1, KTL_GROW = 2, KTL_LIST = 3, KTL_OBJ = 4, KTL_NKIND = 5 };
 
 typedef struct {
     void *data;
@@ -47,7 +50,25 @@ typedef struct {
 } ktl_list_hdr;
 
 /* Whether free blocks of kind m are kept zeroed (the scanned kinds). */
-static inline bool ktl_kind_zeroed(int m) { return m == KTL_SCAN || m == KTL_LIST; }
+static inline bool ktl_kind_zeroed(int m) { return m == KTL_SCAN || m == KTL_LIST || m == KTL_OBJ; }
+
+/* The scan mask of each class id, set by the program at start-up: bit i
+   (i < 63) says word i of an object of the class may hold a heap pointer;
+   bit 63 says every word from the 63rd to the end of the block may. A class
+   id outside the table (none set, or the garbage link word of a free block
+   reached by a stale pointer) scans the whole block. */
+#define KTL_OBJ_REST ((uint64_t)1 << 63)
+KTL_VAR const uint64_t *ktl_obj_masks;
+KTL_VAR uint32_t ktl_obj_nmasks;
+
+/* The scan mask bits of the bytes [off, off + size) of an object: the words
+   they touch, as a constant expression for the program's mask table. */
+#define KTL_WORD_BITS(off, size)                                                                   \
+    ((off) / 8 >= 63 ? KTL_OBJ_REST                                                                \
+                     : (((off) + (size) + 7) / 8 >= 64 ? ~(uint64_t)0                              \
+                                                       : ((uint64_t)1 << (((off) + (size) + 7) / 8)) - 1) & \
+                           ~(((uint64_t)1 << ((off) / 8)) - 1))
+#define KTL_FIELD_BITS(T, f) KTL_WORD_BITS(offsetof(T, f), sizeof(((T *)0)->f))
 
 enum { KTL_PG_FREE = 0, KTL_PG_SMALL = 1, KTL_PG_LARGE = 2, KTL_PG_TAIL = 3 };
 
@@ -365,8 +386,8 @@ KTL_RT KTL_COLD void *ktl_gc_alloc_large(size_t n, int m) {
 }
 #endif
 
-/* A block of at least n bytes of memory kind m; KTL_SCAN memory comes
-   zeroed. Never fails: running out of memory ends the program. */
+/* A block of at least n bytes of memory kind m; memory of the scanned
+   kinds (KTL_SCAN, KTL_LIST, KTL_OBJ) comes zeroed. Never fails: running out of memory ends the program. */
 static inline void *ktl_gc_alloc(size_t n, int m) {
 #ifdef KTL_GC_STRESS
     if (!ktl_gc_off) ktl_gc_collect();
@@ -390,9 +411,11 @@ static inline void *ktl_obj_new(size_t n) {
     return ktl_gc_alloc(n ? n : 1, KTL_SCAN);
 }
 
-/* An object of a class in memory kind m: KTL_SCAN, or KTL_NOSCAN for a class
-   whose fields hold no heap pointers, which the collector marks but never
-   scans. Its free blocks are not kept zeroed, so it is cleared here. */
+/* An object of a class in memory kind m: KTL_OBJ (read through its class's
+   scan mask; the caller stores the class id before anything else can
+   allocate), KTL_SCAN, or KTL_NOSCAN for a class whose fields hold no heap
+   pointers, which the collector marks but never scans; free blocks of that
+   kind are not kept zeroed, so it is cleared here. */
 static inline void *ktl_obj_new_in(size_t n, int m) {
     void *p = ktl_gc_alloc(n ? n : 1, m);
     if (m == KTL_NOSCAN) memset(p, 0, n ? n : 1);
@@ -591,14 +614,18 @@ KTL_RT void ktl_gc_add_root(void *p, size_t n) {
 }
 #endif
 
-static void ktl_gc_push(char *lo, char *hi) {
-    if (KTL_UNLIKELY(ktl_mstack_n == ktl_mstack_cap)) {
-        size_t cap = ktl_mstack_cap ? ktl_mstack_cap * 2 : 4096;
-        ktl_range_todo *s = (ktl_range_todo *)realloc(ktl_mstack, cap * sizeof(ktl_range_todo));
-        if (!s) ktl_oom();
-        ktl_mstack = s;
-        ktl_mstack_cap = cap;
-    }
+static KTL_COLD void ktl_gc_mstack_grow(void) {
+    size_t cap = ktl_mstack_cap ? ktl_mstack_cap * 2 : 4096;
+    ktl_range_todo *s = (ktl_range_todo *)realloc(ktl_mstack, cap * sizeof(ktl_range_todo));
+    if (!s) ktl_oom();
+    ktl_mstack = s;
+    ktl_mstack_cap = cap;
+}
+
+/* Queues [lo, hi) for scanning; an odd hi marks an object block of KTL_OBJ
+   memory, [lo, hi - 1), scanned by its class's mask. */
+static inline __attribute__((always_inline)) void ktl_gc_push(char *lo, char *hi) {
+    if (KTL_UNLIKELY(ktl_mstack_n == ktl_mstack_cap)) ktl_gc_mstack_grow();
     ktl_mstack[ktl_mstack_n].lo = lo;
     ktl_mstack[ktl_mstack_n].hi = hi;
     ktl_mstack_n++;
@@ -607,7 +634,7 @@ static void ktl_gc_push(char *lo, char *hi) {
 /* Marks the block holding the address w; returns its start, with its size
    and memory kind, when it was not marked before, else NULL (also for an
    address outside every block). */
-static inline char *ktl_gc_mark_block(uintptr_t w, uintptr_t heap_bytes, size_t *size, int *mem) {
+static inline __attribute__((always_inline)) char *ktl_gc_mark_block(uintptr_t w, uintptr_t heap_bytes, size_t *size, int *mem) {
     uintptr_t off = w - (uintptr_t)ktl_heap;
     if (off >= heap_bytes) return NULL;
     size_t i = off >> KTL_PAGE_SHIFT;
@@ -654,15 +681,45 @@ static void ktl_gc_mark_list(const ktl_list_hdr *h, uintptr_t heap_bytes) {
     }
 }
 
-/* Marks the block a candidate word points into; a scanned block goes on the
-   mark stack instead of being scanned here, so marking never recurses. */
-static inline void ktl_gc_mark_word(uintptr_t w, uintptr_t heap_bytes) {
-    size_t size = 0;
-    int mem = 0;
-    char *block = ktl_gc_mark_block(w, heap_bytes, &size, &mem);
-    if (!block) return;
-    if (mem == KTL_SCAN) ktl_gc_push(block, block + size);
+/* Queues a block just marked by its memory kind: a scanned block goes on
+   the mark stack instead of being scanned here, so marking never recurses. */
+static inline __attribute__((always_inline)) void ktl_gc_mark_found(char *block, size_t size,
+                                                                    int mem,
+                                                                    uintptr_t heap_bytes) {
+    if (mem == KTL_OBJ) ktl_gc_push(block, block + size + 1);
+    else if (mem == KTL_SCAN) ktl_gc_push(block, block + size);
     else if (mem == KTL_LIST) ktl_gc_mark_list((const ktl_list_hdr *)(void *)block, heap_bytes);
+}
+
+/* Marks the block a candidate word points into. The block's address is
+   computed only for a kind that is read. */
+static inline __attribute__((always_inline)) void ktl_gc_mark_word(uintptr_t w,
+                                                                   uintptr_t heap_bytes) {
+    uintptr_t off = w - (uintptr_t)ktl_heap;
+    if (off >= heap_bytes) return;
+    ktl_page *pg = ktl_pages[off >> KTL_PAGE_SHIFT];
+    if (KTL_LIKELY(pg->kind == KTL_PG_SMALL)) {
+        size_t b = (size_t)(((off & (KTL_PAGE - 1)) * pg->bmagic) >> 48);
+        if (b >= pg->nblocks) return;
+        uint64_t bit = (uint64_t)1 << (b & 63);
+        uint64_t *marks = &pg->marks[b >> 6];
+        if (*marks & bit) return;
+        *marks |= bit;
+        int mem = pg->mem;
+        if (mem == KTL_NOSCAN || mem == KTL_GROW) return;
+        char *block = ktl_heap + (off & ~(uintptr_t)(KTL_PAGE - 1)) + b * pg->bsize;
+        ktl_gc_mark_found(block, pg->bsize, mem, heap_bytes);
+        return;
+    }
+    size_t i = off >> KTL_PAGE_SHIFT;
+    if (pg->kind == KTL_PG_TAIL) {
+        i = pg->head;
+        pg = ktl_pages[i];
+    }
+    if (pg->kind != KTL_PG_LARGE || (pg->marks[0] & 1)) return;
+    pg->marks[0] |= 1;
+    ktl_gc_mark_found(ktl_heap + (i << KTL_PAGE_SHIFT), (size_t)pg->npages << KTL_PAGE_SHIFT,
+                      pg->mem, heap_bytes);
 }
 
 /* Every 8-byte aligned word that lies wholly inside [lo, hi). */
@@ -672,10 +729,24 @@ static void ktl_gc_scan(const void *lo, const void *hi, uintptr_t heap_bytes) {
     for (; a + 8 <= end; a += 8) ktl_gc_mark_word(*(const ktl_word *)a, heap_bytes);
 }
 
+/* The words of the object block [b, end) that its class's mask names. */
+static inline void ktl_gc_scan_obj(const char *b, const char *end, uintptr_t heap_bytes) {
+    uint32_t cls;
+    memcpy(&cls, b, sizeof cls);
+    uint64_t mask = cls < ktl_obj_nmasks ? ktl_obj_masks[cls] : ~(uint64_t)0;
+    size_t words = (size_t)(end - b) / 8;
+    uint64_t m = mask & ~KTL_OBJ_REST;
+    if (words < 63) m &= ((uint64_t)1 << words) - 1;
+    const ktl_word *w = (const ktl_word *)(const void *)b;
+    for (; m; m &= m - 1) ktl_gc_mark_word(w[__builtin_ctzll(m)], heap_bytes);
+    if ((mask & KTL_OBJ_REST) && words > 63) ktl_gc_scan(b + 63 * 8, end, heap_bytes);
+}
+
 static void ktl_gc_drain(uintptr_t heap_bytes) {
     while (ktl_mstack_n) {
         ktl_range_todo r = ktl_mstack[--ktl_mstack_n];
-        ktl_gc_scan(r.lo, r.hi, heap_bytes);
+        if ((uintptr_t)r.hi & 1) ktl_gc_scan_obj(r.lo, r.hi - 1, heap_bytes);
+        else ktl_gc_scan(r.lo, r.hi, heap_bytes);
     }
 }
 

@@ -164,6 +164,50 @@ static void kt_liveness(void) {
     ktl_G.slot[1] = NULL;
 }
 
+// Objects whose class ids name the masks below, and one whose class id is
+// outside the table; each holds lists at words its mask names and not.
+static __attribute__((noinline)) void kt_make_objects(void) {
+    uint64_t *a = (uint64_t *)ktl_obj_new_in(32, KTL_OBJ);
+    uint64_t *b = (uint64_t *)ktl_obj_new_in(640, KTL_OBJ);
+    uint64_t *c = (uint64_t *)ktl_obj_new_in(48, KTL_OBJ);
+    a[0] = 0;
+    b[0] = 1;
+    c[0] = 7;
+    a[1] = (uintptr_t)kt_list(200);
+    a[2] = (uintptr_t)kt_list(1);
+    b[2] = (uintptr_t)kt_list(300);
+    b[5] = (uintptr_t)kt_list(1);
+    b[70] = (uintptr_t)kt_list(400);
+    c[4] = (uintptr_t)kt_list(500);
+    ktl_G.slot[0] = a;
+    ktl_G.slot[1] = b;
+    ktl_G.slot[2] = c;
+}
+
+// An object block is read only at the words its class's scan mask names;
+// the last mask bit stands for every word from the 63rd on, and a class id
+// outside the table reads the whole block.
+static void kt_object_masks(void) {
+    static const uint64_t masks[] = {KTL_WORD_BITS(8, 8), KTL_WORD_BITS(16, 8) | KTL_OBJ_REST};
+    KT_CHECK(KTL_WORD_BITS(8, 16) == 6 && KTL_WORD_BITS(4, 8) == 3);
+    KT_CHECK(KTL_WORD_BITS(496, 16) == (3ull << 62) && KTL_WORD_BITS(512, 8) == KTL_OBJ_REST);
+    ktl_obj_masks = masks;
+    ktl_obj_nmasks = 2;
+    kt_make_objects();
+    kt_collect();
+    kt_garbage(20u << 20);
+    kt_collect();
+    uint64_t *a = (uint64_t *)ktl_G.slot[0], *b = (uint64_t *)ktl_G.slot[1];
+    kt_check_list((kt_node *)a[1], 200);
+    kt_check_list((kt_node *)b[2], 300);
+    kt_check_list((kt_node *)b[70], 400);
+    kt_check_list((kt_node *)((uint64_t *)ktl_G.slot[2])[4], 500);
+    KT_CHECK(((kt_node *)a[2])->magic != KT_MAGIC && ((kt_node *)b[5])->magic != KT_MAGIC);
+    ktl_G.slot[0] = ktl_G.slot[1] = ktl_G.slot[2] = NULL;
+    ktl_obj_masks = NULL;
+    ktl_obj_nmasks = 0;
+}
+
 // After a collection that frees every block of a page, the page serves any
 // class and kind, and a scanned block taken from it reads as zero.
 static void kt_page_reuse(void) {
@@ -299,6 +343,7 @@ static void ktl_main(void) {
     kt_size_classes();
     kt_lookup_and_free();
     kt_liveness();
+    kt_object_masks();
     kt_page_reuse();
     kt_default_limit();
     ktl_write("OK\n", 3);

@@ -192,7 +192,12 @@ void emit_class_dispatchers(CodegenContext &ctx) {
 
 void emit_class_structs(CodegenContext &ctx) {
     std::string text;
+    // Per class id, the words of an object the collector reads: the fields
+    // that may hold heap pointers (any class that makes no objects of its
+    // own kind scans whole blocks).
+    std::vector<std::string> masks;
     for (const std::string &c : ctx.class_names) {
+        masks.push_back("~(uint64_t)0");
         if (!ctx.declared_classes.count(c))
             continue;
         // Root first, so a struct starts with its base's exact layout and a
@@ -202,6 +207,7 @@ void emit_class_structs(CodegenContext &ctx) {
         std::string fields;
         bool exception = is_exception_class(ctx, c);
         bool holds_pointers = exception;
+        std::vector<std::string> pointer_bits;
         for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
             auto own = ctx.class_attributes.find(*it);
             if (own == ctx.class_attributes.end())
@@ -209,16 +215,30 @@ void emit_class_structs(CodegenContext &ctx) {
             for (const ClassField &f : own->second)
                 if (seen.insert(f.name).second) {
                     fields += fmt::format(" {} f_{};", c_type_name(f.type), f.name);
-                    holds_pointers = holds_pointers || needs_gc_scan(f.type);
+                    if (needs_gc_scan(f.type)) {
+                        holds_pointers = true;
+                        pointer_bits.push_back(
+                            fmt::format("KTL_FIELD_BITS(C_{}, f_{})", c, f.name));
+                    }
                 }
         }
         text += fmt::format("struct C_{} {{ int32_t cls;{}{} }};\n", c,
                             exception ? " ktl_str exc_str; ktl_str exc_args;" : "", fields);
         // The memory kind a constructor allocates the object in: one whose
-        // fields are all numbers and bools is marked but never scanned.
+        // fields are all numbers and bools is marked but never scanned; one
+        // with pointer fields is scanned by its class's mask.
         text += fmt::format("enum {{ KTL_MEM_C_{} = {} }};\n", c,
-                            holds_pointers ? "KTL_SCAN" : "KTL_NOSCAN");
+                            !holds_pointers ? "KTL_NOSCAN"
+                            : exception     ? "KTL_SCAN"
+                                            : "KTL_OBJ");
+        if (!exception)
+            masks.back() =
+                pointer_bits.empty() ? "0" : fmt::format("{}", fmt::join(pointer_bits, " | "));
     }
+    if (masks.empty())
+        masks.push_back("0");
+    text +=
+        fmt::format("static const uint64_t ktl_class_scan[] = {{ {} }};\n", fmt::join(masks, ", "));
     ctx.class_structs_text = text;
 }
 

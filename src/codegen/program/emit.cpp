@@ -269,7 +269,10 @@ CodegenOutput emit_program(CodegenContext &ctx, const Program &program,
         c += "\n";
     }
     c += globals_struct(ctx);
-    c += "KTL_PROG void ktl_register_globals(void) { ktl_gc_add_root(&ktl_G, sizeof ktl_G); }\n";
+    c += fmt::format(
+        "KTL_PROG void ktl_register_globals(void) {{ ktl_gc_add_root(&ktl_G, sizeof ktl_G); "
+        "ktl_obj_masks = ktl_class_scan; ktl_obj_nmasks = {}; }}\n",
+        ctx.class_names.size());
     c += ctx.prototypes_text;
     c += ctx.deferred_prototypes_text;
     c += noinline_declarations(ctx);
