@@ -6,6 +6,7 @@
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
+#include "support/fnv1a.h"
 #include "support/version.h"
 
 #include <algorithm>
@@ -14,16 +15,6 @@
 
 namespace kestal {
 namespace {
-
-constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ull;
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
-
-void fnv1a(std::uint64_t &hash, std::string_view bytes) {
-    for (char c : bytes) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= kFnvPrime;
-    }
-}
 
 // Joins the texts with single spaces.
 template <class Texts> void fnv1a_joined(std::uint64_t &hash, const Texts &texts) {

@@ -8,6 +8,7 @@
 #include "platform/env.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "support/fnv1a.h"
 #include "support/version.h"
 
 #include <algorithm>
@@ -19,16 +20,10 @@
 namespace kestal {
 namespace {
 
-constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ull;
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
-
 // Each text followed by a NUL, so that no two lists of texts hash alike by
 // moving bytes from one text to the next.
 void fnv1a_field(std::uint64_t &hash, std::string_view bytes) {
-    for (char c : bytes) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= kFnvPrime;
-    }
+    fnv1a(hash, bytes);
     hash *= kFnvPrime;
 }
 
