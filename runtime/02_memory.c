@@ -426,6 +426,15 @@ static inline char *ktl_alloc_bytes(size_t n) {
     return (char *)ktl_gc_alloc(n ? n : 1, KTL_NOSCAN);
 }
 
+/* ktl_gc_alloc out of line, for allocations made once per operation that
+   is itself long (a keyed sort), where the inline fast path only adds code. */
+KTL_RT void *ktl_gc_alloc_out(size_t n, int m);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void *ktl_gc_alloc_out(size_t n, int m) {
+    return ktl_gc_alloc(n, m);
+}
+#endif
+
 KTL_RT void *ktl_gc_zalloc(size_t n);
 #ifndef KTL_SPLIT_PROGRAM
 KTL_RT void *ktl_gc_zalloc(size_t n) {

@@ -156,7 +156,9 @@ static inline int64_t ktl_dict_cap_for(int64_t n) {
         d->hint_key = k;                                                                           \
         return e;                                                                                  \
     }                                                                                              \
-    static D *D##_new(int64_t n) {                                                                 \
+    /* Out of line: a dict is made once and used many times, and its                           \
+       allocations inline would add a hundred bytes where each dict is made. */                    \
+    static KTL_NOINLINE D *D##_new(int64_t n) {                                                    \
         int64_t cap = ktl_dict_cap_for(n);                                                         \
         D *d = (D *)ktl_alloc(sizeof(D));                                                          \
         d->ents = (D##_ent *)ktl_gc_alloc((size_t)cap * sizeof(D##_ent), SCAN);                    \

@@ -48,7 +48,8 @@ static inline uint64_t ktl_set_size_for(int64_t minused) {
         int64_t fill, used, mask, finger;                                                          \
         S##_ent small[KTL_SET_MINSIZE];                                                            \
     } S;                                                                                           \
-    static S *S##_new(void) {                                                                      \
+    /* Out of line, like D##_new: made once, used many times. */                                  \
+    static KTL_NOINLINE S *S##_new(void) {                                                         \
         S *s = (S *)ktl_alloc(sizeof(S));                                                          \
         s->table = s->small;                                                                       \
         s->mask = KTL_SET_MINSIZE - 1;                                                             \

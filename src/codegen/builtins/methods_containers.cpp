@@ -213,7 +213,8 @@ std::string compile_sort_call(CodegenContext &ctx, const std::string &list, cons
             "(size_t)n); ktl_gc_free(tmp); ktl_gc_free(kp); }}\n",
             finish, l, r, item, needs_gc_scan(element) ? "KTL_SCAN" : "KTL_NOSCAN");
     return fmt::format(
-        "({{ int64_t {0} = {1}->len; {2} {3} = {4}; {5} *{6} = ({5} *)ktl_gc_alloc(sizeof({5}) * "
+        "({{ int64_t {0} = {1}->len; {2} {3} = {4}; {5} *{6} = ({5} *)ktl_gc_alloc_out(sizeof({5}) "
+        "* "
         "(size_t){0}, {7}); KTL_NO_VECTORIZE for (int64_t {8} = 0; {8} < {0}; {8}++) {{ "
         "{6}[{8}].k = {9}; "
         "{6}[{8}].i = {8}; ktl_sort_unchanged({1}->len, {0}); }} {10}({1}, {6}, {0}, {11}); "
