@@ -5,6 +5,7 @@
 // result, never an error; only unknown methods get the error answer.
 #include "lsp/server.h"
 
+#include "lexer/lexer.h"
 #include "lsp/definition.h"
 #include "lsp/hover.h"
 #include "lsp/text.h"
@@ -110,25 +111,46 @@ std::optional<RequestTarget> hover_request_target(LspServer &server, const JsonV
                          past_end(*character)};
 }
 
-// The word under the request's cursor, with the document's lines.
+// The word under the request's cursor, with the document's lines. The lines
+// are the compiler's: a byte-order mark opening the document is not part of
+// line 0, as the lexer skips it, though the client counts it as that line's
+// first character; `range` converts back.
 struct CursorTarget {
     RequestTarget target;
     std::vector<std::string_view> lines;
     CursorWord word;
+    bool byte_order_mark = false;
+
+    JsonValue range(std::size_t line, std::size_t start, std::size_t end) const {
+        if (line != 0 || !byte_order_mark)
+            return make_range(line, lines[line], start, end);
+        std::string_view text = target.document->text;
+        std::string_view marked = text.substr(0, kByteOrderMark.size() + lines[0].size());
+        return make_range(0, marked, start + 1, end + 1);
+    }
 };
 
 std::optional<CursorTarget> cursor_target(LspServer &server, const JsonValue &params) {
     std::optional<RequestTarget> target = hover_request_target(server, params);
     if (!target)
         return std::nullopt;
-    std::vector<std::string_view> lines = document_lines(target->document->text);
-    if (target->line >= lines.size())
+    std::string_view text = target->document->text;
+    bool mark = text.starts_with(kByteOrderMark);
+    std::vector<std::string_view> client_lines = document_lines(text);
+    if (target->line >= client_lines.size())
         return std::nullopt;
-    std::size_t index = character_to_char_index(lines[target->line], target->character);
+    std::size_t index = character_to_char_index(client_lines[target->line], target->character);
+    if (mark && target->line == 0) {
+        if (index == 0)
+            return std::nullopt;
+        --index;
+    }
+    std::vector<std::string_view> lines =
+        document_lines(mark ? text.substr(kByteOrderMark.size()) : text);
     std::optional<CursorWord> word = word_at_position(lines[target->line], index);
     if (!word)
         return std::nullopt;
-    return CursorTarget{std::move(*target), std::move(lines), std::move(*word)};
+    return CursorTarget{std::move(*target), std::move(lines), std::move(*word), mark};
 }
 
 JsonValue hover_answer(LspServer &server, const JsonValue &params) {
@@ -146,7 +168,7 @@ JsonValue hover_answer(LspServer &server, const JsonValue &params) {
         return JsonValue();
     return object(
         {{"contents", object({{"kind", json_string("markdown")}, {"value", json_string(*text)}})},
-         {"range", make_range(li, cursor->lines[li], cursor->word.start, cursor->word.end)}});
+         {"range", cursor->range(li, cursor->word.start, cursor->word.end)}});
 }
 
 JsonValue definition_answer(LspServer &server, const JsonValue &params) {
@@ -165,10 +187,9 @@ JsonValue definition_answer(LspServer &server, const JsonValue &params) {
     for (const Site &site : definition_sites(ctx, cursor->word)) {
         if (site.line >= cursor->lines.size())
             continue;
-        std::string_view line = cursor->lines[site.line];
-        locations.push_back(object(
-            {{"uri", json_string(cursor->target.uri)},
-             {"range", make_range(site.line, line, site.character, site.character + length)}}));
+        locations.push_back(
+            object({{"uri", json_string(cursor->target.uri)},
+                    {"range", cursor->range(site.line, site.character, site.character + length)}}));
     }
     if (locations.empty())
         return JsonValue();

@@ -6,6 +6,7 @@
 
 #include "tests/unit/platform/test_support.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -276,6 +277,37 @@ TEST(Requests, HoverAndDefinitionAnswers) {
         EXPECT_EQ(h.request("textDocument/definition", uri, c.line, c.character),
                   R"({"jsonrpc":"2.0","id":7,"result":)" + c.result + "}")
             << c.name;
+}
+
+// A byte-order mark opening the document is line 0's first character to the
+// client and nothing to the compiler: a def or class header on that line is
+// found, and positions on it count the mark.
+TEST(Requests, ByteOrderMarkOnTheFirstLine) {
+    const std::string uri = "file:///t/b.ktl";
+    Harness h;
+    h.open(uri, "\xEF\xBB\xBF"
+                "def twice(x):\n    return x + x\ny = twice(2)\n");
+    auto site = [&](int line, int start, int end) {
+        return fmt::format(
+            R"({{"jsonrpc":"2.0","id":7,"result":{{"uri":"{}","range":{{"start":{{"line":{},"character":{}}},"end":{{"line":{},"character":{}}}}}}}}})",
+            uri, line, start, line, end);
+    };
+    EXPECT_EQ(h.request("textDocument/definition", uri, 2, 5), site(0, 5, 10));
+    // The header itself; the mark and the keyword after it name nothing.
+    std::string header = h.request("textDocument/hover", uri, 0, 6);
+    EXPECT_NE(header.find("def twice(x: int) -> int"), std::string::npos) << header;
+    EXPECT_NE(header.find(
+                  R"("range":{"start":{"line":0,"character":5},"end":{"line":0,"character":10}})"),
+              std::string::npos)
+        << header;
+    EXPECT_EQ(h.request("textDocument/hover", uri, 0, 0),
+              R"({"jsonrpc":"2.0","id":7,"result":null})");
+    EXPECT_EQ(h.request("textDocument/definition", uri, 0, 1),
+              R"({"jsonrpc":"2.0","id":7,"result":null})");
+
+    h.open(uri, "\xEF\xBB\xBF"
+                "total = 3\nprint(total)\n");
+    EXPECT_EQ(h.request("textDocument/definition", uri, 1, 8), site(0, 1, 6));
 }
 
 // A library imported by a document on disk is found beside it, and its
