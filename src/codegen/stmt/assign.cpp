@@ -4,6 +4,7 @@
 // assignment `a, b = b, a` evaluates every value into a temporary before
 // the first store, so it swaps.
 #include "analysis/analyses.h"
+#include "ast/python_exceptions.h"
 #include "codegen/classes/classes.h"
 #include "codegen/core/ctypes.h"
 #include "codegen/core/widening.h"
@@ -372,6 +373,8 @@ void aug_assign_name(CodegenContext &ctx, const Expr &target, const std::string 
                 fmt::format("can't modify global '{}' inside a function without `global {}`", name,
                             name),
                 target.line, target.column);
+        if (auto python = missing_python_exception_message(name))
+            throw_error(*python, target.line, target.column);
         throw_error(fmt::format("name '{}' is not defined", name), target.line, target.column);
     }
     const Type &held = var->type;

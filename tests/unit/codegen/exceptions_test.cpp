@@ -96,6 +96,8 @@ TEST(CodegenExceptions, PythonClassesKestalLacks) {
         {"x = DeprecationWarning(\"old\")\n", "1:5", "DeprecationWarning"},
         {"print(Warning)\n", "1:7", "Warning"},
         {"x: list[SyntaxError] = []\n", "1:1", "SyntaxError"},
+        {"SyntaxError += 1\n", "1:1", "SyntaxError"},
+        {"def f():\n    Warning -= 2\n", "2:5", "Warning"},
     };
     for (const Lacking &c : cases)
         EXPECT_EQ(rejection(c.source),
