@@ -100,8 +100,15 @@ bool stmt_never_completes(const Stmt &stmt) {
                         return false;
                 return block_never_completes(*s.else_body);
             },
+            // A loop without a `break` leaves only through its `else`, when
+            // it has one.
             [](const Stmt::While &s) {
-                return is_bool_literal(s.condition, true) && !block_contains_break(s.body);
+                if (block_contains_break(s.body))
+                    return false;
+                return is_bool_literal(s.condition, true) || any_never_completes(s.else_body);
+            },
+            [](const Stmt::For &s) {
+                return !block_contains_break(s.body) && any_never_completes(s.else_body);
             },
             [](const Stmt::With &s) { return block_never_completes(s.body); },
             [](const Stmt::Try &s) {
@@ -118,11 +125,8 @@ bool stmt_never_completes(const Stmt &stmt) {
                 return true;
             },
             [](const Stmt::Assert &s) { return is_bool_literal(s.condition, false); },
-            // A `for` may run out of items; the rest fall through.
-            [](const OneOf<Stmt::Assign, Stmt::Unpack, Stmt::AugAssign, Stmt::For, Stmt::Break,
-                           Stmt::Continue, Stmt::Pass, Stmt::Global, Stmt::Del> auto &) {
-                return false;
-            },
+            [](const OneOf<Stmt::Assign, Stmt::Unpack, Stmt::AugAssign, Stmt::Break, Stmt::Continue,
+                           Stmt::Pass, Stmt::Global, Stmt::Del> auto &) { return false; },
         },
         stmt.kind);
 }
