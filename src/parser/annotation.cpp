@@ -16,7 +16,7 @@ namespace {
 // `[T]` after a container name; returns T.
 Type parse_bracketed_type(Parser &p, std::string_view open_description) {
     expect(p, TokenKind::LBracket, open_description);
-    Type inner = parse_type_union(p);
+    Type inner = parse_value_type(p);
     expect(p, TokenKind::RBracket, "']'");
     return inner;
 }
@@ -58,7 +58,7 @@ Type parse_type(Parser &p) {
         expect(p, TokenKind::LBracket, "'[' (write dict[str, int], ...)");
         Type key = parse_hashable_type(p, "dict keys");
         expect(p, TokenKind::Comma, "',' (write dict[str, int], ...)");
-        Type value = parse_type_union(p);
+        Type value = parse_value_type(p);
         expect(p, TokenKind::RBracket, "']'");
         return Type::dict(std::move(key), std::move(value));
     }
@@ -72,13 +72,15 @@ Type parse_type(Parser &p) {
         expect(p, TokenKind::LBracket, "'[' (write tuple[int, str], ...)");
         std::vector<Type> elements;
         do {
-            elements.push_back(parse_type_union(p));
+            elements.push_back(parse_value_type(p));
         } while (accept(p, TokenKind::Comma));
         expect(p, TokenKind::RBracket, "']'");
         return Type::tuple(std::move(elements));
     }
     if (name == "Optional") {
-        Type inner = parse_bracketed_type(p, "'[' (write Optional[int])");
+        expect(p, TokenKind::LBracket, "'[' (write Optional[int])");
+        Type inner = parse_type_union(p);
+        expect(p, TokenKind::RBracket, "']'");
         if (inner.is<Type::NoValue>())
             throw error_at("Optional[None] isn't a useful type", line, column);
         return make_optional(std::move(inner));
@@ -113,6 +115,19 @@ Type parse_type_union(Parser &p) {
             "unions like `{} | {}` aren't supported; a value has one type (only `T | None` is)",
             first, second),
         line, column);
+}
+
+// `None` alone is the annotation of a function that returns nothing; a
+// value that may be None is `T | None`.
+Type parse_value_type(Parser &p) {
+    uint64_t line = current(p).line;
+    uint64_t column = current(p).column;
+    Type t = parse_type_union(p);
+    if (t.is<Type::NoValue>())
+        throw error_at("`None` alone isn't the type of a value (it only marks a function that "
+                       "returns nothing); write `T | None` for a value that may be None",
+                       line, column);
+    return t;
 }
 
 } // namespace kestal

@@ -120,7 +120,7 @@ void parse_class_member(Parser &p, bool dataclass, ClassBody &body) {
     if (accept(p, TokenKind::Colon)) {
         Param field;
         field.name = name.text();
-        field.annotation = parse_type_union(p);
+        field.annotation = parse_value_type(p);
         if (accept(p, TokenKind::Assign))
             field.default_value = parse_expr(p);
         if (!dataclass) {
@@ -379,7 +379,7 @@ FuncDef parse_function_def(Parser &p) {
             }
         }
         if (accept(p, TokenKind::Colon))
-            param.annotation = parse_type_union(p);
+            param.annotation = parse_value_type(p);
         if (accept(p, TokenKind::Assign)) {
             param.default_value = parse_expr(p);
         } else if (!def.params.empty() && def.params.back().default_value) {

@@ -158,8 +158,11 @@ void check_assign_target(const Expr &target);
 
 // Annotations.
 Type parse_type(Parser &p);
-// One annotation with at most one `|`; the entry every caller uses.
+// One annotation with at most one `|`: a return annotation; a value's
+// annotation goes through parse_value_type.
 Type parse_type_union(Parser &p);
+// A value's annotation: as parse_type_union, without `None` alone.
+Type parse_value_type(Parser &p);
 
 // Imports: cursor on `import` / `from`; they append no statement.
 std::string parse_import_name(Parser &p);

@@ -146,7 +146,7 @@ Stmt::Kind parse_assignment_forms(Parser &p, uint64_t line, uint64_t column) {
             throw error_at("only names and attributes can have a type annotation", first.line,
                            first.column);
         }
-        Type annotation = parse_type_union(p);
+        Type annotation = parse_value_type(p);
         expect(p, TokenKind::Assign, "'=' (declarations need a value, e.g. `xs: list[int] = []`)");
         Expr value = parse_expression_list(p);
         return Stmt::Assign{std::move(first), std::move(annotation), std::move(value)};

@@ -31,7 +31,6 @@ TEST(ParserAnnotations, WrittenFormsGiveTheirTypes) {
         {"file", "file F"},
         {"TextIO", "file F"},
         {"TextIOWrapper", "file F"},
-        {"None", "None v"},
         {"list[int]", "list[int] Li"},
         {"list[int | None]", "list[int | None] LQi"},
         {"dict[str, list[tuple[int, Foo]]]", "dict[str, list[tuple[int, Foo]]] DsLT2iO3Foo"},
@@ -43,7 +42,6 @@ TEST(ParserAnnotations, WrittenFormsGiveTheirTypes) {
         {"Optional[int | None]", "int | None Qi"},
         {"int | None", "int | None Qi"},
         {"None | int", "int | None Qi"},
-        {"None | None", "None v"},
         {"Foo", "Foo O3Foo"},
         {"List", "List O4List"},
         {"foo", "foo O3foo"},
@@ -51,6 +49,32 @@ TEST(ParserAnnotations, WrittenFormsGiveTheirTypes) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(annotation_of(c.source), c.expected) << c.source;
+}
+
+// `None` alone (or `None | None`) marks a function that returns nothing;
+// it is no value's type.
+TEST(ParserAnnotations, NoneAloneOnlyAsAReturnAnnotation) {
+    for (const char *text : {"None", "None | None"}) {
+        Program program = parse_module(fmt::format("def f() -> {}:\n    pass\n", text));
+        const Type &t = *program.functions.at(0).return_type;
+        EXPECT_EQ(fmt::format("{} {}", t, type_code(t)), "None v") << text;
+    }
+    const std::string refused = "`None` alone isn't the type of a value (it only marks a function "
+                                "that returns nothing); write `T | None` for a value that may be "
+                                "None";
+    const Case cases[] = {
+        {"None", "3:4: " + refused},
+        {"None | None", "3:4: " + refused},
+        {"list[None]", "3:9: " + refused},
+        {"dict[str, None]", "3:14: " + refused},
+        {"tuple[int, None]", "3:15: " + refused},
+        {"list[None | int]", "list[int | None] LQi"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(annotation_of(c.source), c.expected) << c.source;
+    EXPECT_EQ(first_error("def f(x: None) -> int:\n    return 1\n"), "1:10: " + refused);
+    EXPECT_EQ(first_error("from dataclasses import dataclass\n@dataclass\nclass P:\n    x: None\n"),
+              "4:8: " + refused);
 }
 
 TEST(ParserAnnotations, RefusalsGiveTheirMessageAtTheirPosition) {
