@@ -324,16 +324,44 @@ static ktl_str ktl_str_lower(ktl_str s) {
 
 /* A letter after a letter becomes lower case, any other letter upper
    case. */
+/* Whether a code point above ASCII is a letter with case (Latin, Greek,
+   Cyrillic, Armenian, Georgian and the like), so that an ASCII letter after
+   it continues a word in title(); CJK, punctuation, symbols and emoji have
+   no case and start a new word, as in Python. */
+static bool ktl_cased_above_ascii(uint32_t c) {
+    if (c < 0x250)
+        return c == 0xAA || c == 0xB5 || c == 0xBA || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
+    if (c < 0x530)
+        return c < 0x2B9 || (c >= 0x370 && c != 0x375 && c != 0x37E && c != 0x384 &&
+                             c != 0x385 && c != 0x387 && c != 0x3F6 && !(c >= 0x482 && c <= 0x489));
+    return (c >= 0x531 && c <= 0x588) || (c >= 0x10A0 && c <= 0x10FF) ||
+           (c >= 0x13A0 && c <= 0x13FD) || (c >= 0x1D00 && c <= 0x1DBF) ||
+           (c >= 0x1E00 && c <= 0x1FFF) || (c >= 0x2C00 && c <= 0x2D2F) ||
+           (c >= 0xA640 && c <= 0xA69F) || (c >= 0xA722 && c <= 0xA7FF) ||
+           (c >= 0xFF21 && c <= 0xFF3A) || (c >= 0xFF41 && c <= 0xFF5A) ||
+           (c >= 0x10400 && c <= 0x1044F);
+}
+
+/* An ASCII letter after a cased character becomes lower case, any other
+   ASCII letter upper case; other characters are copied unchanged but still
+   decide whether the next letter continues a word. */
 static ktl_str ktl_str_title(ktl_str s) {
     if (s.len == 0)
         return s;
     char *p = ktl_alloc_bytes((size_t)s.len);
     bool prev = false;
-    for (int64_t i = 0; i < s.len; i++) {
+    for (int64_t i = 0; i < s.len;) {
         char c = s.p[i];
-        bool alpha = ktl_isalpha_c(c);
-        p[i] = alpha ? (char)(prev ? (c | 0x20) : (c & ~0x20)) : c;
-        prev = alpha;
+        if ((unsigned char)c < 0x80) {
+            bool alpha = ktl_isalpha_c(c);
+            p[i++] = alpha ? (char)(prev ? (c | 0x20) : (c & ~0x20)) : c;
+            prev = alpha;
+            continue;
+        }
+        int64_t k = ktl_char_len(s.p + i, s.len - i);
+        memcpy(p + i, s.p + i, (size_t)k);
+        prev = k > 1 && ktl_cased_above_ascii(ktl_ord((ktl_str){s.p + i, k}));
+        i += k;
     }
     return (ktl_str){p, s.len};
 }
