@@ -64,6 +64,16 @@ static KTL_COLD KTL_NORETURN void ktl_sort_modified_error(void) {
     ktl_raise_c(KTL_E_ValueError, "list modified during sort");
 }
 
+/* An int searched for in a float list (`in`, index, count, remove): Python
+   compares the two exactly, so an int no double holds (beyond 2**53) equals
+   no item; NaN equals none either. */
+static inline double ktl_exact_f64(int64_t n) {
+    double d = (double)n;
+    if (d >= 9223372036854775808.0 || (int64_t)d != n)
+        return __builtin_nan("");
+    return d;
+}
+
 /* A keyed sort calls user code (the key, and the keys' own order), which
    may change the list's length; the items are then read by their old
    positions, so a changed length stops the sort. */

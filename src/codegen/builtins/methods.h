@@ -55,6 +55,8 @@ CompiledExpr compile_range_value(const std::vector<CompiledExpr> &args, const Ex
 // Compiles the argument with `expected` as its hint and converts it to that
 // Type; otherwise "expected {:#}, got {:#}" at the argument.
 CompiledExpr compile_method_arg(CodegenContext &ctx, const Expr &arg, const Type &expected);
+// The argument of a search among items of Type `item` (search_value_text).
+CompiledExpr compile_search_value(CodegenContext &ctx, const Expr &arg, const Type &item);
 // "{}() got an unexpected keyword argument '{}'" for the first keyword.
 void refuse_method_keywords(const std::string &method, const std::vector<Keyword> &kwargs);
 

@@ -273,7 +273,7 @@ CompiledExpr compile_list_method(CodegenContext &ctx, const CompiledExpr &receiv
         if (!supports_eq(t))
             throw_error(fmt::format("{}() on {:#} isn't supported", method, receiver.type),
                         call.line, call.column);
-        CompiledExpr x = compile_method_arg(ctx, args[0], t);
+        CompiledExpr x = compile_search_value(ctx, args[0], t);
         if (method != "remove")
             return {fmt::format("{}_{}({}, {})", l, method, r, x.text), Type::int_()};
         std::string s = fresh_temp(ctx, "l"), v = fresh_temp(ctx, "x"), i = fresh_temp(ctx, "i");

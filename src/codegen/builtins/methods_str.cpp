@@ -75,6 +75,13 @@ CompiledExpr compile_method_arg(CodegenContext &ctx, const Expr &arg, const Type
     return {*converted, expected};
 }
 
+CompiledExpr compile_search_value(CodegenContext &ctx, const Expr &arg, const Type &item) {
+    CompiledExpr c = compile_expr(ctx, arg, &item);
+    if (std::optional<std::string> text = search_value_text(ctx, c.text, c.type, item))
+        return {*text, item};
+    throw_error(fmt::format("expected {:#}, got {:#}", item, c.type), arg.line, arg.column);
+}
+
 // One piece: the table of rows reads best as one run of tests.
 CompiledExpr compile_str_method(CodegenContext &ctx, const CompiledExpr &receiver,
                                 const std::string &method, const std::vector<Expr> &args,

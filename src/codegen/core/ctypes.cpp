@@ -454,6 +454,13 @@ std::optional<std::string> truth_test_expr(const std::string &x, const Type &t) 
     return std::nullopt;
 }
 
+std::optional<std::string> search_value_text(const CodegenContext &ctx, const std::string &text,
+                                             const Type &from, const Type &item) {
+    if (from.is<Type::Int>() && item.is<Type::Float>())
+        return fmt::format("ktl_exact_f64({})", text);
+    return coerce_expr(ctx, text, from, item);
+}
+
 std::optional<std::string> coerce_expr(const CodegenContext &ctx, const std::string &x,
                                        const Type &from, const Type &to) {
     if (from == to)

@@ -48,6 +48,11 @@ bool may_be_unordered(const Type &t);
 // A class converts to its ancestors, as the context's class table says.
 std::optional<std::string> coerce_expr(const CodegenContext &ctx, const std::string &text,
                                        const Type &from, const Type &to);
+// A value searched for among items of Type `item` (`in`, index, count,
+// remove), as coerce_expr converts it, except that an int searched among
+// floats matches only a float equal to it exactly.
+std::optional<std::string> search_value_text(const CodegenContext &ctx, const std::string &text,
+                                             const Type &from, const Type &item);
 // The narrowest Type holding values of both, or none.
 std::optional<Type> join_types(const CodegenContext &ctx, const Type &a, const Type &b);
 // The `ktl_str` literal of the bytes.

@@ -498,7 +498,7 @@ std::optional<CompiledExpr> membership(CodegenContext &ctx, BinOp op, const Comp
     if (const auto *list = rt.as<Type::List>()) {
         if (!supports_eq(*list->element))
             return std::nullopt;
-        auto converted = coerce_expr(ctx, l.text, l.type, *list->element);
+        auto converted = search_value_text(ctx, l.text, l.type, *list->element);
         if (!converted)
             return std::nullopt;
         ensure_type_defined(ctx, rt);
