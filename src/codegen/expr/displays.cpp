@@ -10,6 +10,8 @@
 #include "codegen/core/ctypes.h"
 #include "codegen/expr/expr.h"
 
+#include <algorithm>
+
 namespace kestal {
 
 namespace {
@@ -188,6 +190,25 @@ CompiledExpr compile_dict_display(CodegenContext &ctx, const Expr &e, const Type
     return {text, Type::dict(k.type, v.type)};
 }
 
+namespace {
+
+// A constant, or arithmetic on constants that Python computes before the
+// program runs: such elements make the set display a constant one, whose
+// items are added in the order a constant set gives.
+bool is_folded_constant(const Expr &e) {
+    if (const auto *b = e.as<Expr::BinaryOp>())
+        return !b->chain && static_cast<int>(b->op) < kAugAssignOpCount &&
+               is_folded_constant(*b->left) && is_folded_constant(*b->right);
+    if (const auto *u = e.as<Expr::Unary>())
+        return is_folded_constant(*u->operand);
+    if (const auto *t = e.as<Expr::Tuple>())
+        return std::all_of(t->elements.begin(), t->elements.end(),
+                           [](const Expr &x) { return is_folded_constant(x); });
+    return is_constant_expr(e);
+}
+
+} // namespace
+
 CompiledExpr compile_set_display(CodegenContext &ctx, const Expr &e, const Type *expected) {
     const auto &elements = e.as<Expr::Set>()->elements;
     const Type *item = nullptr;
@@ -198,7 +219,7 @@ CompiledExpr compile_set_display(CodegenContext &ctx, const Expr &e, const Type 
     bool constant = elements.size() >= 3;
     for (const Expr &x : elements) {
         pointers.push_back(&x);
-        constant = constant && is_constant_expr(x);
+        constant = constant && is_folded_constant(x);
     }
     UnifiedElements u = unify_element_types(ctx, pointers, item, "set items", "the set holds",
                                             "set items can't be empty lists", e.line, e.column);
