@@ -86,7 +86,9 @@ FuncDef make_repr(const NodeMaker &at, const std::vector<Param> &fields) {
 
     std::vector<Stmt> body;
     body.push_back(at.return_stmt(at.expr(Expr::FString{std::move(segments)})));
-    return at.method("__repr__", {plain_param("self")}, std::move(body));
+    FuncDef repr = at.method("__repr__", {plain_param("self")}, std::move(body));
+    repr.guards_repr = true;
+    return repr;
 }
 
 // The tuple display (<receiver>.<f1>, ..., <receiver>.<fn>).

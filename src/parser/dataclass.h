@@ -2,7 +2,8 @@
 // class's merged field list at the end of its body and gets `__init__`,
 // `__repr__`, `__eq__` and, with `order=True`, `__lt__`/`__le__`/`__gt__`/
 // `__ge__` appended to the class's methods as ordinary syntax trees. From
-// then on nothing tells them apart from written methods.
+// then on only FuncDef::guards_repr, set on the synthesized `__repr__`,
+// tells them apart from written methods.
 #pragma once
 
 #include "ast/program.h"

@@ -290,6 +290,9 @@ TEST(Dataclass, DirectCall) {
     EXPECT_EQ(methods[1].params[2].default_value->line, 9u);
     EXPECT_EQ(methods[1].params[2].default_value->column, 14u);
     EXPECT_EQ(methods[3].line, 7u);
+    // Only the synthesized __repr__ guards against printing a cycle forever.
+    for (const FuncDef &m : methods)
+        EXPECT_EQ(m.guards_repr, m.name == "__repr__") << m.name;
     EXPECT_EQ(fields.size(), 2u);
     EXPECT_TRUE(fields[1].default_value.has_value());
 
