@@ -53,11 +53,46 @@ typedef struct {
     ktl_str args;
 } ktl_exc;
 
+/* The objects whose dataclass repr is running on this thread, innermost
+   last. A repr of one of them from inside its own gives "..." instead, so
+   objects that refer back to themselves print finitely, while an object
+   reached twice without a cycle prints in full both times. A `try` records
+   the count and landing there truncates to it, so a repr that an exception
+   left never stays in progress. */
+KTL_VAR KTL_TLS void **ktl_repr_busy;
+KTL_VAR KTL_TLS int64_t ktl_repr_len;
+KTL_VAR KTL_TLS int64_t ktl_repr_cap;
+
+KTL_RT KTL_COLD void ktl_repr_grow(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT KTL_COLD void ktl_repr_grow(void) {
+    int64_t cap = ktl_repr_cap ? 2 * ktl_repr_cap : 16;
+    void **busy = (void **)realloc(ktl_repr_busy, (size_t)cap * sizeof(void *));
+    if (!busy) ktl_panic("out of memory");
+    ktl_repr_busy = busy;
+    ktl_repr_cap = cap;
+}
+#endif
+
+/* Starts the dataclass repr of o: false (and o marked in progress until
+   ktl_repr_leave) when none of o is running, true when one is, and the
+   caller gives "..." without calling ktl_repr_leave. */
+static inline bool ktl_repr_enter(void *o) {
+    for (int64_t i = ktl_repr_len; i-- > 0;)
+        if (ktl_repr_busy[i] == o) return true;
+    if (KTL_UNLIKELY(ktl_repr_len == ktl_repr_cap)) ktl_repr_grow();
+    ktl_repr_busy[ktl_repr_len++] = o;
+    return false;
+}
+
+static inline void ktl_repr_leave(void) { ktl_repr_len--; }
+
 /* One entered `try`; lives on the C stack of the function holding it. */
 typedef struct ktl_handler {
     jmp_buf jb;
     struct ktl_handler *prev;
     ktl_sb *cap;
+    int64_t reprs;
 } ktl_handler;
 
 KTL_VAR KTL_TLS ktl_handler *ktl_htop;
@@ -170,15 +205,18 @@ static void ktl_stack_limits_set(uintptr_t lo, uintptr_t hi) {
 static inline void ktl_try_enter(ktl_handler *h) {
     h->prev = ktl_htop;
     h->cap = ktl_cap;
+    h->reprs = ktl_repr_len;
     ktl_htop = h;
 }
 
 /* Pops h after a jump to it and returns the exception. A capture that began
    inside the `try` was abandoned by the jump: its buffered bytes are dropped
    and the capture active at the `try` becomes current again, after the
-   ordinary output (a paused capture leaves only ordinary output behind). */
+   ordinary output (a paused capture leaves only ordinary output behind). The
+   dataclass reprs begun inside the `try` were abandoned too. */
 static void *ktl_try_land(ktl_handler *h) {
     ktl_htop = h->prev;
+    ktl_repr_len = h->reprs;
     if (ktl_cap != h->cap) {
         if (ktl_cap) ktl_olen = ktl_cap_from;
         ktl_cap = h->cap;
@@ -266,6 +304,8 @@ KTL_RT KTL_COLD KTL_NORETURN void ktl_uncaught(void *e);
 KTL_RT KTL_COLD KTL_NORETURN void ktl_uncaught(void *e) {
     static volatile int entered;
     ktl_cap_abandon();
+    /* No repr is running any more: a user __str__ called below starts afresh. */
+    ktl_repr_len = 0;
     ktl_exc *x = (ktl_exc *)e;
     ktl_str text;
     if (!entered) {

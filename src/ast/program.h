@@ -167,6 +167,9 @@ struct FuncDef {
     // The `def` (the `lambda` keyword for a lambda).
     uint64_t line = 0;
     uint64_t column = 0;
+    // Set on the `__repr__` a dataclass synthesized: while it runs for an
+    // object, a repr of that same object on the same thread gives "...".
+    bool guards_repr = false;
 
     // The special members are defined in program.cpp, like Stmt's.
     FuncDef();

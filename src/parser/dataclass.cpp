@@ -45,8 +45,9 @@ bool is_defined(const std::vector<FuncDef> &methods, const std::string &name) {
                        [&](const FuncDef &m) { return m.name == name; });
 }
 
-// __init__(self, <fields>): self.<f> = <f> for each field, or `pass`.
-FuncDef make_init(const NodeMaker &at, const std::vector<Param> &fields) {
+// __init__(self, <fields>): self.<f> = <f> for each field, then
+// self.__post_init__() when there is one; `pass` for neither.
+FuncDef make_init(const NodeMaker &at, const std::vector<Param> &fields, bool post_init) {
     std::vector<Param> params{plain_param("self")};
     std::vector<Stmt> body;
     for (const Param &field : fields) {
@@ -54,7 +55,10 @@ FuncDef make_init(const NodeMaker &at, const std::vector<Param> &fields) {
         body.push_back(at.stmt(
             Stmt::Assign{at.attribute("self", field.name), std::nullopt, at.name(field.name)}));
     }
-    if (fields.empty())
+    if (post_init)
+        body.push_back(at.stmt(
+            Stmt::ExprStmt{at.expr(Expr::MethodCall{at.name("self"), "__post_init__", {}, {}})}));
+    if (body.empty())
         body.push_back(at.stmt(Stmt::Pass{}));
     return at.method("__init__", std::move(params), std::move(body));
 }
@@ -82,7 +86,9 @@ FuncDef make_repr(const NodeMaker &at, const std::vector<Param> &fields) {
 
     std::vector<Stmt> body;
     body.push_back(at.return_stmt(at.expr(Expr::FString{std::move(segments)})));
-    return at.method("__repr__", {plain_param("self")}, std::move(body));
+    FuncDef repr = at.method("__repr__", {plain_param("self")}, std::move(body));
+    repr.guards_repr = true;
+    return repr;
 }
 
 // The tuple display (<receiver>.<f1>, ..., <receiver>.<fn>).
@@ -114,13 +120,13 @@ FuncDef make_comparison(const NodeMaker &at, const std::string &class_name,
 
 std::vector<std::string> synthesize_dataclass_methods(const std::string &class_name,
                                                       const std::vector<Param> &fields, bool order,
-                                                      std::vector<FuncDef> &methods, uint64_t line,
-                                                      uint64_t column) {
+                                                      bool post_init, std::vector<FuncDef> &methods,
+                                                      uint64_t line, uint64_t column) {
     const NodeMaker at{line, column};
     // Decided against the written methods only, before anything is appended.
     std::vector<FuncDef> synthesized;
     if (!is_defined(methods, "__init__"))
-        synthesized.push_back(make_init(at, fields));
+        synthesized.push_back(make_init(at, fields, post_init));
     if (!is_defined(methods, "__repr__"))
         synthesized.push_back(make_repr(at, fields));
 

@@ -280,6 +280,22 @@ std::vector<Param> merge_dataclass_fields(const Parser &p, const std::optional<s
     return merged;
 }
 
+// Whether `methods` or a class of the base chain defines `name`; the bases
+// are defined before the classes deriving from them.
+bool chain_defines(const Parser &p, const std::vector<FuncDef> &methods,
+                   const std::optional<std::string> &base, const std::string &name) {
+    auto defines = [&](const std::vector<FuncDef> &ms) {
+        return std::any_of(ms.begin(), ms.end(), [&](const FuncDef &m) { return m.name == name; });
+    };
+    if (defines(methods))
+        return true;
+    for (const ClassDef *c = base ? find_class(p, *base) : nullptr; c;
+         c = c->base ? find_class(p, *c->base) : nullptr)
+        if (defines(c->methods))
+            return true;
+    return false;
+}
+
 // A class definition with its decorators; cursor on `@` or `class`.
 void parse_class_def(Parser &p) {
     Decorators decorators = parse_decorators(p);
@@ -319,8 +335,10 @@ void parse_class_def(Parser &p) {
                     keyword.line, keyword.column);
             }
         }
-        def.synthesized_comparisons = synthesize_dataclass_methods(
-            def.name, fields, decorators.order, def.methods, keyword.line, keyword.column);
+        bool post_init = chain_defines(p, def.methods, def.base, "__post_init__");
+        def.synthesized_comparisons =
+            synthesize_dataclass_methods(def.name, fields, decorators.order, post_init, def.methods,
+                                         keyword.line, keyword.column);
         p.dataclass_fields[def.name] = std::move(fields);
     }
     add_class(p, std::move(def));

@@ -345,6 +345,18 @@ size_t leading_base_cases(const InstanceSetup &s) {
     return count;
 }
 
+// The dataclass `__repr__` first marks its object in progress, or gives
+// "..." when a repr of the object is already running; every return unmarks
+// it once its text is built (a cleanup entry of the whole body). An
+// exception leaving the body is unmarked by the `try` that catches it.
+void begin_repr_guard(CodegenContext &ctx) {
+    auto self = ctx.frame().locals.find("self");
+    if (self == ctx.frame().locals.end())
+        internal_fault("a guarded __repr__ without a self parameter");
+    emit_line(ctx, "if (ktl_repr_enter({})) return {};", self->second.text, c_str_literal("..."));
+    ctx.frame().cleanup_lines.push_back(Cleanup{"ktl_repr_leave();"});
+}
+
 } // namespace
 
 FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
@@ -353,6 +365,8 @@ FunctionFrame attempt_candidate(CodegenContext &ctx, const InstanceSetup &s,
     auto attempt = [&](const ForcedTypes &forced) {
         ctx.instances[s.key].return_type = candidate;
         FrameGuard guard(ctx, open_instance_frame(ctx, s, candidate, forced));
+        if (s.def->guards_repr)
+            begin_repr_guard(ctx);
         ctx.frame().recursion_base_from = ctx.frame().body.size();
         for (size_t i = 0; i < s.def->body.size(); ++i) {
             if (i == base_cases)

@@ -30,6 +30,12 @@ std::string dump(const Expr &e) {
                     args.push_back(dump(a));
                 return fmt::format("{}({})", k.name, fmt::join(args, ", "));
             },
+            [](const Expr::MethodCall &k) {
+                std::vector<std::string> args;
+                for (const Expr &a : k.args)
+                    args.push_back(dump(a));
+                return fmt::format("{}.{}({})", dump(*k.receiver), k.method, fmt::join(args, ", "));
+            },
             [](const Expr::Tuple &k) {
                 std::vector<std::string> parts;
                 for (const Expr &a : k.elements)
@@ -66,6 +72,8 @@ std::string dump(const Stmt &s) {
     }
     if (const auto *r = s.as<Stmt::Return>())
         return r->value ? fmt::format("return {}", dump(*r->value)) : "return";
+    if (const auto *e = s.as<Stmt::ExprStmt>())
+        return dump(e->expr);
     if (s.is<Stmt::Pass>())
         return "pass";
     return "?";
@@ -167,6 +175,21 @@ TEST(Dataclass, SynthesizedMethods) {
           "__le__(self, other: T): return True", "__gt__(self, other: T): return False",
           "__ge__(self, other: T): return True"},
          {"__eq__", "__lt__", "__le__", "__gt__", "__ge__"}},
+        // A __post_init__ of the class or of any base, dataclass or not, is
+        // called last; a class without fields then needs no `pass`.
+        {"@dataclass\nclass V:\n    x: int\n    def __post_init__(self):\n        pass\n",
+         "V",
+         {"__post_init__(self): pass", "__init__(self, x: int): self.x = x; self.__post_init__()",
+          "__repr__(self): return f[{type(self).__name__}|'('|'x='|{self.x!r}|')']",
+          "__eq__(self, other: V): return ((self.x,) Eq (other.x,))"},
+         {"__eq__"}},
+        {"class C:\n    def __post_init__(self):\n        pass\n\nclass D(C):\n    pass\n\n"
+         "@dataclass\nclass W(D):\n    pass\n",
+         "W",
+         {"__init__(self): self.__post_init__()",
+          "__repr__(self): return f[{type(self).__name__}|'('|')']",
+          "__eq__(self, other: W): return True"},
+         {"__eq__"}},
         // A plain class gets nothing.
         {"class U:\n    X = 1\n    def __init__(self):\n        self.x = 1\n",
          "U",
@@ -256,7 +279,7 @@ TEST(Dataclass, DirectCall) {
     std::vector<FuncDef> methods;
     methods.push_back(FuncDef{std::nullopt, "__lt__", {}, {}, 8, 5});
     std::vector<std::string> comparisons =
-        synthesize_dataclass_methods("K", fields, true, methods, 7, 1);
+        synthesize_dataclass_methods("K", fields, true, false, methods, 7, 1);
     EXPECT_EQ(comparisons, (std::vector<std::string>{"__eq__", "__le__", "__gt__", "__ge__"}));
     std::vector<std::string> names;
     for (const FuncDef &m : methods)
@@ -267,11 +290,14 @@ TEST(Dataclass, DirectCall) {
     EXPECT_EQ(methods[1].params[2].default_value->line, 9u);
     EXPECT_EQ(methods[1].params[2].default_value->column, 14u);
     EXPECT_EQ(methods[3].line, 7u);
+    // Only the synthesized __repr__ guards against printing a cycle forever.
+    for (const FuncDef &m : methods)
+        EXPECT_EQ(m.guards_repr, m.name == "__repr__") << m.name;
     EXPECT_EQ(fields.size(), 2u);
     EXPECT_TRUE(fields[1].default_value.has_value());
 
     std::vector<FuncDef> no_order;
-    EXPECT_EQ(synthesize_dataclass_methods("K", {}, false, no_order, 1, 1),
+    EXPECT_EQ(synthesize_dataclass_methods("K", {}, false, false, no_order, 1, 1),
               std::vector<std::string>{"__eq__"});
     EXPECT_EQ(no_order.size(), 3u);
 }
