@@ -552,6 +552,31 @@ std::string function_display_name(const std::string &name) {
     return after_last_dot(name);
 }
 
+namespace {
+
+// A function already being compiled in this many versions, each for other
+// argument Types, that asks for yet another from inside them calls itself
+// with a new Type each time (`f([x])` in f): the versions would never end.
+constexpr size_t kMaxNestedVersions = 16;
+
+void refuse_endless_versions(const CodegenContext &ctx, const InstanceSetup &s, uint64_t line,
+                             uint64_t column) {
+    size_t open = 0;
+    for (const auto &entry : ctx.instance_stack)
+        open += entry.key.name == s.key.name;
+    if (open < kMaxNestedVersions)
+        return;
+    std::vector<std::string> types;
+    for (const auto &[name, type] : s.variables)
+        types.push_back(fmt::format("{}: {}", name, type));
+    throw_error(fmt::format("{}() calls itself with a new argument Type each time (now {}), so "
+                            "it would need endless versions; annotate its parameters",
+                            s.display, fmt::join(types, ", ")),
+                line, column);
+}
+
+} // namespace
+
 InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name,
                                     const std::vector<Type> &arg_types,
                                     const NameTypeList &captures, uint64_t line, uint64_t column) {
@@ -575,6 +600,7 @@ InstanceResult instantiate_function(CodegenContext &ctx, const std::string &name
         return {*existing->second.return_type, existing->second.c_name, param_keys};
     }
 
+    refuse_endless_versions(ctx, s, line, column);
     if (const FailedInstance *failure = replayable_failure(ctx, s.key))
         replay_failure(ctx, s.key, *failure);
     ctx.failed_instances.erase(s.key);

@@ -151,6 +151,15 @@ std::string recursive_chain(int count, int bad, bool mutual) {
 // chain's length), and it is the error reported: not the recursion that
 // made the guesses necessary. That stays the error where the guesses are
 // what fail.
+// `inner` wrapped `depth` times in `open` and `close`.
+std::string nested(const std::string &open, const std::string &inner, const std::string &close,
+                   int depth) {
+    std::string text = inner;
+    for (int i = 0; i < depth; ++i)
+        text = open + text + close;
+    return text;
+}
+
 TEST(CodegenCalls, FailureDeepInARecursiveChain) {
     struct Case {
         std::string source;
@@ -165,6 +174,17 @@ TEST(CodegenCalls, FailureDeepInARecursiveChain) {
         {"def f(n):\n    if n > 0:\n        return f(n - 1) + [n]\n    return []\nprint(f(3))\n",
          "3:16: can't infer what recursive function 'f' returns at this point; annotate it, e.g. "
          "`def f(...) -> int:`"},
+        // A call with a new argument Type at each level would need endless
+        // versions, directly or through another function.
+        {"def wrap(x, n: int):\n    if n == 0:\n        return 0\n    return wrap([x], n - 1)\n"
+         "print(wrap(1, 3))\n",
+         "4:12: wrap() calls itself with a new argument Type each time (now x: " +
+             nested("list[", "int", "]", 16) +
+             ", n: int), so it would need endless versions; annotate its parameters"},
+        {"def f(x):\n    return g((x, 1))\ndef g(y):\n    return f(y)\nprint(f(1))\n",
+         "4:12: f() calls itself with a new argument Type each time (now x: " +
+             nested("tuple[", "int", ", int]", 16) +
+             "), so it would need endless versions; annotate its parameters"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(c.source), c.expected) << c.source;
