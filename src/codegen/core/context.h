@@ -187,6 +187,11 @@ struct ClassField {
 
 // The state of one function being compiled.
 struct FunctionFrame {
+    // Set after an `if` whose test is known true here (a None test of a
+    // variable whose Type settles it) and whose branch never completes: the
+    // rest of the current block can't run in this version of the function,
+    // so it is not compiled (Python never checks it either).
+    bool rest_unreachable = false;
     // What is being compiled.
     bool is_module_level = false;
     std::optional<InstanceKey> instance_key;

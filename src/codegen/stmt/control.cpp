@@ -80,6 +80,7 @@ void compile_if_stmt(CodegenContext &ctx, const Stmt::If &s) {
         if (truth == StaticTruth::True) {
             emit_line(ctx, "}");
             close_chain(end_states);
+            ctx.frame().rest_unreachable = block_never_completes(branch.body);
             return;
         }
         if (flat) {

@@ -87,6 +87,8 @@ void compile_block(CodegenContext &ctx, const std::vector<Stmt> &body) {
     DivisorFactsScope facts(ctx);
     for (const Stmt &s : body)
         compile_stmt(ctx, s);
+    // Whatever follows the block runs when something inside it raises.
+    ctx.frame().rest_unreachable = false;
 }
 
 void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) {
@@ -116,6 +118,8 @@ void emit_return(CodegenContext &ctx, const std::optional<CompiledExpr> &value) 
 }
 
 void compile_stmt(CodegenContext &ctx, const Stmt &stmt) {
+    if (ctx.frame().rest_unreachable)
+        return;
     begin_divisor_facts(ctx, stmt);
     std::visit(
         Overload{
