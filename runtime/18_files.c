@@ -388,6 +388,22 @@ static void ktl_file_print(ktl_file *f, ktl_sb *b) {
     ktl_sb_free(b);
 }
 
+/* The open-files list holds the newest file first; pending buffers are
+   written oldest first, in the order the files were opened, so that of two
+   handles on one file the later one's bytes land last, as they would have
+   had each been closed in turn. Reverses the list in place: no allocation,
+   so signal handlers use it too. */
+static ktl_file *ktl_files_reversed(ktl_file *f) {
+    ktl_file *older = NULL;
+    while (f) {
+        ktl_file *next = f->next;
+        f->next = older;
+        older = f;
+        f = next;
+    }
+    return older;
+}
+
 /* Writes the pending buffer of every open file (at exit, at a panic, before
    an uncaught-exception report). A buffer that can't be written is reported
    on stderr and the other files are still written. While the program runs
@@ -397,6 +413,7 @@ KTL_RT void ktl_files_flush_all(void);
 #ifndef KTL_SPLIT_PROGRAM
 KTL_RT void ktl_files_flush_all(void) {
     bool failed = false;
+    ktl_open_files = ktl_files_reversed(ktl_open_files);
     for (ktl_file *f = ktl_open_files; f; f = f->next) {
         int64_t n = f->wlen;
         f->wlen = 0;
@@ -405,6 +422,7 @@ KTL_RT void ktl_files_flush_all(void) {
             failed = true;
         }
     }
+    ktl_open_files = ktl_files_reversed(ktl_open_files);
     if (!failed) return;
     if (!ktl_exiting) ktl_raise_c(KTL_E_OSError, "write failed");
     ktl_exit_status_one();

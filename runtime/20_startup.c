@@ -70,6 +70,7 @@ KTL_VAR uintptr_t ktl_stack_floor;
 KTL_RT void ktl_stack_fault_files(void);
 #ifndef KTL_SPLIT_PROGRAM
 KTL_RT void ktl_stack_fault_files(void) {
+    ktl_open_files = ktl_files_reversed(ktl_open_files);
     for (ktl_file *f = ktl_open_files; f; f = f->next) {
         int64_t n = f->wlen;
         if (f->wbuf && n > 0 && n <= KTL_WBUF && f->fd >= 0) {
@@ -77,6 +78,7 @@ KTL_RT void ktl_stack_fault_files(void) {
             (void)ktl_write_fd(f->fd, f->wbuf, n);
         }
     }
+    ktl_open_files = ktl_files_reversed(ktl_open_files);
 }
 #endif
 
@@ -158,10 +160,43 @@ KTL_RT __attribute__((noinline)) void ktl_start(void) {
 }
 #endif
 
+/* Ctrl-C, a hang-up, a request to terminate and a broken pipe end the
+   program by the signal, as they would without a handler, but first the
+   buffered standard output (not for a broken pipe, which is usually that
+   output's own) and the pending buffer of every open file are written, so
+   nothing the program wrote is lost. A signal the program was started
+   ignoring stays ignored. */
+KTL_RT void ktl_end_by_signal(int sig);
+KTL_RT void ktl_signals_start(void);
 #ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_end_by_signal(int sig) {
+    if (sig != SIGPIPE) {
+        size_t n = ktl_cap ? ktl_cap_from : ktl_olen;
+        fflush(stdout);
+        (void)ktl_write_fd(1, ktl_obuf, (int64_t)n);
+    }
+    ktl_stack_fault_files();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+KTL_RT void ktl_signals_start(void) {
+    static const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    for (size_t i = 0; i < sizeof signals / sizeof signals[0]; i++) {
+        struct sigaction old;
+        if (sigaction(signals[i], NULL, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+        struct sigaction sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sa_handler = ktl_end_by_signal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(signals[i], &sa, NULL);
+    }
+}
+
 int main(int argc, char **argv) {
     ktl_stack_base = __builtin_frame_address(0);
     ktl_stack_guard_start();
+    ktl_signals_start();
     ktl_gc_start();
     ktl_argv = L_s_new(argc);
     for (int i = 0; i < argc; i++) L_s_push(ktl_argv, ktl_mkstr(argv[i], (int64_t)strlen(argv[i])));

@@ -233,19 +233,37 @@ static void kt_paths(void) {
     }
 }
 
+// Files left open, two handles on one file each: at exit their buffers are
+// written in the order the files were opened, as if each had been closed in
+// turn, so the later handle's bytes are what stays.
+static void kt_unclosed(void) {
+    ktl_file_write(ktl_open(S("two.txt"), S("w")), S("old"));
+    ktl_file_write(ktl_open(S("two.txt"), S("w")), S("new"));
+    ktl_file_write(ktl_open(S("log.txt"), S("a")), S("0 "));
+    ktl_file_write(ktl_open(S("log.txt"), S("a")), S("1 "));
+    ktl_file_write(ktl_open(S("log.txt"), S("a")), S("2"));
+}
+
+static void kt_show_at_exit(const char *path) {
+    char buf[64] = {0};
+    FILE *f = fopen(path, "rb");
+    size_t n = f ? fread(buf, 1, sizeof buf - 1, f) : 0;
+    if (f) fclose(f);
+    printf("%s at exit: %.*s\n", path, (int)n, buf);
+}
+
 static char kt_dir[] = "kt_files_XXXXXX";
 
 // Runs inside exit(), after the runtime wrote the files' buffers: shows the
 // file that was never closed, then removes everything the test made.
 static void kt_at_exit(void) {
-    char buf[64] = {0};
-    FILE *f = fopen("new.txt", "rb");
-    size_t n = f ? fread(buf, 1, sizeof buf - 1, f) : 0;
-    if (f) fclose(f);
-    printf("new.txt at exit: %.*s\n", (int)n, buf);
+    kt_show_at_exit("new.txt");
+    kt_show_at_exit("two.txt");
+    kt_show_at_exit("log.txt");
     fflush(stdout);
-    const char *files[] = {"crlf.txt", "small.txt", "empty.txt", "big.txt", "w.txt", "new.txt", "p.txt"};
-    for (int i = 0; i < 7; i++) unlink(files[i]);
+    const char *files[] = {"crlf.txt", "small.txt", "empty.txt", "big.txt", "w.txt",
+                           "new.txt",  "p.txt",     "two.txt",   "log.txt"};
+    for (int i = 0; i < 9; i++) unlink(files[i]);
     if (chdir("..") == 0) rmdir(kt_dir);
 }
 
@@ -258,4 +276,5 @@ static void ktl_main(void) {
     kt_os();
     kt_dropped_files();
     kt_paths();
+    kt_unclosed();
 }

@@ -142,6 +142,18 @@ for x in ps:
     p(" ".join(row))
 new.close()
 p("new.txt at exit: fresh")
+# Two handles on one file each, closed in the order they were opened.
+handles = [open("two.txt", "w"), open("two.txt", "w")]
+handles[0].write("old")
+handles[1].write("new")
+for name in ["0 ", "1 ", "2"]:
+    handles.append(open("log.txt", "a"))
+    handles[-1].write(name)
+for h in handles:
+    h.close()
+for name in ["two.txt", "log.txt"]:
+    with open(name) as f:
+        p(f"{name} at exit: {f.read()}")
 os.chdir("/")
 shutil.rmtree(top)
 print("".join(out), end="")
