@@ -152,6 +152,7 @@ KTL_VAR char ktl_ascii[128];
 static char *ktl_alloc_bytes(size_t n);
 KTL_RT void ktl_cap_spill(const char *p, size_t n);
 KTL_RT void ktl_files_flush_all(void);
+KTL_RT void ktl_files_close_unreached(void);
 KTL_RT void ktl_gc_collect(void);
 
 /* Declared here, defined by the program section that follows the runtime. */

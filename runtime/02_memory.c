@@ -759,6 +759,20 @@ static void ktl_gc_drain(uintptr_t heap_bytes) {
     }
 }
 
+/* Whether the block starting at p was marked in this collection. */
+static bool ktl_gc_marked(const void *p) {
+    uintptr_t off = (uintptr_t)p - (uintptr_t)ktl_heap;
+    if (off >= ((uintptr_t)ktl_heap_pages << KTL_PAGE_SHIFT)) return true;
+    size_t i = off >> KTL_PAGE_SHIFT;
+    ktl_page *pg = ktl_pages[i];
+    if (pg->kind == KTL_PG_SMALL) {
+        size_t b = (size_t)(((off & (KTL_PAGE - 1)) * pg->bmagic) >> 48);
+        return (pg->marks[b >> 6] >> (b & 63)) & 1;
+    }
+    if (pg->kind == KTL_PG_LARGE) return pg->marks[0] & 1;
+    return true;
+}
+
 static void ktl_gc_clear_marks(void) {
     for (size_t i = 0; i < ktl_heap_pages; i++) {
         ktl_page *pg = ktl_pages[i];
@@ -823,6 +837,7 @@ KTL_RT KTL_COLD __attribute__((noinline)) void ktl_gc_collect_spilled(void) {
         ktl_gc_scan(ktl_roots[r].p, (const char *)ktl_roots[r].p + ktl_roots[r].n, heap_bytes);
         ktl_gc_drain(heap_bytes);
     }
+    ktl_files_close_unreached();
     size_t live = ktl_gc_sweep();
     ktl_free_hint = 0;
     ktl_gc_live = live;

@@ -31,18 +31,26 @@ typedef struct ktl_file {
     /* The write buffer, from the C heap; only for writable files. */
     char *wbuf;
     int64_t wlen;
-    struct ktl_file *next;
+    /* The next older open file, complemented so that the collector's scan
+       doesn't take it for a reference: an open file nothing else refers
+       to is closed by the collector (ktl_file_next, ktl_file_link). */
+    uintptr_t next_hidden;
     ktl_str name;
     int64_t bcap;
 } ktl_file;
 
-/* Files the program opened and has not closed; a collector root, so an open
-   file is never collected and its buffer is written at exit. */
+/* Files the program opened and has not closed, newest first. Not a
+   collector root: a file the program can no longer reach is written and
+   closed by the collector, as Python closes it once nothing refers to it;
+   the others are written at exit. */
 KTL_VAR ktl_file *ktl_open_files;
 KTL_VAR ktl_file ktl_std_files[3];
 static ktl_file *const ktl_stdin = &ktl_std_files[0];
 static ktl_file *const ktl_stdout = &ktl_std_files[1];
 static ktl_file *const ktl_stderr = &ktl_std_files[2];
+
+static inline ktl_file *ktl_file_next(const ktl_file *f) { return (ktl_file *)~f->next_hidden; }
+static inline void ktl_file_link(ktl_file *f, ktl_file *next) { f->next_hidden = ~(uintptr_t)next; }
 
 /* Sets up the standard streams (called once at start-up). Standard output
    and error never use a write buffer of their own: output goes through the
@@ -152,7 +160,14 @@ static ktl_file *ktl_open(ktl_str path, ktl_str mode) {
     if (flags < 0)
         ktl_raise_fmt(KTL_E_ValueError, "invalid mode: '%.*s' (Kestal supports 'r', 'w', 'a' and 'x')",
                       (int)(mode.len > 40 ? 40 : mode.len), mode.p);
-    int fd = open(ktl_cpath(path), flags | O_CLOEXEC, 0666);
+    const char *cpath = ktl_cpath(path);
+    int fd = open(cpath, flags | O_CLOEXEC, 0666);
+    /* Out of descriptors: a collection closes the files the program can no
+       longer reach, then one more try. */
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+        ktl_gc_collect();
+        fd = open(cpath, flags | O_CLOEXEC, 0666);
+    }
     if (fd < 0) ktl_os_error(errno, path);
     /* A directory opens for reading on POSIX systems but can't be read;
        Python refuses it at once. */
@@ -166,8 +181,13 @@ static ktl_file *ktl_open(ktl_str path, ktl_str mode) {
     f->readable = flags == O_RDONLY;
     f->writable = !f->readable;
     f->name = ktl_str_copy(path.p, path.len);
-    if (f->writable) f->wbuf = (char *)ktl_xmalloc((size_t)KTL_WBUF);
-    f->next = ktl_open_files;
+    if (f->writable) {
+        f->wbuf = (char *)ktl_xmalloc((size_t)KTL_WBUF);
+        /* The buffer lives outside the collected heap until the file is
+           closed: it counts toward the next collection all the same. */
+        ktl_gc_grown += KTL_WBUF;
+    }
+    ktl_file_link(f, ktl_open_files);
     ktl_open_files = f;
     return f;
 }
@@ -207,19 +227,23 @@ static int64_t ktl_newlines(ktl_file *f, char *c, int64_t n) {
 }
 
 static void ktl_unlist_file(ktl_file *f) {
-    for (ktl_file **pp = &ktl_open_files; *pp; pp = &(*pp)->next) {
-        if (*pp == f) {
-            *pp = f->next;
-            break;
+    if (ktl_open_files == f) {
+        ktl_open_files = ktl_file_next(f);
+    } else {
+        for (ktl_file *g = ktl_open_files; g; g = ktl_file_next(g)) {
+            if (ktl_file_next(g) == f) {
+                ktl_file_link(g, ktl_file_next(f));
+                break;
+            }
         }
     }
-    f->next = NULL;
+    ktl_file_link(f, NULL);
 }
 
 /* A file read to its end gives its descriptor back at once: nothing can read
    from it any more, and it has nothing to write, so `open(p).read()` in a
-   loop never runs out of descriptors even though the collector doesn't close
-   files it frees. The file still counts as open for the program. */
+   loop holds no descriptors until the next collection. The file still counts
+   as open for the program. */
 static void ktl_file_release(ktl_file *f) {
     if (f->writable || f->fd < 0 || (f >= ktl_std_files && f < ktl_std_files + 3)) return;
     close(f->fd);
@@ -396,8 +420,8 @@ static void ktl_file_print(ktl_file *f, ktl_sb *b) {
 static ktl_file *ktl_files_reversed(ktl_file *f) {
     ktl_file *older = NULL;
     while (f) {
-        ktl_file *next = f->next;
-        f->next = older;
+        ktl_file *next = ktl_file_next(f);
+        ktl_file_link(f, older);
         older = f;
         f = next;
     }
@@ -414,7 +438,7 @@ KTL_RT void ktl_files_flush_all(void);
 KTL_RT void ktl_files_flush_all(void) {
     bool failed = false;
     ktl_open_files = ktl_files_reversed(ktl_open_files);
-    for (ktl_file *f = ktl_open_files; f; f = f->next) {
+    for (ktl_file *f = ktl_open_files; f; f = ktl_file_next(f)) {
         int64_t n = f->wlen;
         f->wlen = 0;
         if (n > 0 && !ktl_write_fd(f->fd, f->wbuf, n)) {
@@ -426,6 +450,36 @@ KTL_RT void ktl_files_flush_all(void) {
     if (!failed) return;
     if (!ktl_exiting) ktl_raise_c(KTL_E_OSError, "write failed");
     ktl_exit_status_one();
+}
+#endif
+
+/* Called by the collector after marking: every open file it didn't reach is
+   one the program can no longer use. Its pending buffer is written (oldest
+   file first, as at exit) and it is closed; a failed write is reported on
+   standard error, since nothing can raise here. */
+KTL_RT void ktl_files_close_unreached(void);
+#ifndef KTL_SPLIT_PROGRAM
+KTL_RT void ktl_files_close_unreached(void) {
+    ktl_file *kept = NULL;
+    ktl_file *f = ktl_files_reversed(ktl_open_files);
+    while (f) {
+        ktl_file *next = ktl_file_next(f);
+        if (ktl_gc_marked(f)) {
+            ktl_file_link(f, kept);
+            kept = f;
+        } else {
+            if (f->wbuf && f->wlen > 0 && !ktl_write_fd(f->fd, f->wbuf, f->wlen))
+                fprintf(stderr, "Kestal runtime error: write failed: %.*s\n", (int)f->name.len, f->name.p);
+            free(f->wbuf);
+            f->wbuf = NULL;
+            f->wlen = 0;
+            if (f->fd >= 0) close(f->fd);
+            f->fd = -1;
+            f->closed = true;
+        }
+        f = next;
+    }
+    ktl_open_files = kept;
 }
 #endif
 

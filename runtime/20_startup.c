@@ -15,7 +15,6 @@ KTL_RT void ktl_gc_start(void);
 KTL_RT void ktl_gc_start(void) {
     ktl_gc_init();
     ktl_gc_add_root(&ktl_argv, sizeof ktl_argv);
-    ktl_gc_add_root(&ktl_open_files, sizeof ktl_open_files);
     ktl_gc_add_root((void *)ktl_stdin, sizeof *ktl_stdin);
     ktl_gc_add_root(&ktl_cur_exc, sizeof ktl_cur_exc);
     ktl_register_globals();
@@ -71,7 +70,7 @@ KTL_RT void ktl_stack_fault_files(void);
 #ifndef KTL_SPLIT_PROGRAM
 KTL_RT void ktl_stack_fault_files(void) {
     ktl_open_files = ktl_files_reversed(ktl_open_files);
-    for (ktl_file *f = ktl_open_files; f; f = f->next) {
+    for (ktl_file *f = ktl_open_files; f; f = ktl_file_next(f)) {
         int64_t n = f->wlen;
         if (f->wbuf && n > 0 && n <= KTL_WBUF && f->fd >= 0) {
             f->wlen = 0;

@@ -133,6 +133,20 @@ with open("small.txt") as f:
     data = f.read()
 p(str(150 * len(data) + 150 * data.count("\n") + 150 * (not data.endswith("\n"))))
 
+# Files dropped while open are closed once nothing refers to them.
+with open("seq.txt", "w"):
+    pass
+total = 0
+for i in range(300):
+    total += len(open("small.txt").readline())
+    open("seq.txt", "a").write(f"{i}\n")
+with open("kept.txt", "w") as kept:
+    kept.write("kept")
+with open("seq.txt") as f:
+    seq = f.read().splitlines()
+with open("kept.txt") as f:
+    p(f"{total} {f.read()}")
+
 ps = ["", "a", "/", "a/b", "/a/b/", "a//b//c", "//x", ".profile", "a.b.c", "dir.x/file",
       "dir/.hidden.txt", "a/..b", "x.", "/a/b.tar.gz", "...", "a/"]
 for x in ps:
@@ -154,6 +168,7 @@ for h in handles:
 for name in ["two.txt", "log.txt"]:
     with open(name) as f:
         p(f"{name} at exit: {f.read()}")
+p(f"seq.txt at exit: {len(seq)} {seq == [str(i) for i in range(300)]}")
 os.chdir("/")
 shutil.rmtree(top)
 print("".join(out), end="")
