@@ -67,6 +67,15 @@ CompiledExpr compile_name(CodegenContext &ctx, const Expr &e, const std::string 
         return {"((uint8_t)0)", Type::function(FunctionValue{FunctionValue::Builtin{n}})};
     if (auto python = missing_python_exception_message(n))
         throw_error(*python, e.line, e.column);
+    // A module variable hidden by the function's own assignment of the name,
+    // read before that assignment.
+    const FunctionFrame &module = *ctx.frames.front();
+    if (!ctx.frame().is_module_level && (module.locals.count(n) || ctx.globals.count(n)))
+        throw_error(fmt::format("cannot access local variable '{0}' where it is not associated "
+                                "with a value (the function assigns '{0}', so it is local here; "
+                                "add `global {0}` to use the module's)",
+                                n),
+                    e.line, e.column);
     throw_error(fmt::format("name '{}' is not defined", n), e.line, e.column);
 }
 

@@ -829,6 +829,10 @@ TEST(CodegenRejections, MessagesAndPositions) {
         {"def f(x) -> int:\n    if x:\n        return 1\nf(1)\n",
          "1:1: f() can reach its end without a return (then Python returns None); add a return, or "
          "annotate it `-> int | None`"},
+        {"n = 5\ndef f() -> int:\n    if n > 3:\n        n = 1\n    return n\nprint(f())\n",
+         "3:8: cannot access local variable 'n' where it is not associated with a value (the "
+         "function assigns 'n', so it is local here; add `global n` to use the module's)"},
+        {"def f() -> int:\n    return m\nprint(f())\nm = 3\n", "2:12: name 'm' is not defined"},
         {"def f(n):\n    return f(n)(1)\nf(1)\n", "2:12: can't infer what recursive function 'f' "
                                                   "returns at this point; annotate it, e.g. `def "
                                                   "f(...) -> int:`"},
