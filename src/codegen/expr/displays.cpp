@@ -64,10 +64,14 @@ UnifiedElements unify_element_types(CodegenContext &ctx, const std::vector<const
                 continue;
             }
             auto joined_type = join_types(ctx, *type, c->type);
-            if (!joined_type)
+            if (!joined_type) {
+                // Two different functions: each is its own Type.
+                reject_function_element(*type, line, column);
+                reject_function_element(c->type, line, column);
                 throw_error(fmt::format("{} must all have the same type (found {} and {})", what,
                                         *type, c->type),
                             line, column);
+            }
             type = *joined_type;
         }
         if (!type)

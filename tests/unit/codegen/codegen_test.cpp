@@ -833,6 +833,11 @@ TEST(CodegenRejections, MessagesAndPositions) {
          "3:8: cannot access local variable 'n' where it is not associated with a value (the "
          "function assigns 'n', so it is local here; add `global n` to use the module's)"},
         {"def f() -> int:\n    return m\nprint(f())\nm = 3\n", "2:12: name 'm' is not defined"},
+        // Two different functions in one display: each is its own Type.
+        {"fs = [lambda a: a + 1, lambda a: a * 2]\n",
+         "1:6: functions can't be stored in lists, dicts or tuples (each function is its own "
+         "type in Kestal)"},
+        {"xs = [1, \"a\"]\n", "1:6: list items must all have the same type (found int and str)"},
         {"def f(n):\n    return f(n)(1)\nf(1)\n", "2:12: can't infer what recursive function 'f' "
                                                   "returns at this point; annotate it, e.g. `def "
                                                   "f(...) -> int:`"},
