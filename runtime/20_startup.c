@@ -85,6 +85,13 @@ KTL_RT void ktl_stack_fault(int sig, siginfo_t *info, void *context);
 #ifndef KTL_SPLIT_PROGRAM
 KTL_RT void ktl_stack_fault(int sig, siginfo_t *info, void *context) {
     (void)context;
+    /* Sent by kill(), not raised by a fault: the default action, at once
+       (returning would just go on with the program). */
+    if (info->si_code <= 0) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+        return;
+    }
     uintptr_t at = (uintptr_t)info->si_addr;
     static const char msg[] = "RecursionError: maximum recursion depth exceeded\n";
     if (at >= ktl_stack_floor && at < (uintptr_t)ktl_stack_base) {

@@ -76,6 +76,8 @@ CacheLookup lookup_build_cache(const std::string &work_folder, const CacheKeyInp
     std::string cached = folder + "/" + key;
     platform::Result<platform::PathInfo> info = platform::path_info(cached);
     if (info && info->kind == platform::PathKind::File) {
+        // A hit is a use: pruning deletes the entries used least recently.
+        (void)platform::mark_modified_now(cached);
         lookup.path = cached;
         lookup.built = true;
         return lookup;

@@ -199,6 +199,16 @@ class CompilerStackLimit {
 // split, the object can't be had, or the compile or link fails: the caller
 // then builds the one-file form, which reports whatever is wrong with the
 // program. An object the linker refuses is deleted, to be built again.
+// A compiler that reports success must have written the executable.
+void require_output(const std::string &compiler, const std::string &output_path) {
+    if (platform::path_exists(output_path))
+        return;
+    fmt::print(stderr,
+               "kestal: the C compiler '{}' reported success but wrote no executable at {}\n",
+               compiler, output_path);
+    exit_with_pause(1);
+}
+
 bool build_split(const std::string &work, const std::string &c_text, const std::string &output_path,
                  const BuildOptions &options, const std::string &compiler) {
     std::optional<SplitC> split = split_c_text(c_text, runtime_text());
@@ -372,8 +382,10 @@ void build_executable(const std::string &c_text, const std::string &output_path,
     }
     std::string c_file = c_file_path(*work, output_path);
     std::string compiler = choose_c_compiler();
-    if (options.split_runtime && build_split(*work, c_text, output_path, options, compiler))
+    if (options.split_runtime && build_split(*work, c_text, output_path, options, compiler)) {
+        require_output(compiler, output_path);
         return;
+    }
     if (platform::Result<void> written = platform::write_file(c_file, c_text, 0600); !written) {
         // A partly written file is of no use to anyone: don't leave it behind.
         (void)platform::remove_file(c_file);
@@ -383,6 +395,7 @@ void build_executable(const std::string &c_text, const std::string &output_path,
     platform::Result<platform::CapturedRun> run =
         run_compiler(compiler_arguments(compiler, c_file, output_path, options));
     if (!run) {
+        (void)platform::remove_file(c_file);
         fmt::print(stderr,
                    "kestal: can't run '{}' ({}). Install clang or set KESTAL_CC. `kestal doctor` "
                    "checks the setup.\n",
@@ -425,6 +438,7 @@ void build_executable(const std::string &c_text, const std::string &output_path,
         exit_with_pause(1);
     }
     (void)platform::remove_file(c_file);
+    require_output(compiler, output_path);
 }
 
 } // namespace kestal

@@ -16,6 +16,7 @@
 #include "main/build_cache.h"
 #include "main/c_compiler.h"
 #include "parser/parser.h"
+#include "platform/env.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/thread.h"
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -367,6 +369,34 @@ void check_output_is_writable(const std::string &output) {
         refuse(platform::os_error(errnum).text);
 }
 
+// The executable being built beside the output path, removed if the build
+// ends in a failure (every failure path exits).
+std::string g_partial_output;
+
+void remove_partial_output() {
+    if (!g_partial_output.empty())
+        (void)::unlink(g_partial_output.c_str());
+}
+
+// Where the C compiler writes: a new name in the output's folder, renamed
+// over the output once the build has succeeded, so a failed build (a link
+// error, an interrupted compiler) leaves the previous executable as it was.
+// The output itself when it is a device or the folder takes no new file.
+std::string build_target(const std::string &output) {
+    struct stat st;
+    if (::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return output;
+    std::string temp = fmt::format("{}.kestal-{}", output, platform::process_id());
+    if (probe_new_file(temp) != 0)
+        return output;
+    static bool registered = false;
+    if (!registered && std::atexit(remove_partial_output) == 0)
+        registered = true;
+    if (registered)
+        g_partial_output = temp;
+    return registered ? temp : output;
+}
+
 void build_command(const DriverOptions &options, const GeneratedC &generated) {
     std::string output;
     if (options.output_path) {
@@ -382,7 +412,13 @@ void build_command(const DriverOptions &options, const GeneratedC &generated) {
     BuildOptions build{
         generated.link_names,      options.portable,       options.static_link,   options.windowed,
         generated.imports_library, generated.library_dirs, generated.link_owners, true};
-    build_executable(generated.c_text, output, build);
+    std::string target = build_target(output);
+    build_executable(generated.c_text, target, build);
+    if (target == output)
+        return;
+    if (platform::Result<void> moved = platform::rename_path(target, output); !moved)
+        fail(fmt::format("kestal: can't write {}: {}", output, moved.error().text));
+    g_partial_output.clear();
 }
 
 } // namespace

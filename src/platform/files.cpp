@@ -208,6 +208,10 @@ Result<void> rename_path(const std::string &from, const std::string &to) {
     return status_of(rename(from.c_str(), to.c_str()));
 }
 
+Result<void> mark_modified_now(const std::string &path) {
+    return status_of(utimensat(AT_FDCWD, path.c_str(), nullptr, 0));
+}
+
 Result<void> create_dir(const std::string &path, unsigned mode) {
     return status_of(mkdir(path.c_str(), static_cast<mode_t>(mode)));
 }

@@ -46,6 +46,9 @@ Result<void> remove_tree(const std::string &path);
 // Renames, replacing an existing file at the target.
 Result<void> rename_path(const std::string &from, const std::string &to);
 
+// Sets the file's modification time to now.
+Result<void> mark_modified_now(const std::string &path);
+
 // Creates one folder with the mode (less the umask); an existing path is an
 // error ("File exists (os error 17)").
 Result<void> create_dir(const std::string &path, unsigned mode = 0777);

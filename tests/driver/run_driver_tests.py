@@ -309,6 +309,37 @@ class Cache(unittest.TestCase):
                 self.assertIn("(cached)", self.run_timed().stderr)
                 self.assert_only_cached_executables(1)
 
+    def test_a_cache_hit_counts_as_a_use(self):
+        # Pruning deletes the entries used least recently, not built first.
+        self.run_timed()
+        [name] = self.s.cache_names()
+        entry = self.s.cache / name
+        long_ago = time.time() - 100000
+        os.utime(entry, (long_ago, long_ago))
+        self.assertIn("(cached)", self.run_timed().stderr)
+        self.assertGreater(entry.stat().st_mtime, time.time() - 3600)
+
+    def test_a_failed_build_keeps_the_previous_executable(self):
+        out = self.s.root / "out"
+        done = self.s.kestal("build", self.prog, "-o", out)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        before = out.read_bytes()
+        # A link that fails after writing part of its output, and a compiler
+        # that reports success without writing anything.
+        broken = self.s.write_script(
+            "broken-cc", "#!/bin/sh\nout=\nwhile [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; "
+            "done\necho partial > \"$out\"\necho 'undefined reference to foo' >&2\nexit 1\n")
+        silent = self.s.write_script("silent-cc", "#!/bin/sh\nexit 0\n")
+        for cc, message in [(broken, "failed (exit status 1)"),
+                            (silent, "reported success but wrote no executable")]:
+            with self.subTest(cc=cc.name):
+                done = self.s.kestal("build", self.prog, "-o", out, KESTAL_CC=cc)
+                self.assertEqual(done.returncode, 1, done.stderr)
+                self.assertIn(message, done.stderr)
+                self.assertEqual(out.read_bytes(), before)
+                self.assertEqual([p.name for p in self.s.root.iterdir() if p.name.startswith("out")],
+                                 ["out"])
+
     def test_no_cache_always_compiles_and_leaves_nothing_behind(self):
         # The program is compiled every time; the runtime object, part of
         # the tool like a library, is built once and stays.

@@ -5,7 +5,8 @@
 // grows), the normal return with KESTAL_MEMSTATS, sys.argv with
 // KESTAL_ARGV0, standard output on a full device at each way out, a stack
 // exhausted outside the recursion checks (the fault handler writes the
-// open files) and an uncaught RecursionError of a check.
+// open files), signals that end the program (their handler writes the open
+// files too) and an uncaught RecursionError of a check.
 #define KTL_TEST_CLASSES(X) X(MyExit, KTL_E_SystemExit) X(MyError, KTL_E_ValueError)
 #include "kestal_runtime.c"
 #include "test_support.h"
@@ -262,6 +263,47 @@ static void c_stack_fault_files(void) {
     ktl_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
 }
 
+// A signal that ends the program (Ctrl-C, a request to terminate, a broken
+// pipe) first writes the open files' buffers and, but for a broken pipe,
+// the buffered output; the process still ends by the signal.
+static void kt_signal_files(int sig) {
+    char path[64];
+    snprintf(path, sizeof path, "kt-signal-%d.txt", (int)getpid());
+    pid_t pid = fork();
+    if (pid == 0) {
+        // The test may run with the signal ignored (started in the
+        // background): the handler is set where it starts out at default.
+        signal(sig, SIG_DFL);
+        ktl_signals_start();
+        ktl_file *f = ktl_open(ktl_mkstr(path, (int64_t)strlen(path)), KTL_LIT("w"));
+        ktl_file_write(f, KTL_LIT("in the file\n"));
+        ktl_write("printed\n", 8);
+        raise(sig);
+        ktl_write("after\n", 6);
+        ktl_exit(0);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    FILE *in = fopen(path, "rb");
+    char text[64] = "";
+    size_t n = in ? fread(text, 1, sizeof text - 1, in) : 0;
+    if (in) fclose(in);
+    remove(path);
+    ktl_write(text, n);
+    ktl_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+}
+
+static void c_sigint_files(void) { kt_signal_files(SIGINT); }
+static void c_sigterm_files(void) { kt_signal_files(SIGTERM); }
+static void c_sigpipe_files(void) { kt_signal_files(SIGPIPE); }
+
+// A SIGSEGV sent with kill() is no fault of the program's stack: it ends
+// the program at once, by the signal.
+static void c_sigsegv_sent(void) {
+    kill(getpid(), SIGSEGV);
+    ktl_write("after\n", 6);
+}
+
 static void c_recursion_uncaught(void) {
     ktl_write("before\n", 7);
     ktl_raise_c(KTL_E_RecursionError, "maximum recursion depth exceeded");
@@ -330,6 +372,10 @@ static const kt_case kt_cases[] = {
      KT_FULL "Traceback (most recent call last):\nValueError: bad\n"},
     {"stack fault writes the files", c_stack_fault_files, 1, "printed\nin the file\n",
      "RecursionError: maximum recursion depth exceeded\n"},
+    {"Ctrl-C writes the files", c_sigint_files, 128 + SIGINT, "printed\nin the file\n", ""},
+    {"SIGTERM writes the files", c_sigterm_files, 128 + SIGTERM, "printed\nin the file\n", ""},
+    {"broken pipe writes the files", c_sigpipe_files, 128 + SIGPIPE, "in the file\n", ""},
+    {"SIGSEGV sent by kill", c_sigsegv_sent, 128 + SIGSEGV, "", ""},
     {"uncaught RecursionError of a check", c_recursion_uncaught, 1, "before\n",
      "RecursionError: maximum recursion depth exceeded\n"},
     {"KESTAL_ARGV0", c_argv0, 0, "dir/pr\xc3\xb6g.ktl|--print-argv|x y\n", ""},
