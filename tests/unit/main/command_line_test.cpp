@@ -266,8 +266,14 @@ TEST_F(DriverCommandLine, CompilerGetsTheFlagsAndTheEmittedText) {
     std::regex expected(
         "-O3\n-std=gnu11\n-fwrapv\n-fno-math-errno\n-ffp-contract=off\n-w\n-fno-finite-loops\n"
         "-march=native\n" +
-        work() + "/out bin-[0-9]+\\.c\n-o\n" + out + "\n-lm\n-lpthread\n-static\n");
+        work() + "/out bin-[0-9]+\\.c\n-o\n" + out + "\\.kestal-[0-9]+\n-lm\n-lpthread\n-static\n");
     EXPECT_TRUE(std::regex_match(*logged, expected)) << *logged;
+    // The executable is written beside the output and renamed over it.
+    EXPECT_TRUE(platform::path_exists(out));
+    platform::Result<std::vector<std::string>> names = platform::list_dir(dir.path());
+    ASSERT_TRUE(names.ok());
+    for (const std::string &name : *names)
+        EXPECT_EQ(name.find(".kestal-"), std::string::npos) << name;
     // The C file the compiler got is exactly what `emit` prints, with no
     // newline added; it is deleted after a successful compile.
     CapturedRun emit = kestal({"emit", program});
