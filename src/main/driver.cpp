@@ -8,12 +8,14 @@
 #include "lsp/server.h"
 #include "main/compile_road.h"
 #include "main/doctor.h"
+#include "platform/result.h"
 #include "support/addresses.h"
 #include "support/version.h"
 #include "update/command.h"
 #include "update/notice.h"
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -205,6 +207,23 @@ void exit_with_pause(int status) {
     std::exit(status);
 }
 
+namespace {
+
+// A command that ends by printing: output it couldn't write (a full disk, a
+// closed pipe) is a failure, not success.
+int with_output_written(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    int errnum = errno != 0 ? errno : EIO;
+    std::fputs(fmt::format("kestal: can't write the output: {}\n", platform::os_error(errnum).text)
+                   .c_str(),
+               stderr);
+    return 1;
+}
+
+} // namespace
+
 int run_main(int argc, char **argv) {
     // A closed pipe on our output is reported as a failed write (status 1),
     // not by a silent death; children get the default action back.
@@ -215,14 +234,14 @@ int run_main(int argc, char **argv) {
     if (command == "-h" || command == "--help" || command == "help") {
         std::fputs(usage_text().c_str(), stdout);
         std::fputc('\n', stdout);
-        return 0;
+        return with_output_written(0);
     }
     if (command == "-V" || command == "--version" || command == "version") {
         std::printf("kestal %s\n", kVersion);
-        return 0;
+        return with_output_written(0);
     }
     if (command == "doctor")
-        return doctor_command();
+        return with_output_written(doctor_command());
     if (command == "lsp")
         return lsp::run_lsp_server();
     if (command == "update")
@@ -237,7 +256,7 @@ int run_main(int argc, char **argv) {
             std::fputs("usage: kestal libraries [--offline]\n", stderr);
             return 2;
         }
-        return libraries_command(offline);
+        return with_output_written(libraries_command(offline));
     }
     if (!is_compile_command(command)) {
         std::fputs(fmt::format("kestal: unknown command '{}'\n\n", command).c_str(), stderr);

@@ -106,6 +106,17 @@ TEST_F(DriverHostileInput, EmitIntoAClosedPipeIsAFailedWrite) {
     EXPECT_EQ(run.err, "kestal: can't write the C text: Broken pipe (os error 32)\nstatus 1\n");
 }
 
+// The commands that only print fail the same way on a full disk.
+TEST_F(DriverHostileInput, PrintingCommandsOnAFullDiskFail) {
+    CapturedRun run = shell("for c in help version; do \"$0\" $c >/dev/full; echo \"$c $?\" >&2; "
+                            "done",
+                            {});
+    EXPECT_EQ(run.err, "kestal: can't write the output: No space left on device (os error 28)\n"
+                       "help 1\n"
+                       "kestal: can't write the output: No space left on device (os error 28)\n"
+                       "version 1\n");
+}
+
 // The excerpt of a line holding a NUL byte is shown whole.
 TEST_F(DriverHostileInput, NulByteDoesNotCutTheDiagnosticShort) {
     std::string source = dir.write("nul.ktl", std::string("x = \"a\0b\" +\n", 12));
