@@ -187,23 +187,38 @@ class Walker {
         if (e.is<Expr::Int>() || e.is<Expr::Float>() || e.is<Expr::Str>() || e.is<Expr::Bool>() ||
             e.is<Expr::None>())
             return true;
+        auto type = known_type(e);
+        return type && (type->is<Type::Int>() || type->is<Type::Float>() ||
+                        type->is<Type::Bool>() || type->is<Type::Str>() || type->is<Type::None>());
+    }
+
+    // The Type of a name, or of an item of a list or dict it holds, when
+    // known before compiling.
+    std::optional<Type> known_type(const Expr &e) {
+        if (const auto *i = e.as<Expr::Index>()) {
+            auto object = known_type(*i->object);
+            if (!object)
+                return std::nullopt;
+            if (const auto *l = object->as<Type::List>())
+                return *l->element;
+            if (const auto *d = object->as<Type::Dict>())
+                return *d->value;
+            return std::nullopt;
+        }
         const auto *n = e.as<Expr::Name>();
         if (!n)
-            return false;
-        auto is_scalar = [](const Type &t) {
-            return t.is<Type::Int>() || t.is<Type::Float>() || t.is<Type::Bool>() ||
-                   t.is<Type::Str>() || t.is<Type::None>();
-        };
+            return std::nullopt;
         if (auto known = c_.known_types.find(n->name); known != c_.known_types.end())
-            return is_scalar(known->second);
+            return known->second;
         if (c_.in_body) {
-            auto var = lookup_var(c_.ctx, n->name);
-            return var && is_scalar(var->type);
+            if (auto var = lookup_var(c_.ctx, n->name))
+                return var->type;
+            return std::nullopt;
         }
         if (c_.outside.count(n->name) && !c_.variables.count(n->name))
             if (auto g = c_.ctx.globals.find(n->name); g != c_.ctx.globals.end())
-                return is_scalar(g->second.type);
-        return false;
+                return g->second.type;
+        return std::nullopt;
     }
 
     // An object that may come from outside (level 2), or a new container
