@@ -98,7 +98,7 @@ class Walker {
             return may_alias(*m->receiver) || elements_may_alias(*m->receiver);
         }
         if (const auto *a = e.as<Expr::Attribute>())
-            return may_alias(*a->object);
+            return may_alias(*a->object) || elements_may_alias(*a->object);
         if (const auto *i = e.as<Expr::Index>())
             return may_alias(*i->object) || elements_may_alias(*i->object);
         return false;
@@ -114,7 +114,15 @@ class Walker {
             return elements_may_alias(*s->object);
         if (const auto *m = e.as<Expr::MethodCall>())
             return keeps_elements(m->method) && elements_may_alias(*m->receiver);
+        if (e.is<Expr::Attribute>() || e.is<Expr::Index>())
+            return deep_may_alias(e);
         if (const auto *call = e.as<Expr::Call>()) {
+            // A new object holds what its constructor's arguments give it,
+            // and whatever its __init__ stores.
+            if (is_constructor(*call))
+                return c_.holding_calls.count(&e) ||
+                       any_arg(call->args, call->kwargs,
+                               [&](const Expr &a) { return may_alias(a) && !scalar(a); });
             if (!builtin_has(call->name, kBuiltinKeepsElements) ||
                 !is_builtin_name(c_.ctx, call->name))
                 return false;
@@ -147,6 +155,98 @@ class Walker {
         if (const auto *dc = e.as<Expr::DictComp>())
             return elements_may_alias(*dc->key) || elements_may_alias(*dc->value);
         return false;
+    }
+
+    // True when the value is a new object whose attributes or items may be
+    // new containers of outside objects.
+    bool deep_may_alias(const Expr &e) {
+        if (const auto *call = e.as<Expr::Call>(); call && is_constructor(*call))
+            return c_.deep_calls.count(&e) || any_arg(call->args, call->kwargs, [&](const Expr &a) {
+                       return holds_outside(a) && !scalar(a);
+                   });
+        if (const auto *i = e.as<Expr::IfExp>())
+            return deep_may_alias(*i->if_true) || deep_may_alias(*i->if_false);
+        if (e.is<Expr::Name>() || e.is<Expr::Attribute>() || e.is<Expr::Index>()) {
+            auto root = root_name_of(e);
+            return root && c_.deep_aliased.count(*root);
+        }
+        return false;
+    }
+
+    // True when the value is, holds, or holds containers of objects that
+    // may come from outside.
+    bool holds_outside(const Expr &e) { return elements_may_alias(e) || deep_may_alias(e); }
+
+    bool is_constructor(const Expr::Call &call) {
+        return c_.ctx.classes.count(call.name) && !lookup_var(c_.ctx, call.name) &&
+               !c_.callees.count(call.name);
+    }
+
+    // A value no iteration can change: sharing it races with nothing.
+    bool scalar(const Expr &e) {
+        if (e.is<Expr::Int>() || e.is<Expr::Float>() || e.is<Expr::Str>() || e.is<Expr::Bool>() ||
+            e.is<Expr::None>())
+            return true;
+        auto type = known_type(e);
+        return type && (type->is<Type::Int>() || type->is<Type::Float>() ||
+                        type->is<Type::Bool>() || type->is<Type::Str>() || type->is<Type::None>());
+    }
+
+    // The Type of a name, or of an item of a list or dict it holds, when
+    // known before compiling.
+    std::optional<Type> known_type(const Expr &e) {
+        if (const auto *i = e.as<Expr::Index>()) {
+            auto object = known_type(*i->object);
+            if (!object)
+                return std::nullopt;
+            if (const auto *l = object->as<Type::List>())
+                return *l->element;
+            if (const auto *d = object->as<Type::Dict>())
+                return *d->value;
+            return std::nullopt;
+        }
+        const auto *n = e.as<Expr::Name>();
+        if (!n)
+            return std::nullopt;
+        if (auto known = c_.known_types.find(n->name); known != c_.known_types.end())
+            return known->second;
+        if (c_.in_body) {
+            if (auto var = lookup_var(c_.ctx, n->name))
+                return var->type;
+            return std::nullopt;
+        }
+        if (c_.outside.count(n->name) && !c_.variables.count(n->name))
+            if (auto g = c_.ctx.globals.find(n->name); g != c_.ctx.globals.end())
+                return g->second.type;
+        return std::nullopt;
+    }
+
+    // An object that may come from outside (level 2), or a new container
+    // of such objects (1), is stored into `object`: a local holding it now
+    // holds outside objects, or new containers of them; one that reaches
+    // it through attributes or items holds them at any depth.
+    void note_filled(const Expr &object, int level) {
+        if (level <= 0)
+            return;
+        auto root = root_name_of(object);
+        if (!root)
+            return;
+        int &mark = c_.filled[*root];
+        if (level >= 2 && object.is<Expr::Name>()) {
+            c_.element_aliased.insert(*root);
+            mark = 2;
+        } else {
+            c_.deep_aliased.insert(*root);
+            mark = std::max(mark, 1);
+        }
+    }
+
+    int store_level(const Expr &value) {
+        if (scalar(value))
+            return 0;
+        if (may_alias(value))
+            return 2;
+        return holds_outside(value) ? 1 : 0;
     }
 
     template <class F>
@@ -189,15 +289,17 @@ class Walker {
                 [&](const Stmt::AugAssign &a) { aug_assign(a); },
                 [&](const Stmt::If &i) {
                     for (const IfBranch &b : i.branches) {
-                        expr(b.condition);
+                        condition(b.condition);
                         block(b.body, depth);
                     }
                     if (i.else_body)
                         block(*i.else_body, depth);
                 },
                 [&](const Stmt::While &w) {
-                    expr(w.condition);
-                    block(w.body, depth + 1);
+                    to_fixed_point([&] {
+                        condition(w.condition);
+                        block(w.body, depth + 1);
+                    });
                     if (w.else_body)
                         block(*w.else_body, depth);
                 },
@@ -236,9 +338,10 @@ class Walker {
                     for (const ExceptHandler &h : t.handlers) {
                         for (const Expr &type : h.types)
                             expr(type);
+                        // A caught exception may have been raised by called
+                        // code with outside objects in its attributes.
                         if (h.name)
-                            assign_target(Expr(Expr::Name{*h.name}, s.line, s.column), false,
-                                          false);
+                            assign_target(Expr(Expr::Name{*h.name}, s.line, s.column), false, true);
                         block(h.body, depth);
                     }
                     if (t.else_body)
@@ -253,12 +356,31 @@ class Walker {
                         expr(*r.cause);
                 },
                 [&](const Stmt::Assert &a) {
-                    expr(a.condition);
+                    condition(a.condition);
                     if (a.message)
                         expr(*a.message);
                 },
             },
             s.kind);
+    }
+
+    // Walks a loop's body until the names it binds to outside objects stop
+    // growing: a value bound late in one pass reaches the start of the next.
+    template <class F> void to_fixed_point(F walk) {
+        while (true) {
+            auto sizes = [&] {
+                return std::array<size_t, 5>{
+                    c_.aliased.size(), c_.element_aliased.size(), c_.deep_aliased.size(),
+                    c_.holding_calls.size() + c_.deep_calls.size(), c_.filled.size()};
+            };
+            auto before = sizes();
+            size_t reductions = c_.reductions.size();
+            walk();
+            if (sizes() == before)
+                return;
+            c_.reductions.erase(c_.reductions.begin() + static_cast<std::ptrdiff_t>(reductions),
+                                c_.reductions.end());
+        }
     }
 
     void assign(const Stmt::Assign &a) {
@@ -271,7 +393,8 @@ class Walker {
         }
         expr(a.value);
         note_callee(a.target, a.value);
-        assign_target(a.target, may_alias(a.value), elements_may_alias(a.value));
+        assign_target(a.target, may_alias(a.value), elements_may_alias(a.value),
+                      deep_may_alias(a.value), &a.value);
     }
 
     // Remembers which function a plain name is bound to, so that its calls
@@ -321,6 +444,13 @@ class Walker {
 
     void aug_assign(const Stmt::AugAssign &a) {
         expr(a.value);
+        // `xs += [v]` and `b.items += [v]` store v's elements.
+        if (store_level(a.value) > 0) {
+            if (const Expr *object = stored_object(a.target))
+                note_filled(*object, 1);
+            else if (a.target.is<Expr::Name>() && !c_.outside.count(root_name_of(a.target).value()))
+                note_filled(a.target, 2);
+        }
         const auto *n = a.target.as<Expr::Name>();
         if (n && c_.in_body && c_.outside.count(n->name)) {
             if (a.op == BinOp::Add || a.op == BinOp::Sub) {
@@ -382,22 +512,26 @@ class Walker {
                 fail(f.iterable.line, f.iterable.column,
                      changing_message(n->name, "readline", false));
         }
-        bool flag = elements_may_alias(f.iterable);
-        assign_target(f.target, flag, flag);
-        block(f.body, depth + 1);
+        to_fixed_point([&] {
+            bool flag = elements_may_alias(f.iterable);
+            assign_target(f.target, flag, flag, deep_may_alias(f.iterable));
+            block(f.body, depth + 1);
+        });
         if (f.else_body)
             block(*f.else_body, depth);
     }
 
-    void assign_target(const Expr &target, bool flag, bool elements_flag) {
+    // `value`: the one value stored, when known (not for unpacking).
+    void assign_target(const Expr &target, bool flag, bool elements_flag, bool deep_flag = false,
+                       const Expr *value = nullptr) {
         if (const auto *t = target.as<Expr::Tuple>()) {
             for (const Expr &e : t->elements)
-                assign_target(e, flag || elements_flag, elements_flag);
+                assign_target(e, flag || elements_flag, elements_flag || deep_flag, deep_flag);
             return;
         }
         if (const auto *l = target.as<Expr::List>()) {
             for (const Expr &e : l->elements)
-                assign_target(e, flag || elements_flag, elements_flag);
+                assign_target(e, flag || elements_flag, elements_flag || deep_flag, deep_flag);
             return;
         }
         if (const auto *n = target.as<Expr::Name>()) {
@@ -412,10 +546,29 @@ class Walker {
                 c_.aliased.insert(n->name);
             if (elements_flag)
                 c_.element_aliased.insert(n->name);
+            if (deep_flag)
+                c_.deep_aliased.insert(n->name);
             return;
         }
         store_operands(target);
         store(target, true);
+        if (const Expr *object = stored_object(target)) {
+            int level = value                          ? store_level(*value)
+                        : flag                         ? 2
+                        : (elements_flag || deep_flag) ? 1
+                                                       : 0;
+            note_filled(*object, level);
+        }
+    }
+
+    static const Expr *stored_object(const Expr &target) {
+        if (const auto *a = target.as<Expr::Attribute>())
+            return a->object.get();
+        if (const auto *i = target.as<Expr::Index>())
+            return i->object.get();
+        if (const auto *s = target.as<Expr::Slice>())
+            return s->object.get();
+        return nullptr;
     }
 
     void loop_var_reassign(const std::string &name, uint64_t line, uint64_t column) {
@@ -429,6 +582,8 @@ class Walker {
         } else if (const auto *i = target.as<Expr::Index>()) {
             expr(*i->object);
             expr(*i->index);
+            dunders({"__setitem__", "__delitem__", "__hash__", "__eq__"},
+                    {i->object.get(), i->index.get()}, target);
         } else if (const auto *s = target.as<Expr::Slice>()) {
             expr(*s->object);
             for (const auto *part : {&s->lower, &s->upper, &s->step})
@@ -492,7 +647,8 @@ class Walker {
     }
 
     std::string reason(const std::string &root) {
-        if (c_.element_aliased.count(root) && !c_.aliased.count(root) && !c_.outside.count(root))
+        if ((c_.element_aliased.count(root) || c_.deep_aliased.count(root)) &&
+            !c_.aliased.count(root) && !c_.outside.count(root))
             return fmt::format("'{}' holds objects that come from outside the loop, shared by "
                                "all iterations",
                                root);
@@ -515,6 +671,138 @@ class Walker {
         return fmt::format("'{}' can't be changed by {}: {} (objects made inside the loop can "
                            "change freely)",
                            root, by, reason(root));
+    }
+
+    // ---- Methods called implicitly ----
+
+    // The dunder methods an operator may call on its operands.
+    static std::vector<std::string> operator_dunders(BinOp op) {
+        static const std::map<BinOp, std::vector<std::string>> table = {
+            {BinOp::Add, {"__add__", "__radd__"}},
+            {BinOp::Sub, {"__sub__", "__rsub__"}},
+            {BinOp::Mul, {"__mul__", "__rmul__"}},
+            {BinOp::Div, {"__truediv__", "__rtruediv__"}},
+            {BinOp::FloorDiv, {"__floordiv__", "__rfloordiv__"}},
+            {BinOp::Mod, {"__mod__", "__rmod__"}},
+            {BinOp::Pow, {"__pow__", "__rpow__"}},
+            {BinOp::BitAnd, {"__and__", "__rand__"}},
+            {BinOp::BitOr, {"__or__", "__ror__"}},
+            {BinOp::BitXor, {"__xor__", "__rxor__"}},
+            {BinOp::Shl, {"__lshift__", "__rlshift__"}},
+            {BinOp::Shr, {"__rshift__", "__rrshift__"}},
+            {BinOp::Eq, {"__eq__", "__ne__"}},
+            {BinOp::Ne, {"__eq__", "__ne__"}},
+            {BinOp::Lt, {"__lt__", "__gt__", "__le__", "__ge__", "__eq__"}},
+            {BinOp::Le, {"__lt__", "__gt__", "__le__", "__ge__", "__eq__"}},
+            {BinOp::Gt, {"__lt__", "__gt__", "__le__", "__ge__", "__eq__"}},
+            {BinOp::Ge, {"__lt__", "__gt__", "__le__", "__ge__", "__eq__"}},
+            {BinOp::And, {"__bool__", "__len__"}},
+            {BinOp::Or, {"__bool__", "__len__"}},
+            {BinOp::In, {"__contains__", "__eq__", "__hash__"}},
+            {BinOp::NotIn, {"__contains__", "__eq__", "__hash__"}},
+        };
+        auto it = table.find(op);
+        return it == table.end() ? std::vector<std::string>{} : it->second;
+    }
+
+    // The dunder methods a built-in function may call on its arguments or
+    // their elements.
+    static std::vector<std::string> builtin_dunders(const std::string &name) {
+        static const std::vector<std::string> compare = {"__lt__", "__gt__", "__le__", "__ge__",
+                                                         "__eq__"};
+        static const std::vector<std::string> text = {"__str__", "__repr__", "__format__"};
+        static const std::vector<std::string> truth = {"__bool__", "__len__"};
+        static const std::vector<std::string> hashing = {"__hash__", "__eq__"};
+        static const std::map<std::string, std::vector<std::string>> table = {
+            {"len", {"__len__"}},
+            {"str", text},
+            {"repr", text},
+            {"format", text},
+            {"print", text},
+            {"bool", truth},
+            {"any", truth},
+            {"all", truth},
+            {"filter", truth},
+            {"hash", {"__hash__"}},
+            {"sorted", compare},
+            {"min", compare},
+            {"max", compare},
+            {"set", hashing},
+            {"dict", hashing},
+            {"frozenset", hashing},
+            {"sum", {"__add__", "__radd__"}},
+            {"abs", {"__abs__"}},
+        };
+        auto it = table.find(name);
+        return it == table.end() ? std::vector<std::string>{} : it->second;
+    }
+
+    // Methods of lists, dicts and sets that compare, hash or order their
+    // elements, or print them.
+    void method_dunders(const Expr &e, const Expr::MethodCall &m) {
+        static const std::map<std::string, std::vector<std::string>> table = {
+            {"sort", {"__lt__", "__gt__", "__le__", "__ge__", "__eq__"}},
+            {"index", {"__eq__"}},
+            {"count", {"__eq__"}},
+            {"remove", {"__eq__"}},
+            {"get", {"__hash__", "__eq__"}},
+            {"setdefault", {"__hash__", "__eq__"}},
+            {"pop", {"__hash__", "__eq__"}},
+            {"add", {"__hash__", "__eq__"}},
+            {"discard", {"__hash__", "__eq__"}},
+            {"update", {"__hash__", "__eq__"}},
+            {"join", {"__str__"}},
+            {"format", {"__str__", "__repr__", "__format__"}},
+        };
+        auto it = table.find(m.method);
+        if (it == table.end())
+            return;
+        std::vector<const Expr *> operands = {m.receiver.get()};
+        for (const Expr &a : m.args)
+            operands.push_back(&a);
+        for (const Keyword &k : m.kwargs)
+            operands.push_back(&k.value);
+        dunders(it->second, operands, e);
+    }
+
+    void hashed(const std::vector<Expr> &elements, const Expr &at) {
+        std::vector<const Expr *> operands;
+        for (const Expr &x : elements)
+            operands.push_back(&x);
+        dunders({"__hash__", "__eq__"}, operands, at);
+    }
+
+    // A truth test: `if`, `while`, `not`, `and`/`or` and conditional
+    // expressions call __bool__ or __len__ on objects.
+    void condition(const Expr &e) {
+        expr(e);
+        dunders({"__bool__", "__len__"}, {&e}, e);
+    }
+
+    // Checks each named dunder of every class that defines it, as an
+    // explicit call of that method on an unknown receiver would be: the
+    // operands may be the receiver or the argument, or hold them.
+    void dunders(const std::vector<std::string> &methods, const std::vector<const Expr *> &operands,
+                 const Expr &at) {
+        if (methods.empty())
+            return;
+        int receiver = 0, argument = 0;
+        for (const Expr *op : operands) {
+            receiver = std::max(receiver, receiver_level(*op) > 0 || argument_level(*op) > 0
+                                              ? std::max(receiver_level(*op), argument_level(*op))
+                                              : 0);
+            argument = std::max(argument, argument_level(*op) > 0 || may_alias(*op) ? 2 : 0);
+        }
+        for (const std::string &method : methods)
+            for (const std::string &cls : sorted_class_names()) {
+                auto it = c_.ctx.functions.find(cls + "." + method);
+                if (it == c_.ctx.functions.end())
+                    continue;
+                std::vector<int> flags(it->second->params.size(), argument);
+                if (!flags.empty())
+                    flags[0] = receiver;
+                called_function(it->first, flags, at.line, at.column, it->second, 1, {}, {});
+            }
     }
 
     // ---- Expressions ----
@@ -540,8 +828,10 @@ class Walker {
                 [&](const Expr::None &) {},
                 [&](const Expr::FString &f) {
                     for (const FStringSegment &seg : f.segments)
-                        if (const auto *field = std::get_if<FStringSegment::Field>(&seg.kind))
+                        if (const auto *field = std::get_if<FStringSegment::Field>(&seg.kind)) {
                             expr(field->expr);
+                            dunders({"__str__", "__repr__", "__format__"}, {&field->expr}, e);
+                        }
                 },
                 [&](const Expr::Name &n) {
                     if (c_.in_body && c_.outside.count(n.name) && !c_.reads.count(n.name))
@@ -550,10 +840,18 @@ class Walker {
                 [&](const Expr::BinaryOp &b) {
                     expr(*b.left);
                     expr(*b.right);
+                    dunders(operator_dunders(b.op), {b.left.get(), b.right.get()}, e);
                 },
-                [&](const Expr::Unary &u) { expr(*u.operand); },
+                [&](const Expr::Unary &u) {
+                    expr(*u.operand);
+                    if (u.op == UnaryOp::Not)
+                        dunders({"__bool__", "__len__"}, {u.operand.get()}, e);
+                    else
+                        dunders({u.op == UnaryOp::Neg ? "__neg__" : "__invert__"},
+                                {u.operand.get()}, e);
+                },
                 [&](const Expr::IfExp &i) {
-                    expr(*i.condition);
+                    condition(*i.condition);
                     expr(*i.if_true);
                     expr(*i.if_false);
                 },
@@ -585,6 +883,8 @@ class Walker {
                 [&](const Expr::Index &i) {
                     expr(*i.object);
                     expr(*i.index);
+                    dunders({"__getitem__", "__hash__", "__eq__"}, {i.object.get(), i.index.get()},
+                            e);
                 },
                 [&](const Expr::Slice &s) {
                     expr(*s.object);
@@ -594,12 +894,18 @@ class Walker {
                 },
                 [&](const Expr::List &l) { exprs(l.elements); },
                 [&](const Expr::Tuple &t) { exprs(t.elements); },
-                [&](const Expr::Set &s) { exprs(s.elements); },
+                [&](const Expr::Set &s) {
+                    exprs(s.elements);
+                    hashed(s.elements, e);
+                },
                 [&](const Expr::Dict &d) {
+                    std::vector<const Expr *> keys;
                     for (const DictEntry &entry : d.entries) {
                         expr(entry.key);
                         expr(entry.value);
+                        keys.push_back(&entry.key);
                     }
+                    dunders({"__hash__", "__eq__"}, keys, e);
                 },
                 [&](const Expr::ListComp &c) {
                     clauses(c.clauses);
@@ -608,6 +914,7 @@ class Walker {
                 [&](const Expr::SetComp &c) {
                     clauses(c.clauses);
                     expr(*c.element);
+                    dunders({"__hash__", "__eq__"}, {c.element.get()}, e);
                 },
                 [&](const Expr::GeneratorExp &c) {
                     clauses(c.clauses);
@@ -617,6 +924,7 @@ class Walker {
                     clauses(c.clauses);
                     expr(*c.key);
                     expr(*c.value);
+                    dunders({"__hash__", "__eq__"}, {c.key.get()}, e);
                 },
                 [&](const Expr::Lambda &l) { lambda(l.index); },
             },
@@ -630,7 +938,8 @@ class Walker {
             collect_target_names(c.target, names);
             if (elements_may_alias(c.iterable))
                 c_.aliased.insert(names.begin(), names.end());
-            exprs(c.conditions);
+            for (const Expr &cond : c.conditions)
+                condition(cond);
         }
     }
 
@@ -657,8 +966,10 @@ class Walker {
         const std::string &name = c.name;
         if (c_.ctx.functions.count(name) && !lookup_var(c_.ctx, name) && !c_.callees.count(name)) {
             const FuncDef &def = *c_.ctx.functions.at(name);
-            called_function(name, alias_flags(def.params, std::nullopt, c.args, c.kwargs), e.line,
-                            e.column, &def, 0, c.args, c.kwargs);
+            auto filled =
+                called_function(name, alias_flags(def.params, std::nullopt, c.args, c.kwargs),
+                                e.line, e.column, &def, 0, c.args, c.kwargs);
+            note_filled_args(filled, def, 0, c.args, c.kwargs);
             return;
         }
         if (c_.ctx.classes.count(name) && !lookup_var(c_.ctx, name)) {
@@ -689,6 +1000,12 @@ class Walker {
                              "be checked; call the function by its name",
                              name));
         builtin_call(name, e.line, e.column);
+        std::vector<const Expr *> operands;
+        for (const Expr &a : c.args)
+            operands.push_back(&a);
+        for (const Keyword &k : c.kwargs)
+            operands.push_back(&k.value);
+        dunders(builtin_dunders(name), operands, e);
     }
 
     void builtin_call(const std::string &name, uint64_t line, uint64_t column) {
@@ -741,8 +1058,10 @@ class Walker {
             return;
         case KnownCallee::Kind::Lambda: {
             const FuncDef &def = (*c_.ctx.lambdas)[callee.lambda_index];
-            called_function(def.name, alias_flags(def.params, std::nullopt, args, kwargs), e.line,
-                            e.column, &def, 0, args, kwargs);
+            auto filled =
+                called_function(def.name, alias_flags(def.params, std::nullopt, args, kwargs),
+                                e.line, e.column, &def, 0, args, kwargs);
+            note_filled_args(filled, def, 0, args, kwargs);
             return;
         }
         case KnownCallee::Kind::User: {
@@ -750,13 +1069,15 @@ class Walker {
             if (it == c_.ctx.functions.end())
                 return;
             bool method = callee.name.find('.') != std::string::npos;
-            std::optional<bool> receiver;
+            std::optional<int> receiver;
             if (method)
-                receiver = !args.empty() && may_alias(args.front());
+                receiver = args.empty() ? 0 : receiver_level(args.front());
             std::vector<Expr> rest(method && !args.empty() ? args.begin() + 1 : args.begin(),
                                    args.end());
-            called_function(callee.name, alias_flags(it->second->params, receiver, rest, kwargs),
-                            e.line, e.column, it->second, method ? 1 : 0, rest, kwargs);
+            auto filled = called_function(
+                callee.name, alias_flags(it->second->params, receiver, rest, kwargs), e.line,
+                e.column, it->second, method ? 1 : 0, rest, kwargs);
+            note_filled_args(filled, *it->second, 0, args, kwargs);
             return;
         }
         }
@@ -768,8 +1089,13 @@ class Walker {
         while (at) {
             std::string init = *at + ".__init__";
             if (auto it = c_.ctx.functions.find(init); it != c_.ctx.functions.end()) {
-                called_function(init, alias_flags(it->second->params, false, args, kwargs), e.line,
-                                e.column, it->second, 1, args, kwargs);
+                auto filled =
+                    called_function(init, alias_flags(it->second->params, 0, args, kwargs), e.line,
+                                    e.column, it->second, 1, args, kwargs);
+                if (!it->second->params.empty())
+                    if (auto f = filled.find(it->second->params[0].name); f != filled.end())
+                        (f->second == 2 ? c_.holding_calls : c_.deep_calls).insert(&e);
+                note_filled_args(filled, *it->second, 1, args, kwargs);
                 return;
             }
             auto base = c_.ctx.class_bases.find(*at);
@@ -796,16 +1122,54 @@ class Walker {
             std::string root = root_name_of(*m.receiver).value_or("it");
             fail(e.line, e.column, changing_message(root, m.method, false));
         }
-        bool receiver = may_alias(*m.receiver);
-        std::vector<std::string> names = c_.ctx.class_names;
-        std::sort(names.begin(), names.end());
-        for (const std::string &cls : names) {
+        method_dunders(e, m);
+        int receiver = receiver_level(*m.receiver);
+        for (const std::string &cls : sorted_class_names()) {
             auto it = c_.ctx.functions.find(cls + "." + m.method);
             if (it == c_.ctx.functions.end())
                 continue;
-            called_function(it->first, alias_flags(it->second->params, receiver, m.args, m.kwargs),
-                            e.line, e.column, it->second, 1, m.args, m.kwargs);
+            auto filled = called_function(
+                it->first, alias_flags(it->second->params, receiver, m.args, m.kwargs), e.line,
+                e.column, it->second, 1, m.args, m.kwargs);
+            if (!it->second->params.empty() && filled.count(it->second->params[0].name))
+                note_filled(*m.receiver, 2);
+            note_filled_args(filled, *it->second, 1, m.args, m.kwargs);
         }
+        // A method given an outside object may keep it in its receiver
+        // (`xs.append(v)`, `box.attach(v)`), also one that flattens a new
+        // container of them (`xs.extend([v])`).
+        if (any_arg(m.args, m.kwargs, [&](const Expr &a) { return store_level(a) > 0; }))
+            note_filled(*m.receiver, 2);
+    }
+
+    std::vector<std::string> sorted_class_names() {
+        std::vector<std::string> names = c_.ctx.class_names;
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // How a receiver passes into a method: as an object that may come from
+    // outside (2), as one holding such objects (1), or as the iteration's
+    // own (0).
+    int receiver_level(const Expr &receiver) {
+        if (may_alias(receiver))
+            return 2;
+        return holds_outside(receiver) ? 1 : 0;
+    }
+
+    // The arguments whose objects the called code stored outside objects
+    // into.
+    void note_filled_args(const std::map<std::string, int> &filled, const FuncDef &def,
+                          size_t first, const std::vector<Expr> &args,
+                          const std::vector<Keyword> &kwargs) {
+        if (filled.empty())
+            return;
+        for (size_t i = 0; i < args.size() && first + i < def.params.size(); ++i)
+            if (auto f = filled.find(def.params[first + i].name); f != filled.end())
+                note_filled(args[i], f->second);
+        for (const Keyword &k : kwargs)
+            if (auto f = filled.find(k.name); f != filled.end())
+                note_filled(k.value, f->second);
     }
 
     void module_call(const std::string &module, const std::string &function, uint64_t line,
@@ -832,24 +1196,34 @@ class Walker {
     // One flag per parameter: whether its argument may come from outside.
     // `receiver`: none for a plain function, else the flag of the first
     // parameter (false for a new object).
-    std::vector<bool> alias_flags(const std::vector<Param> &params, std::optional<bool> receiver,
-                                  const std::vector<Expr> &args,
-                                  const std::vector<Keyword> &kwargs) {
-        std::vector<bool> flags(params.size(), false);
+    std::vector<int> alias_flags(const std::vector<Param> &params, std::optional<int> receiver,
+                                 const std::vector<Expr> &args,
+                                 const std::vector<Keyword> &kwargs) {
+        std::vector<int> flags(params.size(), 0);
         size_t first = 0;
         if (receiver && !flags.empty()) {
             flags[0] = *receiver;
             first = 1;
         }
         for (size_t i = 0; i < args.size() && first + i < params.size(); ++i)
-            flags[first + i] = elements_may_alias(args[i]);
+            flags[first + i] = argument_level(args[i]);
         for (const Keyword &k : kwargs)
             for (size_t i = 0; i < params.size(); ++i)
                 if (params[i].name == k.name) {
-                    flags[i] = elements_may_alias(k.value);
+                    flags[i] = argument_level(k.value);
                     break;
                 }
         return flags;
+    }
+
+    // An argument that may come from outside counts as one from outside
+    // (2); a new container or object holding such objects, as a holder (1).
+    int argument_level(const Expr &arg) {
+        if (scalar(arg))
+            return 0;
+        if (may_alias(arg))
+            return 2;
+        return holds_outside(arg) ? 1 : 0;
     }
 
     // The callees that function-valued arguments bind to the parameters.
@@ -869,26 +1243,34 @@ class Walker {
     // Walks the body of called user code once per argument signature; a
     // violation there is reported at the call in the loop body. `first`:
     // the parameter the first argument binds (1 after a receiver).
-    void called_function(const std::string &name, const std::vector<bool> &flags, uint64_t line,
-                         uint64_t column, const FuncDef *def, size_t first,
-                         const std::vector<Expr> &args, const std::vector<Keyword> &kwargs);
+    // Returns the parameters the code stores outside objects into (see
+    // PrangeChecker::fills).
+    std::map<std::string, int> called_function(const std::string &name,
+                                               const std::vector<int> &flags, uint64_t line,
+                                               uint64_t column, const FuncDef *def, size_t first,
+                                               const std::vector<Expr> &args,
+                                               const std::vector<Keyword> &kwargs);
 
   private:
     PrangeChecker &c_;
 };
 
-void Walker::called_function(const std::string &name, const std::vector<bool> &flags, uint64_t line,
-                             uint64_t column, const FuncDef *def, size_t first,
-                             const std::vector<Expr> &args, const std::vector<Keyword> &kwargs) {
+std::map<std::string, int> Walker::called_function(const std::string &name,
+                                                   const std::vector<int> &flags, uint64_t line,
+                                                   uint64_t column, const FuncDef *def,
+                                                   size_t first, const std::vector<Expr> &args,
+                                                   const std::vector<Keyword> &kwargs) {
     std::map<std::string, KnownCallee> callees = argument_callees(*def, first, args, kwargs);
     std::string key = name + ":";
-    for (bool f : flags)
-        key += f ? '1' : '0';
+    for (int f : flags)
+        key += static_cast<char>('0' + f);
     for (const auto &[param, callee] : callees)
         key += fmt::format(";{}={}{}{}", param, static_cast<int>(callee.kind), callee.name,
                            callee.lambda_index);
-    if (!c_.visited.insert(key).second)
-        return;
+    if (!c_.visited.insert(key).second) {
+        auto known = c_.fills.find(key);
+        return known == c_.fills.end() ? std::map<std::string, int>{} : known->second;
+    }
     PrangeChecker nested{"",    {},  c_.ctx, {}, {}, {}, {}, {}, {}, {}, std::move(callees),
                          false, name};
     BlockNames names = collect_block_names(*c_.ctx.lambdas, def->body);
@@ -898,20 +1280,25 @@ void Walker::called_function(const std::string &name, const std::vector<bool> &f
     for (const std::string &r : names.read)
         if (!names.assigned.count(r) && !params.count(r))
             nested.outside.insert(r);
-    for (size_t i = 0; i < def->params.size() && i < flags.size(); ++i)
-        if (flags[i])
+    for (size_t i = 0; i < def->params.size() && i < flags.size(); ++i) {
+        if (flags[i] == 2)
             nested.outside.insert(def->params[i].name);
+        else if (flags[i] == 1)
+            nested.element_aliased.insert(def->params[i].name);
+    }
     for (const Param &p : def->params)
         if (p.annotation)
             nested.known_types[p.name] = *p.annotation;
     nested.variables = params;
     nested.variables.insert(names.assigned.begin(), names.assigned.end());
     nested.visited = std::move(c_.visited);
+    nested.fills = std::move(c_.fills);
     try {
         Walker inner(nested);
         inner.block(def->body, 1);
     } catch (CompileError &violation) {
         c_.visited = std::move(nested.visited);
+        c_.fills = std::move(nested.fills);
         if (!c_.in_body)
             throw;
         throw error_at(fmt::format("{}() can't be called inside a prange loop: at line {}, {}",
@@ -919,6 +1306,17 @@ void Walker::called_function(const std::string &name, const std::vector<bool> &f
                        line, column);
     }
     c_.visited = std::move(nested.visited);
+    c_.fills = std::move(nested.fills);
+    std::map<std::string, int> filled;
+    for (size_t i = 0; i < def->params.size(); ++i) {
+        const std::string &p = def->params[i].name;
+        if (i < flags.size() && flags[i] == 2)
+            continue;
+        if (auto f = nested.filled.find(p); f != nested.filled.end())
+            filled[p] = f->second;
+    }
+    c_.fills[key] = filled;
+    return filled;
 }
 
 } // namespace

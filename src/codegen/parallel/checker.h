@@ -69,6 +69,22 @@ struct PrangeChecker {
     bool in_body = true;
     // The called function being walked ("" for the loop body).
     std::string function_name = {};
+    // Names bound inside to new objects whose attributes or items are new
+    // containers of outside objects (`own = Node([shared])`): `own.back`
+    // may change, `own.back[0]` not.
+    std::set<std::string> deep_aliased = {};
+    // Constructor calls whose __init__ stores outside objects into the new
+    // object, and
+    std::set<const Expr *> holding_calls = {};
+    // Those whose __init__ stores new containers of outside objects.
+    std::set<const Expr *> deep_calls = {};
+    // Per walked (function, signature) key: the parameters the function
+    // stores outside objects into (2), or new containers of them (1);
+    // shared like `visited`.
+    std::map<std::string, std::map<std::string, int>> fills = {};
+    // The names the walked code stored such objects into, with the same
+    // levels.
+    std::map<std::string, int> filled = {};
 };
 
 // Walks the loop body (depth 0) and returns the checker with its

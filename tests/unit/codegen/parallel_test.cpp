@@ -207,6 +207,55 @@ TEST(PrangeChecker, RefusedBodies) {
          "    f(p)\n",
          "12:5: move() can't be called inside a prange loop: at line 6, it changes an attribute of "
          "'self', which may be shared by all the loop's iterations"},
+        // An object made in the loop holds an outside list once one is
+        // stored into it: by an attribute store, by a method that keeps its
+        // argument, or by its __init__ reading a module variable.
+        {"class B:\n    def __init__(self) -> None:\n        self.items: list[int] = []\n"
+         "    def attach(self, l: list[int]) -> None:\n        self.items = l\n"
+         "out: list[int] = []\nfor i in prange(2):\n    b = B()\n    b.items = out\n"
+         "    b.items.append(i)\n",
+         "11:5: inside a prange loop, 'b' can't be changed by .append(): 'b' holds objects that "
+         "come from outside the loop, shared by all iterations (objects made inside the loop can "
+         "change freely)"},
+        {"class B:\n    def __init__(self) -> None:\n        self.items: list[int] = []\n"
+         "    def attach(self, l: list[int]) -> None:\n        self.items = l\n"
+         "out: list[int] = []\nfor i in prange(2):\n    b = B()\n    b.attach(out)\n"
+         "    b.items.append(i)\n",
+         "11:5: inside a prange loop, 'b' can't be changed by .append(): 'b' holds objects that "
+         "come from outside the loop, shared by all iterations (objects made inside the loop can "
+         "change freely)"},
+        {"out: list[int] = []\nclass B:\n    def __init__(self) -> None:\n        self.items = "
+         "out\n"
+         "for i in prange(2):\n    b = B()\n    b.items.append(i)\n",
+         "8:5: inside a prange loop, 'b' can't be changed by .append(): 'b' holds objects that "
+         "come from outside the loop, shared by all iterations (objects made inside the loop can "
+         "change freely)"},
+        // Dunder methods reached by len(), truth tests, indexing, `in` and
+        // operators are checked like explicit calls.
+        {"log: list[int] = []\nclass K:\n    def __len__(self) -> int:\n        log.append(1)\n"
+         "        return 1\nr = [0] * 2\nfor i in prange(2):\n    r[i] = len(K())\n",
+         "9:12: __len__() can't be called inside a prange loop: at line 5, it changes 'log' "
+         "(.append()), which may be shared by all the loop's iterations"},
+        {"log: list[int] = []\nclass K:\n    def __bool__(self) -> bool:\n        log.append(1)\n"
+         "        return True\nr = [0] * 2\nfor i in prange(2):\n    if not K():\n"
+         "        r[i] = 1\n",
+         "9:8: __bool__() can't be called inside a prange loop: at line 5, it changes 'log' "
+         "(.append()), which may be shared by all the loop's iterations"},
+        {"log: list[int] = []\nclass K:\n    def __getitem__(self, x: int) -> int:\n"
+         "        log.append(x)\n        return x\nr = [0] * 2\nfor i in prange(2):\n"
+         "    r[i] = K()[i]\n",
+         "9:12: __getitem__() can't be called inside a prange loop: at line 5, it changes 'log' "
+         "(.append()), which may be shared by all the loop's iterations"},
+        {"log: list[int] = []\nclass K:\n    def __contains__(self, x: int) -> bool:\n"
+         "        log.append(x)\n        return True\nr = [False] * 2\nfor i in prange(2):\n"
+         "    r[i] = i in K()\n",
+         "9:12: __contains__() can't be called inside a prange loop: at line 5, it changes 'log' "
+         "(.append()), which may be shared by all the loop's iterations"},
+        {"log: list[int] = []\nclass K:\n    def __add__(self, o: int) -> int:\n"
+         "        log.append(o)\n        return o\nr = [0] * 2\nfor i in prange(2):\n"
+         "    r[i] = K() + i\n",
+         "9:12: __add__() can't be called inside a prange loop: at line 5, it changes 'log' "
+         "(.append()), which may be shared by all the loop's iterations"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(rejection(std::string(kImport) + c.source), c.error) << c.source;
@@ -239,6 +288,17 @@ TEST(PrangeChecker, AcceptedBodies) {
         "class P:\n    def __init__(self, x: int):\n        self.x = x\n    def move(self):\n"
         "        self.x += 1\n    def get(self) -> int:\n        return self.x\np = P(1)\n"
         "for i in prange(2):\n    q = P(i)\n    P.move(q)\n    y = P.get(p) + P.get(q)\n",
+        // Own objects given own lists or outside numbers stay the
+        // iteration's own; dunders that only read run freely.
+        "class B:\n    def __init__(self, n: int) -> None:\n        self.n = n\n"
+        "        self.items: list[int] = []\n    def attach(self, l: list[int]) -> None:\n"
+        "        self.items = l\n    def __eq__(self, o: B) -> bool:\n"
+        "        return self.n == o.n\n    def __lt__(self, o: B) -> bool:\n"
+        "        return self.n < o.n\nn = 3\nrows = [[1]]\nfor i in prange(2):\n"
+        "    b = B(n)\n    b.attach([i])\n    b.items.append(i)\n    b.n = i\n"
+        "    c = B(rows[0][0])\n    c.items.append(i)\n    k: list[list[int]] = []\n"
+        "    k.append([i])\n    k[0].append(i)\n    if b == c or not k:\n"
+        "        b.n = len(sorted([b, c]))\n",
     };
     for (const char *source : cases)
         EXPECT_EQ(rejection(std::string(kImport) + source), "(none)") << source;
