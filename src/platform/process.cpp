@@ -351,11 +351,51 @@ Result<CapturedRun> run_captured(const std::vector<std::string> &argv, const Env
     return run;
 }
 
+namespace {
+
+// The child run_inherited waits for, and a request to end that came before
+// it was known.
+volatile sig_atomic_t g_waited_child = 0;
+volatile sig_atomic_t g_pending_signal = 0;
+
+void forward_to_child(int sig) {
+    pid_t child = g_waited_child;
+    if (child > 0)
+        kill(child, sig);
+    else
+        g_pending_signal = sig;
+}
+
+} // namespace
+
 Result<ExitStatus> run_inherited(const std::vector<std::string> &argv, const EnvVars &extra_env) {
+    // A request to end this process (SIGTERM, a hang-up) is passed on to
+    // the child, which then ends and is waited for as usual, instead of
+    // being left running on its own.
+    struct sigaction forward = {};
+    forward.sa_handler = forward_to_child;
+    sigemptyset(&forward.sa_mask);
+    struct sigaction old_term = {}, old_hup = {};
+    g_waited_child = 0;
+    g_pending_signal = 0;
+    sigaction(SIGTERM, &forward, &old_term);
+    sigaction(SIGHUP, &forward, &old_hup);
     Result<pid_t> pid = spawn_child(argv, extra_env, ChildStreams{}, false);
-    if (!pid)
+    auto restore = [&] {
+        g_waited_child = 0;
+        sigaction(SIGTERM, &old_term, nullptr);
+        sigaction(SIGHUP, &old_hup, nullptr);
+    };
+    if (!pid) {
+        restore();
         return pid.error();
-    return wait_for(*pid);
+    }
+    g_waited_child = *pid;
+    if (int pending = g_pending_signal; pending != 0)
+        kill(*pid, pending);
+    Result<ExitStatus> status = wait_for(*pid);
+    restore();
+    return status;
 }
 
 Result<void> spawn_detached(const std::vector<std::string> &argv) {

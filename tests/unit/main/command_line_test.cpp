@@ -239,6 +239,17 @@ TEST_F(DriverCommandLine, InterruptDuringRunLeavesTheToolToCleanUp) {
     EXPECT_EQ(work_files(), std::vector<std::string>{});
 }
 
+TEST_F(DriverCommandLine, TerminatingTheToolEndsTheProgramToo) {
+    // SIGTERM or a hang-up sent to the tool alone is passed on to the
+    // program, which ends by it; the tool still cleans up and reports it.
+    for (std::string sig : {"TERM", "HUP"}) {
+        CapturedRun run = kestal({"run", program, "--no-cache"},
+                                 {{"FAKE_END", "kill -" + sig + " $PPID; exec sleep 5"}});
+        EXPECT_EQ(run.status.code, 128 + (sig == "TERM" ? SIGTERM : SIGHUP)) << sig;
+        EXPECT_EQ(work_files(), std::vector<std::string>{}) << sig;
+    }
+}
+
 TEST_F(DriverCommandLine, PauseWaitsAfterEveryEndOfRun) {
     CapturedRun ended = kestal({"run", "--pause", program}, {{"FAKE_END", "exit 4"}}, "\n");
     EXPECT_EQ(ended.status.code, 4);
