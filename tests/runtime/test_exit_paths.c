@@ -239,6 +239,20 @@ static __attribute__((noinline)) int kt_overflow(volatile int n) {
     return kt_overflow(n + 1) + pad[(n * 7) & 255];
 }
 
+// Waits for the child that wrote the file, prints the file, removes it and
+// ends with the child's status (128 plus a signal's number).
+static void kt_show_file_after(pid_t pid, const char *path) {
+    int st = 0;
+    waitpid(pid, &st, 0);
+    FILE *in = fopen(path, "rb");
+    char text[64] = "";
+    size_t n = in ? fread(text, 1, sizeof text - 1, in) : 0;
+    if (in) fclose(in);
+    remove(path);
+    ktl_write(text, n);
+    ktl_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+}
+
 // The stack runs out in code without checks: the fault handler writes the
 // output and the files' buffers before it ends the process, which a second
 // process checks by printing the file after the first has ended.
@@ -252,15 +266,7 @@ static void c_stack_fault_files(void) {
         ktl_write("printed\n", 8);
         kt_overflow(0);
     }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    FILE *in = fopen(path, "rb");
-    char text[64] = "";
-    size_t n = in ? fread(text, 1, sizeof text - 1, in) : 0;
-    if (in) fclose(in);
-    remove(path);
-    ktl_write(text, n);
-    ktl_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+    kt_show_file_after(pid, path);
 }
 
 // A signal that ends the program (Ctrl-C, a request to terminate, a broken
@@ -282,15 +288,7 @@ static void kt_signal_files(int sig) {
         ktl_write("after\n", 6);
         ktl_exit(0);
     }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    FILE *in = fopen(path, "rb");
-    char text[64] = "";
-    size_t n = in ? fread(text, 1, sizeof text - 1, in) : 0;
-    if (in) fclose(in);
-    remove(path);
-    ktl_write(text, n);
-    ktl_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+    kt_show_file_after(pid, path);
 }
 
 static void c_sigint_files(void) { kt_signal_files(SIGINT); }

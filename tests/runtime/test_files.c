@@ -185,14 +185,20 @@ static void kt_os(void) {
     KT_TRY(ktl_open(S("w.txt"), S("r+")));
 }
 
-// Files read to the end and dropped without close() don't keep their
-// descriptors: 300 of them under a limit of 40 descriptors.
-static void kt_dropped_files(void) {
+// Lowers the limit of open descriptors; returns the limit to restore.
+static struct rlimit kt_limit_descriptors(rlim_t n) {
     struct rlimit old, lim;
     getrlimit(RLIMIT_NOFILE, &old);
     lim = old;
-    lim.rlim_cur = 40;
+    lim.rlim_cur = n;
     setrlimit(RLIMIT_NOFILE, &lim);
+    return old;
+}
+
+// Files read to the end and dropped without close() don't keep their
+// descriptors: 300 of them under a limit of 40 descriptors.
+static void kt_dropped_files(void) {
+    struct rlimit old = kt_limit_descriptors(40);
     int64_t total = 0;
     for (int i = 0; i < 300; i++) {
         ktl_file *f = ktl_open(S("small.txt"), S("r"));
@@ -217,11 +223,7 @@ static void kt_dropped_files(void) {
 // stack). A file still referred to stays open through a collection.
 static void kt_unreached_files(void) {
     kt_write_file(S("seq.txt"), S(""));
-    struct rlimit old, lim;
-    getrlimit(RLIMIT_NOFILE, &old);
-    lim = old;
-    lim.rlim_cur = 40;
-    setrlimit(RLIMIT_NOFILE, &lim);
+    struct rlimit old = kt_limit_descriptors(40);
     int64_t total = 0;
     for (int i = 0; i < 300; i++) {
         total += ktl_file_readline(ktl_open(S("small.txt"), S("r"))).len;

@@ -241,6 +241,9 @@ class Walker {
         }
     }
 
+    // A value that may come from outside counts as one from outside (2); a
+    // new container or object holding such objects, as a holder (1); plain
+    // values, as nothing (0). Used for stores and for call arguments alike.
     int store_level(const Expr &value) {
         if (scalar(value))
             return 0;
@@ -788,10 +791,10 @@ class Walker {
             return;
         int receiver = 0, argument = 0;
         for (const Expr *op : operands) {
-            receiver = std::max(receiver, receiver_level(*op) > 0 || argument_level(*op) > 0
-                                              ? std::max(receiver_level(*op), argument_level(*op))
+            receiver = std::max(receiver, receiver_level(*op) > 0 || store_level(*op) > 0
+                                              ? std::max(receiver_level(*op), store_level(*op))
                                               : 0);
-            argument = std::max(argument, argument_level(*op) > 0 || may_alias(*op) ? 2 : 0);
+            argument = std::max(argument, store_level(*op) > 0 || may_alias(*op) ? 2 : 0);
         }
         for (const std::string &method : methods)
             for (const std::string &cls : sorted_class_names()) {
@@ -1206,24 +1209,14 @@ class Walker {
             first = 1;
         }
         for (size_t i = 0; i < args.size() && first + i < params.size(); ++i)
-            flags[first + i] = argument_level(args[i]);
+            flags[first + i] = store_level(args[i]);
         for (const Keyword &k : kwargs)
             for (size_t i = 0; i < params.size(); ++i)
                 if (params[i].name == k.name) {
-                    flags[i] = argument_level(k.value);
+                    flags[i] = store_level(k.value);
                     break;
                 }
         return flags;
-    }
-
-    // An argument that may come from outside counts as one from outside
-    // (2); a new container or object holding such objects, as a holder (1).
-    int argument_level(const Expr &arg) {
-        if (scalar(arg))
-            return 0;
-        if (may_alias(arg))
-            return 2;
-        return holds_outside(arg) ? 1 : 0;
     }
 
     // The callees that function-valued arguments bind to the parameters.
